@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace varnel::jpegl {
+
+/// One decoded component plane.
+struct JpeglComponent {
+  int id = 0;
+  int h = 1;  ///< horizontal sampling factor
+  int v = 1;  ///< vertical sampling factor
+  int tableId = 0;
+  int predictor = 0;
+  int pointTransform = 0;
+  int width = 0;   ///< ceil(h / hmax * X)
+  int height = 0;  ///< ceil(v / vmax * Y)
+  std::vector<std::uint8_t> plane;
+};
+
+/// A decoded lossless JPEG image: one 8-bit plane per component.
+struct JpeglDecoded {
+  int width = 0;
+  int height = 0;
+  int precision = 0;
+  int ppi = -1;
+  std::vector<JpeglComponent> components;
+};
+
+/// Decodes a process-14 lossless JPEG stream in a JFIF wrapper. Returns 0 or a negative status
+/// (`out` unspecified on failure).
+[[nodiscard]] int jpeglDecode(std::span<const std::uint8_t> stream, JpeglDecoded& out) noexcept;
+
+/// Concatenates the component planes (component 1 first) into `pixels` and reports width, height,
+/// depth (8 x component count) and ppi of the image. Returns 0 or a negative status.
+[[nodiscard]] int jpeglImage(const JpeglDecoded& image, std::vector<std::uint8_t>& pixels,
+                             int& width, int& height, int& depth, int& ppi) noexcept;
+
+/// Sets the process-wide diagnostic level of the decoder. 0 (the default) prints nothing; 1 and
+/// above print the "ERROR : " diagnostics on the error stream and trace the segments read on the
+/// standard output; 2 and above also print the header fields. Meant for investigating streams.
+void jpeglSetDebugLevel(int level) noexcept;
+
+/// The current diagnostic level.
+[[nodiscard]] int jpeglDebugLevel() noexcept;
+
+}  // namespace varnel::jpegl
