@@ -1,0 +1,912 @@
+#include "transaction/nist_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <utility>
+
+#include "transaction/base64.h"
+#include "transaction/traditional.h"
+
+namespace varnel::transaction {
+
+namespace {
+
+constexpr std::string_view kBanner = "tavrix version 2.4.0.0 - April 13, 2024\n";
+
+bool isProtected(int type, int field) noexcept {
+  return (type == 1 && (field == 1 || field == 3)) || (type == 2 && (field == 1 || field == 2));
+}
+
+std::string fmt02(long long v) {
+  char buf[32];
+  const int n = std::snprintf(buf, sizeof buf, "%02lld", v);
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string fmtD(long long v) {
+  char buf[32];
+  const int n = std::snprintf(buf, sizeof buf, "%lld", v);
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+// Replaces an item's text and carries the size change up through subfield, field and record.
+// Returns the change for the caller to add to the Transaction.
+std::int32_t setItemValue(Record& rec, Field& f, Subfield& sf, Item& item, std::string_view text) {
+  const std::int32_t d = static_cast<std::int32_t>(text.size()) - item.charCount();
+  item.value.assign(text);
+  item.byteCount += d;
+  sf.byteTotal += d;
+  f.byteTotal += d;
+  rec.byteTotal += d;
+  return d;
+}
+
+// Removes a member from an array whose members but the last carry a separator, keeping the flags
+// right. Returns the bytes removed (member plus any separator that disappears).
+template <typename T, typename FlagFn>
+std::int32_t removeMember(std::vector<T>& v, std::size_t idx, FlagFn clearLastFlag,
+                          std::int32_t memberBytes) {
+  std::int32_t removed = memberBytes;
+  const bool wasLast = idx + 1 == v.size();
+  v.erase(v.begin() + static_cast<std::ptrdiff_t>(idx));
+  if (wasLast && !v.empty()) removed += clearLastFlag(v.back());
+  return removed;
+}
+
+// Splits a text at RS and US into a field body.
+void splitInto(Field& f, std::string_view text) {
+  Subfield sf;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    const bool end = i == text.size();
+    const char c = end ? 0 : text[i];
+    if (end || c == static_cast<char>(kUs) || c == static_cast<char>(kRs)) {
+      appendItem(sf, makeTextItem(text.substr(start, i - start)));
+      start = i + 1;
+      if (end || c == static_cast<char>(kRs)) {
+        appendSubfield(f, std::move(sf));
+        sf = Subfield();
+      }
+    }
+  }
+}
+
+bool readWholeFile(const std::string& path, std::string& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+}  // namespace
+
+bool featureBlockRange(int block, int& first, int& last) noexcept {
+  static constexpr int kRanges[kFeatureBlockCount][2] = {
+      {31, 55}, {13, 30}, {151, 175}, {126, 150}, {5, 12}, {71, 99}, {56, 70}, {100, 125}, {300, 399}};
+  if (block < 0 || block >= kFeatureBlockCount) return false;
+  first = kRanges[block][0];
+  last = kRanges[block][1];
+  return true;
+}
+
+std::string_view versionBanner() noexcept { return kBanner; }
+
+NistFile::NistFile(const XmlCodec* xml) noexcept : xml_(xml) {}
+NistFile::~NistFile() = default;
+NistFile::NistFile(NistFile&&) noexcept = default;
+NistFile& NistFile::operator=(NistFile&&) noexcept = default;
+
+void NistFile::clear() noexcept { tx_.reset(); }
+
+void NistFile::createEmpty() noexcept {
+  try {
+    tx_ = std::make_unique<Transaction>();
+  } catch (...) {
+    tx_.reset();
+  }
+}
+
+void NistFile::adopt(std::unique_ptr<Transaction> tx) noexcept { tx_ = std::move(tx); }
+
+bool NistFile::isXml() const noexcept { return tx_ && tx_->loadedFromXml; }
+
+// ---------------------------------------------------------------- loading and saving
+
+int NistFile::load(const std::string& path) noexcept {
+  if (path.empty()) return kMissingArgument;
+  tx_.reset();
+  std::unique_ptr<Transaction> tx;
+  const int rc = readTraditional(path, tx);
+  if (rc != kOk && rc != kIsXml) return rc;
+  if (rc == kIsXml) {
+    if (xml_ == nullptr) return kIsXml;
+    createEmpty();
+    if (!tx_) return kAllocFailed;
+    if (int brc = buildDefaultType1(); brc < 0) {
+      tx_.reset();
+      return brc;
+    }
+    tx_->loadedFromXml = true;
+    const int xrc = xml_->read(path, *this);
+    if (xrc != kOk) {
+      tx_.reset();
+      return xrc;
+    }
+    if (!tx_) return kNoTransaction;
+    tx_->loadedFromXml = true;
+  } else {
+    tx_ = std::move(tx);
+    tx_->loadedFromXml = false;
+  }
+  rewriteLeadingZeroLengths();
+  return kOk;
+}
+
+int NistFile::buildDefaultType1() noexcept {
+  static constexpr std::pair<int, std::string_view> kDefaults[] = {
+      {2, "0201"}, {3, "1"},     {5, "20081120"}, {8, "Brennic"},   {11, "19.69"},
+      {12, "19.69"}, {4, "MAP"}, {7, "Brennic"},  {9, "1234567890"}};
+  try {
+    Record* rec = nullptr;
+    if (int rc = createRecordForSet(1, rec); rc < 0) return rc;
+    for (const auto& [field, text] : kDefaults) {
+      if (int rc = setFieldOnRecord(*rec, 1, field, text); rc < 0) return rc;
+    }
+    Field* cnt = findField(*rec, 3);
+    if (cnt == nullptr) return kNotFound;
+    const std::int32_t d = appendItem(cnt->subfields[0], makeTextItem("0"));
+    cnt->byteTotal += d;
+    rec->byteTotal += d;
+    tx_->byteTotal += d;
+    for (Record& r : tx_->records) (void)updateRecordLength(*tx_, r);
+    return kOk;
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
+void NistFile::rewriteLeadingZeroLengths() noexcept {
+  for (Record& rec : tx_->records) {
+    if (!rec.hasFs) continue;
+    Field* len = findField(rec, 1);
+    if (len == nullptr || len->subfields.size() != 1 || len->subfields[0].items.size() != 1)
+      continue;
+    Item& item = len->subfields[0].items[0];
+    if (item.value.size() < 2 || item.value[0] != '0') continue;
+    std::size_t zeros = 0;
+    while (zeros + 1 < item.value.size() && item.value[zeros] == '0') ++zeros;
+    const std::string stripped = item.value.substr(zeros);
+    tx_->byteTotal += setItemValue(rec, *len, len->subfields[0], item, stripped);
+    // The size shrank; bring the (now shorter) text in line, which may drop one more digit.
+    (void)updateRecordLength(*tx_, rec);
+  }
+}
+
+int NistFile::saveTraditional(const std::string& path) const noexcept {
+  if (!tx_) return kNoTransaction;
+  if (path.empty()) return kMissingArgument;
+  return writeTraditional(path, *tx_);
+}
+
+int NistFile::saveXml(const std::string& path) const noexcept {
+  if (!tx_) return kNoTransaction;
+  if (path.empty()) return kMissingArgument;
+  if (xml_ == nullptr) return kIsXml;
+  return xml_->write(path, *this);
+}
+
+// ---------------------------------------------------------------- queries
+
+int NistFile::countRecords(int type) const noexcept {
+  if (!tx_) return 0;
+  int n = 0;
+  for (const Record& r : tx_->records) n += r.type == type ? 1 : 0;
+  return n;
+}
+
+int NistFile::recordTypeAt(int position) const noexcept {
+  if (!tx_) return kNoTransaction;
+  if (position < 0 || static_cast<std::size_t>(position) >= tx_->records.size())
+    return kRecordNotFound;
+  return tx_->records[static_cast<std::size_t>(position)].type;
+}
+
+int NistFile::findRecord(int type, int occurrence) const noexcept {
+  if (!tx_) return kNoTransaction;
+  if (occurrence < 0) return kRecordNotFound;
+  int seen = 0;
+  for (std::size_t i = 0; i < tx_->records.size(); ++i) {
+    if (tx_->records[i].type != type) continue;
+    if (seen++ == occurrence) return static_cast<int>(i);
+  }
+  return kRecordNotFound;
+}
+
+Record* NistFile::recordAt(int type, int occurrence) noexcept {
+  const int pos = findRecord(type, occurrence);
+  return pos < 0 ? nullptr : &tx_->records[static_cast<std::size_t>(pos)];
+}
+
+const Record* NistFile::recordAt(int type, int occurrence) const noexcept {
+  const int pos = findRecord(type, occurrence);
+  return pos < 0 ? nullptr : &tx_->records[static_cast<std::size_t>(pos)];
+}
+
+int NistFile::getFieldText(int type, int field, std::string_view& out, int occurrence) const noexcept {
+  out = {};
+  if (!tx_) return kNoTransaction;
+  const Record* rec = recordAt(type, occurrence);
+  if (rec == nullptr) return kNotFound;
+  const Field* f = findField(*rec, field);
+  if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty()) return kNotFound;
+  out = f->subfields[0].items[0].value;
+  return kOk;
+}
+
+int NistFile::getFieldByteCount(int type, int field, int occurrence) const noexcept {
+  if (!tx_) return kNoTransaction;
+  const Record* rec = recordAt(type, occurrence);
+  if (rec == nullptr) return kNotFound;
+  const Field* f = findField(*rec, field);
+  if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty()) return kNotFound;
+  return f->subfields[0].items[0].byteCount;
+}
+
+int NistFile::getSubfieldCount(int type, int field, int occurrence) const noexcept {
+  if (!tx_) return kNoTransaction;
+  const Record* rec = recordAt(type, occurrence);
+  if (rec == nullptr) return kNotFound;
+  const Field* f = findField(*rec, field);
+  if (f == nullptr) return kNotFound;
+  return static_cast<int>(f->subfields.size());
+}
+
+int NistFile::getItemCount(int type, int field, int occurrence, int subfield) const noexcept {
+  if (!tx_) return kNoTransaction;
+  if (subfield < 0) return kBadArgument;
+  const Record* rec = recordAt(type, occurrence);
+  if (rec == nullptr) return kNotFound;
+  const Field* f = findField(*rec, field);
+  if (f == nullptr || static_cast<std::size_t>(subfield) >= f->subfields.size()) return kNotFound;
+  return static_cast<int>(f->subfields[static_cast<std::size_t>(subfield)].items.size());
+}
+
+int NistFile::getItemText(int type, int field, int occurrence, int subfield, int item,
+                          std::string_view& out) const noexcept {
+  out = {};
+  if (!tx_) return kNoTransaction;
+  if (subfield < 0 || item < 0 || occurrence < 0) return kBadArgument;
+  const Record* rec = recordAt(type, occurrence);
+  if (rec == nullptr) return kNotFound;
+  const Field* f = findField(*rec, field);
+  if (f == nullptr || static_cast<std::size_t>(subfield) >= f->subfields.size()) return kNotFound;
+  const Subfield& sf = f->subfields[static_cast<std::size_t>(subfield)];
+  if (static_cast<std::size_t>(item) >= sf.items.size()) return kNotFound;
+  out = sf.items[static_cast<std::size_t>(item)].value;
+  return kOk;
+}
+
+int NistFile::getFieldFullText(int type, int field, int occurrence, std::string& out) const noexcept {
+  out.clear();
+  if (!tx_) return kNoTransaction;
+  const Record* rec = recordAt(type, occurrence);
+  if (rec == nullptr) return kNotFound;
+  const Field* f = findField(*rec, field);
+  if (f == nullptr) return kNotFound;
+  try {
+    for (std::size_t s = 0; s < f->subfields.size(); ++s) {
+      if (s > 0) out.push_back(static_cast<char>(kRs));
+      const Subfield& sf = f->subfields[s];
+      for (std::size_t i = 0; i < sf.items.size(); ++i) {
+        if (i > 0) out.push_back(static_cast<char>(kUs));
+        out.append(sf.items[i].value);
+      }
+    }
+  } catch (...) {
+    return kAllocFailed;
+  }
+  return kOk;
+}
+
+// ---------------------------------------------------------------- record creation and CNT
+
+int NistFile::createRecordForSet(int type, Record*& out) noexcept {
+  out = nullptr;
+  if (!isTaggedType(type)) return kRecordNotFound;
+  try {
+    Record rec = makeTaggedRecord(type);
+    Field f;
+    if (int rc = makeTextField(type, 1, "00", f); rc < 0) return rc;
+    appendField(rec, std::move(f));
+    if (type == 1) {
+      // The Type-1 record heads the Transaction and has no CNT entry of its own.
+      std::int32_t g = 0;
+      (void)updateRecordLength(rec, g);
+      tx_->byteTotal += rec.byteTotal;
+      tx_->records.insert(tx_->records.begin(), std::move(rec));
+      out = &tx_->records.front();
+      return kOk;
+    }
+    if (int rc = makeTextField(type, 2, "00", f); rc < 0) return rc;
+    appendField(rec, std::move(f));
+    std::int32_t g = 0;
+    (void)updateRecordLength(rec, g);
+    const int pos = static_cast<int>(tx_->records.size());
+    if (int rc = insertRecord(pos, std::move(rec), true); rc < 0) return rc;
+    out = &tx_->records[static_cast<std::size_t>(pos)];
+    return kOk;
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
+namespace {
+
+Field* cntField(Transaction& tx) {
+  if (tx.records.empty() || tx.records[0].type != 1) return nullptr;
+  return findField(tx.records[0], 3);
+}
+
+long long idcOf(const Subfield& sf) {
+  return sf.items.size() >= 2 ? parseLeadingInt(sf.items[1].value) : -1;
+}
+
+// Sets item 2 of a CNT subfield, keeping the Type-1 totals right.
+void setCntIdc(Transaction& tx, Field& cnt, std::size_t sub, std::string_view text) {
+  Subfield& sf = cnt.subfields[sub];
+  if (sf.items.size() < 2) return;
+  tx.byteTotal += setItemValue(tx.records[0], cnt, sf, sf.items[1], text);
+}
+
+// Sets the text of item 0 of field 2 of a record (its IDC), keeping totals right.
+void setRecordIdc(Transaction& tx, Record& rec, std::string_view text) {
+  Field* f = findField(rec, 2);
+  if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty()) return;
+  if (!rec.hasFs) {
+    // Binary IDC: a fixed-width value, only the text changes.
+    f->subfields[0].items[0].value.assign(text);
+    return;
+  }
+  tx.byteTotal += setItemValue(rec, *f, f->subfields[0], f->subfields[0].items[0], text);
+}
+
+void adjustCntCount(Transaction& tx, Field& cnt, int delta) {
+  Subfield& head = cnt.subfields[0];
+  if (head.items.size() < 2) return;
+  const long long n = parseLeadingInt(head.items[1].value) + delta;
+  tx.byteTotal += setItemValue(tx.records[0], cnt, head, head.items[1], fmtD(n));
+}
+
+}  // namespace
+
+int NistFile::insertRecord(int position, Record record, bool assignIdc) noexcept {
+  if (!tx_) return kNoTransaction;
+  if (record.type == 1) return -3;
+  const int count = static_cast<int>(tx_->records.size());
+  const bool headed = count > 0 && tx_->records[0].type == 1;
+  if (position < (headed ? 1 : 0) || position > count) return -4;
+  try {
+    tx_->byteTotal += record.byteTotal;
+    tx_->records.insert(tx_->records.begin() + position, std::move(record));
+    Record& rec = tx_->records[static_cast<std::size_t>(position)];
+    Field* cnt = cntField(*tx_);
+    if (cnt == nullptr || cnt->subfields.empty()) return kOk;
+
+    const auto p = static_cast<std::size_t>(position);
+    long long idc = 0;
+    if (assignIdc) {
+      long long greatest = -1;
+      for (std::size_t i = 1; i < p && i < cnt->subfields.size(); ++i)
+        greatest = std::max(greatest, idcOf(cnt->subfields[i]));
+      idc = greatest + 1;
+    } else {
+      std::string_view t;
+      const Field* f2 = findField(rec, 2);
+      if (f2 != nullptr && !f2->subfields.empty() && !f2->subfields[0].items.empty())
+        t = f2->subfields[0].items[0].value;
+      idc = parseLeadingInt(t);
+    }
+    Subfield entry;
+    char typeText[16];
+    const int tn = std::snprintf(typeText, sizeof typeText, "%u", static_cast<unsigned>(rec.type));
+    appendItem(entry, makeTextItem(std::string_view(typeText, static_cast<std::size_t>(tn))));
+    appendItem(entry, makeTextItem(fmt02(idc)));
+
+    // Link the CNT entry at position p (or behind the last one).
+    Record& type1 = tx_->records[0];
+    std::int32_t growth = 0;
+    if (p >= cnt->subfields.size()) {
+      growth = appendSubfield(*cnt, std::move(entry));
+    } else {
+      entry.hasRs = true;
+      entry.byteTotal += 1;
+      growth = entry.byteTotal;
+      cnt->subfields.insert(cnt->subfields.begin() + static_cast<std::ptrdiff_t>(p), std::move(entry));
+      cnt->byteTotal += growth;
+    }
+    type1.byteTotal += growth;
+    tx_->byteTotal += growth;
+    adjustCntCount(*tx_, *cnt, +1);
+
+    if (assignIdc) {
+      Record& inserted = tx_->records[p];
+      setRecordIdc(*tx_, inserted, fmt02(idc));
+      for (std::size_t i = p + 1; i < cnt->subfields.size(); ++i) {
+        const long long other = idcOf(cnt->subfields[i]);
+        if (other < idc) continue;
+        setCntIdc(*tx_, *cnt, i, fmt02(other + 1));
+        if (i < tx_->records.size()) {
+          setRecordIdc(*tx_, tx_->records[i], fmt02(other + 1));
+          (void)updateRecordLength(*tx_, tx_->records[i]);
+        }
+      }
+      (void)updateRecordLength(*tx_, inserted);
+    }
+    (void)updateRecordLength(*tx_, tx_->records[0]);
+    return kOk;
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
+int NistFile::deleteRecordAt(int position) noexcept {
+  try {
+    const auto p = static_cast<std::size_t>(position);
+    long long removedIdc = -1;
+    Field* cnt = cntField(*tx_);
+    if (cnt != nullptr && p < cnt->subfields.size()) removedIdc = idcOf(cnt->subfields[p]);
+    tx_->byteTotal -= tx_->records[p].byteTotal;
+    tx_->records.erase(tx_->records.begin() + static_cast<std::ptrdiff_t>(p));
+    if (p == 0) return kOk;  // the Type-1 record itself (never through the public operations)
+    cnt = cntField(*tx_);
+    if (cnt == nullptr) return kOk;
+    if (p < cnt->subfields.size()) {
+      const std::int32_t bytes = cnt->subfields[p].byteTotal;
+      const std::int32_t removed = removeMember(
+          cnt->subfields, p,
+          [](Subfield& last) -> std::int32_t {
+            if (!last.hasRs) return 0;
+            last.hasRs = false;
+            last.byteTotal -= 1;
+            return 1;
+          },
+          bytes);
+      cnt->byteTotal -= removed;
+      tx_->records[0].byteTotal -= removed;
+      tx_->byteTotal -= removed;
+      adjustCntCount(*tx_, *cnt, -1);
+      bool shared = false;
+      for (std::size_t i = 1; i < cnt->subfields.size(); ++i)
+        shared = shared || idcOf(cnt->subfields[i]) == removedIdc;
+      if (!shared && removedIdc >= 0) {
+        for (std::size_t i = 1; i < cnt->subfields.size(); ++i) {
+          const long long other = idcOf(cnt->subfields[i]);
+          if (other <= removedIdc) continue;
+          setCntIdc(*tx_, *cnt, i, fmt02(other - 1));
+          if (i < tx_->records.size()) {
+            setRecordIdc(*tx_, tx_->records[i], fmt02(other - 1));
+            (void)updateRecordLength(*tx_, tx_->records[i]);
+          }
+        }
+      }
+    }
+    (void)updateRecordLength(*tx_, tx_->records[0]);
+    return kOk;
+  } catch (...) {
+    return -10;
+  }
+}
+
+int NistFile::deleteRecord(int type, int occurrence) noexcept {
+  if (!tx_) return kNoTransaction;
+  if (type == 1 || type == 2) return kProtected;
+  const int pos = findRecord(type, occurrence);
+  if (pos < 0) return kNotFound;
+  return deleteRecordAt(pos);
+}
+
+void NistFile::syncCntIdc(int position) noexcept {
+  Field* cnt = cntField(*tx_);
+  const auto p = static_cast<std::size_t>(position);
+  if (cnt == nullptr || p == 0 || p >= cnt->subfields.size()) return;
+  const Field* f2 = findField(tx_->records[p], 2);
+  if (f2 == nullptr || f2->subfields.empty() || f2->subfields[0].items.empty()) return;
+  try {
+    const std::string text = f2->subfields[0].items[0].value;
+    setCntIdc(*tx_, *cnt, p, text);
+    (void)updateRecordLength(*tx_, tx_->records[0]);
+  } catch (...) {
+  }
+}
+
+// ---------------------------------------------------------------- fields
+
+int NistFile::setFieldOnRecord(Record& rec, int type, int field, std::string_view text) noexcept {
+  try {
+    Field f;
+    if (int rc = makeTextField(type, field, text, f); rc < 0) return rc;
+    if (Field* old = findField(rec, field); old != nullptr) {
+      // Replace in place: same position, same separator.
+      if (old->hasGs) {
+        f.hasGs = true;
+        f.byteTotal += 1;
+      }
+      const std::int32_t d = f.byteTotal - old->byteTotal;
+      *old = std::move(f);
+      rec.byteTotal += d;
+      tx_->byteTotal += d;
+    } else {
+      std::int32_t growth = 0;
+      if (int rc = insertFieldOrdered(rec, std::move(f), growth); rc < 0) return rc;
+      tx_->byteTotal += growth;
+    }
+    return updateRecordLength(*tx_, rec) < 0 ? kBadLengthField : kOk;
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
+int NistFile::setSplitField(Record& rec, int type, int field, std::string_view text) noexcept {
+  try {
+    Field f;
+    if (int rc = formatTag(type, field, f.tag); rc < 0) return rc;
+    f.recordType = type;
+    f.fieldNumber = field;
+    f.byteTotal = static_cast<std::int32_t>(f.tag.size());
+    splitInto(f, text);
+    if (Field* old = findField(rec, field); old != nullptr) {
+      if (old->hasGs) {
+        f.hasGs = true;
+        f.byteTotal += 1;
+      }
+      const std::int32_t d = f.byteTotal - old->byteTotal;
+      *old = std::move(f);
+      rec.byteTotal += d;
+      tx_->byteTotal += d;
+    } else {
+      std::int32_t growth = 0;
+      if (int rc = insertFieldOrdered(rec, std::move(f), growth); rc < 0) return rc;
+      tx_->byteTotal += growth;
+    }
+    return updateRecordLength(*tx_, rec) < 0 ? kBadLengthField : kOk;
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
+int NistFile::setField(int type, int field, std::string_view text) noexcept {
+  if (!tx_) return kNoTransaction;
+  if (isProtected(type, field)) return kProtected;
+  if (field < 1 || field > 9999) return kFieldNumberRange;
+  if (isBinaryType(type)) return setFieldAt(type, field, text, 0);
+  Record* rec = recordAt(type, 0);
+  if (rec == nullptr) {
+    if (int rc = createRecordForSet(type, rec); rc < 0) return rc;
+  }
+  const int pos = static_cast<int>(rec - tx_->records.data());
+  const int rc = setFieldOnRecord(*rec, type, field, text);
+  if (rc == kOk && field == 2 && type != 1 && type != 2) syncCntIdc(pos);
+  return rc;
+}
+
+int NistFile::setFieldAt(int type, int field, std::string_view text, int occurrence) noexcept {
+  if (!tx_) return kNoTransaction;
+  if (isProtected(type, field)) return kProtected;
+  if (field < 1 || field > 9999) return kFieldNumberRange;
+  if (occurrence < 0) return kBadArgument;
+  if (isBinaryType(type)) {
+    Record* rec = recordAt(type, occurrence);
+    if (rec == nullptr) return kFieldExists;
+    Field* f = findField(*rec, field);
+    if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty())
+      return kRecordNotFound;
+    // The image data and the record length are not header values an edit may set.
+    if (field == 1 || field == imageDataFieldNumber(*rec)) return kBadArgument;
+    std::uint64_t v = 0;
+    if (!parseUnsigned(text, v)) return kBadArgument;
+    const int needed = v <= 255 ? 1 : (v <= 65535 ? 2 : 0);
+    Item& item = f->subfields[0].items[0];
+    if (needed == 0 || item.byteCount < needed) return kBadArgument;
+    try {
+      item.value.assign(text);
+    } catch (...) {
+      return kAllocFailed;
+    }
+    if (field == 2) syncCntIdc(static_cast<int>(rec - tx_->records.data()));
+    return kOk;
+  }
+  Record* rec = recordAt(type, occurrence);
+  if (rec == nullptr) {
+    const bool creatable = (type == 1 || type == 2 || type == 9) && occurrence == countRecords(type);
+    if (!creatable) return (type == 1 || type == 2 || type == 9) ? kRecordNotFound : kFieldExists;
+    if (int rc = createRecordForSet(type, rec); rc < 0) return rc;
+  }
+  const int pos = static_cast<int>(rec - tx_->records.data());
+  const bool split = text.find(static_cast<char>(kRs)) != std::string_view::npos ||
+                     text.find(static_cast<char>(kUs)) != std::string_view::npos;
+  const int rc = split ? setSplitField(*rec, type, field, text)
+                       : setFieldOnRecord(*rec, type, field, text);
+  if (rc == kOk && field == 2 && type != 1 && type != 2) syncCntIdc(pos);
+  return rc;
+}
+
+int NistFile::setItem(int type, int field, int occurrence, int subfield, int item,
+                      std::string_view text) noexcept {
+  if (!tx_) return kNoTransaction;
+  if (isProtected(type, field)) return kProtected;
+  if (field < 1 || field > 9999) return kFieldNumberRange;
+  if (isBinaryType(type)) return kBadArgument;
+  if (occurrence < 0 || subfield < 0 || item < 0) return kBadArgument;
+  Record* rec = recordAt(type, occurrence);
+  if (rec == nullptr) return kNotFound;
+  const int pos = static_cast<int>(rec - tx_->records.data());
+  try {
+    std::string value(text);
+    if (isImageDataField(type, field)) {
+      // An image data item is loaded from the file the text names.
+      if (!readWholeFile(std::string(text), value)) return kBadLengthField;
+    }
+    Field* f = findField(*rec, field);
+    if (f == nullptr) {
+      if (subfield != 0 || item != 0) return kNotFound;
+      if (int rc = setFieldOnRecord(*rec, type, field, value); rc < 0) return rc;
+    } else {
+      std::int32_t growth = 0;
+      const auto s = static_cast<std::size_t>(subfield);
+      const auto i = static_cast<std::size_t>(item);
+      if (s > f->subfields.size()) return kNotFound;
+      if (s == f->subfields.size()) {
+        if (item != 0) return kNotFound;
+        Subfield sf;
+        appendItem(sf, makeTextItem(value));
+        growth = appendSubfield(*f, std::move(sf));
+      } else {
+        Subfield& sf = f->subfields[s];
+        if (i > sf.items.size()) return kNotFound;
+        if (i == sf.items.size()) {
+          growth = appendItem(sf, makeTextItem(value));
+          // The subfield's RS is already counted in its total; only the growth moves up.
+        } else {
+          Item& it = sf.items[i];
+          const std::int32_t d = static_cast<std::int32_t>(value.size()) - it.charCount();
+          it.value = std::move(value);
+          it.byteCount += d;
+          sf.byteTotal += d;
+          growth = d;
+        }
+        f->byteTotal += growth;
+      }
+      rec->byteTotal += growth;
+      tx_->byteTotal += growth;
+      if (updateRecordLength(*tx_, *rec) < 0) return kBadLengthField;
+    }
+  } catch (...) {
+    return kAllocFailed;
+  }
+  if (field == 2 && type != 1 && type != 2) syncCntIdc(pos);
+  return kOk;
+}
+
+int NistFile::deleteFieldFromRecord(int position, int field) noexcept {
+  Record& rec = tx_->records[static_cast<std::size_t>(position)];
+  const int idx = findFieldIndex(rec, field);
+  if (idx < 0) return kNotFound;
+  if (!rec.hasFs) return kBadLengthField;
+  if (rec.fields.size() == 1) return deleteRecordAt(position);
+  try {
+    const auto i = static_cast<std::size_t>(idx);
+    const std::int32_t bytes = rec.fields[i].byteTotal;
+    const std::int32_t removed = removeMember(
+        rec.fields, i,
+        [](Field& last) -> std::int32_t {
+          if (!last.hasGs) return 0;
+          last.hasGs = false;
+          last.byteTotal -= 1;
+          return 1;
+        },
+        bytes);
+    rec.byteTotal -= removed;
+    tx_->byteTotal -= removed;
+    (void)updateRecordLength(*tx_, rec);
+    return kOk;
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
+int NistFile::deleteField(int type, int field) noexcept { return deleteFieldAt(type, field, 0); }
+
+int NistFile::deleteFieldAt(int type, int field, int occurrence) noexcept {
+  if (!tx_) return kNoTransaction;
+  if (isProtected(type, field)) return kProtected;
+  if (field < 1 || field > 9999) return kFieldNumberRange;
+  if (type == 1 && (field == 4 || field == 7 || field == 8 || field == 9)) {
+    // These Type-1 fields are mandatory: emptied rather than removed.
+    Record* rec = recordAt(1, occurrence);
+    if (rec == nullptr || findField(*rec, field) == nullptr) return kNotFound;
+    return setFieldOnRecord(*rec, 1, field, "");
+  }
+  const int pos = findRecord(type, occurrence);
+  if (pos < 0) return kNotFound;
+  return deleteFieldFromRecord(pos, field);
+}
+
+int NistFile::deleteFeatureBlock(int block, int occurrence) noexcept {
+  if (!tx_) return kNoTransaction;
+  int first = 0;
+  int last = 0;
+  if (!featureBlockRange(block, first, last)) return kBadFeatureBlock;
+  const int pos = findRecord(9, occurrence);
+  if (pos < 0) return kRecordNotFound;
+  for (int f = first; f <= last; ++f) {
+    Record& rec = tx_->records[static_cast<std::size_t>(pos)];
+    if (findField(rec, f) == nullptr) continue;
+    if (int rc = deleteFieldFromRecord(pos, f); rc < 0) return rc;
+    if (findRecord(9, occurrence) != pos) break;  // the record went with its last field
+  }
+  return kOk;
+}
+
+int NistFile::appendTaggedRecord(int type, const std::string_view* idc) noexcept {
+  if (!tx_) return kNoTransaction;
+  if (!isTaggedType(type) || type == 1) return kBadArgument;
+  try {
+    Record rec = makeTaggedRecord(type);
+    Field f;
+    if (int rc = makeTextField(type, 1, "0", f); rc < 0) return rc;
+    appendField(rec, std::move(f));
+    const std::string idcText =
+        idc != nullptr ? std::string(*idc) : fmtD(static_cast<long long>(tx_->records.size()) - 1);
+    if (int rc = makeTextField(type, 2, idcText, f); rc < 0) return rc;
+    appendField(rec, std::move(f));
+    std::int32_t g = 0;
+    (void)updateRecordLength(rec, g);
+    return insertRecord(static_cast<int>(tx_->records.size()), std::move(rec), false);
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
+int NistFile::appendBinaryImageRecord(int type, const std::string_view* idcText, int idcNumber,
+                                      int imp, const std::uint8_t fgp[6], int isr, int hll,
+                                      int vll, int gca,
+                                      std::span<const std::uint8_t> data) noexcept {
+  if (!tx_) return kNoTransaction;
+  if (!isBinaryType(type) || type == 8) return kBadArgument;
+  if (data.size() > 0x7FFFFFFFu - 18u) return kBadArgument;
+  try {
+    Record rec = makeBinaryRecord(type);
+    const auto len = static_cast<std::int32_t>(data.size() + 18);
+    rec.fields.push_back(makeBinaryField(type, 1, fmtD(len), 4));
+    rec.fields.push_back(
+        makeBinaryField(type, 2, idcText != nullptr ? std::string(*idcText) : fmtD(idcNumber), 1));
+    rec.fields.push_back(makeBinaryField(type, 3, fmtD(imp), 1));
+    Field fgpField;
+    fgpField.recordType = type;
+    fgpField.fieldNumber = 4;
+    Subfield sf;
+    for (int i = 0; i < 6; ++i) {
+      Item item;
+      item.value = fmtD(fgp != nullptr ? fgp[i] : 255);
+      item.byteCount = 1;
+      sf.items.push_back(std::move(item));
+      sf.byteTotal += 1;
+    }
+    fgpField.byteTotal = sf.byteTotal;
+    fgpField.subfields.push_back(std::move(sf));
+    rec.fields.push_back(std::move(fgpField));
+    rec.fields.push_back(makeBinaryField(type, 5, fmtD(isr), 1));
+    rec.fields.push_back(makeBinaryField(type, 6, fmtD(hll), 2));
+    rec.fields.push_back(makeBinaryField(type, 7, fmtD(vll), 2));
+    rec.fields.push_back(makeBinaryField(type, 8, fmtD(gca), 1));
+    Field dataField;
+    dataField.recordType = type;
+    dataField.fieldNumber = 9;
+    Subfield dsf;
+    Item item;
+    item.value.assign(reinterpret_cast<const char*>(data.data()), data.size());
+    item.byteCount = item.charCount();
+    dsf.byteTotal = item.byteCount;
+    dsf.items.push_back(std::move(item));
+    dataField.byteTotal = dsf.byteTotal;
+    dataField.subfields.push_back(std::move(dsf));
+    rec.fields.push_back(std::move(dataField));
+    rec.byteTotal = len;
+    rec.declaredLength = len;
+    return insertRecord(static_cast<int>(tx_->records.size()), std::move(rec), false);
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
+// ---------------------------------------------------------------- image data
+
+int NistFile::exportImageData(int type, int occurrence, const std::string& path) const noexcept {
+  if (!tx_) return kNoTransaction;
+  if (!isImageType(type) && type != 11) return kNotImageType;
+  if (path.empty()) return kMissingArgument;
+  const Record* rec = recordAt(type, occurrence);
+  if (rec == nullptr) return kRecordNotFound;
+  const int fieldNo = type == 11 ? 999 : imageDataFieldNumber(*rec);
+  const Field* f = findField(*rec, fieldNo);
+  if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty()) return kAllocFailed;
+  try {
+    const std::string& bytes = f->subfields[0].items[0].value;
+    std::vector<std::uint8_t> decoded;
+    const char* data = bytes.data();
+    std::size_t size = bytes.size();
+    if (type == 11) {
+      (void)decodeBase64(bytes, decoded);
+      data = reinterpret_cast<const char*>(decoded.data());
+      size = decoded.size();
+    }
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) return -6;
+    const bool ok = std::fwrite(data, 1, size, out) == size;
+    const bool closed = std::fclose(out) == 0;
+    return ok && closed ? kOk : -6;
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
+int NistFile::replaceImageData(int type, int occurrence, std::span<const std::uint8_t> bytes) noexcept {
+  if (!tx_) return kNoTransaction;
+  if (!isImageType(type)) return kNotImageType;
+  if (occurrence < 0) return kBadArgument;
+  Record* rec = recordAt(type, occurrence);
+  if (rec == nullptr) return kRecordNotFound;
+  if (bytes.size() > 0x7FFFFFF0u) return kBadArgument;
+  try {
+    std::string value(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const auto len = static_cast<std::int32_t>(value.size());
+    if (isBinaryType(type)) {
+      Field* f = findField(*rec, imageDataFieldNumber(*rec));
+      if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty())
+        return kRecordNotFound;
+      Item& item = f->subfields[0].items[0];
+      const std::int32_t d = len - item.byteCount;
+      item.value = std::move(value);
+      item.byteCount = len;
+      f->subfields[0].byteTotal = len;
+      f->byteTotal = len;
+      rec->byteTotal += d;
+      tx_->byteTotal += d;
+      (void)updateRecordLength(*tx_, *rec);
+      return kOk;
+    }
+    Field f;
+    if (int rc = formatTag(type, 999, f.tag); rc < 0) return rc;
+    f.recordType = type;
+    f.fieldNumber = 999;
+    f.byteTotal = static_cast<std::int32_t>(f.tag.size());
+    Subfield sf;
+    Item item;
+    item.value = std::move(value);
+    item.byteCount = len;
+    appendItem(sf, std::move(item));
+    appendSubfield(f, std::move(sf));
+    if (Field* old = findField(*rec, 999); old != nullptr) {
+      // Keep a single image data field: replace the old one where it stands.
+      if (old->hasGs) {
+        f.hasGs = true;
+        f.byteTotal += 1;
+      }
+      const std::int32_t d = f.byteTotal - old->byteTotal;
+      *old = std::move(f);
+      rec->byteTotal += d;
+      tx_->byteTotal += d;
+    } else {
+      tx_->byteTotal += appendField(*rec, std::move(f));
+    }
+    (void)updateRecordLength(*tx_, *rec);
+    return kOk;
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
+}  // namespace varnel::transaction

@@ -1,0 +1,162 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "transaction/status.h"
+#include "transaction/tree.h"
+
+namespace varnel::transaction {
+
+class NistFile;
+
+/// The XML encoding, reached through this interface so that the transaction library does not
+/// depend on the XML library. The XML library implements it; the owner of a NistFile hands it in.
+class XmlCodec {
+ public:
+  virtual ~XmlCodec() = default;
+  /// Fills the Transaction held by `file` (which already holds the default Type-1 record) from
+  /// the XML document at `path`. Returns 0 or a negative status.
+  [[nodiscard]] virtual int read(const std::string& path, NistFile& file) const noexcept = 0;
+  /// Writes the Transaction held by `file` to `path` in the XML encoding. Returns 0 or negative.
+  [[nodiscard]] virtual int write(const std::string& path, const NistFile& file) const noexcept = 0;
+};
+
+/// Number of Type-9 feature blocks addressable by deleteFeatureBlock (0 to 8).
+inline constexpr int kFeatureBlockCount = 9;
+/// First and last field number of feature block `block`, or false for an unknown block.
+[[nodiscard]] bool featureBlockRange(int block, int& first, int& last) noexcept;
+
+/// Library banner: "tavrix version 2.4.0.0 - April 13, 2024\n".
+[[nodiscard]] std::string_view versionBanner() noexcept;
+
+/// The library handle: owns at most one Transaction and offers every load, query, edit and save
+/// operation. Every editing operation keeps byte totals, separator flags, field order, the LEN of
+/// the touched record, and CNT and IDCs when records come and go. Every operation returns -1 when
+/// no Transaction is held. Text results are borrowed views into the tree, valid until the next
+/// change of the node they point into. Not thread-safe; one thread at a time.
+class NistFile {
+ public:
+  /// `xml` (borrowed, may be null) must outlive the handle; without it XML files fail with -308.
+  explicit NistFile(const XmlCodec* xml = nullptr) noexcept;
+  ~NistFile();
+  NistFile(const NistFile&) = delete;
+  NistFile& operator=(const NistFile&) = delete;
+  NistFile(NistFile&&) noexcept;
+  NistFile& operator=(NistFile&&) noexcept;
+
+  void setXmlCodec(const XmlCodec* xml) noexcept { xml_ = xml; }
+
+  // ---- Loading and saving ----
+
+  /// Replaces the held Transaction with the file at `path` (traditional, or XML when the first
+  /// byte is "<"). Returns 0; -106 for an empty path; the reader's status otherwise (the handle
+  /// then holds nothing): -4 cannot open, -5 malformed, -308 XML without a codec, -309 not Type 1.
+  [[nodiscard]] int load(const std::string& path) noexcept;
+  /// Writes the Transaction in the traditional encoding; the writer's status.
+  [[nodiscard]] int saveTraditional(const std::string& path) const noexcept;
+  /// Writes the Transaction in the XML encoding; the XML writer's status, -308 without a codec.
+  [[nodiscard]] int saveXml(const std::string& path) const noexcept;
+  /// True when the held Transaction was loaded from XML.
+  [[nodiscard]] bool isXml() const noexcept;
+
+  /// Drops the held Transaction.
+  void clear() noexcept;
+  /// Holds a new empty Transaction (no records).
+  void createEmpty() noexcept;
+  /// Takes ownership of a Transaction built elsewhere (tests, readers).
+  void adopt(std::unique_ptr<Transaction> tx) noexcept;
+  /// The held Transaction, or null. Callers that edit it directly must keep the invariants
+  /// (use the tree helpers and updateRecordLength).
+  [[nodiscard]] const Transaction* transaction() const noexcept { return tx_.get(); }
+  [[nodiscard]] Transaction* transaction() noexcept { return tx_.get(); }
+
+  // ---- Queries ----
+
+  /// Number of records of `type` (0 if none, or when nothing is held).
+  [[nodiscard]] int countRecords(int type) const noexcept;
+  /// Type of the record at `position`; -104 outside the Transaction.
+  [[nodiscard]] int recordTypeAt(int position) const noexcept;
+  /// Position of the `occurrence`-th record of `type`, or -104.
+  [[nodiscard]] int findRecord(int type, int occurrence) const noexcept;
+  /// Text of item 0 of subfield 0. -300 and an empty `out` when record or field is missing.
+  [[nodiscard]] int getFieldText(int type, int field, std::string_view& out,
+                                 int occurrence = 0) const noexcept;
+  /// byteCount of item 0 of subfield 0, or -300.
+  [[nodiscard]] int getFieldByteCount(int type, int field, int occurrence = 0) const noexcept;
+  /// Number of subfields, or -300.
+  [[nodiscard]] int getSubfieldCount(int type, int field, int occurrence = 0) const noexcept;
+  /// Number of items of a subfield, or -300 (-302 for a negative index).
+  [[nodiscard]] int getItemCount(int type, int field, int occurrence, int subfield) const noexcept;
+  /// Text of one item. -302 for a negative index, -300 when anything is missing.
+  [[nodiscard]] int getItemText(int type, int field, int occurrence, int subfield, int item,
+                                std::string_view& out) const noexcept;
+  /// The whole field as traditional text: items joined by US, subfields by RS. -300 if missing.
+  [[nodiscard]] int getFieldFullText(int type, int field, int occurrence,
+                                     std::string& out) const noexcept;
+
+  // ---- Editing ----
+
+  /// Sets a field of the first record of `type` to one item holding `text`, creating the record
+  /// (Types 1, 2, 9) when missing. -99 protected, -98 field number out of range.
+  [[nodiscard]] int setField(int type, int field, std::string_view text) noexcept;
+  /// Sets a field of the `occurrence`-th record. RS and US in `text` split it into subfields and
+  /// items; the whole field is replaced by the new value. Binary records take decimal digits only
+  /// and keep the field's width (-302 when the number does not fit; -8 no record; -104 no field).
+  [[nodiscard]] int setFieldAt(int type, int field, std::string_view text,
+                               int occurrence) noexcept;
+  /// Sets or appends one item (a missing field, subfield or item is appended when it is the next
+  /// one). On an image data field the text is a path whose file bytes become the item's value.
+  [[nodiscard]] int setItem(int type, int field, int occurrence, int subfield, int item,
+                            std::string_view text) noexcept;
+  /// Deletes a field of the first record of `type`. 1.004, 1.007, 1.008, 1.009 are emptied
+  /// instead. Deleting the only field deletes the record.
+  [[nodiscard]] int deleteField(int type, int field) noexcept;
+  [[nodiscard]] int deleteFieldAt(int type, int field, int occurrence) noexcept;
+  /// Deletes a record and its CNT entry, renumbering IDCs above the removed one when no other
+  /// record shares it. Types 1 and 2: -99; missing: -300.
+  [[nodiscard]] int deleteRecord(int type, int occurrence) noexcept;
+  /// Deletes every field of a Type-9 feature block present in the `occurrence`-th Type-9 record.
+  /// -110 for an unknown block.
+  [[nodiscard]] int deleteFeatureBlock(int block, int occurrence) noexcept;
+  /// Inserts a built record at `position` with its CNT entry. With `assignIdc` the record gets one
+  /// more than the greatest IDC before it and later IDCs move up. -3 Type 1, -4 bad position.
+  [[nodiscard]] int insertRecord(int position, Record record, bool assignIdc) noexcept;
+  /// Appends a tagged record holding LEN and IDC (`idc`, or the record count minus one when null).
+  [[nodiscard]] int appendTaggedRecord(int type, const std::string_view* idc = nullptr) noexcept;
+  /// Appends a binary record in the standard 18-byte layout.
+  [[nodiscard]] int appendBinaryImageRecord(int type, const std::string_view* idcText, int idcNumber,
+                                            int imp, const std::uint8_t fgp[6], int isr, int hll,
+                                            int vll, int gca,
+                                            std::span<const std::uint8_t> data) noexcept;
+
+  // ---- Image data ----
+
+  /// Writes the image data field's bytes to `path` (Type 11: decoded from base64 first).
+  /// -307 not an image type, -106 empty path, -104 no record, -2 no field, -6 write failure.
+  [[nodiscard]] int exportImageData(int type, int occurrence, const std::string& path) const noexcept;
+  /// Replaces the image data bytes. Binary records: field 9 (8 for Type 8) changes in place.
+  /// Tagged records: a new field 999 is appended (the caller deletes any old one first).
+  [[nodiscard]] int replaceImageData(int type, int occurrence,
+                                     std::span<const std::uint8_t> bytes) noexcept;
+
+ private:
+  Record* recordAt(int type, int occurrence) noexcept;
+  const Record* recordAt(int type, int occurrence) const noexcept;
+  int createRecordForSet(int type, Record*& out) noexcept;
+  int setFieldOnRecord(Record& rec, int type, int field, std::string_view text) noexcept;
+  int setSplitField(Record& rec, int type, int field, std::string_view text) noexcept;
+  int deleteFieldFromRecord(int position, int field) noexcept;
+  int deleteRecordAt(int position) noexcept;
+  void syncCntIdc(int position) noexcept;
+  void rewriteLeadingZeroLengths() noexcept;
+  int buildDefaultType1() noexcept;
+
+  std::unique_ptr<Transaction> tx_;
+  const XmlCodec* xml_ = nullptr;
+};
+
+}  // namespace varnel::transaction

@@ -1,0 +1,389 @@
+// Traditional encoding reader: tagged records parsed byte by byte, binary records by their fixed
+// headers, image data read in one block whose length is checked against the bytes that remain.
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "transaction/detail/byte_source.h"
+#include "transaction/status.h"
+#include "transaction/traditional.h"
+
+namespace varnel::transaction {
+
+namespace {
+
+thread_local int gLastDetail = 0;
+
+using detail::ByteSource;
+
+// How a tagged field ended.
+enum class End { Gs, Fs };
+
+struct FieldResult {
+  Field field;
+  End end = End::Gs;
+};
+
+// Parses the tag ("digits.digits:"); statuses follow the reader's detailed codes.
+int readTag(ByteSource& src, Field& f) {
+  std::string tag;
+  std::uint64_t type = 0;
+  int digits = 0;
+  for (;;) {
+    const int c = src.get();
+    if (c < 0) return -3;
+    if (c == '.') break;
+    if (c < '0' || c > '9') return -4;
+    if (++digits > 9) return -5;
+    type = type * 10 + static_cast<std::uint64_t>(c - '0');
+    tag.push_back(static_cast<char>(c));
+  }
+  if (digits == 0) return -4;
+  tag.push_back('.');
+  std::uint64_t number = 0;
+  digits = 0;
+  for (;;) {
+    const int c = src.get();
+    if (c < 0) return -6;
+    if (c == ':') break;
+    if (c < '0' || c > '9') return -7;
+    if (++digits > 9) return -8;
+    number = number * 10 + static_cast<std::uint64_t>(c - '0');
+    tag.push_back(static_cast<char>(c));
+  }
+  if (digits == 0) return -7;
+  tag.push_back(':');
+  if (tag.size() > kMaxTagLength) return -8;
+  f.tag = std::move(tag);
+  f.recordType = static_cast<int>(type);
+  f.fieldNumber = static_cast<int>(number);
+  f.byteTotal = static_cast<std::int32_t>(f.tag.size());
+  return kOk;
+}
+
+// Reads one tagged field. `allowed` is the number of bytes the record may still hold.
+int readTaggedField(ByteSource& src, int recordType, std::int64_t allowed, FieldResult& out) {
+  Field f;
+  if (int rc = readTag(src, f); rc < 0) return rc;
+  if (isTaggedImageType(recordType) && f.fieldNumber == 999) {
+    const std::int64_t len = allowed - static_cast<std::int64_t>(f.tag.size()) - 1;
+    if (len < 0) return -21;
+    if (static_cast<std::uint64_t>(len) > src.remaining()) return -4;
+    Subfield sf;
+    Item item;
+    if (!src.read(static_cast<std::size_t>(len), item.value)) return -4;
+    item.byteCount = item.charCount();
+    appendItem(sf, std::move(item));
+    appendSubfield(f, std::move(sf));
+    const int c = src.get();
+    if (c < 0) return -5;
+    if (c != kFs) return -6;
+    out.field = std::move(f);
+    out.end = End::Fs;
+    return kOk;
+  }
+  Subfield sf;
+  Item item;
+  for (;;) {
+    const int c = src.get();
+    if (c < 0) return -2;
+    if (c < kFs || c > kUs) {
+      item.value.push_back(static_cast<char>(c));
+      continue;
+    }
+    item.byteCount = item.charCount();
+    if (c == kUs) {
+      item.hasUs = true;
+      item.byteCount += 1;
+      sf.byteTotal += item.byteCount;
+      sf.items.push_back(std::move(item));
+      item = Item();
+      continue;
+    }
+    sf.byteTotal += item.byteCount;
+    sf.items.push_back(std::move(item));
+    item = Item();
+    if (c == kRs) {
+      sf.hasRs = true;
+      sf.byteTotal += 1;
+      f.byteTotal += sf.byteTotal;
+      f.subfields.push_back(std::move(sf));
+      sf = Subfield();
+      continue;
+    }
+    f.byteTotal += sf.byteTotal;
+    f.subfields.push_back(std::move(sf));
+    if (c == kGs) {
+      f.hasGs = true;
+      f.byteTotal += 1;
+      out.end = End::Gs;
+    } else {
+      out.end = End::Fs;
+    }
+    out.field = std::move(f);
+    return kOk;
+  }
+}
+
+bool parseDeclared(const Field& f, std::int32_t& out) {
+  if (f.subfields.size() != 1 || f.subfields[0].items.size() != 1) return false;
+  std::uint64_t v = 0;
+  const std::string& text = f.subfields[0].items[0].value;
+  // Leading zeros may make the text longer than ten characters.
+  std::size_t i = 0;
+  while (i + 1 < text.size() && text[i] == '0') ++i;
+  if (!parseUnsigned(std::string_view(text).substr(i), v)) return false;
+  if (v > 0x7FFFFFFFu) return false;
+  out = static_cast<std::int32_t>(v);
+  return true;
+}
+
+void addField(Record& r, Field f) {
+  r.byteTotal += f.byteTotal;
+  r.fields.push_back(std::move(f));
+}
+
+int readType1(ByteSource& src, Record& rec, std::uint32_t& version) {
+  rec = Record();
+  rec.type = 1;
+  FieldResult fr;
+  // The first field decides whether this is a transaction at all.
+  if (int rc = readTaggedField(src, rec.type, 1LL << 40, fr); rc < 0) return rc;
+  if (fr.field.recordType != 1) return kNotType1;
+  if (fr.field.fieldNumber != 1) return -2;
+  if (!parseDeclared(fr.field, rec.declaredLength)) return -1;
+  if (fr.end != End::Gs) return -3;
+  addField(rec, std::move(fr.field));
+  if (int rc = readTaggedField(src, rec.type, 1LL << 40, fr); rc < 0) return rc;
+  if (fr.field.fieldNumber != 2 || fr.field.subfields.size() != 1 ||
+      fr.field.subfields[0].items.size() != 1)
+    return -2;
+  if (fr.end != End::Gs) return -4;
+  {
+    std::uint64_t v = 0;
+    const std::string& t = fr.field.subfields[0].items[0].value;
+    version = parseUnsigned(t, v) ? static_cast<std::uint32_t>(v)
+                                  : static_cast<std::uint32_t>(parseLeadingInt(t));
+  }
+  addField(rec, std::move(fr.field));
+  for (;;) {
+    if (rec.byteTotal >= rec.declaredLength) return -1;
+    if (int rc = readTaggedField(src, rec.type, rec.declaredLength - rec.byteTotal, fr); rc < 0) return rc;
+    const End end = fr.end;
+    addField(rec, std::move(fr.field));
+    if (end == End::Fs) break;
+  }
+  rec.hasFs = true;
+  rec.byteTotal += 1;
+  if (rec.byteTotal != rec.declaredLength) return -7;
+  return kOk;
+}
+
+int readTaggedRecord(ByteSource& src, int type, Record& rec) {
+  rec = Record();
+  rec.type = type;
+  FieldResult fr;
+  if (int rc = readTaggedField(src, rec.type, 1LL << 40, fr); rc < 0) return rc;
+  if (fr.field.fieldNumber != 1 || fr.field.recordType != type) return -2;
+  if (!parseDeclared(fr.field, rec.declaredLength)) return -2;
+  End end = fr.end;
+  addField(rec, std::move(fr.field));
+  while (end != End::Fs) {
+    // The FS still to come is part of the declared length.
+    if (rec.byteTotal >= rec.declaredLength) return -1;
+    if (int rc = readTaggedField(src, rec.type, rec.declaredLength - rec.byteTotal, fr); rc < 0) return rc;
+    end = fr.end;
+    addField(rec, std::move(fr.field));
+  }
+  rec.hasFs = true;
+  rec.byteTotal += 1;
+  if (rec.byteTotal != rec.declaredLength) return -4;
+  return kOk;
+}
+
+bool readBigEndian(ByteSource& src, int width, std::uint32_t& out) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < width; ++i) {
+    const int c = src.get();
+    if (c < 0) return false;
+    v = (v << 8) | static_cast<std::uint32_t>(c);
+  }
+  out = v;
+  return true;
+}
+
+struct Layout {
+  int width;  // bytes; 6, 10 and 11 become one item per byte
+};
+
+int readBinaryRecord(ByteSource& src, int type, Record& rec) {
+  static constexpr int kStandard[] = {4, 1, 1, 6, 1, 2, 2, 1};
+  static constexpr int kExtended7[] = {4, 1, 1, 1, 10, 11, 2, 2, 1};
+  static constexpr int kType8[] = {4, 1, 1, 1, 1, 2, 2};
+  rec = makeBinaryRecord(type);
+
+  const int* widths = kStandard;
+  int count = 8;
+  int header = 18;
+  if (type == 8) {
+    widths = kType8;
+    count = 7;
+    header = 12;
+  } else if (type == 7) {
+    const std::uint64_t start = src.tell();
+    std::uint32_t len = 0;
+    if (!readBigEndian(src, 4, len)) return -2;
+    if (len < 18) return -17;
+    std::uint32_t a = 0, b = 0, c = 0, d = 0;
+    bool extended = false;
+    if (src.seek(start + 13) && readBigEndian(src, 2, a) && readBigEndian(src, 2, b) &&
+        src.seek(start + 28) && readBigEndian(src, 2, c) && readBigEndian(src, 2, d)) {
+      extended = a == 0 && b == 0 && c > 0 && d > 0;
+    }
+    if (!src.seek(start)) return -2;
+    if (extended) {
+      widths = kExtended7;
+      count = 9;
+      header = 33;
+    }
+  }
+
+  std::uint32_t len = 0;
+  for (int i = 0; i < count; ++i) {
+    const int w = widths[i];
+    const int fieldNo = i + 1;
+    if (w <= 4) {
+      std::uint32_t v = 0;
+      if (!readBigEndian(src, w, v)) return i == 0 ? -2 : -(2 + i);
+      if (i == 0) {
+        len = v;
+        if (len < static_cast<std::uint32_t>(header)) return -17;
+        if (len > 0x7FFFFFFFu) return -17;
+      }
+      char buf[16];
+      const int n = std::snprintf(buf, sizeof buf, "%u", v);
+      rec.fields.push_back(makeBinaryField(type, fieldNo, std::string_view(buf, n), w));
+    } else {
+      Field f;
+      f.recordType = type;
+      f.fieldNumber = fieldNo;
+      Subfield sf;
+      for (int k = 0; k < w; ++k) {
+        const int c = src.get();
+        if (c < 0) return -(2 + i);
+        char buf[8];
+        const int n = std::snprintf(buf, sizeof buf, "%u", static_cast<unsigned>(c));
+        Item item;
+        item.value.assign(buf, n);
+        item.byteCount = 1;
+        sf.items.push_back(std::move(item));
+        sf.byteTotal += 1;
+      }
+      f.byteTotal = sf.byteTotal;
+      f.subfields.push_back(std::move(sf));
+      rec.fields.push_back(std::move(f));
+    }
+    rec.byteTotal += w;
+  }
+  const std::uint64_t dataLen = len - static_cast<std::uint32_t>(header);
+  if (dataLen > src.remaining()) return -10;
+  Field data;
+  data.recordType = type;
+  data.fieldNumber = count + 1;
+  Subfield sf;
+  Item item;
+  if (!src.read(static_cast<std::size_t>(dataLen), item.value)) return -10;
+  item.byteCount = item.charCount();
+  sf.byteTotal = item.byteCount;
+  sf.items.push_back(std::move(item));
+  data.byteTotal = sf.byteTotal;
+  data.subfields.push_back(std::move(sf));
+  rec.byteTotal += data.byteTotal;
+  rec.fields.push_back(std::move(data));
+  rec.declaredLength = static_cast<std::int32_t>(len);
+  if (rec.byteTotal != rec.declaredLength) return -4;
+  return kOk;
+}
+
+int readAll(ByteSource& src, std::unique_ptr<Transaction>& out) {
+  const int first = src.get();
+  if (first == '<') return kIsXml;
+  if (first < 0) return -1;
+  src.seek(0);
+  auto tx = std::make_unique<Transaction>();
+  Record type1;
+  std::uint32_t version = 0;
+  if (int rc = readType1(src, type1, version); rc < 0) return rc;
+  tx->version = version;
+  tx->byteTotal += type1.byteTotal;
+  tx->records.push_back(std::move(type1));
+  const Field* cnt = findField(tx->records[0], 3);
+  if (cnt == nullptr) return -4;
+  // Copy the record types first: the CNT field lives in the vector that grows below.
+  std::vector<int> types;
+  for (std::size_t i = 1; i < cnt->subfields.size(); ++i) {
+    const Subfield& sf = cnt->subfields[i];
+    if (sf.items.size() != 2) return -5;
+    types.push_back(static_cast<int>(parseLeadingInt(sf.items[0].value)));
+  }
+  for (int type : types) {
+    Record rec;
+    int rc = 0;
+    if (isTaggedType(type)) {
+      rc = readTaggedRecord(src, type, rec);
+    } else if (isBinaryType(type)) {
+      rc = readBinaryRecord(src, type, rec);
+    } else {
+      rc = -2;
+    }
+    if (rc < 0) return rc;
+    tx->byteTotal += rec.byteTotal;
+    tx->records.push_back(std::move(rec));
+  }
+  (void)src.get();
+  if (!src.close()) return -5;
+  out = std::move(tx);
+  return kOk;
+}
+
+int collapse(int rc) {
+  gLastDetail = rc;
+  if (rc == kOk || rc == kIsXml || rc == kNotType1) return rc;
+  return kReadFailed;
+}
+
+}  // namespace
+
+int lastReadDetail() noexcept { return gLastDetail; }
+
+int readTraditional(const std::string& path, std::unique_ptr<Transaction>& out) noexcept {
+  out.reset();
+  try {
+    ByteSource src(path);
+    if (!src.ok()) {
+      gLastDetail = -4;
+      return -4;
+    }
+    return collapse(readAll(src, out));
+  } catch (const std::bad_alloc&) {
+    out.reset();
+    return collapse(-9);
+  } catch (...) {
+    out.reset();
+    return collapse(-9);
+  }
+}
+
+int readTraditionalBytes(std::string_view bytes, std::unique_ptr<Transaction>& out) noexcept {
+  out.reset();
+  try {
+    ByteSource src(bytes);
+    return collapse(readAll(src, out));
+  } catch (...) {
+    out.reset();
+    return collapse(-9);
+  }
+}
+
+}  // namespace varnel::transaction

@@ -1,0 +1,43 @@
+#pragma once
+
+namespace varnel::transaction {
+
+/// Status values shared across the transaction library. Operations return 0 on success and a
+/// negative cause otherwise; searches return 1 for found and 0 for not found.
+inline constexpr int kOk = 0;
+/// No Transaction is held by the handle.
+inline constexpr int kNoTransaction = -1;
+/// Allocation failed while building a node.
+inline constexpr int kAllocFailed = -2;
+/// A tag would be longer than kMaxTagLength.
+inline constexpr int kTagTooLong = -3;
+/// LEN field malformed (not one subfield with one item).
+inline constexpr int kBadLengthField = -4;
+/// Any failure of the traditional reader other than the ones below.
+inline constexpr int kReadFailed = -5;
+/// A field with that number is already present in the record.
+inline constexpr int kFieldExists = -8;
+/// Field number outside 1..9999.
+inline constexpr int kFieldNumberRange = -98;
+/// Protected field or record (1.001, 1.003, 2.001, 2.002, or Type 1/2 where refused).
+inline constexpr int kProtected = -99;
+/// Record of that type and occurrence not found.
+inline constexpr int kRecordNotFound = -104;
+/// A required text, path or buffer argument is missing.
+inline constexpr int kMissingArgument = -106;
+/// Feature block number outside 0..8.
+inline constexpr int kBadFeatureBlock = -110;
+/// Field, subfield or item not found.
+inline constexpr int kNotFound = -300;
+/// Argument out of range or of the wrong kind.
+inline constexpr int kBadArgument = -302;
+/// Image data cannot be decoded.
+inline constexpr int kUndecodableImage = -303;
+/// Record type is not an image type.
+inline constexpr int kNotImageType = -307;
+/// The file is XML, not traditional.
+inline constexpr int kIsXml = -308;
+/// The file is not a traditional transaction: its first record is not Type 1.
+inline constexpr int kNotType1 = -309;
+
+}  // namespace varnel::transaction
