@@ -1,0 +1,46 @@
+// The table from action name to action. Other action files add one line per action here.
+#include <string_view>
+
+#include "rules/action_context.h"
+#include "rules/detail/actions.h"
+
+namespace varnel::rules {
+namespace {
+
+struct ActionEntry {
+  std::string_view name;
+  ActionFn fn;
+};
+
+constexpr ActionEntry kActions[] = {
+    // Field actions.
+    {"Add Field", &detail::addField},
+    {"Add Field If Blank", &detail::addFieldIfBlank},
+    {"Add Field If Missing", &detail::addFieldIfMissing},
+    {"Copy Field", &detail::copyField},
+    {"Move Field", &detail::moveField},
+    {"Delete Field", &detail::deleteField},
+    {"Remove Invalid Characters", &detail::removeInvalidCharacters},
+    {"Replace Strings", &detail::replaceStrings},
+    {"String Left", &detail::stringLeft},
+    {"String Right", &detail::stringRight},
+    // Answered once when the run starts; nothing to do per file.
+    {"Prompt for Parameter", &detail::promptForParameter},
+    // Output and file actions.
+    {"Output to CSV", &detail::outputToCsv},
+    {"Change Filename", &detail::changeFilename},
+    {"Change File Extension", &detail::changeFileExtension},
+    {"Disable Save", &detail::disableSave},
+    {"Save As", &detail::saveAs},
+};
+
+}  // namespace
+
+ActionFn findAction(std::string_view name) noexcept {
+  for (const auto& entry : kActions) {
+    if (entry.name == name) return entry.fn;
+  }
+  return nullptr;
+}
+
+}  // namespace varnel::rules

@@ -1,0 +1,224 @@
+#include "rules/report.h"
+
+#include <cstdio>
+#include <string>
+
+#include "rules/status.h"
+
+namespace varnel::rules {
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::size_t kTimeSlot = 19;
+
+constexpr std::string_view kMessagesHeader =
+    "<div id=\"messages\"><a name=\"Solution\"><h3 _locID=\"ProjectDisplayNameHeader\"> </h3>"
+    "<table><tr id=\"SolutionHeaderRow\"><th></th><th class=\"messageCell\" "
+    "_locID=\"MessageTableHeader\">Message</th></tr>";
+
+constexpr std::string_view kTail = "</table></a></div></div></body></html>";
+
+void line(std::string& out, std::string_view text) {
+  out += text;
+  out += kCrLf;
+}
+
+}  // namespace
+
+std::string escapeHtml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string reportTemplate(std::string_view time19) {
+  std::string time(time19.substr(0, kTimeSlot));
+  time.resize(kTimeSlot, ' ');
+  std::string t;
+  line(t, "<!DOCTYPE html>");
+  line(t, "<!-- saved from url=(0014)about:internet -->");
+  line(t, "<html>");
+  line(t, "<head>");
+  line(t, "<meta http-equiv=\"Content-Language\" content=\"en-us\">");
+  line(t, "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-16\">");
+  line(t, "<title _locID=\"ConversionReport0\">NIST Conversion Report</title>");
+  line(t, "<style>");
+  line(t,
+       "body { background-color: #F3F3F4; color: #1E1E1F; font-family: \"Segoe UI\", Tahoma, "
+       "Geneva, Verdana, sans-serif; padding: 0; margin: 0; }");
+  line(t,
+       "h1 { font-size: 21pt; font-weight: normal; padding: 10px 0 10px 10px; "
+       "background-color: #E2E2E2; color: #201F20; border-bottom: 1px solid #C1C1C2; "
+       "margin: 0; }");
+  line(t, "h2 { font-size: 18pt; font-weight: normal; padding: 15px 0 5px 0; margin: 0; }");
+  line(t, "h3 { font-size: 15pt; font-weight: normal; padding: 15px 0 5px 0; margin: 0; }");
+  line(t, "a { color: #1382CE; }");
+  line(t, "table { border-collapse: collapse; font-size: 10pt; }");
+  line(t, "th { background: #E7E7E8; text-align: left; font-weight: normal; padding: 3px 6px; }");
+  line(t,
+       "td { vertical-align: top; padding: 3px 6px 5px 5px; border: 1px solid #E7E7E8; "
+       "background: #F7F7F8; }");
+  line(t, ".messageCell { width: 100%; }");
+  line(t, "#content { padding: 0 12px 12px 12px; }");
+  line(t, "#messages table { width: 100%; }");
+  const char* const kIconClasses[] = {"IconSuccessEncoded", "IconInfoEncoded", "IconWarningEncoded",
+                                      "IconErrorEncoded"};
+  for (int i = 0; i < 4; ++i) {
+    line(t, std::string(".") + kIconClasses[i] +
+                " { min-width: 18px; min-height: 18px; background-repeat: no-repeat; "
+                "background-position: center; background-image: url(" +
+                iconDataUri(i) + "); }");
+  }
+  line(t, "</style>");
+  line(t, "<script type=\"text/javascript\">");
+  line(t, "function linkify(text) {");
+  line(t,
+       "  return text.replace(/\\b((?:https?|ftp|file):\\/\\/[^\\s<\"]+)/gi, "
+       "'<a href=\"$1\">$1</a>');");
+  line(t, "}");
+  line(t, "window.onload = function () {");
+  line(t, "  var m = document.getElementById(\"messages\");");
+  line(t, "  if (m) { m.innerHTML = linkify(m.innerHTML); }");
+  line(t, "};");
+  line(t, "function rowsNamed(prefix) {");
+  line(t, "  var rows = document.getElementsByTagName(\"tr\"), found = [];");
+  line(t, "  for (var i = 0; i < rows.length; i++) {");
+  line(t, "    var n = rows[i].getAttribute(\"name\");");
+  line(t, "    if (n && n.indexOf(prefix) === 0) { found.push(rows[i]); }");
+  line(t, "  }");
+  line(t, "  return found;");
+  line(t, "}");
+  line(t,
+       "function showRows(prefix) { rowsNamed(prefix).forEach(function (r) { "
+       "r.style.display = \"\"; }); }");
+  line(t,
+       "function hideRows(prefix) { rowsNamed(prefix).forEach(function (r) { "
+       "r.style.display = \"none\"; }); }");
+  line(t,
+       "function scrollToRows(prefix) { var r = rowsNamed(prefix); "
+       "if (r.length) { r[0].scrollIntoView(); } }");
+  line(t, "</script>");
+  line(t, "</head><body><h1 _locID=\"ConversionReport\">");
+  t += "          NIST Conversion Report - ";
+  t += time;
+  t += "</h1>";
+  return t;
+}
+
+std::string_view messagesHeader() noexcept { return kMessagesHeader; }
+
+std::string_view reportTail() noexcept { return kTail; }
+
+std::string formatOverview(const RunCounts& c) {
+  char buf[kOverviewAreaSize + 1];
+  const int n = std::snprintf(
+      buf, sizeof buf,
+      "<div id=\"content\"><h2 _locID=\"OverviewTitle\">Overview</h2><div style=\"float: left; "
+      "\">%d processed of %d<br/>Time taken: %lld milliseconds<br/>Errors: %d<br/>Warning: "
+      "%d<br/>Messages: %d<br/></div><div style=\"float: right;\">Varnel version: %s<br/>NIST "
+      "Tavrix version: %s<br/>WSQ Library version: %s<br/></div>",
+      c.processed, c.total, c.elapsedMs, c.errors, c.warnings, c.messages,
+      std::string(kProgramVersion).c_str(), std::string(kLibraryVersion).c_str(),
+      std::string(kLibraryVersion).c_str());
+  if (n < 0) return {};
+  // snprintf stops at the buffer, so the block never spills out of its area.
+  return std::string(buf, std::min<std::size_t>(static_cast<std::size_t>(n), kOverviewAreaSize));
+}
+
+std::string formatRow(const ReportRow& row, std::string_view displayName) {
+  std::string out = "<tr>";
+  switch (row.kind) {
+    case RowKind::kError:
+      out += "<td class=\"IconErrorEncoded\"></td>";
+      break;
+    case RowKind::kWarning:
+      out += "<td class=\"IconWarningEncoded\"></td>";
+      break;
+    case RowKind::kInfo:
+      out += "<td class=\"IconInfoEncoded\"></td>";
+      break;
+  }
+  out += "<td class=\"messageCell\">";
+  if (row.withFileName) {
+    out += "<strong>";
+    out += escapeHtml(displayName);
+    out += ": </strong>";
+  }
+  out += escapeHtml(row.text);
+  out += "</td></tr>";
+  if (row.withFileName) out += '\n';
+  return out;
+}
+
+int ReportFile::create(const std::string& path, std::string_view time19) noexcept {
+  try {
+    file_.reset(std::fopen(path.c_str(), "wb"));
+    if (!file_) return kWriteFailed;
+    const std::string head = reportTemplate(time19);
+    templateLength_ = static_cast<long>(head.size());
+    const std::string spaces(kOverviewAreaSize, ' ');
+    bool ok = std::fwrite(head.data(), 1, head.size(), file_.get()) == head.size();
+    ok = ok && std::fwrite(spaces.data(), 1, spaces.size(), file_.get()) == spaces.size();
+    ok = ok && std::fwrite(kMessagesHeader.data(), 1, kMessagesHeader.size(), file_.get()) ==
+                   kMessagesHeader.size();
+    if (!ok) {
+      file_.reset();
+      return kWriteFailed;
+    }
+    return kOk;
+  } catch (...) {
+    file_.reset();
+    return kWriteFailed;
+  }
+}
+
+int ReportFile::append(const ReportRow& row, std::string_view displayName) noexcept {
+  if (!file_) return kWriteFailed;
+  try {
+    const std::string text = formatRow(row, displayName);
+    if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) failed_ = true;
+  } catch (...) {
+    failed_ = true;
+  }
+  return failed_ ? kWriteFailed : kOk;
+}
+
+int ReportFile::finish(const RunCounts& counts) noexcept {
+  if (!file_) return kWriteFailed;
+  try {
+    bool ok = !failed_;
+    ok = ok && std::fwrite(kTail.data(), 1, kTail.size(), file_.get()) == kTail.size();
+    const std::string overview = formatOverview(counts);
+    ok = ok && std::fseek(file_.get(), templateLength_, SEEK_SET) == 0;
+    ok = ok && std::fwrite(overview.data(), 1, overview.size(), file_.get()) == overview.size();
+    ok = ok && std::fseek(file_.get(), 0, SEEK_END) == 0;
+    const int closed = std::fclose(file_.release());
+    return ok && closed == 0 ? kOk : kWriteFailed;
+  } catch (...) {
+    file_.reset();
+    return kWriteFailed;
+  }
+}
+
+}  // namespace varnel::rules

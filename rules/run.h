@@ -1,0 +1,81 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rules/action_context.h"
+#include "rules/report.h"
+#include "rules/ui_services.h"
+#include "transaction/nist_file.h"
+
+namespace varnel::rules {
+
+/// True when `name` matches one of "*.nst", "*.eft", "*.lffs", "*.nist", "*.an2", "*.xnst"
+/// (case-insensitive).
+[[nodiscard]] bool isTransactionFileName(std::string_view name) noexcept;
+
+/// Lists the transaction files of `folder` (not recursive) in the order the file system gives
+/// them. Directories and other non-regular files are skipped. Returns false when the folder
+/// cannot be listed (`names` then empty).
+[[nodiscard]] bool listTransactionFiles(const std::string& folder,
+                                        std::vector<std::string>& names) noexcept;
+
+/// Result of the Convert command's checks.
+struct InputCheck {
+  bool ok = false;
+  std::string message;         ///< the message to show when not ok
+  bool listingFailed = false;  ///< the folder could not be listed: "Failed" is shown first
+  int count = 0;               ///< transaction files found
+};
+
+/// The Convert command's checks of the entered texts, in their order.
+[[nodiscard]] InputCheck checkRunInputs(const std::string& source, const std::string& dest,
+                                        const std::string& ruleFile) noexcept;
+
+/// Appends "/" unless the text already ends with one.
+[[nodiscard]] std::string withTrailingSlash(std::string folder);
+
+/// The work on one file: load, rules, save, and its rows. Depends only on the file, the run's
+/// read-only inputs and whether saving is still enabled; `file` is the shared handle (its
+/// previous content is replaced).
+[[nodiscard]] FileOutcome convertFile(const RunInputs& in, const std::string& listedName,
+                                      bool saveEnabled, transaction::NistFile& file) noexcept;
+
+/// Fills the per-file state from a listed name (extension split, display name).
+void startFileState(const std::string& listedName, FileState& state);
+
+/// Path (under in.destFolder) the converted file is written to, or kPathOutsideDestination when
+/// the base name and extension would lead outside the destination folder.
+[[nodiscard]] int outputPath(const RunInputs& in, const FileState& state, std::string& out);
+
+/// How a run ended.
+enum class RunStatus {
+  kCompleted,     ///< the report is complete (files may have failed)
+  kCancelled,     ///< a prompt was cancelled; nothing was written
+  kReportFailed,  ///< the report file could not be created; nothing was converted
+};
+
+/// What a run leaves for its caller.
+struct RunSummary {
+  RunCounts counts;
+  int filesWithErrors = 0;  ///< files that got at least one error row
+  std::string reportPath;
+};
+
+/// A whole run over the source folder. Folders end with "/". `total` is the count found by the
+/// checks (display only).
+[[nodiscard]] RunStatus runConversion(const std::string& sourceFolder,
+                                      const std::string& destFolder, const std::string& ruleFile,
+                                      int total, UiServices& ui, RunSummary& summary) noexcept;
+
+/// How the Convert command ended.
+enum class ConvertStatus { kInvalidInput, kCancelled, kReportFailed, kCompleted };
+
+/// The Convert command: checks the entered texts (showing the first failure), remembers them,
+/// runs, and offers to open the report.
+[[nodiscard]] ConvertStatus convertCommand(const std::string& source, const std::string& dest,
+                                           const std::string& ruleFile, UiServices& ui,
+                                           RunSummary& summary) noexcept;
+
+}  // namespace varnel::rules

@@ -1,0 +1,23 @@
+#pragma once
+
+namespace varnel::rules {
+
+/// Status values of the rules library. Operations return 0 (or 1 where noted) on success and a
+/// negative cause otherwise.
+inline constexpr int kOk = 0;
+/// readRuleFile / writeRuleFile succeeded.
+inline constexpr int kRuleFileDone = 1;
+/// The rule file could not be opened or created.
+inline constexpr int kRuleFileUnavailable = -1;
+/// A parameter did not scan as the field address the action needs.
+inline constexpr int kBadFieldAddress = -2;
+/// A field text is longer than the working buffer of the action; nothing was changed.
+inline constexpr int kTextTooLong = -3;
+/// An output name would leave the destination folder.
+inline constexpr int kPathOutsideDestination = -4;
+/// Memory ran out.
+inline constexpr int kOutOfMemory = -5;
+/// A file could not be written, renamed or created.
+inline constexpr int kWriteFailed = -6;
+
+}  // namespace varnel::rules
