@@ -1,0 +1,87 @@
+#include "tests/xml/test_support.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace varnel::xml::test {
+
+std::string tempPath(std::string_view name) {
+  static std::atomic<int> counter{0};
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("varnel_xml_tests_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  return (dir / (std::to_string(counter++) + "_" + std::string(name))).string();
+}
+
+void writeFile(const std::string& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::unique_ptr<XmlFile> loadXml(std::string_view document) {
+  auto f = std::make_unique<XmlFile>();
+  const std::string path = tempPath("doc.xml");
+  writeFile(path, document);
+  if (f->file.load(path) != 0) return nullptr;
+  return f;
+}
+
+std::string package(std::string_view records, std::string_view extraNamespaces) {
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<itl:NISTBiometricInformationExchangePackage"
+      " xmlns:itl=\"http://biometrics.nist.gov/standard/2011\""
+      " xmlns:biom=\"http://niem.gov/niem/biometrics/1.0\""
+      " xmlns:nc=\"http://niem.gov/niem/niem-core/2.0\"";
+  out += extraNamespaces;
+  out += ">\n";
+  out += records;
+  out += "\n</itl:NISTBiometricInformationExchangePackage>\n";
+  return out;
+}
+
+std::string field(const transaction::NistFile& f, int type, int fieldNumber, int occurrence) {
+  std::string_view v;
+  if (f.getFieldText(type, fieldNumber, v, occurrence) != 0) return "<missing>";
+  return std::string(v);
+}
+
+std::string fullField(const transaction::NistFile& f, int type, int fieldNumber, int occurrence) {
+  std::string v;
+  if (f.getFieldFullText(type, fieldNumber, occurrence, v) != 0) return "<missing>";
+  for (char& c : v) {
+    if (c == '\x1F') c = '|';
+    if (c == '\x1E') c = '^';
+  }
+  return v;
+}
+
+bool wellFormed(const std::string& path, bool& ran) {
+  ran = std::system("command -v xmllint >/dev/null 2>&1") == 0;
+  if (!ran) return true;
+  const std::string cmd = "xmllint --noout --nonet '" + path + "' 2>/dev/null";
+  return std::system(cmd.c_str()) == 0;
+}
+
+std::string recordTypes(const transaction::NistFile& f) {
+  std::string out;
+  const auto* tx = f.transaction();
+  if (!tx) return out;
+  for (const auto& r : tx->records) {
+    if (!out.empty()) out += ' ';
+    out += std::to_string(r.type);
+  }
+  return out;
+}
+
+}  // namespace varnel::xml::test

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnel::xml {
+
+/// Encodes bytes as base64 (standard alphabet, "=" padding) laid out for an XML text node: CR LF
+/// after every 76 output characters, and one LF after the final group and its padding. No bytes
+/// give the text "\n". The text replaces `out`.
+void encodeBase64(std::span<const std::uint8_t> bytes, std::string& out);
+
+/// Number of characters encodeBase64 writes for `byteCount` bytes.
+[[nodiscard]] std::size_t encodedBase64Size(std::size_t byteCount) noexcept;
+
+/// Decodes base64 text into `out` (replaced). CR, LF, tab and space are skipped wherever they
+/// stand; decoding ends at the first "=". Returns true; false when a character outside the
+/// alphabet is met, decoding then stops there and `out` keeps the bytes decoded before it.
+/// A final group of one character carries no whole byte and is dropped.
+bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out);
+
+}  // namespace varnel::xml

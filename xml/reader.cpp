@@ -1,0 +1,562 @@
+#include "xml/reader.h"
+
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <tinyxml2.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "transaction/tree.h"
+#include "xml/base64.h"
+#include "xml/detail/read_context.h"
+#include "xml/status.h"
+
+namespace varnel::xml {
+
+using detail::child;
+using detail::Element;
+using detail::elementText;
+using detail::ItemList;
+using detail::nextSibling;
+using detail::path;
+using detail::ReadContext;
+
+namespace {
+
+constexpr std::string_view kNiemCoreUri = "http://niem.gov/niem/niem-core/2.0";
+constexpr std::string_view kPackageSuffix = "ExchangePackage";
+constexpr int kMaxRecordType = 99;
+
+// Record element names that give a category without a RecordCategoryCode child.
+struct NamedCategory {
+  std::string_view name;
+  int category;
+};
+constexpr std::array<NamedCategory, 21> kNamedCategories = {{
+    {"itl:PackageInformationRecord", 1},
+    {"itl:PackageDescriptiveTextRecord", 2},
+    {"itl:PackageLegacyFingerprintImageRecord", 4},
+    {"itl:PackageUserDefinedImageRecord", 7},
+    {"itl:PackageSignatureImageRecord", 8},
+    {"itl:PackageMinutiaeRecord", 9},
+    {"itl:PackagePhotographicBodyPartImageRecord", 10},
+    {"itl:PackageVoiceDataRecord", 11},
+    {"itl:PackageForensicDentalDataRecord", 12},
+    {"itl:PackageLatentImageRecord", 13},
+    {"itl:PackageFingerImpressionImageRecord", 14},
+    {"itl:PackagePalmPrintImageRecord", 15},
+    {"itl:PackageUserDefinedTestingImageRecord", 16},
+    {"itl:PackageIrisImageRecord", 17},
+    {"itl:PackageDNARecord", 18},
+    {"itl:PackagePlantarImageRecord", 19},
+    {"itl:PackageSourceRepresentationRecord", 20},
+    {"itl:PackageAssociatedContextRecord", 21},
+    {"itl:PackageNonPhotographicImageryRecord", 22},
+    {"itl:PackageInformationAssuranceRecord", 98},
+    {"itl:PackageCBEFFBiometricDataRecord", 99},
+}};
+constexpr std::string_view kLegacyName = "itl:PackageLegacyFingerprintImageRecord";
+
+std::string_view nameOf(Element e) {
+  return e->Name() ? std::string_view(e->Name()) : std::string_view();
+}
+
+bool endsWith(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+// The prefix that the root binds to `uri` with an "xmlns:" attribute, else `fallback`.
+std::string namespacePrefixFor(Element root, std::string_view uri, std::string_view fallback) {
+  if (root) {
+    for (const tinyxml2::XMLAttribute* a = root->FirstAttribute(); a; a = a->Next()) {
+      std::string_view name = a->Name() ? a->Name() : "";
+      std::string_view value = a->Value() ? a->Value() : "";
+      if (value == uri && name.size() > 6 && name.substr(0, 6) == "xmlns:") {
+        return std::string(name.substr(6));
+      }
+    }
+  }
+  return std::string(fallback);
+}
+
+long long number(const std::optional<std::string_view>& text) {
+  return text ? transaction::parseLeadingInt(*text) : 0;
+}
+
+std::string sha256Hex(std::span<const std::uint8_t> bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &len, EVP_sha256(), nullptr) != 1) return {};
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(2 * len);
+  for (unsigned int i = 0; i < len; ++i) {
+    out.push_back(kHex[digest[i] >> 4]);
+    out.push_back(kHex[digest[i] & 15]);
+  }
+  return out;
+}
+
+// ---- Type-1 ----
+
+void readType1(const ReadContext& c, Element t) {
+  if (!t) return;
+  auto set = [&](int field, const auto& text) { c.set(1, field, text, 0); };
+
+  auto major = elementText(child(t, ":TransactionMajorVersionValue"));
+  auto minor = elementText(child(t, ":TransactionMinorVersionValue"));
+  if (major && minor) {
+    char ver[48];
+    const int n = std::snprintf(ver, sizeof ver, "%02lld%02lld", number(major), number(minor));
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof ver) set(2, std::string_view(ver));
+  }
+
+  auto tot = elementText(child(t, ":TransactionCategoryCode"));
+  if (!tot) tot = elementText(child(t, ":TransactionCategoryTOT"));
+  if (!tot) tot = elementText(child(t, ":RecordTransactionCategoryCode"));
+  set(4, tot);
+  set(4, ReadContext::text(t, {"int-i:TransactionAugmentation", "int-i:TransactionCategoryCode"}));
+
+  if (Element dat = child(t, ":TransactionDate")) {
+    if (child(dat, c.ncDate)) {
+      set(5, c.dateText(dat));
+    } else if (auto own = elementText(dat)) {
+      set(5, dateFromXml(*own));
+    }
+  }
+  set(6, elementText(child(t, ":TransactionPriorityValue")));
+
+  // Destination (1.007) and originating (1.008) agencies, and their names for 1.017.
+  ItemList names;
+  const std::array<std::pair<std::string_view, std::string_view>, 2> sides = {{
+      {":TransactionDestinationOrganization", ":TransactionDestinationAgency"},
+      {":TransactionOriginatingOrganization", ":TransactionOriginatingAgency"},
+  }};
+  int field = 7;
+  for (const auto& [orgKey, agencyKey] : sides) {
+    if (Element org = child(t, orgKey)) {
+      set(field, c.idText(child(org, ":OrganizationIdentification")));
+      names.add(elementText(child(org, c.ncOrganizationName)));
+    } else {
+      Element agency = child(t, agencyKey);
+      set(field, ReadContext::text(agency, {":IdentificationID"}));
+      names.add(elementText(child(agency, ":AgencyName")));
+    }
+    ++field;
+  }
+  if (names.any()) set(17, names.text());
+
+  auto tcn = c.idText(child(t, ":TransactionControlIdentification"));
+  if (!tcn) tcn = elementText(child(t, ":TransactionControlNumberID"));
+  set(9, tcn);
+  auto tcr = c.idText(child(t, ":TransactionControlReferenceIdentification"));
+  if (!tcr) tcr = elementText(child(t, ":TransactionControlReferenceNumberID"));
+  set(10, tcr);
+
+  Element res = child(t, ":TransactionImageResolutionDetails");
+  set(11, elementText(child(res, ":NativeScanningResolutionValue")));
+  set(12, elementText(child(res, ":NominalTransmittingResolutionValue")));
+  set(14, c.dateTimeText(child(t, ":TransactionUTCDate")));
+
+  if (Element dcs = child(t, ":TransactionCharacterSetDirectory")) {
+    auto index = elementText(child(dcs, ":CharacterSetIndexCode"));
+    if (index) {
+      ItemList items;
+      items.add(index);
+      items.add(elementText(child(dcs, ":CharacterSetCommonNameCode")));
+      auto version = c.idText(child(dcs, ":CharacterSetVersionIdentification"));
+      if (!version) version = elementText(child(dcs, ":CharacterSetVersionID"));
+      items.add(version);
+      set(15, items.text());
+    }
+  }
+
+  if (Element aps = child(t, ":TransactionApplicationProfile")) {
+    auto org = elementText(child(aps, ":ApplicationProfileOrganizationName"));
+    if (org) {
+      ItemList items;
+      items.add(org);
+      items.add(elementText(child(aps, ":ApplicationProfileName")));
+      items.add(c.idText(child(aps, ":ApplicationProfileVersionIdentification")));
+      set(16, items.text());
+    }
+  }
+
+  if (Element dom = child(t, ":TransactionDomain")) {
+    auto versionId = c.idText(child(dom, ":DomainVersionNumberIdentification"));
+    if (auto name = elementText(child(dom, ":TransactionDomainName"))) {
+      ItemList items;
+      items.add(name);
+      auto version = versionId;
+      if (!version) version = elementText(child(dom, ":DomainVersionNumberID"));
+      items.add(version);
+      set(13, items.text());
+    }
+    if (auto org = elementText(child(dom, ":OrganizationName"))) {
+      ItemList items;
+      items.add(org);
+      items.add(versionId);
+      set(13, items.text());
+    }
+  }
+  set(18, elementText(child(t, ":TransactionGeographicNameSetCode")));
+}
+
+// ---- Type-2 ----
+
+std::optional<std::string> personName(Element name) {
+  if (!name) return std::nullopt;
+  ItemList items;
+  for (std::string_view key : {"nc:PersonNamePrefixText", "nc:PersonGivenName",
+                               "nc:PersonMiddleName", "nc:PersonSurName", "nc:PersonMaidenName"}) {
+    items.add(elementText(child(name, key)));
+  }
+  return items.text();
+}
+
+std::optional<std::string> contact(Element info) {
+  if (!info) return std::nullopt;
+  ItemList items;
+  items.add(ReadContext::text(
+      info, {"nc:ContactTelephoneNumber", "nc:FullTelephoneNumber", "nc:TelephoneNumberFullID"}));
+  items.add(elementText(child(info, "nc:OrganizationName")));
+  items.add(elementText(child(info, "nc:PersonFullName")));
+  items.add(elementText(child(info, "int-i:AdditionalContactInformationText")));
+  if (!items.any()) return std::nullopt;
+  return items.text();
+}
+
+void readGsatLayout(const ReadContext& c, Element g) {
+  auto set = [&](int field, const auto& text) { c.set(2, field, text, 0); };
+  Element activity = child(g, "int-i:RecordActivity");
+  set(21, elementText(child(activity, "nc:ActivityReasonText")));
+  Element address =
+      path(activity, {"int-i:ArrestLocation", "nc:LocationAddress", "nc:StructuredAddress"});
+  if (auto city = elementText(child(address, "nc:LocationCityName"))) {
+    ItemList items;
+    items.add(city);
+    items.add(elementText(child(address, "nc:LocationCountryISO3166Alpha3Code")));
+    set(22, items.text());
+  }
+  Element subject = child(g, "gsat:RecordSubject");
+  set(35, c.dateText(child(subject, ":PersonBirthDate")));
+  set(39, elementText(child(subject, "int-i:PersonSexCode")));
+  set(38, elementText(child(subject, "nc:PersonCitizenshipISO3166Alpha3Code")));
+  set(30, personName(child(subject, "int-i:PersonName")));
+  set(63, contact(path(g, {"gsat:RecordMetadata", "int-i:ContactInformation"})));
+  set(54, ReadContext::text(g, {"int-i:RecordOffense", "int-i:OffenseDescriptionText"}));
+  Element meta = child(g, "gsat:TransactionMetadata");
+  set(201, c.idText(child(meta, "gsat:PersonalControlNumber")));
+  set(12, elementText(child(meta, "gsat:INPOLEnummer")));
+}
+
+void readInterpolLayout(const ReadContext& c, Element d) {
+  auto set = [&](int field, const auto& text) { c.set(2, field, text, 0); };
+  set(19, c.dateTimeText(path(d, {"int-i:RecordActivity", ":RecordCreationDate"})));
+  Element subject = child(d, "int-i:RecordSubject");
+  set(35, c.dateText(child(subject, ":PersonBirthDate")));
+  set(39, elementText(child(subject, "int-i:PersonSexCode")));
+  set(38, elementText(child(subject, "nc:PersonCitizenshipISO3166Alpha3Code")));
+  set(30, personName(child(subject, "int-i:PersonName")));
+
+  Element meta = child(d, "int-i:RecordMetadata");
+  Element misc = child(meta, "int-i:MiscellaneousIdentification");
+  for (int i = 1; i <= 5; ++i) {
+    const std::string key = "MiscellaneousIdentificationID" + std::to_string(i);
+    Element id = nullptr;
+    for (Element e = misc ? misc->FirstChildElement() : nullptr; e; e = e->NextSiblingElement()) {
+      if (endsWith(nameOf(e), key)) {
+        id = e;
+        break;
+      }
+    }
+    if (!id) continue;
+    ItemList items;
+    items.add(elementText(child(id, "int-i:MiscIDType")));
+    items.add(elementText(child(id, "nc:IdentificationID")));
+    if (items.any()) set(11 + i, items.text());
+  }
+  set(4, c.dateText(child(meta, ":RecordCreationDate")));
+  set(5, c.dateText(child(meta, ":RecordLastUpdateDate")));
+  set(92, c.dateText(child(meta, ":ExpirationDate")));
+  set(63, contact(child(meta, "int-i:ContactInformation")));
+
+  Element offence = child(d, "int-i:RecordOffence");
+  set(21, elementText(child(offence, "int-i:OffenceDescriptionCode")));
+  set(54, elementText(child(offence, "int-i:OffenceDescriptionText")));
+  set(55, c.dateTimeText(child(offence, ":OffenceDateTime")));
+  Element address =
+      path(offence, {"int-i:ArrestLocation", "nc:LocationAddress", "nc:StructuredAddress"});
+  if (address) {
+    ItemList items;
+    items.add(std::optional<std::string_view>());
+    items.add(std::optional<std::string_view>());
+    ItemList probe;
+    for (std::string_view key : {"nc:LocationCityName", "nc:LocationCountyName",
+                                 "nc:LocationStateName", "nc:LocationCountryISO3166Alpha3Code"}) {
+      auto v = elementText(child(address, key));
+      items.add(v);
+      probe.add(v);
+    }
+    if (probe.any()) set(22, items.text());
+  }
+}
+
+void readType2(const ReadContext& c, Element container) {
+  // Setting and deleting 2.010 creates the Type-2 record when there is none yet.
+  if (c.file.countRecords(2) == 0) {
+    (void)c.file.setField(2, 10, "0");
+    (void)c.file.deleteField(2, 10);
+  }
+  if (!container) return;
+  if (Element g = child(container, "gsat:DomainDefinedDescriptiveFields")) readGsatLayout(c, g);
+  if (Element d = child(container, "int-i:DomainDefinedDescriptiveDetail"))
+    readInterpolLayout(c, d);
+}
+
+// ---- Image and minutiae records ----
+
+// Image element keys of each category: the main key first, then the fallbacks in order.
+struct ImageKeys {
+  int category;
+  std::array<std::string_view, 6> keys;
+};
+constexpr std::array<ImageKeys, 11> kImageKeys = {{
+    {4, {":FingerprintImage"}},
+    {8, {":SignatureImage"}},
+    {9, {":INCITSMinutiae"}},
+    {10, {":FaceImage", ":PhysicalFeatureImage"}},
+    {13,
+     {":FingerImpressionImage", ":PalmprintImage", ":FrictionRidgeImage", ":PlantarImage",
+      ":FingerprintImage", ":FrictionRidgeDetail"}},
+    {14, {":FingerImpressionImage", ":FingerprintImage", ":FingerImpressionImageDetail"}},
+    {15, {":PalmprintImage", ":PalmPrintImageDetail"}},
+    {17, {":IrisImage", ":IrisImageDetail"}},
+    {19, {":PlantarImage", ":PlantarImageDetail"}},
+    {20, {":SourceImage", ":SourceMediaDetail"}},
+    {21, {":Context"}},
+}};
+
+Element findImageElement(int category, bool legacy, Element a) {
+  if (category == 4 && legacy) return nextSibling(a, ":FingerprintLegacyImageData");
+  for (const auto& entry : kImageKeys) {
+    if (entry.category != category) continue;
+    for (std::string_view key : entry.keys) {
+      if (key.empty()) break;
+      if (Element h = nextSibling(a, key)) return h;
+    }
+  }
+  return nullptr;
+}
+
+Element findImageData(Element e, Element h) {
+  if (!h) return nullptr;
+  if (Element d = child(h, ":BinaryBase64Object")) return d;
+  if (Element d = child(h, ":Base64BinaryObject")) return d;
+  return child(e, ":Base64BinaryObject");
+}
+
+std::vector<std::uint8_t> decodeImage(Element data) {
+  std::vector<std::uint8_t> bytes;
+  if (auto text = elementText(data)) (void)decodeBase64(*text, bytes);
+  return bytes;
+}
+
+void readType4(const ReadContext& c, bool legacy, Element h, Element data,
+               const std::optional<std::string_view>& idc) {
+  if (!h || !data) return;
+  const std::vector<std::uint8_t> bytes = decodeImage(data);
+  std::uint8_t fgp[6] = {255, 255, 255, 255, 255, 255};
+  int taken = 0;
+  auto take = [&](Element e) {
+    const long long v = number(elementText(e));
+    if (taken < 6 && v >= 0 && v < 256) fgp[taken++] = static_cast<std::uint8_t>(v);
+  };
+  if (legacy) {
+    for (Element e = child(h, ":LegacyExemplarFingerPositionCode"); e && taken < 6;
+         e = nextSibling(e, ":LegacyExemplarFingerPositionCode")) {
+      take(e);
+    }
+  } else {
+    Element pos = child(h, ":FingerprintImagePosition");
+    Element e = child(pos, ":FingerPositionCode");
+    if (!e) e = child(pos, ":PalmPositionCode");
+    for (; e && taken < 6; e = e->NextSiblingElement()) {
+      const std::string_view n = nameOf(e);
+      if (endsWith(n, ":FingerPositionCode") || endsWith(n, ":PalmPositionCode")) take(e);
+    }
+  }
+  const int imp = static_cast<int>(
+      number(elementText(child(h, ":FingerprintImageImpressionCaptureCategoryCode"))));
+  const int isr = static_cast<int>(
+      number(ReadContext::text(h, {":ImageCaptureDetail", ":CaptureResolutionCode"})));
+  const int hll =
+      static_cast<int>(number(elementText(child(h, ":ImageHorizontalLineLengthPixelQuantity"))));
+  const int vll =
+      static_cast<int>(number(elementText(child(h, ":ImageVerticalLineLengthPixelQuantity"))));
+  const int gca = static_cast<int>(number(elementText(child(
+      h, legacy ? ":LegacyImageCompressionAlgorithmCode" : ":ImageCompressionAlgorithmCode"))));
+  const transaction::Transaction* tx = c.file.transaction();
+  const int idcNumber = tx ? static_cast<int>(tx->records.size()) - 1 : 0;
+  std::string_view idcText;
+  if (idc) idcText = *idc;
+  (void)c.file.appendBinaryImageRecord(4, idc ? &idcText : nullptr, idcNumber, imp, fgp, isr, hll,
+                                       vll, gca, bytes);
+}
+
+void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, Element h,
+                      const std::optional<std::string_view>& idc) {
+  std::string_view idcText;
+  if (idc) idcText = *idc;
+  if (c.file.appendTaggedRecord(category, idc ? &idcText : nullptr) != transaction::kOk) return;
+  // The record just appended is the last of its type.
+  const int occurrence = c.file.countRecords(category) - 1;
+  c.set(category, 996, elementText(nextSibling(a, ":ImageHashValue")), occurrence);
+
+  if (category != 9) {
+    if (Element data = findImageData(e, h)) {
+      const std::vector<std::uint8_t> bytes = decodeImage(data);
+      if (c.file.replaceImageData(category, occurrence, bytes) == transaction::kOk) {
+        // A hash read from the document is replaced by the hash of the data actually held.
+        std::string_view hash;
+        if (c.file.getFieldText(category, 996, hash, occurrence) == transaction::kOk &&
+            !hash.empty()) {
+          c.set(category, 996, std::string_view(sha256Hex(bytes)), occurrence);
+        }
+      }
+    }
+  }
+  detail::readImageFields(c, category, occurrence, e, a, h);
+}
+
+void readRecordElement(const ReadContext& c, Element e) {
+  int category = -1;
+  bool legacy = false;
+  Element a = nullptr;
+  if (Element code = child(e, ":RecordCategoryCode")) {
+    std::uint64_t v = 0;
+    auto text = elementText(code);
+    if (!text || !transaction::parseUnsigned(*text, v) || v > kMaxRecordType) return;
+    category = static_cast<int>(v);
+    a = code;
+  } else {
+    const std::string_view name = nameOf(e);
+    for (const auto& nc : kNamedCategories) {
+      if (nc.name == name) category = nc.category;
+    }
+    if (category < 0) return;
+    legacy = name == kLegacyName;
+    a = e->FirstChildElement();
+    if (!a) return;
+  }
+
+  switch (category) {
+    case 1:
+      readType1(c, child(e, ":Transaction"));
+      return;
+    case 2:
+      readType2(c, nextSibling(a, ":UserDefinedDescriptiveText"));
+      readType2(c, nextSibling(a, ":UserDefinedDescriptiveDetail"));
+      return;
+    case 4:
+    case 9:
+    case 10:
+    case 13:
+    case 14:
+    case 15:
+    case 17:
+    case 19:
+    case 20:
+    case 21:
+      break;
+    default:
+      return;
+  }
+  const auto idc = c.idText(child(e, ":ImageReferenceIdentification"));
+  Element h = findImageElement(category, legacy, a);
+  if (category == 4) {
+    readType4(c, legacy, h, findImageData(e, h), idc);
+  } else {
+    readTaggedRecord(c, category, e, a, h, idc);
+  }
+}
+
+void readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file) {
+  Element root = doc.FirstChildElement();
+  if (!root) return;
+  Element package = root;
+  const std::string_view rootName = nameOf(root);
+  if (!(rootName.size() >= kPackageSuffix.size() && endsWith(rootName, kPackageSuffix))) {
+    package = root->FirstChildElement();
+  }
+  if (!package) return;
+  const ReadContext ctx(file, namespacePrefixFor(root, kNiemCoreUri, "nc"));
+  for (Element e = package->FirstChildElement(); e; e = e->NextSiblingElement()) {
+    try {
+      readRecordElement(ctx, e);
+    } catch (const std::bad_alloc&) {
+      // This record element is dropped; the next one may still fit.
+    }
+  }
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+
+}  // namespace
+
+std::string dateFromXml(std::string_view text) {
+  if (text.size() != 10) return std::string(text);
+  std::string out;
+  out.reserve(8);
+  out.append(text.substr(0, 4)).append(text.substr(5, 2)).append(text.substr(8, 2));
+  return out;
+}
+
+std::string dateTimeFromXml(std::string_view text) {
+  if (text.size() != 20) return std::string(text);
+  std::string out;
+  out.reserve(15);
+  out.append(text.substr(0, 4)).append(text.substr(5, 2)).append(text.substr(8, 2));
+  out.append(text.substr(11, 2)).append(text.substr(14, 2)).append(text.substr(17, 2));
+  out.push_back('Z');
+  return out;
+}
+
+int readXmlBytes(std::string_view document, transaction::NistFile& file) noexcept {
+  try {
+    if (document.size() > kMaxXmlFileBytes) return kOk;
+    tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
+    if (doc.Parse(document.data(), document.size()) != tinyxml2::XML_SUCCESS) return kOk;
+    readDocument(doc, file);
+  } catch (...) {
+    // Whatever was read before the failure stays in the Transaction.
+  }
+  return kOk;
+}
+
+int readXml(const std::string& path, transaction::NistFile& file) noexcept {
+  try {
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    if (!f) return kOk;
+    struct stat st {};
+    if (fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::uint64_t>(st.st_size) > kMaxXmlFileBytes) {
+      return kOk;
+    }
+    tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
+    if (doc.LoadFile(f.get()) != tinyxml2::XML_SUCCESS) return kOk;
+    f.reset();
+    readDocument(doc, file);
+  } catch (...) {
+    // Whatever was read before the failure stays in the Transaction.
+  }
+  return kOk;
+}
+
+}  // namespace varnel::xml

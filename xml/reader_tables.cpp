@@ -1,0 +1,550 @@
+// Element lookups of the reader and the element-to-field tables of the image and minutiae
+// records (common block, then one block per record type).
+#include <tinyxml2.h>
+
+#include <array>
+
+#include "xml/detail/read_context.h"
+#include "xml/reader.h"
+
+namespace varnel::xml::detail {
+
+namespace {
+
+constexpr char kRs = '\x1E';
+constexpr char kUs = '\x1F';
+
+bool matches(Element e, std::string_view key) {
+  const char* n = e->Name();
+  if (!n) return false;
+  const std::string_view name(n);
+  if (!key.empty() && key.front() == ':') {
+    return name.size() >= key.size() && name.substr(name.size() - key.size()) == key;
+  }
+  return name == key;
+}
+
+}  // namespace
+
+// ---- Lookups ----
+
+Element firstChildBySuffix(Element parent, std::string_view key) noexcept {
+  if (!parent) return nullptr;
+  for (Element e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {
+    const char* n = e->Name();
+    if (!n) continue;
+    const std::string_view name(n);
+    if (name.size() >= key.size() && name.substr(name.size() - key.size()) == key) return e;
+  }
+  return nullptr;
+}
+
+Element nextSiblingBySuffix(Element element, std::string_view key) noexcept {
+  if (!element) return nullptr;
+  for (Element e = element->NextSiblingElement(); e; e = e->NextSiblingElement()) {
+    const char* n = e->Name();
+    if (!n) continue;
+    const std::string_view name(n);
+    if (name.size() >= key.size() && name.substr(name.size() - key.size()) == key) return e;
+  }
+  return nullptr;
+}
+
+Element firstChildExact(Element parent, std::string_view key) noexcept {
+  if (!parent) return nullptr;
+  for (Element e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {
+    if (e->Name() && std::string_view(e->Name()) == key) return e;
+  }
+  return nullptr;
+}
+
+Element child(Element parent, std::string_view key) noexcept {
+  if (!parent) return nullptr;
+  for (Element e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {
+    if (matches(e, key)) return e;
+  }
+  return nullptr;
+}
+
+Element nextSibling(Element element, std::string_view key) noexcept {
+  if (!element) return nullptr;
+  for (Element e = element->NextSiblingElement(); e; e = e->NextSiblingElement()) {
+    if (matches(e, key)) return e;
+  }
+  return nullptr;
+}
+
+Element path(Element parent, std::initializer_list<std::string_view> keys) noexcept {
+  Element e = parent;
+  for (std::string_view key : keys) e = child(e, key);
+  return e;
+}
+
+std::optional<std::string_view> elementText(Element element) noexcept {
+  if (!element) return std::nullopt;
+  const tinyxml2::XMLNode* node = element->FirstChild();
+  while (node && node->ToComment()) node = node->NextSibling();
+  if (!node || !node->ToText()) return std::nullopt;
+  const char* v = node->Value();
+  if (!v || !*v) return std::nullopt;
+  return std::string_view(v);
+}
+
+// ---- ItemList ----
+
+void ItemList::add(std::optional<std::string_view> item) {
+  items_.emplace_back(item ? *item : std::string_view());
+  present_.push_back(item.has_value());
+  any_ = any_ || item.has_value();
+}
+
+void ItemList::add(const std::optional<std::string>& item) {
+  items_.emplace_back(item ? *item : std::string());
+  present_.push_back(item.has_value());
+  any_ = any_ || item.has_value();
+}
+
+bool ItemList::has(std::size_t index) const noexcept {
+  return index < present_.size() && present_[index];
+}
+
+std::string ItemList::text() const {
+  std::string out;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    if (i) out.push_back(kUs);
+    out += items_[i];
+  }
+  return out;
+}
+
+// ---- ReadContext ----
+
+ReadContext::ReadContext(transaction::NistFile& f, std::string_view ncPrefix)
+    : file(f),
+      ncIdentificationId(std::string(ncPrefix) + ":IdentificationID"),
+      ncDate(std::string(ncPrefix) + ":Date"),
+      ncDateTime(std::string(ncPrefix) + ":DateTime"),
+      ncZuluDateTime(std::string(ncPrefix) + ":ZuluDateTime"),
+      ncOrganizationName(std::string(ncPrefix) + ":OrganizationName") {}
+
+void ReadContext::set(int type, int field, std::string_view text, int occurrence) const noexcept {
+  // A refused step (field out of range, memory) is dropped; reading goes on.
+  (void)file.setFieldAt(type, field, text, occurrence);
+}
+
+void ReadContext::set(int type, int field, const std::optional<std::string_view>& text,
+                      int occurrence) const noexcept {
+  if (text) set(type, field, *text, occurrence);
+}
+
+void ReadContext::set(int type, int field, const std::optional<std::string>& text,
+                      int occurrence) const noexcept {
+  if (text) set(type, field, std::string_view(*text), occurrence);
+}
+
+std::optional<std::string_view> ReadContext::text(
+    Element parent, std::initializer_list<std::string_view> keys) noexcept {
+  return elementText(path(parent, keys));
+}
+
+std::optional<std::string_view> ReadContext::idText(Element container) const noexcept {
+  return elementText(child(container, ncIdentificationId));
+}
+
+std::optional<std::string> ReadContext::dateText(Element container) const {
+  auto t = elementText(child(container, ncDate));
+  if (!t) return std::nullopt;
+  return dateFromXml(*t);
+}
+
+std::optional<std::string> ReadContext::dateTimeText(Element container) const {
+  auto t = elementText(child(container, ncDateTime));
+  if (!t) t = elementText(child(container, ncZuluDateTime));
+  if (!t) return std::nullopt;
+  return dateTimeFromXml(*t);
+}
+
+std::optional<std::string> repeatedText(Element parent, std::string_view key) {
+  return eachContainer(parent, key,
+                       [](Element e) { return std::string(elementText(e).value_or("")); });
+}
+
+// ---- Tables ----
+
+namespace {
+
+using Keys = std::initializer_list<std::string_view>;
+
+std::optional<std::string> itemsIfAny(Element parent, Keys keys) {
+  if (!parent) return std::nullopt;
+  ItemList items;
+  for (std::string_view key : keys) items.add(elementText(child(parent, key)));
+  if (!items.any()) return std::nullopt;
+  return items.text();
+}
+
+std::string itemsOf(Element parent, Keys keys) {
+  ItemList items;
+  for (std::string_view key : keys) items.add(elementText(child(parent, key)));
+  return items.text();
+}
+
+// Vendor and product of a quality element.
+void addVendorProduct(const ReadContext& c, Element q, ItemList& items, bool measureVendor) {
+  auto vendor = c.idText(child(q, ":QualityAlgorithmVendorIdentification"));
+  if (!vendor && measureVendor) vendor = c.idText(child(q, ":QualityMeasureVendorIdentification"));
+  if (!vendor) vendor = elementText(child(q, ":QualityAlgorithmVendorID"));
+  auto product = c.idText(child(q, ":QualityAlgorithmProductIdentification"));
+  if (!product) product = elementText(child(q, ":QualityAlgorithmProductID"));
+  items.add(vendor);
+  items.add(product);
+}
+
+std::optional<std::string> imageQuality(const ReadContext& c, Element h) {
+  Element q = child(h, ":ImageQuality");
+  if (!q) return std::nullopt;
+  ItemList items;
+  items.add(elementText(child(q, ":QualityValue")));
+  addVendorProduct(c, q, items, true);
+  if (!items.any()) return std::nullopt;
+  return items.text();
+}
+
+// Position code, vertex count, then the coordinates of every vertex.
+std::string polygon(Element p, std::string_view firstKey) {
+  ItemList items;
+  items.add(elementText(child(p, firstKey)));
+  items.add(elementText(child(p, ":PositionPolygonVertexQuantity")));
+  for (Element v = child(p, ":PositionPolygonVertex"); v;
+       v = nextSibling(v, ":PositionPolygonVertex")) {
+    items.add(elementText(child(v, ":PositionHorizontalCoordinateValue")));
+    items.add(elementText(child(v, ":PositionVerticalCoordinateValue")));
+  }
+  return items.text();
+}
+
+void readCommon(const ReadContext& c, int t, int occ, Element h) {
+  auto set = [&](int field, const auto& text) { c.set(t, field, text, occ); };
+  const bool iris = t == 17;
+  Element icd = child(h, ":ImageCaptureDetail");
+
+  {
+    Element loc = child(icd, "biom:CaptureLocation");
+    Element coord = child(loc, "biom:LocationTwoDimensionalGeographicCoordinate");
+    Element lat = child(coord, "nc:GeographicCoordinateLatitude");
+    Element lon = child(coord, "nc:GeographicCoordinateLongitude");
+    Element utm = child(loc, "nc:LocationUTMCoordinate");
+    Element alt = child(loc, "biom:LocationAlternateGeographicSystemValue");
+    ItemList geo;
+    geo.add(c.dateTimeText(child(icd, ":CaptureUTCDateTime")));
+    for (std::string_view k :
+         {"nc:LatitudeDegreeValue", "nc:LatitudeMinuteValue", "nc:LatitudeSecondValue"}) {
+      geo.add(elementText(child(lat, k)));
+    }
+    for (std::string_view k :
+         {"nc:LongitudeDegreeValue", "nc:LongitudeMinuteValue", "nc:LongitudeSecondValue"}) {
+      geo.add(elementText(child(lon, k)));
+    }
+    geo.add(ReadContext::text(loc, {"nc:LocationGeographicElevation", "nc:MeasurePointValue"}));
+    // The datum code stands beside the coordinates; it is also taken directly under the location.
+    auto datum = elementText(child(coord, "biom:GeodeticDatumCoordinateSystemCode"));
+    if (!datum) datum = elementText(child(loc, "biom:GeodeticDatumCoordinateSystemCode"));
+    geo.add(datum);
+    for (std::string_view k : {"nc:UTMGridZoneID", "nc:UTMEastingValue", "nc:UTMNorthingValue"}) {
+      geo.add(elementText(child(utm, k)));
+    }
+    geo.add(elementText(child(loc, "nc:LocationDescriptionText")));
+    geo.add(elementText(child(alt, "biom:GeographicLocationSystemName")));
+    geo.add(elementText(child(alt, "biom:GeographicLocationText")));
+    if (geo.any()) set(998, geo.text());
+  }
+
+  Element org = child(icd, ":CaptureOrganization");
+  set(4, c.idText(child(org, ":OrganizationIdentification")));
+  set(993, elementText(child(org, c.ncOrganizationName)));
+  set(5, c.dateText(child(icd, ":CaptureDate")));
+  const int dui = iris ? 17 : 903;
+  const int mms = iris ? 19 : 904;
+  if (t != 9)
+    set(dui, ReadContext::text(icd, {":CaptureDeviceIdentification", "nc:IdentificationID"}));
+  set(mms, itemsIfAny(icd, {":CaptureDeviceMakeText", ":CaptureDeviceModelText",
+                            ":CaptureDeviceSerialNumberText"}));
+  Element device = child(icd, ":CaptureDevice");
+  set(dui, elementText(child(device, ":DeviceID")));
+  set(mms, itemsIfAny(device, {":DeviceMakeText", ":DeviceModelText", ":DeviceSerialNumberText"}));
+  set(iris ? 22 : 16, elementText(child(icd, ":CaptureHorizontalPixelDensityValue")));
+  set(iris ? 23 : 17, elementText(child(icd, ":CaptureVerticalPixelDensityValue")));
+  set(30, elementText(child(icd, ":CaptureDeviceMonitoringModeCode")));
+  if (t == 14) set(26, ReadContext::text(icd, {":CaptureIdentification", ":IdentificationID"}));
+
+  set(3, elementText(child(h, ":ImageCategoryCode")));
+  set(11, elementText(child(h, ":ImageCompressionAlgorithmText")));
+  if (auto code = elementText(child(h, ":ImageCompressionAlgorithmCode"))) {
+    static constexpr std::array<std::string_view, 7> kNames = {"",    "WSQ20", "JPEGB", "JPEGL",
+                                                               "JP2", "JP2L",  "PNG"};
+    std::string_view name = *code;
+    if (code->size() == 1 && (*code)[0] >= '1' && (*code)[0] <= '6')
+      name = kNames[(*code)[0] - '0'];
+    set(11, name);
+  }
+  set(6, elementText(child(h, ":ImageHorizontalLineLengthPixelQuantity")));
+  set(6, elementText(child(h, ":HorizontalLineLengthPixelQuantity")));
+  set(7, elementText(child(h, ":ImageVerticalLineLengthPixelQuantity")));
+  set(7, elementText(child(h, ":VerticalLineLengthPixelQuantity")));
+  set(8, elementText(child(h, ":ImageScaleUnitsCode")));
+  set(9, elementText(child(h, ":ImageHorizontalPixelDensityValue")));
+  set(10, elementText(child(h, ":ImageVerticalPixelDensityValue")));
+  for (std::string_view k : {":FingerprintImageImpressionCaptureCategoryCode",
+                             ":FrictionRidgeImageImpressionCaptureCategoryCode",
+                             ":FrictionRidgeImpressionCaptureCode"}) {
+    set(3, elementText(child(h, k)));
+  }
+  for (std::string_view k : {":FingerPositionCode", ":PalmPositionCode", ":PlantarPositionCode",
+                             ":FrictionRidgePositionCode", ":LatentFrictionRidgePositionCode",
+                             ":ExemplarFingerPositionCode"}) {
+    set(13, repeatedText(h, k));
+  }
+}
+
+void readType9(const ReadContext& c, int occ, Element e, Element a, Element h) {
+  auto set = [&](int field, const auto& text) { c.set(9, field, text, occ); };
+  set(3, elementText(nextSibling(a, ":MinutiaeImpressionCaptureCategoryCode")));
+  set(3, elementText(nextSibling(a, ":FrictionRidgeImpressionCaptureCode")));
+  auto fmt = elementText(nextSibling(a, ":MinutiaeFormatNISTStandardIndicator"));
+  set(4, std::string_view(fmt && *fmt == "true" ? "S" : "U"));
+
+  Element efs = child(e, ":ExtendedFeatureSetMinutiae");
+  set(320, eachContainer(efs, ":MinutiaeCore", [](Element m) {
+        return itemsOf(
+            m,
+            {":ImageLocationHorizontalCoordinateMeasure", ":ImageLocationVerticalCoordinateMeasure",
+             ":MinutiaeCoreDirectionMeasure", ":ImageLocationUncertaintyRadiusMeasure",
+             ":MinutiaeCoreDirectionUncertaintyValue"});
+      }));
+  set(321, eachContainer(efs, ":MinutiaeDelta", [](Element m) {
+        return itemsOf(
+            m,
+            {":ImageLocationHorizontalCoordinateMeasure", ":ImageLocationVerticalCoordinateMeasure",
+             ":MinutiaeDeltaDirectionUpMeasure", ":MinutiaeDeltaDirectionLeftMeasure",
+             ":MinutiaeDeltaDirectionRightMeasure", ":MinutiaeDeltaCategoryCode",
+             ":ImageLocationUncertaintyRadiusMeasure", ":MinutiaeDeltaDirectionUpUncertaintyValue",
+             ":MinutiaeDeltaDirectionLeftUncertaintyValue",
+             ":MinutiaeDeltaDirectionRightUncertaintyValue"});
+      }));
+  set(331, eachContainer(efs, ":EFSMinutia", [](Element m) {
+        return itemsOf(
+            m,
+            {":ImageLocationHorizontalCoordinateMeasure", ":ImageLocationVerticalCoordinateMeasure",
+             ":ImageLocationThetaAngleMeasure", ":EFSMinutiaCategoryCode",
+             ":ImageLocationUncertaintyRadiusMeasure", ":MinutiaDirectionUncertaintyValue"});
+      }));
+
+  if (auto owner = c.idText(child(h, ":CBEFFFormatOwnerIdentification"))) {
+    ItemList items;
+    items.add(owner);
+    items.add(c.idText(child(h, ":CBEFFFormatCategoryIdentification")));
+    items.add(c.idText(child(h, ":CBEFFProductIdentification")));
+    set(126, items.text());
+  }
+  set(136, elementText(child(h, ":MinutiaeQuantity")));
+  set(137, eachContainer(h, ":INCITSMinutia", [&](Element m) {
+        ItemList items;
+        items.add(c.idText(child(m, ":MinutiaIdentification")));
+        Element loc = child(m, ":INCITSMinutiaLocation");
+        items.add(elementText(child(loc, ":PositionHorizontalCoordinateValue")));
+        items.add(elementText(child(loc, ":PositionVerticalCoordinateValue")));
+        items.add(elementText(child(loc, ":ImageLocationThetaAngleMeasure")));
+        items.add(elementText(child(m, ":INCITSMinutiaCategoryCode")));
+        items.add(elementText(child(m, ":MinutiaQualityValue")));
+        return items.text();
+      }));
+  set(139, eachContainer(h, ":FingerprintPatternCoreLocation", [](Element m) {
+        return itemsOf(m, {":PositionHorizontalCoordinateValue", ":PositionVerticalCoordinateValue",
+                           ":ImageLocationThetaAngleMeasure"});
+      }));
+  set(140, eachContainer(h, ":FingerprintPatternDeltaLocation", [](Element m) {
+        if (!elementText(child(m, ":PositionHorizontalCoordinateValue"))) return std::string();
+        return itemsOf(m, {":PositionHorizontalCoordinateValue", ":PositionVerticalCoordinateValue",
+                           ":ImageLocationThetaAngleMeasure"});
+      }));
+  {
+    std::string angles;
+    bool anyDelta = false;
+    for (Element d = child(h, ":FingerprintPatternDeltaLocation"); d;
+         d = nextSibling(d, ":FingerprintPatternDeltaLocation")) {
+      Element first = child(d, ":ImageLocationThetaAngleMeasure");
+      Element second = nextSibling(first, ":ImageLocationThetaAngleMeasure");
+      if (!second) continue;
+      ItemList items;
+      items.add(elementText(second));
+      items.add(elementText(nextSibling(second, ":ImageLocationThetaAngleMeasure")));
+      if (anyDelta) angles.push_back(kRs);
+      anyDelta = true;
+      angles += items.text();
+    }
+    if (anyDelta) set(141, std::string_view(angles));
+  }
+  readAnnotations(c, 9, occ, e);
+  Element device = child(e, ":CaptureDevice");
+  set(903, elementText(child(device, ":DeviceID")));
+  set(904, itemsIfAny(device, {":DeviceMakeText", ":DeviceModelText", ":DeviceSerialNumberText"}));
+  set(901, repeatedText(e, ":MinutiaeUniversalLatentWorkstationAnnotationText"));
+}
+
+void readType10(const ReadContext& c, int occ, Element e, Element h) {
+  auto set = [&](int field, const auto& text) { c.set(10, field, text, occ); };
+  set(18, itemsIfAny(child(h, ":ImageDistortion"),
+                     {":ImageDistortionCategoryCode", ":ImageDistortionMeasurementCode",
+                      ":ImageDistortionSeverityCode"}));
+  set(25, itemsIfAny(child(h, ":FaceImage3DPoseAngle"),
+                     {":PoseYawAngleMeasure", ":PosePitchAngleMeasure", ":PoseRollAngleMeasure",
+                      ":PoseYawUncertaintyValue", ":PosePitchUncertaintyValue",
+                      ":PoseRollUncertaintyValue"}));
+  set(12, elementText(child(h, ":ImageColorSpaceCode")));
+  set(12, elementText(child(h, ":ImageColorSpaceText")));
+  set(20, elementText(child(h, ":FaceImageSubjectPoseCode")));
+  set(38, elementText(child(h, ":ImageCommentText")));
+  set(23, itemsIfAny(child(h, ":FaceImageAcquisitionSource"),
+                     {":CaptureSourceCode", ":CaptureSourceDescriptionText"}));
+  if (Element square = child(h, ":FaceImageBoundingSquare")) {
+    set(14, itemsOf(square,
+                    {":SegmentLeftHorizontalCoordinateValue",
+                     ":SegmentRightHorizontalCoordinateValue", ":SegmentTopVerticalCoordinateValue",
+                     ":SegmentBottomVerticalCoordinateValue", ":FaceImageBoundingCategoryCode"}));
+  }
+  set(19, repeatedText(h, ":FaceImageLightingArtifactsCode"));
+  set(27, elementText(child(h, ":FaceImageEyeColorAttributeCode")));
+  set(21, elementText(child(h, ":FaceImagePoseOffsetAngleMeasure")));
+  set(31, elementText(child(h, ":FaceImageFeaturePointTierCode")));
+  set(13, elementText(child(h, ":FaceImageAcquisitionProfileCode")));
+  set(26, repeatedText(h, ":FaceImageDescriptionCode"));
+  set(28, repeatedText(h, ":FaceImageHairColorAttributeCode"));
+  set(44, repeatedText(h, ":ImageTransformationCode"));
+  set(39, c.idText(child(h, ":PhysicalFeatureReferenceIdentification")));
+  set(29, eachContainer(h, ":FaceImageFeaturePoint", [&](Element p) {
+        ItemList items;
+        items.add(elementText(child(p, ":FeaturePointCategoryCode")));
+        items.add(c.idText(child(p, ":FeaturePointIdentification")));
+        items.add(elementText(child(p, ":FeaturePointHorizontalCoordinateValue")));
+        items.add(elementText(child(p, ":FeaturePointVerticalCoordinateValue")));
+        return items.text();
+      }));
+  set(33, eachContainer(h, ":FaceImageContour",
+                        [](Element p) { return polygon(p, ":FaceImageContourCategoryCode"); }));
+  readAnnotations(c, 10, occ, e);
+  set(24, imageQuality(c, h));
+  set(40, repeatedText(h, ":PhysicalFeatureNCICCode"));
+  if (Element size = child(h, ":PhysicalFeatureSize")) {
+    set(41, itemsOf(size, {":PhysicalFeatureHeightMeasure", ":PhysicalFeatureWidthMeasure"}));
+  }
+}
+
+void readFrictionRidge(const ReadContext& c, int t, int occ, Element e, Element h) {
+  auto set = [&](int field, const auto& text) { c.set(t, field, text, occ); };
+  set(12, elementText(child(h, ":ImageBitsPerPixelQuantity")));
+  set(901, elementText(child(h, ":FrictionRidgeCaptureTechnology")));
+  if (t != 19) set(20, elementText(child(h, ":ImageCommentText")));
+  readAnnotations(c, t, occ, e);
+  if (t != 14) return;
+  set(22, eachContainer(h, ":FingerprintImageNISTQuality", [](Element q) {
+        return itemsOf(q, {":FingerPositionCode", ":NISTQualityMeasure"});
+      }));
+  set(24, eachContainer(h, ":FingerprintImageQuality", [&](Element q) {
+        ItemList items;
+        items.add(elementText(child(q, ":FingerPositionCode")));
+        items.add(elementText(child(q, ":QualityValue")));
+        addVendorProduct(c, q, items, false);
+        return items.text();
+      }));
+  set(31, elementText(child(h, ":FingerprintImageAcquisitionProfileCode")));
+  set(25, eachContainer(h, ":FingerprintImageSegmentPositionPolygon",
+                        [](Element p) { return polygon(p, ":FingerPositionCode"); }));
+  if (auto stitched = elementText(child(h, ":FingerprintImageStitchedIndicator"))) {
+    set(27, (*stitched == "true" || *stitched == "True") ? std::string_view("Y") : *stitched);
+  }
+  set(18, eachContainer(h, ":FingerprintImageFingerMissing", [](Element m) {
+        return itemsOf(m, {":FingerPositionCode", ":FingerMissingCode"});
+      }));
+}
+
+void readType17(const ReadContext& c, int occ, Element e, Element h) {
+  auto set = [&](int field, const auto& text) { c.set(17, field, text, occ); };
+  set(3, elementText(child(h, ":IrisEyePositionCode")));
+  set(12, elementText(child(h, ":ImageBitsPerPixelQuantity")));
+  set(13, elementText(child(h, ":ImageColorSpaceCode")));
+  set(14, elementText(child(h, ":IrisEyeRotationAngleText")));
+  set(15, elementText(child(h, ":IrisEyeRotationUncertaintyValueText")));
+  readAnnotations(c, 17, occ, e);
+  set(24, imageQuality(c, h));
+  set(21, elementText(child(h, ":ImageCommentText")));
+  set(20, elementText(child(h, ":IrisEyeColorAttributeCode")));
+  set(26, elementText(child(h, ":IrisDiameterPixelQuantity")));
+  set(28, elementText(child(h, ":IrisImageMissingReasonCode")));
+  set(31, elementText(child(h, ":IrisImageAcquisitionProfileCode")));
+  set(32, elementText(child(h, ":IrisImageStorageFormatCode")));
+  set(40, elementText(child(h, ":IrisImageRangeMeasure")));
+  set(41, elementText(child(h, ":IrisImageGazeAngleMeasure")));
+}
+
+void readType20(const ReadContext& c, int occ, Element e, Element h) {
+  auto set = [&](int field, const auto& text) { c.set(20, field, text, occ); };
+  set(3, elementText(child(e, ":SourceRecordCardinalityCode")));
+  set(13, elementText(child(h, ":ImageColorSpaceCode")));
+  set(12, elementText(child(h, ":ImageBitsPerPixelQuantity")));
+  readAnnotations(c, 20, occ, e);
+  // The source description that the writer puts beside the image is read back as well.
+  set(14, ReadContext::text(e, {":SourceAcquisition", ":AcquisitionSourceCode"}));
+  set(15, itemsIfAny(child(e, ":SourceFileFormat"),
+                     {":SourceFileCategoryText", ":SourceFileDecodingInstructionsText"}));
+  set(21, c.idText(child(e, ":SourceIdentification")));
+}
+
+}  // namespace
+
+void readAnnotations(const ReadContext& c, int type, int occurrence, Element e) {
+  bool dated = false;
+  auto value = eachContainer(e, ":ProcessAnnotation", [&](Element p) {
+    auto date = c.dateTimeText(child(p, ":ProcessUTCDate"));
+    if (!date) return std::string();
+    dated = true;
+    ItemList items;
+    items.add(date);
+    items.add(elementText(child(p, ":ProcessName")));
+    items.add(elementText(child(p, ":ProcessOwnerText")));
+    items.add(elementText(child(p, ":ProcessDescriptionText")));
+    return items.text();
+  });
+  if (dated) c.set(type, 902, value, occurrence);
+}
+
+void readImageFields(const ReadContext& c, int category, int occurrence, Element e, Element a,
+                     Element h) {
+  readCommon(c, category, occurrence, h);
+  switch (category) {
+    case 9:
+      readType9(c, occurrence, e, a, h);
+      break;
+    case 10:
+      readType10(c, occurrence, e, h);
+      break;
+    case 13:
+    case 14:
+    case 15:
+    case 19:
+      readFrictionRidge(c, category, occurrence, e, h);
+      break;
+    case 17:
+      readType17(c, occurrence, e, h);
+      break;
+    case 20:
+      readType20(c, occurrence, e, h);
+      break;
+    case 21:
+      readAnnotations(c, 21, occurrence, e);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace varnel::xml::detail

@@ -1,0 +1,924 @@
+#include "xml/writer.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <optional>
+#include <span>
+
+#include "transaction/status.h"
+#include "xml/base64.h"
+#include "xml/status.h"
+
+namespace varnel::xml {
+
+using transaction::NistFile;
+
+namespace {
+
+using Text = std::optional<std::string_view>;
+
+constexpr std::string_view kProlog = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+constexpr std::string_view kRootStart =
+    "<itl:NISTBiometricInformationExchangePackage"
+    " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+    " xsi:schemaLocation=\"http://biometrics.nist.gov/standard/2011"
+    " XMLschemas_Updated/exchange/itl.xsd\""
+    " xmlns:biom=\"http://niem.gov/niem/biometrics/1.0\""
+    " xmlns:itl=\"http://biometrics.nist.gov/standard/2011\""
+    " xmlns:ext=\"http://varnel.example/ext/1.0\""
+    " xmlns:s=\"http://niem.gov/niem/structures/2.0\""
+    " xmlns:nc=\"http://niem.gov/niem/niem-core/2.0\""
+    " xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\">";
+constexpr std::string_view kRootEnd = "</itl:NISTBiometricInformationExchangePackage>";
+// The buffer goes to the file whenever it grows past this size.
+constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+
+// Writes one element per line, indented by depth, into a buffer that is passed on to the file
+// (when there is one) as it fills.
+class XmlLineWriter {
+ public:
+  XmlLineWriter(std::string& out, std::FILE* file) : out_(out), file_(file) {}
+
+  void open(std::string_view name) {
+    indent();
+    out_.push_back('<');
+    out_.append(name);
+    out_.append(">\n");
+    ++depth_;
+  }
+  void close(std::string_view name) {
+    --depth_;
+    indent();
+    out_.append("</");
+    out_.append(name);
+    out_.append(">\n");
+    flushIfFull();
+  }
+  void leaf(std::string_view name, std::string_view value) {
+    indent();
+    out_.push_back('<');
+    out_.append(name);
+    out_.push_back('>');
+    appendEscaped(value, out_);
+    out_.append("</");
+    out_.append(name);
+    out_.append(">\n");
+  }
+  void leaf(std::string_view name, const std::string& value) {
+    leaf(name, std::string_view(value));
+  }
+  void leaf(std::string_view name, const Text& value) {
+    if (value) leaf(name, *value);
+  }
+  void leaf(std::string_view name, const std::optional<std::string>& value) {
+    if (value) leaf(name, std::string_view(*value));
+  }
+  // A leaf whose content is text needing no escapes and spanning lines (base64).
+  void verbatimLeaf(std::string_view name, std::string_view content) {
+    indent();
+    out_.push_back('<');
+    out_.append(name);
+    out_.push_back('>');
+    if (file_ != nullptr && content.size() >= kFlushBytes) {
+      flush();
+      put(content);
+    } else {
+      out_.append(content);
+    }
+    out_.append("</");
+    out_.append(name);
+    out_.append(">\n");
+    flushIfFull();
+  }
+  void raw(std::string_view line) {
+    indent();
+    out_.append(line);
+    out_.push_back('\n');
+  }
+  void flush() {
+    if (file_ == nullptr || out_.empty()) return;
+    put(out_);
+    out_.clear();
+  }
+  [[nodiscard]] bool failed() const noexcept { return failed_; }
+  [[nodiscard]] int depth() const noexcept { return depth_; }
+
+ private:
+  void indent() { out_.append(static_cast<std::size_t>(depth_ > 0 ? depth_ : 0), '\t'); }
+  void flushIfFull() {
+    if (out_.size() >= kFlushBytes) flush();
+  }
+  void put(std::string_view bytes) {
+    if (failed_ || file_ == nullptr) return;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
+  }
+
+  std::string& out_;
+  std::FILE* file_;
+  int depth_ = 0;
+  bool failed_ = false;
+};
+
+// Field access for one record: values are present when they exist and are not empty.
+class RecordView {
+ public:
+  RecordView(const NistFile& f, int type, int occurrence) : f_(f), type_(type), occ_(occurrence) {}
+  [[nodiscard]] int type() const noexcept { return type_; }
+  [[nodiscard]] bool exists(int field) const {
+    return f_.getSubfieldCount(type_, field, occ_) >= 0;
+  }
+  [[nodiscard]] Text field(int field) const { return item(field, 0, 0); }
+  [[nodiscard]] Text item(int field, int sub, int item) const {
+    std::string_view v;
+    if (f_.getItemText(type_, field, occ_, sub, item, v) != transaction::kOk || v.empty()) {
+      return std::nullopt;
+    }
+    return v;
+  }
+  // The whole first item, empty values included (image data).
+  [[nodiscard]] std::string_view bytes(int field) const {
+    std::string_view v;
+    if (f_.getItemText(type_, field, occ_, 0, 0, v) != transaction::kOk) return {};
+    return v;
+  }
+  [[nodiscard]] int subfields(int field) const {
+    const int n = f_.getSubfieldCount(type_, field, occ_);
+    return n > 0 ? n : 0;
+  }
+  [[nodiscard]] int items(int field, int sub) const {
+    const int n = f_.getItemCount(type_, field, occ_, sub);
+    return n > 0 ? n : 0;
+  }
+
+ private:
+  const NistFile& f_;
+  int type_;
+  int occ_;
+};
+
+std::optional<std::string> mapText(const Text& t, std::string (*fn)(std::string_view)) {
+  if (!t) return std::nullopt;
+  return fn(*t);
+}
+
+class Writer {
+ public:
+  Writer(const NistFile& f, XmlLineWriter& w) : f_(f), w_(w) {}
+
+  void document() {
+    w_.raw(kProlog.substr(0, kProlog.size() - 1));
+    w_.raw(kRootStart);
+    w_.open("itl:PackageInformationRecord");
+    w_.leaf("biom:RecordCategoryCode", std::string_view("1"));
+    w_.open("biom:Transaction");
+    type1(RecordView(f_, 1, 0));
+    w_.close("biom:Transaction");
+    w_.close("itl:PackageInformationRecord");
+    records();
+    w_.raw(kRootEnd);
+  }
+
+ private:
+  void idLeaf(std::string_view container, const Text& id) {
+    if (!id) return;
+    w_.open(container);
+    w_.leaf("nc:IdentificationID", *id);
+    w_.close(container);
+  }
+
+  void type1(const RecordView& r) {
+    if (auto dat = r.field(5)) {
+      w_.open("biom:TransactionDate");
+      w_.leaf("nc:Date", dateToXml(*dat));
+      w_.close("biom:TransactionDate");
+    }
+    organization("biom:TransactionDestinationOrganization", r.field(7), r.item(17, 0, 0));
+    organization("biom:TransactionOriginatingOrganization", r.field(8), r.item(17, 0, 1));
+    if (auto gmt = r.field(14)) {
+      w_.open("biom:TransactionUTCDate");
+      w_.leaf("nc:DateTime", dateTimeToXml(*gmt));
+      w_.close("biom:TransactionUTCDate");
+    }
+    idLeaf("biom:TransactionControlIdentification", r.field(9));
+    idLeaf("biom:TransactionControlReferenceIdentification", r.field(10));
+    if (r.field(13) || r.item(13, 0, 1)) {
+      w_.open("biom:TransactionDomain");
+      idLeaf("biom:DomainVersionNumberIdentification", r.item(13, 0, 1));
+      w_.leaf("biom:TransactionDomainName", r.item(13, 0, 0));
+      w_.close("biom:TransactionDomain");
+    }
+    if (r.exists(16)) {
+      w_.open("biom:TransactionApplicationProfile");
+      w_.leaf("biom:ApplicationProfileOrganizationName", r.item(16, 0, 0));
+      w_.leaf("biom:ApplicationProfileName", r.item(16, 0, 1));
+      idLeaf("biom:ApplicationProfileVersionIdentification", r.item(16, 0, 2));
+      w_.close("biom:TransactionApplicationProfile");
+    }
+    w_.open("biom:TransactionImageResolutionDetails");
+    if (f_.countRecords(4) > 0) {
+      w_.leaf("biom:NativeScanningResolutionValue", r.field(11));
+      w_.leaf("biom:NominalTransmittingResolutionValue", r.field(12));
+    } else {
+      w_.leaf("biom:NativeScanningResolutionValue", std::string_view("00.00"));
+      w_.leaf("biom:NominalTransmittingResolutionValue", std::string_view("00.00"));
+    }
+    w_.close("biom:TransactionImageResolutionDetails");
+    if (r.exists(2)) {
+      w_.leaf("biom:TransactionMajorVersionValue", std::string_view("05"));
+      w_.leaf("biom:TransactionMinorVersionValue", std::string_view("01"));
+    }
+    w_.leaf("biom:TransactionPriorityValue", r.field(6));
+    w_.leaf("biom:TransactionCategoryCode", r.field(4));
+
+    w_.open("biom:TransactionContentSummary");
+    w_.leaf("biom:ContentFirstRecordCategoryCode", std::string_view("1"));
+    w_.leaf("biom:ContentRecordQuantity", r.item(3, 0, 1));
+    for (int s = 1; s < r.subfields(3); ++s) {
+      w_.open("biom:ContentRecordSummary");
+      idLeaf("biom:ImageReferenceIdentification",
+             std::string_view(stripLeadingZeros(r.item(3, s, 1).value_or(""))));
+      w_.leaf("biom:RecordCategoryCode", r.item(3, s, 0));
+      w_.close("biom:ContentRecordSummary");
+    }
+    w_.close("biom:TransactionContentSummary");
+    w_.open("biom:TransactionCharacterSetDirectory");
+    w_.leaf("biom:CharacterSetCommonNameCode", r.item(15, 0, 1));
+    w_.leaf("biom:CharacterSetIndexCode", r.item(15, 0, 0));
+    idLeaf("biom:CharacterSetVersionIdentification", r.item(15, 0, 2));
+    w_.close("biom:TransactionCharacterSetDirectory");
+  }
+
+  void organization(std::string_view container, const Text& id, const Text& name) {
+    if (!id) return;
+    w_.open(container);
+    idLeaf("nc:OrganizationIdentification", id);
+    w_.leaf("nc:OrganizationName", name);
+    w_.close(container);
+  }
+
+  void records() {
+    const transaction::Transaction* tx = f_.transaction();
+    int counters[100] = {};
+    for (std::size_t i = 1; i < tx->records.size(); ++i) {
+      const int type = tx->records[i].type;
+      if (type < 0 || type > 99) continue;
+      const RecordView r(f_, type, counters[type]++);
+      record(r);
+    }
+  }
+
+  void record(const RecordView& r) {
+    std::string_view element;
+    switch (r.type()) {
+      case 2:
+        element = "itl:PackageDescriptiveTextRecord";
+        break;
+      case 4:
+        element = "itl:PackageHighResolutionGrayscaleImageRecord";
+        break;
+      case 9:
+        element = "itl:PackageMinutiaeRecord";
+        break;
+      case 10:
+        element = "itl:PackageFacialAndSMTImageRecord";
+        break;
+      case 11:
+        element = "itl:PackageVoiceDataRecord";
+        break;
+      case 13:
+        element = "itl:PackageLatentImageRecord";
+        break;
+      case 14:
+        element = "itl:PackageFingerprintImageRecord";
+        break;
+      case 15:
+        element = "itl:PackagePalmprintImageRecord";
+        break;
+      case 17:
+        element = "itl:PackageIrisImageRecord";
+        break;
+      case 20:
+        element = "itl:PackageSourceRepresentationRecord";
+        break;
+      default:
+        return;
+    }
+    w_.open(element);
+    w_.leaf("biom:RecordCategoryCode", std::string_view(std::to_string(r.type())));
+    w_.open("biom:ImageReferenceIdentification");
+    std::string idc(r.field(2).value_or(""));
+    if (r.type() == 11) idc = stripLeadingZeros(idc);
+    w_.leaf("nc:IdentificationID", std::string_view(idc));
+    w_.close("biom:ImageReferenceIdentification");
+    switch (r.type()) {
+      case 4:
+        type4(r);
+        break;
+      case 9:
+        type9(r);
+        break;
+      case 10:
+        annotations(r);
+        imageElement(
+            r,
+            r.field(3) == std::string_view("FACE") ? "biom:FaceImage" : "biom:PhysicalFeatureImage",
+            [&] { type10Body(r); });
+        break;
+      case 11:
+        type11(r);
+        break;
+      case 13:
+      case 15:
+        annotations(r);
+        imageElement(r, r.type() == 15 ? "biom:PalmprintImage" : "biom:FingerImpressionImage",
+                     [&] { frictionRidgeBody(r); });
+        break;
+      case 14:
+        annotations(r);
+        imageElement(r, "biom:FingerImpressionImage", [&] {
+          frictionRidgeBody(r);
+          w_.leaf("biom:FingerprintImageAcquisitionProfileCode", r.field(31));
+          w_.leaf("biom:FingerprintImageStitchedIndicator", r.field(27));
+        });
+        break;
+      case 17:
+        annotations(r);
+        imageElement(r, "biom:IrisImage", [&] { type17Body(r); });
+        break;
+      case 20:
+        type20(r);
+        break;
+      default:
+        break;
+    }
+    w_.close(element);
+  }
+
+  void imageData(std::string_view bytes) {
+    encodeBase64(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+                 scratch_);
+    w_.verbatimLeaf("nc:BinaryBase64Object", scratch_);
+  }
+
+  template <typename Body>
+  void imageElement(const RecordView& r, std::string_view name, Body body) {
+    w_.open(name);
+    imageData(r.bytes(999));
+    body();
+    w_.close(name);
+  }
+
+  void type4(const RecordView& r) {
+    w_.open("biom:FingerprintImage");
+    imageData(r.bytes(9));
+    w_.open("biom:ImageCaptureDetail");
+    w_.leaf("biom:CaptureResolutionCode", r.field(5));
+    w_.close("biom:ImageCaptureDetail");
+    w_.leaf("biom:ImageCompressionAlgorithmCode", r.field(8));
+    w_.leaf("biom:ImageHorizontalLineLengthPixelQuantity", r.field(6));
+    w_.leaf("biom:ImageVerticalLineLengthPixelQuantity", r.field(7));
+    w_.open("biom:FingerprintImagePosition");
+    w_.leaf("biom:FingerPositionCode", r.item(4, 0, 0));
+    // Further finger positions (255 marks an unused byte) follow, so none is lost.
+    for (int i = 1; i < r.items(4, 0) && i < 6; ++i) {
+      auto p = r.item(4, 0, i);
+      if (p && *p != "255") w_.leaf("biom:FingerPositionCode", *p);
+    }
+    w_.close("biom:FingerprintImagePosition");
+    w_.leaf("biom:FingerprintImageImpressionCaptureCategoryCode", r.field(3));
+    w_.close("biom:FingerprintImage");
+  }
+
+  void type11(const RecordView& r) {
+    annotations(r);
+    w_.open("biom:ForensicInvestigatoryVoiceDetail");
+    const std::string_view data = r.bytes(999);
+    // The field normally holds base64 text already; anything else (raw audio read from a
+    // traditional file) is encoded so the document stays well-formed.
+    bool isBase64Text = true;
+    for (char ch : data) {
+      const bool alpha = (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') ||
+                         (ch >= '0' && ch <= '9') || ch == '+' || ch == '/' || ch == '=';
+      if (!alpha && ch != '\r' && ch != '\n' && ch != ' ' && ch != '\t') {
+        isBase64Text = false;
+        break;
+      }
+    }
+    if (isBase64Text) {
+      w_.verbatimLeaf("nc:BinaryBase64Object", data);
+    } else {
+      imageData(data);
+    }
+    w_.close("biom:ForensicInvestigatoryVoiceDetail");
+  }
+
+  void type20(const RecordView& r) {
+    annotations(r);
+    w_.leaf("biom:SourceRecordCardinalityCode", r.field(3));
+    if (auto acq = r.field(14)) {
+      w_.open("biom:SourceAcquisition");
+      w_.leaf("biom:AcquisitionSourceCode", stripLeadingZeros(*acq));
+      w_.close("biom:SourceAcquisition");
+    }
+    if (r.item(15, 0, 0) || r.item(15, 0, 1)) {
+      w_.open("biom:SourceFileFormat");
+      w_.leaf("biom:SourceFileCategoryText", r.item(15, 0, 0));
+      w_.leaf("biom:SourceFileDecodingInstructionsText", r.item(15, 0, 1));
+      w_.close("biom:SourceFileFormat");
+    }
+    idLeaf("biom:SourceIdentification", r.field(21));
+    imageElement(r, "biom:SourceImage", [&] {
+      w_.leaf("biom:ImageBitsPerPixelQuantity", r.field(12));
+      captureDetail(r);
+      w_.leaf("biom:ImageColorSpaceCode", r.field(13));
+      w_.leaf("biom:ImageCommentText", r.field(38));
+      w_.leaf("biom:ImageCompressionAlgorithmText", r.field(11));
+      w_.leaf("biom:ImageHorizontalLineLengthPixelQuantity", r.field(6));
+      w_.leaf("biom:ImageHorizontalPixelDensityValue", r.field(9));
+      imageQuality(r);
+      w_.leaf("biom:ImageScaleUnitsCode", r.field(8));
+      w_.leaf("biom:ImageCategoryCode", r.field(3));
+      w_.leaf("biom:ImageVerticalLineLengthPixelQuantity", r.field(7));
+      w_.leaf("biom:ImageVerticalPixelDensityValue", r.field(10));
+    });
+  }
+
+  void annotations(const RecordView& r) {
+    for (int s = 0; s < r.subfields(902); ++s) {
+      auto date = r.item(902, s, 0);
+      if (!date) continue;
+      w_.open("biom:ProcessAnnotation");
+      w_.open("biom:ProcessUTCDate");
+      w_.leaf("nc:DateTime", dateTimeToXml(*date));
+      w_.close("biom:ProcessUTCDate");
+      w_.leaf("biom:ProcessName", r.item(902, s, 1));
+      w_.leaf("biom:ProcessOwnerText", r.item(902, s, 2));
+      w_.leaf("biom:ProcessDescriptionText", r.item(902, s, 3));
+      w_.close("biom:ProcessAnnotation");
+    }
+  }
+
+  void captureLocation(const RecordView& r) {
+    auto geo = [&](int n) { return r.item(998, 0, n - 1); };
+    bool any = false;
+    for (int n = 2; n <= 15; ++n) any = any || geo(n).has_value();
+    if (any) {
+      w_.open("biom:CaptureLocation");
+      w_.leaf("nc:LocationDescriptionText", geo(13));
+      if (geo(8)) {
+        w_.open("nc:LocationGeographicElevation");
+        w_.leaf("nc:MeasurePointValue", geo(8));
+        w_.close("nc:LocationGeographicElevation");
+      }
+      bool coords = false;
+      for (int n = 2; n <= 7; ++n) coords = coords || geo(n).has_value();
+      // The datum belongs to the coordinates; it is written with them even when they are absent.
+      if (coords || geo(9)) {
+        w_.open("biom:LocationTwoDimensionalGeographicCoordinate");
+        w_.open("nc:GeographicCoordinateLatitude");
+        w_.leaf("nc:LatitudeDegreeValue", geo(2));
+        w_.leaf("nc:LatitudeMinuteValue", geo(3));
+        w_.leaf("nc:LatitudeSecondValue", geo(4));
+        w_.close("nc:GeographicCoordinateLatitude");
+        w_.open("nc:GeographicCoordinateLongitude");
+        w_.leaf("nc:LongitudeDegreeValue", geo(5));
+        w_.leaf("nc:LongitudeMinuteValue", geo(6));
+        w_.leaf("nc:LongitudeSecondValue", geo(7));
+        w_.close("nc:GeographicCoordinateLongitude");
+        w_.leaf("biom:GeodeticDatumCoordinateSystemCode", geo(9));
+        w_.close("biom:LocationTwoDimensionalGeographicCoordinate");
+      }
+      if (geo(10) || geo(11) || geo(12)) {
+        w_.open("nc:LocationUTMCoordinate");
+        w_.leaf("nc:UTMEastingValue", geo(11));
+        w_.leaf("nc:UTMGridZoneID", geo(10));
+        w_.leaf("nc:UTMNorthingValue", geo(12));
+        w_.close("nc:LocationUTMCoordinate");
+      }
+      if (geo(14) || geo(15)) {
+        w_.open("biom:LocationAlternateGeographicSystemValue");
+        w_.leaf("biom:GeographicLocationSystemName", geo(14));
+        w_.leaf("biom:GeographicLocationText", geo(15));
+        w_.close("biom:LocationAlternateGeographicSystemValue");
+      }
+      w_.close("biom:CaptureLocation");
+    }
+    if (auto utc = geo(1)) {
+      w_.open("biom:CaptureUTCDateTime");
+      w_.leaf("nc:DateTime", dateTimeToXml(*utc));
+      w_.close("biom:CaptureUTCDateTime");
+    }
+  }
+
+  void captureDetail(const RecordView& r) {
+    const bool iris = r.type() == 17;
+    w_.open("biom:ImageCaptureDetail");
+    captureLocation(r);
+    w_.open("biom:CaptureDate");
+    w_.leaf("nc:Date", mapText(r.field(5), dateToXml));
+    w_.close("biom:CaptureDate");
+    idLeaf("biom:CaptureDeviceIdentification", r.field(iris ? 17 : 903));
+    const int mms = iris ? 19 : 904;
+    if (r.item(mms, 0, 0)) {
+      w_.leaf("biom:CaptureDeviceMakeText", r.item(mms, 0, 0));
+      w_.leaf("biom:CaptureDeviceModelText", r.item(mms, 0, 1));
+      w_.leaf("biom:CaptureDeviceSerialNumberText", r.item(mms, 0, 2));
+    }
+    w_.leaf("biom:CaptureHorizontalPixelDensityValue", r.field(iris ? 22 : 16));
+    w_.open("biom:CaptureOrganization");
+    w_.open("nc:OrganizationIdentification");
+    w_.leaf("nc:IdentificationID", r.field(4));
+    w_.close("nc:OrganizationIdentification");
+    w_.leaf("nc:OrganizationName", r.field(993));
+    w_.close("biom:CaptureOrganization");
+    w_.leaf("biom:CaptureVerticalPixelDensityValue", r.field(iris ? 23 : 17));
+    w_.leaf("biom:CaptureDeviceMonitoringModeCode", r.field(30));
+    if (r.type() == 14) idLeaf("biom:CaptureIdentification", r.field(26));
+    w_.close("biom:ImageCaptureDetail");
+  }
+
+  void imageQuality(const RecordView& r) {
+    if (!r.item(24, 0, 0)) return;
+    w_.open("biom:ImageQuality");
+    idLeaf("biom:QualityAlgorithmProductIdentification", r.item(24, 0, 2));
+    w_.leaf("biom:QualityValue", r.item(24, 0, 0));
+    idLeaf("biom:QualityAlgorithmVendorIdentification", r.item(24, 0, 1));
+    w_.close("biom:ImageQuality");
+  }
+
+  // One leaf per subfield of a repeated field.
+  void repeatedLeaves(const RecordView& r, int field, std::string_view name) {
+    for (int s = 0; s < r.subfields(field); ++s) w_.leaf(name, r.item(field, s, 0));
+  }
+
+  // Containers with the listed items of every subfield whose first item is present.
+  void itemContainers(const RecordView& r, int field, std::string_view container,
+                      std::initializer_list<std::pair<int, std::string_view>> leaves) {
+    for (int s = 0; s < r.subfields(field); ++s) {
+      if (!r.item(field, s, 0)) continue;
+      w_.open(container);
+      for (const auto& [item, name] : leaves) w_.leaf(name, r.item(field, s, item));
+      w_.close(container);
+    }
+  }
+
+  void polygons(const RecordView& r, int field, std::string_view container,
+                std::string_view firstName) {
+    for (int s = 0; s < r.subfields(field); ++s) {
+      if (!r.item(field, s, 0)) continue;
+      w_.open(container);
+      w_.leaf(firstName, r.item(field, s, 0));
+      w_.leaf("biom:PositionPolygonVertexQuantity", r.item(field, s, 1));
+      for (int i = 2; i < r.items(field, s); i += 2) {
+        w_.open("biom:PositionPolygonVertex");
+        w_.leaf("biom:PositionHorizontalCoordinateValue", r.item(field, s, i));
+        w_.leaf("biom:PositionVerticalCoordinateValue", r.item(field, s, i + 1));
+        w_.close("biom:PositionPolygonVertex");
+      }
+      w_.close(container);
+    }
+  }
+
+  void type10Body(const RecordView& r) {
+    captureDetail(r);
+    w_.leaf("biom:ImageColorSpaceCode", r.field(12));
+    w_.leaf("biom:ImageCommentText", r.field(38));
+    w_.leaf("biom:ImageCompressionAlgorithmText", r.field(11));
+    w_.leaf("biom:ImageHorizontalLineLengthPixelQuantity", r.field(6));
+    w_.leaf("biom:ImageHorizontalPixelDensityValue", r.field(9));
+    imageQuality(r);
+    w_.leaf("biom:ImageScaleUnitsCode", r.field(8));
+    w_.leaf("biom:ImageCategoryCode", r.field(3));
+    w_.leaf("biom:ImageVerticalLineLengthPixelQuantity", r.field(7));
+    w_.leaf("biom:ImageVerticalPixelDensityValue", r.field(10));
+    if (r.item(18, 0, 0) || r.item(18, 0, 1) || r.item(18, 0, 2)) {
+      w_.open("biom:ImageDistortion");
+      w_.leaf("biom:ImageDistortionCategoryCode", r.item(18, 0, 0));
+      w_.leaf("biom:ImageDistortionMeasurementCode", r.item(18, 0, 1));
+      w_.leaf("biom:ImageDistortionSeverityCode", r.item(18, 0, 2));
+      w_.close("biom:ImageDistortion");
+    }
+    bool pose = false;
+    for (int i = 0; i < 6; ++i) pose = pose || r.item(25, 0, i).has_value();
+    if (pose) {
+      w_.open("biom:FaceImage3DPoseAngle");
+      w_.leaf("biom:PosePitchAngleMeasure", r.item(25, 0, 1));
+      w_.leaf("biom:PosePitchUncertaintyValue", r.item(25, 0, 4));
+      w_.leaf("biom:PoseRollAngleMeasure", r.item(25, 0, 2));
+      w_.leaf("biom:PoseRollUncertaintyValue", r.item(25, 0, 5));
+      w_.leaf("biom:PoseYawAngleMeasure", r.item(25, 0, 0));
+      w_.leaf("biom:PoseYawUncertaintyValue", r.item(25, 0, 3));
+      w_.close("biom:FaceImage3DPoseAngle");
+    }
+    w_.leaf("biom:FaceImageAcquisitionProfileCode", r.field(13));
+    repeatedLeaves(r, 26, "biom:FaceImageDescriptionCode");
+    w_.leaf("biom:FaceImageEyeColorAttributeCode", r.field(27));
+    for (int s = 0; s < r.subfields(29); ++s) {
+      if (!r.item(29, s, 0)) continue;
+      w_.open("biom:FaceImageFeaturePoint");
+      w_.leaf("biom:FeaturePointHorizontalCoordinateValue", r.item(29, s, 2));
+      idLeaf("biom:FeaturePointIdentification", r.item(29, s, 1));
+      w_.leaf("biom:FeaturePointCategoryCode", r.item(29, s, 0));
+      w_.leaf("biom:FeaturePointVerticalCoordinateValue", r.item(29, s, 3));
+      w_.close("biom:FaceImageFeaturePoint");
+    }
+    repeatedLeaves(r, 28, "biom:FaceImageHairColorAttributeCode");
+    w_.leaf("biom:FaceImagePoseOffsetAngleMeasure", r.field(21));
+    w_.leaf("biom:FaceImageSubjectPoseCode", r.field(20));
+    if (r.item(23, 0, 0)) {
+      w_.open("biom:FaceImageAcquisitionSource");
+      w_.leaf("biom:CaptureSourceCode", r.item(23, 0, 0));
+      w_.leaf("biom:CaptureSourceDescriptionText", r.item(23, 0, 1));
+      w_.close("biom:FaceImageAcquisitionSource");
+    }
+    bool square = false;
+    for (int i = 0; i < 5; ++i) square = square || r.item(14, 0, i).has_value();
+    if (square) {
+      w_.open("biom:FaceImageBoundingSquare");
+      w_.leaf("biom:FaceImageBoundingCategoryCode", r.item(14, 0, 4));
+      w_.leaf("biom:SegmentBottomVerticalCoordinateValue", r.item(14, 0, 3));
+      w_.leaf("biom:SegmentLeftHorizontalCoordinateValue", r.item(14, 0, 0));
+      w_.leaf("biom:SegmentRightHorizontalCoordinateValue", r.item(14, 0, 1));
+      w_.leaf("biom:SegmentTopVerticalCoordinateValue", r.item(14, 0, 2));
+      w_.close("biom:FaceImageBoundingSquare");
+    }
+    repeatedLeaves(r, 19, "biom:FaceImageLightingArtifactsCode");
+    w_.leaf("biom:FaceImageFeaturePointTierCode", r.field(31));
+    repeatedLeaves(r, 40, "biom:PhysicalFeatureNCICCode");
+    if (r.item(41, 0, 0) || r.item(41, 0, 1)) {
+      w_.open("biom:PhysicalFeatureSize");
+      w_.leaf("biom:PhysicalFeatureHeightMeasure", r.item(41, 0, 0));
+      w_.leaf("biom:PhysicalFeatureWidthMeasure", r.item(41, 0, 1));
+      w_.close("biom:PhysicalFeatureSize");
+    }
+    idLeaf("biom:PhysicalFeatureReferenceIdentification", r.field(39));
+    polygons(r, 33, "biom:FaceImageContour", "biom:FaceImageContourCategoryCode");
+    repeatedLeaves(r, 44, "biom:ImageTransformationCode");
+  }
+
+  void frictionRidgeBody(const RecordView& r) {
+    w_.leaf("biom:ImageBitsPerPixelQuantity", r.field(12));
+    captureDetail(r);
+    w_.leaf("biom:ImageCommentText", r.field(20));
+    w_.leaf("biom:ImageCompressionAlgorithmText", r.field(11));
+    w_.leaf("biom:ImageHorizontalLineLengthPixelQuantity", r.field(6));
+    w_.leaf("biom:ImageHorizontalPixelDensityValue", r.field(9));
+    w_.leaf("biom:ImageScaleUnitsCode", r.field(8));
+    w_.leaf("biom:ImageVerticalLineLengthPixelQuantity", r.field(7));
+    w_.leaf("biom:ImageVerticalPixelDensityValue", r.field(10));
+    w_.leaf("biom:FingerprintImageImpressionCaptureCategoryCode", r.field(3));
+    w_.leaf("biom:FrictionRidgeCaptureTechnology", r.field(901));
+    repeatedLeaves(r, 13, r.type() == 15 ? "biom:PalmPositionCode" : "biom:FingerPositionCode");
+    itemContainers(r, 18, "biom:FingerprintImageFingerMissing",
+                   {{0, "biom:FingerPositionCode"}, {1, "biom:FingerMissingCode"}});
+    for (int s = 0; s < r.subfields(22); ++s) {
+      w_.open("biom:FingerprintImageNISTQuality");
+      w_.leaf("biom:FingerPositionCode", r.item(22, s, 0));
+      w_.leaf("biom:NISTQualityMeasure", r.item(22, s, 1));
+      w_.close("biom:FingerprintImageNISTQuality");
+    }
+    for (int s = 0; s < r.subfields(24); ++s) {
+      if (!r.item(24, s, 0)) continue;
+      w_.open("biom:FingerprintImageQuality");
+      w_.leaf("biom:FingerPositionCode", r.item(24, s, 0));
+      idLeaf("biom:QualityAlgorithmProductIdentification", r.item(24, s, 3));
+      idLeaf("biom:QualityAlgorithmVendorIdentification", r.item(24, s, 2));
+      w_.leaf("biom:QualityValue", r.item(24, s, 1));
+      w_.close("biom:FingerprintImageQuality");
+    }
+    if (r.type() == 14) {
+      polygons(r, 25, "biom:FingerprintImageSegmentPositionPolygon", "biom:FingerPositionCode");
+    }
+  }
+
+  void type17Body(const RecordView& r) {
+    w_.leaf("biom:ImageBitsPerPixelQuantity", r.field(12));
+    captureDetail(r);
+    w_.leaf("biom:ImageColorSpaceCode", r.field(13));
+    w_.leaf("biom:ImageCommentText", r.field(21));
+    w_.leaf("biom:ImageCompressionAlgorithmText", r.field(11));
+    w_.leaf("biom:ImageHorizontalLineLengthPixelQuantity", r.field(6));
+    w_.leaf("biom:ImageHorizontalPixelDensityValue", r.field(9));
+    imageQuality(r);
+    w_.leaf("biom:ImageScaleUnitsCode", r.field(8));
+    w_.leaf("biom:ImageVerticalLineLengthPixelQuantity", r.field(7));
+    w_.leaf("biom:ImageVerticalPixelDensityValue", r.field(10));
+    w_.leaf("biom:IrisEyePositionCode", r.field(3));
+    w_.leaf("biom:IrisEyeRotationAngleText", r.field(14));
+    w_.leaf("biom:IrisEyeRotationUncertaintyValueText", r.field(15));
+    w_.leaf("biom:IrisEyeColorAttributeCode", r.field(20));
+    w_.leaf("biom:IrisDiameterPixelQuantity", r.field(26));
+    w_.leaf("biom:IrisImageMissingReasonCode", r.field(28));
+    w_.leaf("biom:IrisImageAcquisitionProfileCode", r.field(31));
+    w_.leaf("biom:IrisImageStorageFormatCode", r.field(32));
+    w_.leaf("biom:IrisImageRangeMeasure", r.field(40));
+    w_.leaf("biom:IrisImageGazeAngleMeasure", r.field(41));
+  }
+
+  void type9(const RecordView& r) {
+    w_.leaf("biom:MinutiaeImpressionCaptureCategoryCode", r.field(3));
+    w_.leaf("biom:MinutiaeFormatNISTStandardIndicator", r.field(4));
+    if (r.exists(320) || r.exists(321) || r.exists(331)) {
+      w_.open("biom:ExtendedFeatureSetMinutiae");
+      itemContainers(r, 331, "biom:EFSMinutia",
+                     {{0, "biom:ImageLocationHorizontalCoordinateMeasure"},
+                      {1, "biom:ImageLocationVerticalCoordinateMeasure"},
+                      {2, "biom:ImageLocationThetaAngleMeasure"},
+                      {3, "biom:EFSMinutiaCategoryCode"},
+                      {4, "biom:ImageLocationUncertaintyRadiusMeasure"},
+                      {5, "biom:MinutiaDirectionUncertaintyValue"}});
+      itemContainers(r, 320, "biom:MinutiaeCore",
+                     {{0, "biom:ImageLocationHorizontalCoordinateMeasure"},
+                      {1, "biom:ImageLocationVerticalCoordinateMeasure"},
+                      {2, "biom:MinutiaeCoreDirectionMeasure"},
+                      {3, "biom:ImageLocationUncertaintyRadiusMeasure"},
+                      {4, "biom:MinutiaeCoreDirectionUncertaintyValue"}});
+      itemContainers(r, 321, "biom:MinutiaeDelta",
+                     {{0, "biom:ImageLocationHorizontalCoordinateMeasure"},
+                      {1, "biom:ImageLocationVerticalCoordinateMeasure"},
+                      {2, "biom:MinutiaeDeltaDirectionUpMeasure"},
+                      {3, "biom:MinutiaeDeltaDirectionLeftMeasure"},
+                      {4, "biom:MinutiaeDeltaDirectionRightMeasure"},
+                      {5, "biom:MinutiaeDeltaCategoryCode"},
+                      {6, "biom:ImageLocationUncertaintyRadiusMeasure"},
+                      {7, "biom:MinutiaeDeltaDirectionUpUncertaintyValue"},
+                      {8, "biom:MinutiaeDeltaDirectionLeftUncertaintyValue"},
+                      {9, "biom:MinutiaeDeltaDirectionRightUncertaintyValue"}});
+      w_.close("biom:ExtendedFeatureSetMinutiae");
+    }
+    if (r.exists(126) || r.exists(136) || r.exists(137) || r.exists(139) || r.exists(140)) {
+      w_.open("biom:INCITSMinutiae");
+      idLeaf("biom:CBEFFFormatOwnerIdentification", r.item(126, 0, 0));
+      idLeaf("biom:CBEFFFormatCategoryIdentification", r.item(126, 0, 1));
+      idLeaf("biom:CBEFFProductIdentification", r.item(126, 0, 2));
+      w_.leaf("biom:MinutiaeQuantity", r.field(136));
+      for (int s = 0; s < r.subfields(137); ++s) {
+        if (!r.item(137, s, 0)) continue;
+        w_.open("biom:INCITSMinutia");
+        idLeaf("biom:MinutiaIdentification", r.item(137, s, 0));
+        w_.open("biom:INCITSMinutiaLocation");
+        w_.leaf("biom:PositionHorizontalCoordinateValue", r.item(137, s, 1));
+        w_.leaf("biom:PositionVerticalCoordinateValue", r.item(137, s, 2));
+        w_.leaf("biom:ImageLocationThetaAngleMeasure", r.item(137, s, 3));
+        w_.close("biom:INCITSMinutiaLocation");
+        w_.leaf("biom:INCITSMinutiaCategoryCode", r.item(137, s, 4));
+        w_.leaf("biom:MinutiaQualityValue", r.item(137, s, 5));
+        w_.close("biom:INCITSMinutia");
+      }
+      itemContainers(r, 139, "biom:FingerprintPatternCoreLocation",
+                     {{0, "biom:PositionHorizontalCoordinateValue"},
+                      {1, "biom:PositionVerticalCoordinateValue"},
+                      {2, "biom:ImageLocationThetaAngleMeasure"}});
+      for (int s = 0; s < r.subfields(140); ++s) {
+        if (!r.item(140, s, 0)) continue;
+        w_.open("biom:FingerprintPatternDeltaLocation");
+        w_.leaf("biom:PositionHorizontalCoordinateValue", r.item(140, s, 0));
+        w_.leaf("biom:PositionVerticalCoordinateValue", r.item(140, s, 1));
+        w_.leaf("biom:ImageLocationThetaAngleMeasure", r.item(140, s, 2));
+        w_.leaf("biom:ImageLocationThetaAngleMeasure", r.item(141, s, 0));
+        w_.leaf("biom:ImageLocationThetaAngleMeasure", r.item(141, s, 1));
+        w_.close("biom:FingerprintPatternDeltaLocation");
+      }
+      w_.close("biom:INCITSMinutiae");
+    }
+  }
+
+  const NistFile& f_;
+  XmlLineWriter& w_;
+  std::string scratch_;
+};
+
+int writeAll(const NistFile& file, std::string& buffer, std::FILE* out, bool& failed) {
+  XmlLineWriter w(buffer, out);
+  Writer(file, w).document();
+  w.flush();
+  failed = w.failed();
+  return kOk;
+}
+
+// Length of the UTF-8 sequence starting at s[i], or 0 when the bytes there do not form one.
+std::size_t utf8Length(std::string_view s, std::size_t i) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  std::size_t n = 0;
+  std::uint32_t cp = 0;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    n = 2;
+    cp = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    n = 3;
+    cp = b0 & 0x0F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    n = 4;
+    cp = b0 & 0x07;
+  } else {
+    return 0;
+  }
+  if (n > s.size() - i) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF; U+FFFE and U+FFFF are not XML characters.
+  if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+      (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF) {
+    return 0;
+  }
+  return n;
+}
+
+}  // namespace
+
+void appendEscaped(std::string_view text, std::string& out) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
+    const auto b = static_cast<unsigned char>(ch);
+    if (b < 0x80) {
+      if (ch == '&') {
+        out.append("&amp;");
+      } else if (ch == '<') {
+        out.append("&lt;");
+      } else if (ch == '>' && i >= 2 && text[i - 1] == ']' && text[i - 2] == ']') {
+        out.append("&gt;");
+      } else if (b >= 0x20 || ch == '\t' || ch == '\n' || ch == '\r') {
+        out.push_back(ch);
+      }
+      continue;
+    }
+    if (const std::size_t n = utf8Length(text, i); n > 0) {
+      out.append(text.substr(i, n));
+      i += n - 1;
+    } else {
+      // A byte that is not part of UTF-8: Latin-1, two bytes in UTF-8.
+      out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+      out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+    }
+  }
+}
+
+std::string dateToXml(std::string_view text) {
+  if (text.size() < 8) return std::string(text);
+  std::string out;
+  out.reserve(10);
+  out.append(text.substr(0, 4)).append("-").append(text.substr(4, 2)).append("-");
+  out.append(text.substr(6, 2));
+  return out;
+}
+
+std::string dateTimeToXml(std::string_view text) {
+  if (text.size() < 14) return std::string(text);
+  std::string out;
+  out.reserve(20);
+  out.append(text.substr(0, 4)).append("-").append(text.substr(4, 2)).append("-");
+  out.append(text.substr(6, 2)).append("T").append(text.substr(8, 2)).append(":");
+  out.append(text.substr(10, 2)).append(":").append(text.substr(12, 2)).append("Z");
+  return out;
+}
+
+std::string stripLeadingZeros(std::string_view text) {
+  std::size_t i = 0;
+  while (i + 1 < text.size() && text[i] == '0') ++i;
+  if (i + 1 == text.size() && text[i] == '0') return "0";
+  return std::string(text.substr(i));
+}
+
+int writeXmlToString(const NistFile& file, std::string& out) noexcept {
+  if (file.transaction() == nullptr) return kNoTransaction;
+  try {
+    std::string buffer;
+    bool failed = false;
+    writeAll(file, buffer, nullptr, failed);
+    out = std::move(buffer);
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    return transaction::kAllocFailed;
+  }
+}
+
+int writeXml(const std::string& path, const NistFile& file) noexcept {
+  if (file.transaction() == nullptr) return kNoTransaction;
+  std::unique_ptr<std::FILE, FileCloser> out(std::fopen(path.c_str(), "wb"));
+  if (!out) return kCannotCreate;
+  bool failed = false;
+  try {
+    std::string buffer;
+    buffer.reserve(kFlushBytes + 4096);
+    writeAll(file, buffer, out.get(), failed);
+  } catch (const std::bad_alloc&) {
+    failed = true;
+  }
+  if (std::fclose(out.release()) != 0) failed = true;
+  if (failed) {
+    // A half-written document would read back as a different transaction.
+    std::remove(path.c_str());
+    return kWriteFailed;
+  }
+  return kOk;
+}
+
+}  // namespace varnel::xml
