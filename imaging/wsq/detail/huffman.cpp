@@ -1,0 +1,135 @@
+#include "imaging/wsq/detail/huffman.h"
+
+namespace varnel::wsq::detail {
+
+void buildHuffmanSpec(const std::array<std::uint32_t, 256>& freqIn, HuffmanSpec& spec) noexcept {
+  std::array<std::uint64_t, 257> freq{};
+  std::array<int, 257> codeSize{};
+  std::array<int, 257> others{};
+  for (int i = 0; i < 256; ++i)
+    freq[static_cast<std::size_t>(i)] = freqIn[static_cast<std::size_t>(i)];
+  freq[256] = 1;  // reserved: no real code ends up all 1-bits
+  others.fill(-1);
+  for (;;) {
+    // The two least frequent trees; among equals the higher symbol is taken first.
+    int c1 = -1;
+    std::uint64_t v = UINT64_MAX;
+    for (int i = 0; i <= 256; ++i) {
+      if (freq[static_cast<std::size_t>(i)] != 0 && freq[static_cast<std::size_t>(i)] <= v) {
+        v = freq[static_cast<std::size_t>(i)];
+        c1 = i;
+      }
+    }
+    int c2 = -1;
+    v = UINT64_MAX;
+    for (int i = 0; i <= 256; ++i) {
+      if (freq[static_cast<std::size_t>(i)] != 0 && freq[static_cast<std::size_t>(i)] <= v &&
+          i != c1) {
+        v = freq[static_cast<std::size_t>(i)];
+        c2 = i;
+      }
+    }
+    if (c2 < 0) break;
+    freq[static_cast<std::size_t>(c1)] += freq[static_cast<std::size_t>(c2)];
+    freq[static_cast<std::size_t>(c2)] = 0;
+    ++codeSize[static_cast<std::size_t>(c1)];
+    while (others[static_cast<std::size_t>(c1)] >= 0) {
+      c1 = others[static_cast<std::size_t>(c1)];
+      ++codeSize[static_cast<std::size_t>(c1)];
+    }
+    others[static_cast<std::size_t>(c1)] = c2;
+    ++codeSize[static_cast<std::size_t>(c2)];
+    while (others[static_cast<std::size_t>(c2)] >= 0) {
+      c2 = others[static_cast<std::size_t>(c2)];
+      ++codeSize[static_cast<std::size_t>(c2)];
+    }
+  }
+  std::array<int, 258> bits{};
+  for (int i = 0; i <= 256; ++i) {
+    const int s = codeSize[static_cast<std::size_t>(i)];
+    if (s > 0) ++bits[static_cast<std::size_t>(s)];
+  }
+  // Limit code lengths to 16 bits (Annex K.3).
+  for (int i = 257; i > kMaxCodeLength; --i) {
+    while (bits[static_cast<std::size_t>(i)] > 0) {
+      int j = i - 2;
+      while (bits[static_cast<std::size_t>(j)] == 0) --j;
+      bits[static_cast<std::size_t>(i)] -= 2;
+      bits[static_cast<std::size_t>(i - 1)] += 1;
+      bits[static_cast<std::size_t>(j + 1)] += 2;
+      bits[static_cast<std::size_t>(j)] -= 1;
+    }
+  }
+  // Drop the reserved symbol from the longest length.
+  int longest = kMaxCodeLength;
+  while (longest > 0 && bits[static_cast<std::size_t>(longest)] == 0) --longest;
+  if (longest > 0) --bits[static_cast<std::size_t>(longest)];
+  spec = HuffmanSpec{};
+  for (int l = 1; l <= kMaxCodeLength; ++l) {
+    spec.bits[static_cast<std::size_t>(l - 1)] =
+        static_cast<std::uint8_t>(bits[static_cast<std::size_t>(l)]);
+  }
+  // Symbols sorted by their original code length, then by value; the length limiting only moved
+  // counts, so this order matches the adjusted counts.
+  int n = 0;
+  for (int l = 1; l <= 256 && n < 256; ++l) {
+    for (int s = 0; s < 256 && n < 256; ++s) {
+      if (codeSize[static_cast<std::size_t>(s)] == l) {
+        spec.values[static_cast<std::size_t>(n++)] = static_cast<std::uint8_t>(s);
+      }
+    }
+  }
+  int total = 0;
+  for (auto b : spec.bits) total += b;
+  spec.count = total < n ? total : n;
+}
+
+bool makeEncoder(const HuffmanSpec& spec, HuffmanEncoder& enc) noexcept {
+  enc = HuffmanEncoder{};
+  std::uint32_t code = 0;
+  int k = 0;
+  for (int l = 1; l <= kMaxCodeLength; ++l) {
+    for (int i = 0; i < spec.bits[static_cast<std::size_t>(l - 1)]; ++i) {
+      if (k >= spec.count || code >= (1U << l)) return false;
+      const std::uint8_t sym = spec.values[static_cast<std::size_t>(k++)];
+      enc.code[sym] = static_cast<std::uint16_t>(code++);
+      enc.size[sym] = static_cast<std::uint8_t>(l);
+    }
+    code <<= 1;
+  }
+  return true;
+}
+
+bool makeDecoder(const HuffmanSpec& spec, HuffmanDecoder& dec) noexcept {
+  dec.fast.fill(0);
+  dec.maxCode.fill(-1);
+  dec.valOffset.fill(0);
+  dec.spec = spec;
+  dec.defined = false;
+  std::uint32_t code = 0;
+  int k = 0;
+  for (int l = 1; l <= kMaxCodeLength; ++l) {
+    const int n = spec.bits[static_cast<std::size_t>(l - 1)];
+    if (n > 0) {
+      if (k + n > spec.count || code + static_cast<std::uint32_t>(n) > (1U << l)) return false;
+      dec.valOffset[static_cast<std::size_t>(l)] = k - static_cast<std::int32_t>(code);
+      for (int i = 0; i < n; ++i) {
+        if (l <= kFastBits) {
+          const std::uint32_t first = (code + static_cast<std::uint32_t>(i)) << (kFastBits - l);
+          const std::uint32_t span = 1U << (kFastBits - l);
+          const auto entry =
+              static_cast<std::uint16_t>((l << 8) | spec.values[static_cast<std::size_t>(k + i)]);
+          for (std::uint32_t j = 0; j < span; ++j) dec.fast[first + j] = entry;
+        }
+      }
+      code += static_cast<std::uint32_t>(n);
+      k += n;
+      dec.maxCode[static_cast<std::size_t>(l)] = static_cast<std::int32_t>(code) - 1;
+    }
+    code <<= 1;
+  }
+  dec.defined = true;
+  return true;
+}
+
+}  // namespace varnel::wsq::detail

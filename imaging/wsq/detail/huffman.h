@@ -1,0 +1,45 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace varnel::wsq::detail {
+
+inline constexpr int kMaxCodeLength = 16;
+inline constexpr int kFastBits = 9;
+
+/// A Huffman table as carried in the stream: counts of codes per length and the symbols in
+/// code order.
+struct HuffmanSpec {
+  std::array<std::uint8_t, kMaxCodeLength> bits{};  // bits[l - 1] codes of length l
+  std::array<std::uint8_t, 256> values{};
+  int count = 0;  // number of symbols in `values`
+};
+
+/// Builds the table for the given symbol frequencies (JPEG Annex K): one extra reserved symbol
+/// keeps every code from being all 1-bits, code lengths are limited to 16 bits.
+void buildHuffmanSpec(const std::array<std::uint32_t, 256>& freq, HuffmanSpec& spec) noexcept;
+
+/// Encoder side: code and length per symbol (length 0 for symbols without a code).
+struct HuffmanEncoder {
+  std::array<std::uint16_t, 256> code{};
+  std::array<std::uint8_t, 256> size{};
+};
+
+/// Canonical codes of a table. Returns false when the counts overflow their code lengths.
+bool makeEncoder(const HuffmanSpec& spec, HuffmanEncoder& enc) noexcept;
+
+/// Decoder side: a lookup on the next kFastBits bits plus the canonical ranges per length.
+struct HuffmanDecoder {
+  // Fast entry: length in the high byte (0 = longer code), symbol in the low byte.
+  std::array<std::uint16_t, 1U << kFastBits> fast{};
+  std::array<std::int32_t, kMaxCodeLength + 1> maxCode{};  // -1 when no code of that length
+  std::array<std::int32_t, kMaxCodeLength + 1> valOffset{};
+  HuffmanSpec spec;
+  bool defined = false;
+};
+
+/// Prepares a decoder. Returns false when the counts overflow their code lengths.
+bool makeDecoder(const HuffmanSpec& spec, HuffmanDecoder& dec) noexcept;
+
+}  // namespace varnel::wsq::detail

@@ -1,0 +1,363 @@
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "imaging/wsq/detail/codec.h"
+#include "imaging/wsq/detail/name_value.h"
+#include "imaging/wsq/status.h"
+#include "imaging/wsq/wsq.h"
+
+namespace varnel::wsq {
+namespace {
+
+using detail::ByteReader;
+
+// Largest image the decoder allocates for: far beyond any fingerprint or palm scan, small enough
+// that a forged frame header cannot demand gigabytes.
+constexpr std::size_t kMaxPixels = std::size_t{1} << 28;
+
+// Bit reader over one block of entropy-coded data, stuffed zero bytes removed.
+class BitReader {
+ public:
+  BitReader(const std::uint8_t* p, const std::uint8_t* end) noexcept : p_(p), end_(end) {}
+
+  void refill() noexcept {
+    while (n_ <= 56 && p_ < end_) {
+      const std::uint8_t b = *p_++;
+      if (b == 0xFF) ++p_;  // the stuffed 0x00; the block ends before any real marker
+      buf_ |= std::uint64_t{b} << (56 - n_);
+      n_ += 8;
+    }
+  }
+  [[nodiscard]] std::uint32_t peek16() const noexcept {
+    return static_cast<std::uint32_t>(buf_ >> 48);
+  }
+  [[nodiscard]] int available() const noexcept { return n_; }
+  void consume(int bits) noexcept {
+    buf_ <<= bits;
+    n_ -= bits;
+  }
+  // Reads `bits` (8 or 16) bits; false when the data end first.
+  bool take(int bits, std::uint32_t& v) noexcept {
+    refill();
+    if (n_ < bits) return false;
+    v = static_cast<std::uint32_t>(buf_ >> (64 - bits));
+    consume(bits);
+    return true;
+  }
+
+ private:
+  const std::uint8_t* p_;
+  const std::uint8_t* end_;
+  std::uint64_t buf_ = 0;
+  int n_ = 0;
+};
+
+// The entropy-coded data of a block run up to the first 0xFF that is not followed by a stuffed
+// zero.
+std::size_t entropyEnd(std::span<const std::uint8_t> s, std::size_t from) noexcept {
+  const std::size_t n = s.size();
+  std::size_t i = from;
+  while (i < n) {
+    const void* hit = std::memchr(s.data() + i, 0xFF, n - i);
+    if (hit == nullptr) return n;
+    i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - s.data());
+    if (i + 1 >= n || s[i + 1] != 0x00) return i;
+    i += 2;
+  }
+  return n;
+}
+
+inline std::int16_t clamp16(std::int32_t v) noexcept {
+  return static_cast<std::int16_t>(std::clamp<std::int32_t>(v, -32767, 32767));
+}
+
+int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t end,
+                const detail::HuffmanDecoder& h, std::int16_t* coef, std::size_t limit,
+                std::size_t& count) noexcept {
+  BitReader br(s.data() + from, s.data() + end);
+  std::size_t i = count;
+  const auto& spec = h.spec;
+  for (;;) {
+    br.refill();
+    if (br.available() == 0) break;
+    const std::uint32_t look = br.peek16();
+    const std::uint16_t e = h.fast[look >> (16 - detail::kFastBits)];
+    int len = e >> 8;
+    int sym = e & 0xFF;
+    if (len == 0) {
+      for (int l = detail::kFastBits + 1; l <= detail::kMaxCodeLength; ++l) {
+        const auto code = static_cast<std::int32_t>(look >> (16 - l));
+        if (code <= h.maxCode[static_cast<std::size_t>(l)]) {
+          const std::int32_t idx = h.valOffset[static_cast<std::size_t>(l)] + code;
+          if (idx < 0 || idx > 255 || idx >= spec.count) return kHuffmanIndex;
+          sym = spec.values[static_cast<std::size_t>(idx)];
+          len = l;
+          break;
+        }
+      }
+      if (len == 0) {
+        if (br.available() < detail::kMaxCodeLength) break;  // fill bits before the marker
+        return kHuffmanIndex;
+      }
+    }
+    if (len > br.available()) break;  // the marker cut the code: the block is over
+    br.consume(len);
+    if (sym >= 1 && sym <= 100) {
+      if (static_cast<std::size_t>(sym) > limit - i) return kTooManyCoefficients;
+      i += static_cast<std::size_t>(sym);
+      continue;
+    }
+    if (sym >= 107 && sym <= 254) {
+      if (i >= limit) return kTooManyCoefficients;
+      coef[i++] = static_cast<std::int16_t>(sym - 180);
+      continue;
+    }
+    std::uint32_t v = 0;
+    switch (sym) {
+      case 101:
+      case 102:
+      case 105:
+        if (!br.take(8, v)) return kMarkerInData;
+        break;
+      case 103:
+      case 104:
+      case 106:
+        if (!br.take(16, v)) return kMarkerInData;
+        break;
+      default:
+        return kInvalidSymbol;
+    }
+    if (sym == 105 || sym == 106) {
+      if (v > limit - i) return kTooManyCoefficients;
+      i += v;
+    } else {
+      if (i >= limit) return kTooManyCoefficients;
+      const auto m = static_cast<std::int32_t>(v);
+      coef[i++] = clamp16((sym == 101 || sym == 103) ? m : -m);
+    }
+  }
+  count = i;
+  return kOk;
+}
+
+struct Parsed {
+  detail::StreamTables tables;
+  detail::Frame frame;
+};
+
+// Reads from SOI through the frame header.
+int readHeaders(ByteReader& in, Parsed& p) noexcept {
+  int m = 0;
+  const auto s = in.bytes();
+  if (s.size() < 2 || s[0] != 0xFF || s[1] != 0xA0) return kNoSoi;
+  in.seek(2);
+  for (;;) {
+    if (int rc = detail::readMarker(in, m); rc < 0) return rc;
+    if (m == detail::kSof) return detail::readFrame(in, p.frame);
+    if (m != detail::kDtt && m != detail::kDqt && m != detail::kDht && m != detail::kCom) {
+      return kUnexpectedMarkerBeforeFrame;
+    }
+    if (int rc = detail::readTableSegment(in, m, p.tables); rc < 0) return rc;
+  }
+}
+
+}  // namespace
+
+int wsqReadPpi(std::span<const std::uint8_t> stream, int& ppi) noexcept {
+  ByteReader in(stream);
+  if (stream.size() < 2 || stream[0] != 0xFF || stream[1] != 0xA0) return kNoSoi;
+  in.seek(2);
+  for (;;) {
+    int m = 0;
+    if (int rc = detail::readMarker(in, m); rc < 0) return rc;
+    if (m == detail::kSob || m == detail::kEoi) {
+      ppi = -1;
+      return kOk;
+    }
+    int len = 0;
+    if (int rc = in.u16(len); rc < 0) return rc;
+    if (len < 2) return kInputEndBlock;
+    std::span<const std::uint8_t> body;
+    if (int rc = in.block(static_cast<std::size_t>(len - 2), body); rc < 0) return rc;
+    if (m != detail::kCom || body.size() < 8 || std::memcmp(body.data(), "NIST_COM", 8) != 0) {
+      continue;
+    }
+    try {
+      detail::NameValueList list;
+      if (int rc = detail::parseNameValues(body, list); rc < 0) return rc;
+      const std::string* v = list.find("PPI");
+      if (v == nullptr) return kBadComment;
+      ppi = detail::atoiRule(*v);
+      return kOk;
+    } catch (const std::bad_alloc&) {
+      return kOutputAlloc;
+    }
+  }
+}
+
+int wsqReadInfo(std::span<const std::uint8_t> stream, WsqInfo& info) noexcept {
+  ByteReader in(stream);
+  Parsed p;
+  if (int rc = readHeaders(in, p); rc < 0) return rc;
+  int ppi = -1;
+  if (int rc = wsqReadPpi(stream, ppi); rc < 0) return rc;
+  // Table segments between the frame header and the first block complete the picture.
+  for (;;) {
+    int m = 0;
+    if (int rc = detail::readMarker(in, m); rc < 0) return rc;
+    if (m == detail::kSob || m == detail::kEoi) break;
+    if (m != detail::kDtt && m != detail::kDqt && m != detail::kDht && m != detail::kCom) {
+      return kUnexpectedMarkerBeforeBlock;
+    }
+    if (int rc = detail::readTableSegment(in, m, p.tables); rc < 0) return rc;
+  }
+  WsqInfo out;
+  out.width = p.frame.width;
+  out.height = p.frame.height;
+  out.ppi = ppi;
+  out.blackLevel = p.frame.black;
+  out.whiteLevel = p.frame.white;
+  out.mShift = p.frame.mShift;
+  out.rScale = p.frame.rScale;
+  out.encoder = p.frame.encoder;
+  out.software = p.frame.software;
+  out.lowTaps = p.tables.haveLow ? static_cast<int>(p.tables.filters.low.size()) : 0;
+  out.highTaps = p.tables.haveHigh ? static_cast<int>(p.tables.filters.high.size()) : 0;
+  out.hasQuantization = p.tables.quant.defined;
+  out.binCenter = p.tables.quant.binCenter;
+  for (int k = 0; k < 64; ++k) {
+    out.q[static_cast<std::size_t>(k)] = p.tables.quant.q[static_cast<std::size_t>(k)];
+    out.z[static_cast<std::size_t>(k)] = p.tables.quant.z[static_cast<std::size_t>(k)];
+  }
+  info = out;
+  return kOk;
+}
+
+int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& pixels, int& width,
+              int& height, int& depth, int& ppi, int& lossy) noexcept {
+  try {
+    ByteReader in(stream);
+    Parsed p;
+    if (int rc = readHeaders(in, p); rc < 0) return rc;
+    int foundPpi = -1;
+    if (int rc = wsqReadPpi(stream, foundPpi); rc < 0) return rc;
+    const int w = p.frame.width;
+    const int h = p.frame.height;
+    const std::size_t area = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    if (area > kMaxPixels) return kOutputAlloc;
+    detail::Trees trees;
+    detail::buildTrees(w, h, trees);
+    std::vector<std::int16_t> coef;
+    try {
+      coef.assign(area, 0);
+    } catch (const std::bad_alloc&) {
+      return kOutputAlloc;
+    }
+    std::size_t count = 0;
+    for (;;) {
+      int m = 0;
+      if (int rc = detail::readMarker(in, m); rc < 0) return rc;
+      if (m == detail::kEoi) break;
+      if (m == detail::kSob) {
+        int len = 0;
+        int id = 0;
+        if (int rc = in.u16(len); rc < 0) return rc;
+        if (len != 3) return kInputEndBlock;
+        if (int rc = in.u8(id); rc < 0) return rc;
+        if (id >= detail::kHuffmanSlots ||
+            !p.tables.huffman[static_cast<std::size_t>(id)].defined) {
+          return kUndefinedHuffmanTable;
+        }
+        const std::size_t limit =
+            p.tables.quant.defined ? detail::codedCount(trees, p.tables.quant) : area;
+        if (count > limit) return kTooManyCoefficients;
+        const std::size_t end = entropyEnd(stream, in.pos());
+        if (int rc =
+                decodeBlock(stream, in.pos(), end, p.tables.huffman[static_cast<std::size_t>(id)],
+                            coef.data(), limit, count);
+            rc < 0) {
+          return rc;
+        }
+        in.seek(end);
+        continue;
+      }
+      if (m != detail::kDtt && m != detail::kDqt && m != detail::kDht && m != detail::kCom) {
+        return kUnexpectedMarkerBeforeBlock;
+      }
+      if (int rc = detail::readTableSegment(in, m, p.tables); rc < 0) return rc;
+    }
+    const detail::Quantization& q = p.tables.quant;
+    if (!q.defined) return kNoQuantizationTable;
+    std::vector<float> image;
+    try {
+      image.assign(area, 0.0F);
+    } catch (const std::bad_alloc&) {
+      return kUnquantizeAlloc;
+    }
+    // Coefficients follow the subbands in order, each row by row; Q = 0 subbands carry none.
+    std::size_t idx = 0;
+    const float c = q.binCenter;
+    for (int k = 0; k < detail::kCodedSubbands; ++k) {
+      const float qk = q.q[static_cast<std::size_t>(k)];
+      if (qk == 0.0F) continue;
+      const float halfZ = q.z[static_cast<std::size_t>(k)] / 2.0F;
+      const detail::Region& r = trees.subband[static_cast<std::size_t>(k)];
+      for (int y = 0; y < r.h; ++y) {
+        float* row =
+            image.data() + static_cast<std::size_t>(r.y + y) * static_cast<std::size_t>(w) + r.x;
+        for (int x = 0; x < r.w; ++x) {
+          const int n = idx < count ? coef[idx] : 0;
+          ++idx;
+          if (n > 0) {
+            row[x] = (static_cast<float>(n) - c) * qk + halfZ;
+          } else if (n < 0) {
+            row[x] = (static_cast<float>(n) + c) * qk - halfZ;
+          }
+        }
+      }
+    }
+    std::vector<std::int16_t>().swap(coef);
+    if (!p.tables.haveLow) return kNoLowPassFilter;
+    if (!p.tables.haveHigh) return kNoHighPassFilter;
+    if (p.tables.filters.low.size() % 2 == 0) return kNoLowPassFilter;
+    if (p.tables.filters.high.size() % 2 == 0) return kNoHighPassFilter;
+    {
+      std::vector<float> scratch;
+      try {
+        scratch.assign(area, 0.0F);
+      } catch (const std::bad_alloc&) {
+        return kReconstructAlloc;
+      }
+      detail::reconstruct(image.data(), w, trees, p.tables.filters, scratch.data());
+    }
+    std::vector<std::uint8_t> out;
+    try {
+      out.resize(area);
+    } catch (const std::bad_alloc&) {
+      return kOutputAlloc;
+    }
+    const float rs = p.frame.rScale;
+    const float ms = p.frame.mShift;
+    for (std::size_t i = 0; i < area; ++i) {
+      float v = rs * image[i] + ms + 0.5F;
+      v = v < 0.0F ? 0.0F : (v > 255.0F ? 255.0F : v);
+      out[i] = static_cast<std::uint8_t>(v);
+    }
+    pixels.swap(out);
+    width = w;
+    height = h;
+    depth = 8;
+    ppi = foundPpi;
+    lossy = 1;
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    return kOutputAlloc;
+  }
+}
+
+}  // namespace varnel::wsq
