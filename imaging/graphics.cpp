@@ -1,0 +1,511 @@
+// Bitmaps, the cairo drawing surface, and BMP and TIFF files.
+#include "imaging/graphics.h"
+
+#include <cairo.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <new>
+
+#include "imaging/status.h"
+
+namespace varnel::imaging {
+namespace {
+
+// Largest bitmap or surface side accepted (cairo's own limit).
+constexpr int kMaxSide = 32767;
+
+constexpr Encoder kEncoders[] = {{"image/bmp"}, {"image/tiff"}};
+
+std::size_t stride4(std::uint64_t bits) { return static_cast<std::size_t>((bits + 31) / 32 * 4); }
+
+std::string toUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Calls `row(y, rgb)` for each row, top first, with 3 bytes (R, G, B) per pixel.
+using RowSource = std::function<void(int y, std::uint8_t* rgb)>;
+
+void put16(std::vector<std::uint8_t>& b, std::uint32_t v) {
+  b.push_back(static_cast<std::uint8_t>(v));
+  b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
+  put16(b, v & 0xFFFF);
+  put16(b, v >> 16);
+}
+
+// Writes a BMP: BITMAPFILEHEADER, BITMAPINFOHEADER, palette, bottom-up rows padded to 4 bytes.
+// `row(y, out)` fills one stored row (`rowBytes` bytes, padding included) for top-first row y.
+int writeBmp(const std::string& path, int width, int height, int bpp,
+             const std::vector<Rgb>& palette, int dpi,
+             const std::function<void(int, std::uint8_t*)>& row) {
+  const std::size_t rowBytes = stride4(static_cast<std::uint64_t>(width) * bpp);
+  const std::uint64_t imageSize = static_cast<std::uint64_t>(rowBytes) * height;
+  const std::uint32_t paletteBytes = static_cast<std::uint32_t>(palette.size() * 4);
+  const std::uint32_t offset = 14 + 40 + paletteBytes;
+  if (imageSize + offset > 0xFFFFFFFFu) return kEncoderFailed;
+  const int ppm = dpiToPixelsPerMetre(dpi);
+  std::vector<std::uint8_t> head;
+  head.reserve(offset);
+  head.push_back('B');
+  head.push_back('M');
+  put32(head, static_cast<std::uint32_t>(offset + imageSize));
+  put32(head, 0);
+  put32(head, offset);
+  put32(head, 40);
+  put32(head, static_cast<std::uint32_t>(width));
+  put32(head, static_cast<std::uint32_t>(height));  // positive: bottom row first
+  put16(head, 1);
+  put16(head, static_cast<std::uint32_t>(bpp));
+  put32(head, 0);  // no compression
+  put32(head, static_cast<std::uint32_t>(imageSize));
+  put32(head, static_cast<std::uint32_t>(ppm));
+  put32(head, static_cast<std::uint32_t>(ppm));
+  put32(head, static_cast<std::uint32_t>(palette.size()));
+  put32(head, 0);
+  for (const Rgb& c : palette) {
+    head.push_back(c.b);
+    head.push_back(c.g);
+    head.push_back(c.r);
+    head.push_back(0);
+  }
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return kSizeOrWriteError;
+  bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size();
+  std::vector<std::uint8_t> buf(rowBytes, 0);
+  for (int y = height - 1; ok && y >= 0; --y) {
+    row(y, buf.data());
+    ok = std::fwrite(buf.data(), 1, rowBytes, f) == rowBytes;
+  }
+  if (std::fclose(f) != 0) ok = false;
+  if (!ok) {
+    std::remove(path.c_str());
+    return kSizeOrWriteError;
+  }
+  return kOk;
+}
+
+int quietTiffHandler(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct TiffCloser {
+  void operator()(TIFF* t) const { TIFFClose(t); }
+};
+struct TiffOptionsFree {
+  void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
+};
+
+// Writes a 24-bit RGB TIFF with LZW compression and the resolution in dots per inch.
+int writeTiff(const std::string& path, int width, int height, int dpi, const RowSource& row) {
+  std::unique_ptr<TIFFOpenOptions, TiffOptionsFree> opts(TIFFOpenOptionsAlloc());
+  if (!opts) return kEncoderFailed;
+  // libtiff must not print; its messages are dropped.
+  TIFFOpenOptionsSetErrorHandlerExtR(opts.get(), quietTiffHandler, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), quietTiffHandler, nullptr);
+  std::FILE* probe = std::fopen(path.c_str(), "wb");
+  if (probe == nullptr) return kSizeOrWriteError;
+  std::fclose(probe);
+  std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpenExt(path.c_str(), "w", opts.get()));
+  if (!tif) return kSizeOrWriteError;
+  TIFF* t = tif.get();
+  bool ok = TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width)) &&
+            TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height)) &&
+            TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8) &&
+            TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3) &&
+            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+            TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+            TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW) &&
+            TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
+            TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0)) &&
+            TIFFSetField(t, TIFFTAG_XRESOLUTION, static_cast<float>(dpi)) &&
+            TIFFSetField(t, TIFFTAG_YRESOLUTION, static_cast<float>(dpi)) &&
+            TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  std::vector<std::uint8_t> buf(static_cast<std::size_t>(width) * 3);
+  for (int y = 0; ok && y < height; ++y) {
+    row(y, buf.data());
+    ok = TIFFWriteScanline(t, buf.data(), static_cast<std::uint32_t>(y), 0) == 1;
+  }
+  if (ok) ok = TIFFWriteDirectory(t) == 1;
+  tif.reset();
+  if (!ok) {
+    std::remove(path.c_str());
+    return kEncoderFailed;
+  }
+  return kOk;
+}
+
+std::vector<Rgb> greyRamp() {
+  std::vector<Rgb> p(256);
+  for (int i = 0; i < 256; ++i) {
+    const auto v = static_cast<std::uint8_t>(i);
+    p[static_cast<std::size_t>(i)] = {v, v, v};
+  }
+  return p;
+}
+
+}  // namespace
+
+int dpiToPixelsPerMetre(int dpi) noexcept { return static_cast<int>(std::lround(dpi / 0.0254)); }
+
+std::u16string widenLatin1(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (char c : text) out += static_cast<char16_t>(static_cast<unsigned char>(c));
+  return out;
+}
+
+// ---------------------------------------------------------------- Bitmap
+
+std::span<const std::uint8_t> Bitmap::row(int y) const noexcept {
+  if (y < 0 || y >= height_) return {};
+  return std::span<const std::uint8_t>(bits_).subspan(static_cast<std::size_t>(y) * stride_,
+                                                      stride_);
+}
+
+std::span<std::uint8_t> Bitmap::row(int y) noexcept {
+  if (y < 0 || y >= height_) return {};
+  return std::span<std::uint8_t>(bits_).subspan(static_cast<std::size_t>(y) * stride_, stride_);
+}
+
+int Bitmap::pixel(int x, int y, Rgb& out) const noexcept {
+  if (x < 0 || y < 0 || x >= width_ || y >= height_) return kNegativeIndex;
+  const std::uint8_t* r = bits_.data() + static_cast<std::size_t>(y) * stride_;
+  const auto ux = static_cast<std::size_t>(x);
+  switch (bpp_) {
+    case 24:
+      out = {r[ux * 3 + 2], r[ux * 3 + 1], r[ux * 3]};
+      return kOk;
+    case 8:
+      out = palette_[r[ux]];
+      return kOk;
+    default:
+      out = palette_[(r[ux / 8] >> (7 - ux % 8)) & 1];
+      return kOk;
+  }
+}
+
+int Bitmap::create(int width, int height, int bitsPerPixel, std::span<const Rgb> palette,
+                   std::span<const std::uint8_t> pixels, std::size_t srcRowBytes,
+                   Bitmap& out) noexcept {
+  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return kNegativeIndex;
+  if (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 24) return kNegativeIndex;
+  const std::size_t stride = stride4(static_cast<std::uint64_t>(width) * bitsPerPixel);
+  const std::size_t needRow = (static_cast<std::size_t>(width) * bitsPerPixel + 7) / 8;
+  if (!pixels.empty() &&
+      (srcRowBytes < needRow || pixels.size() / srcRowBytes < static_cast<std::size_t>(height))) {
+    return kNegativeIndex;
+  }
+  const std::size_t paletteSize = bitsPerPixel == 1 ? 2 : (bitsPerPixel == 8 ? 256 : 0);
+  if (!palette.empty() && palette.size() != paletteSize) return kNegativeIndex;
+  try {
+    Bitmap b;
+    b.width_ = width;
+    b.height_ = height;
+    b.bpp_ = bitsPerPixel;
+    b.stride_ = stride;
+    if (!palette.empty()) {
+      b.palette_.assign(palette.begin(), palette.end());
+    } else if (bitsPerPixel == 8) {
+      b.palette_ = greyRamp();
+    } else if (bitsPerPixel == 1) {
+      b.palette_ = {kWhite, kBlack};
+    }
+    if (pixels.empty()) {
+      // White: 0xFF bytes are white for 24 and 8 bits (grey ramp); 1 bit: index 0 is white.
+      b.bits_.assign(stride * static_cast<std::size_t>(height), bitsPerPixel == 1 ? 0 : 0xFF);
+    } else {
+      b.bits_.assign(stride * static_cast<std::size_t>(height), 0);
+      for (int y = 0; y < height; ++y) {
+        std::memcpy(b.bits_.data() + static_cast<std::size_t>(y) * stride,
+                    pixels.data() + static_cast<std::size_t>(y) * srcRowBytes, needRow);
+      }
+    }
+    out = std::move(b);
+    return kOk;
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
+// ---------------------------------------------------------------- Surface
+
+struct Surface::Impl {
+  cairo_surface_t* surface = nullptr;
+  cairo_t* cr = nullptr;
+  int width = 0;
+  int height = 0;
+  int ppm = 0;
+  ~Impl() {
+    if (cr) cairo_destroy(cr);
+    if (surface) cairo_surface_destroy(surface);
+  }
+  // Pixel (x, y) as 0x00RRGGBB.
+  [[nodiscard]] std::uint32_t at(int x, int y) const {
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    std::uint32_t v = 0;
+    std::memcpy(&v,
+                data + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride) +
+                    static_cast<std::size_t>(x) * 4,
+                4);
+    return v;
+  }
+};
+
+Surface::Surface() noexcept = default;
+Surface::~Surface() = default;
+Surface::Surface(Surface&&) noexcept = default;
+Surface& Surface::operator=(Surface&&) noexcept = default;
+
+int Surface::create(int width, int height, int pixelsPerMetre, Surface& out) noexcept {
+  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return kNegativeIndex;
+  try {
+    auto impl = std::make_unique<Impl>();
+    impl->surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    if (cairo_surface_status(impl->surface) != CAIRO_STATUS_SUCCESS) return kAllocFailed;
+    impl->cr = cairo_create(impl->surface);
+    if (cairo_status(impl->cr) != CAIRO_STATUS_SUCCESS) return kAllocFailed;
+    impl->width = width;
+    impl->height = height;
+    impl->ppm = pixelsPerMetre;
+    cairo_set_source_rgb(impl->cr, 1, 1, 1);
+    cairo_paint(impl->cr);
+    out.impl_ = std::move(impl);
+    return kOk;
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
+bool Surface::valid() const noexcept { return impl_ != nullptr; }
+int Surface::width() const noexcept { return impl_ ? impl_->width : 0; }
+int Surface::height() const noexcept { return impl_ ? impl_->height : 0; }
+int Surface::pixelsPerMetre() const noexcept { return impl_ ? impl_->ppm : 0; }
+
+void Surface::drawLine(double x1, double y1, double x2, double y2, double widthPx,
+                       Rgb colour) noexcept {
+  if (!impl_) return;
+  cairo_t* cr = impl_->cr;
+  cairo_save(cr);
+  cairo_set_source_rgb(cr, colour.r / 255.0, colour.g / 255.0, colour.b / 255.0);
+  cairo_set_line_width(cr, widthPx);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+  cairo_move_to(cr, x1, y1);
+  cairo_line_to(cr, x2, y2);
+  cairo_stroke(cr);
+  cairo_restore(cr);
+}
+
+void Surface::fillRect(const Rect& rect) noexcept {
+  if (!impl_) return;
+  cairo_t* cr = impl_->cr;
+  cairo_save(cr);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_rectangle(cr, rect.x, rect.y, rect.width, rect.height);
+  cairo_fill(cr);
+  cairo_restore(cr);
+}
+
+void Surface::drawText(std::u16string_view text, double x, double y,
+                       const TextStyle& style) noexcept {
+  if (!impl_ || text.empty() || style.heightPx <= 0) return;
+  try {
+    const std::string utf8 = toUtf8(text);
+    cairo_t* cr = impl_->cr;
+    cairo_save(cr);
+    cairo_select_font_face(cr, style.face.c_str(), CAIRO_FONT_SLANT_NORMAL,
+                           style.weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    // The height is the text cell (ascent plus descent), as the card's layout measures it.
+    cairo_set_font_size(cr, style.heightPx);
+    cairo_font_extents_t fe;
+    cairo_font_extents(cr, &fe);
+    const double cell = fe.ascent + fe.descent;
+    if (cell > 0) {
+      cairo_set_font_size(cr, style.heightPx * style.heightPx / cell);
+      cairo_font_extents(cr, &fe);
+    }
+    cairo_text_extents_t te;
+    cairo_text_extents(cr, utf8.c_str(), &te);
+    const double left = style.align == TextAlign::kCentre ? x - te.x_advance / 2 : x;
+    // Opaque white cell behind the glyphs.
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_rectangle(cr, left, y, te.x_advance, fe.ascent + fe.descent);
+    cairo_fill(cr);
+    cairo_set_source_rgb(cr, style.colour.r / 255.0, style.colour.g / 255.0,
+                         style.colour.b / 255.0);
+    cairo_move_to(cr, left, y + fe.ascent);
+    cairo_show_text(cr, utf8.c_str());
+    cairo_restore(cr);
+  } catch (...) {
+    // Drawing is best effort: a text that cannot be converted is left out.
+  }
+}
+
+void Surface::stretchBitmap(const Bitmap& bitmap, const Rect& src, const Rect& dst) noexcept {
+  if (!impl_ || bitmap.empty() || src.width <= 0 || src.height <= 0 || dst.width <= 0 ||
+      dst.height <= 0) {
+    return;
+  }
+  cairo_surface_t* img =
+      cairo_image_surface_create(CAIRO_FORMAT_RGB24, bitmap.width(), bitmap.height());
+  if (cairo_surface_status(img) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(img);
+    return;
+  }
+  cairo_surface_flush(img);
+  unsigned char* data = cairo_image_surface_get_data(img);
+  const int stride = cairo_image_surface_get_stride(img);
+  for (int y = 0; y < bitmap.height(); ++y) {
+    auto* line = reinterpret_cast<std::uint32_t*>(data + static_cast<std::size_t>(y) *
+                                                             static_cast<std::size_t>(stride));
+    for (int x = 0; x < bitmap.width(); ++x) {
+      Rgb c;
+      (void)bitmap.pixel(x, y, c);
+      line[x] = (std::uint32_t{c.r} << 16) | (std::uint32_t{c.g} << 8) | c.b;
+    }
+  }
+  cairo_surface_mark_dirty(img);
+  cairo_t* cr = impl_->cr;
+  cairo_save(cr);
+  cairo_rectangle(cr, dst.x, dst.y, dst.width, dst.height);
+  cairo_clip(cr);
+  cairo_translate(cr, dst.x, dst.y);
+  cairo_scale(cr, dst.width / src.width, dst.height / src.height);
+  cairo_set_source_surface(cr, img, -src.x, -src.y);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+  cairo_paint(cr);
+  cairo_restore(cr);
+  cairo_surface_destroy(img);
+}
+
+int Surface::getPixel(int x, int y, Rgb& out) const noexcept {
+  if (!impl_ || x < 0 || y < 0 || x >= impl_->width || y >= impl_->height) return kNegativeIndex;
+  cairo_surface_flush(impl_->surface);
+  const std::uint32_t v = impl_->at(x, y);
+  out = {static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
+         static_cast<std::uint8_t>(v)};
+  return kOk;
+}
+
+int Surface::copyToBitmap(int x, int y, int width, int height, Bitmap& out) const noexcept {
+  if (!impl_ || x < 0 || y < 0 || width < 1 || height < 1 || width > impl_->width - x ||
+      height > impl_->height - y) {
+    return kNegativeIndex;
+  }
+  Bitmap b;
+  if (int rc = Bitmap::create(width, height, 24, {}, {}, 0, b); rc < 0) return rc;
+  cairo_surface_flush(impl_->surface);
+  for (int r = 0; r < height; ++r) {
+    std::uint8_t* o = b.row(r).data();
+    for (int c = 0; c < width; ++c, o += 3) {
+      const std::uint32_t v = impl_->at(x + c, y + r);
+      o[0] = static_cast<std::uint8_t>(v);
+      o[1] = static_cast<std::uint8_t>(v >> 8);
+      o[2] = static_cast<std::uint8_t>(v >> 16);
+    }
+  }
+  b.setResolution(impl_->ppm, impl_->ppm);
+  out = std::move(b);
+  return kOk;
+}
+
+// ---------------------------------------------------------------- Encoders
+
+const Encoder* findEncoder(std::string_view mimeType) noexcept {
+  for (const Encoder& e : kEncoders) {
+    if (e.mimeType == mimeType) return &e;
+  }
+  return nullptr;
+}
+
+int saveBitmap(const Bitmap& bitmap, const Encoder* encoder, int dpi,
+               const std::string& path) noexcept {
+  if (encoder == nullptr || bitmap.empty()) return kEncoderFailed;
+  if (path.empty()) return kSizeOrWriteError;
+  try {
+    if (encoder->mimeType == "image/bmp") {
+      const std::size_t rowBytes = bitmap.stride();
+      return writeBmp(
+          path, bitmap.width(), bitmap.height(), bitmap.bitsPerPixel(), bitmap.palette(), dpi,
+          [&](int y, std::uint8_t* out) { std::memcpy(out, bitmap.row(y).data(), rowBytes); });
+    }
+    return writeTiff(path, bitmap.width(), bitmap.height(), dpi, [&](int y, std::uint8_t* rgb) {
+      for (int x = 0; x < bitmap.width(); ++x, rgb += 3) {
+        Rgb c;
+        (void)bitmap.pixel(x, y, c);
+        rgb[0] = c.r;
+        rgb[1] = c.g;
+        rgb[2] = c.b;
+      }
+    });
+  } catch (...) {
+    return kEncoderFailed;
+  }
+}
+
+int saveSurface(const Surface& surface, int x, int y, int width, int height, const Encoder* encoder,
+                int dpi, const std::string& path) noexcept {
+  if (!surface.impl_ || x < 0 || y < 0 || width < 1 || height < 1 ||
+      width > surface.impl_->width - x || height > surface.impl_->height - y) {
+    return kNegativeIndex;
+  }
+  if (encoder == nullptr) return kEncoderFailed;
+  if (path.empty()) return kSizeOrWriteError;
+  const Surface::Impl& s = *surface.impl_;
+  cairo_surface_flush(s.surface);
+  try {
+    if (encoder->mimeType == "image/bmp") {
+      return writeBmp(path, width, height, 24, {}, dpi, [&](int r, std::uint8_t* out) {
+        for (int c = 0; c < width; ++c, out += 3) {
+          const std::uint32_t v = s.at(x + c, y + r);
+          out[0] = static_cast<std::uint8_t>(v);
+          out[1] = static_cast<std::uint8_t>(v >> 8);
+          out[2] = static_cast<std::uint8_t>(v >> 16);
+        }
+      });
+    }
+    return writeTiff(path, width, height, dpi, [&](int r, std::uint8_t* rgb) {
+      for (int c = 0; c < width; ++c, rgb += 3) {
+        const std::uint32_t v = s.at(x + c, y + r);
+        rgb[0] = static_cast<std::uint8_t>(v >> 16);
+        rgb[1] = static_cast<std::uint8_t>(v >> 8);
+        rgb[2] = static_cast<std::uint8_t>(v);
+      }
+    });
+  } catch (...) {
+    return kEncoderFailed;
+  }
+}
+
+}  // namespace varnel::imaging

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "imaging/graphics.h"
+#include "imaging/image.h"
+#include "transaction/nist_file.h"
+
+namespace varnel::imaging {
+
+// Image operations on the transaction held by a NistFile. Records are addressed by type and
+// occurrence (0-based among the records of that type). A failed operation leaves the record as
+// it was. Every status is named in imaging/status.h.
+
+/// Compression code judged from the image data itself (0 raw, 1 WSQ, 2 JPEGB, 3 JPEGL, 4 JP2,
+/// 5 JP2L, 6 PNG). Types 3-8, the tagged image types and Type 11 are accepted (-307 otherwise);
+/// -1 no transaction; -302 negative index; -300 no such record; -2 no data field; -303 when the
+/// data matches nothing (a BMP container included).
+[[nodiscard]] int detectImageFormat(const transaction::NistFile& file, int type,
+                                    int index) noexcept;
+
+/// Width, height and depth from the image's own header, or for raw data from fields 6 and 7 and
+/// the data length. Same lookup statuses as detectImageFormat; on failure all three are 0.
+[[nodiscard]] int getImageInfo(const transaction::NistFile& file, int type, int index, int& width,
+                               int& height, int& depth) noexcept;
+
+/// Code named by the record's compression field. -305/-306 when field 6/7 is missing, -304 when
+/// the compression field is missing or names no known code, -303 when the data field is missing
+/// or JPEG data lacks its JFIF/EXIF/Adobe marker.
+[[nodiscard]] int compressionFromField(const transaction::NistFile& file, int type,
+                                       int index) noexcept;
+
+/// Decodes the record image into `out` (see RawImage). `forBitmap` gives blue-green-red order and
+/// even row padding. Returns 0; -303 data missing or not decodable; -304 unknown code; -305/-306
+/// missing field 6/7 of raw data; lookup statuses as detectImageFormat. The record is never
+/// altered, and `out` is untouched on failure.
+[[nodiscard]] int decodeRecordImage(const transaction::NistFile& file, int type, int index,
+                                    bool forBitmap, RawImage& out) noexcept;
+
+/// Recompresses one record image to `target` (0 raw, 1 WSQ at 2.25 bpp, 5 lossless JPEG 2000,
+/// 6 PNG) and updates the compression field (name for tagged records, digit for Types 3-7).
+/// Colour images bound for WSQ are turned to grey first. Returns 0; -311 already in the target
+/// format; -103 a 1-bit image; -302 an unknown target; a decode or encode status otherwise.
+[[nodiscard]] int recompressRecordImage(transaction::NistFile& file, int type, int index,
+                                        int target) noexcept;
+
+/// Compresses every raw image of `type` by the resolution table (Type 14 at 500 ppi to WSQ when
+/// `toWsq`, Types 13/14/15/19 at 500/1000/2000/4000 ppi to lossless JPEG 2000 otherwise) and sets
+/// field 11. Returns the number of records compressed (0 or more); records that cannot be
+/// compressed are left as they were.
+[[nodiscard]] int compressRecordsOfType(transaction::NistFile& file, int type, float bitrate,
+                                        bool toWsq) noexcept;
+
+/// Scanning resolution of the record in pixels per inch (500 when unknown; 96 for unknown
+/// scale units of a tagged record).
+[[nodiscard]] int recordResolutionPpi(const transaction::NistFile& file, int type,
+                                      int index) noexcept;
+
+/// A bitmap of the record image, owned by the caller. Returns 0; -104 the record has no field 1;
+/// a decode status otherwise (`out` untouched on failure).
+[[nodiscard]] int recordImageToBitmap(const transaction::NistFile& file, int type, int index,
+                                      Bitmap& out) noexcept;
+
+/// Export formats of exportRecordImage.
+inline constexpr int kExportBmp = 1;
+inline constexpr int kExportPng = 2;
+inline constexpr int kExportTiff = 3;
+
+/// Writes the record image to `path` as BMP (96 dpi), PNG or TIFF (the record's resolution).
+/// Returns 0; -1 no transaction; -106 empty path; -307 no image type; -302 negative index; -102
+/// format other than 1-3; -6 the file cannot be written; -10 no encoder or a failed save; a
+/// decode status otherwise.
+[[nodiscard]] int exportRecordImage(const transaction::NistFile& file, int type, int index,
+                                    const std::string& path, int format) noexcept;
+
+/// Appends a Type-7 record holding `image` (BMP decoded to 8-bit raw, WSQ or PNG kept as they
+/// are) with the given finger position and impression type. Returns 0; -1 no transaction; -102
+/// another format; -103 not 8 bits deep; -22 the record cannot be built; -21 insertion failed.
+[[nodiscard]] int addImageRecord(transaction::NistFile& file, std::span<const std::uint8_t> image,
+                                 int fingerPosition, int impressionType) noexcept;
+
+/// Replaces every Type-4 and Type-6 record that qualifies by a Type-14 (Type-13 for latent
+/// impressions) record at the same place with the same IDC. Returns 0, -1, or the first
+/// negative status of a record build (imaging/status.h, kT4...), which ends the walk with the
+/// records converted so far kept.
+[[nodiscard]] int convertType4ToType14(transaction::NistFile& file) noexcept;
+
+/// Replaces every Type-13 and Type-14 record that qualifies (WSQ or raw, 19.49 to 19.89 pixels
+/// per millimetre, 1 or 8 bits) by a binary Type-4 or Type-6 record at the same place. Returns 0,
+/// -1, or the first negative status of a record build (kT14...).
+[[nodiscard]] int convertType14ToType4(transaction::NistFile& file) noexcept;
+
+/// One line describing the record image for a dump: format, size, depth and data length, for
+/// example "WSQ20 804x752 8-bit, 28414 bytes", or the reason it cannot be read, for example
+/// "undecodable image data (-303), 120 bytes". Empty when the record carries no image data.
+[[nodiscard]] std::string describeRecordImage(const transaction::NistFile& file, int type,
+                                              int index) noexcept;
+
+}  // namespace varnel::imaging

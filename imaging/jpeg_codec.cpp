@@ -1,0 +1,175 @@
+// Baseline and progressive JPEG decoding through libjpeg, and the marker walk that finds a
+// JPEG frame header.
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+
+#include "imaging/codecs.h"
+#include "imaging/status.h"
+
+namespace varnel::imaging {
+namespace {
+
+// Largest decoded image accepted, in bytes.
+constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{1} << 28;
+
+struct ErrorManager {
+  jpeg_error_mgr base;
+  std::jmp_buf jump;
+};
+
+// libjpeg's default error_exit calls exit(); ours returns to the decoder's setjmp instead.
+[[noreturn]] void jpegErrorExit(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  std::longjmp(err->jump, 1);  // NOLINT(cert-err52-cpp): libjpeg reports errors by longjmp
+}
+void jpegOutputMessage(j_common_ptr /*cinfo*/) {}
+void jpegEmitMessage(j_common_ptr /*cinfo*/, int /*level*/) {}
+
+struct Decompressor {
+  jpeg_decompress_struct cinfo{};
+  ErrorManager err{};
+  bool created = false;
+  ~Decompressor() {
+    if (created) jpeg_destroy_decompress(&cinfo);
+  }
+};
+
+struct JpegHeader {
+  int width = 0;
+  int height = 0;
+  int components = 0;
+  int densityUnit = 0;
+  int xDensity = 0;
+  bool cmyk = false;
+};
+
+// Reads the header and starts decompression. Holds no object with a destructor: libjpeg leaves
+// by longjmp.
+int startJpeg(Decompressor* d, const std::uint8_t* data, unsigned long size, JpegHeader* h) {
+  d->cinfo.err = jpeg_std_error(&d->err.base);
+  d->err.base.error_exit = jpegErrorExit;
+  d->err.base.output_message = jpegOutputMessage;
+  d->err.base.emit_message = jpegEmitMessage;
+  if (setjmp(d->err.jump))
+    return kUndecodable;  // NOLINT(cert-err52-cpp): libjpeg reports errors by longjmp
+  jpeg_create_decompress(&d->cinfo);
+  d->created = true;
+  jpeg_mem_src(&d->cinfo, data, size);
+  jpeg_read_header(&d->cinfo, TRUE);
+  // Sizes come from the file: refuse absurd ones before libjpeg allocates for them.
+  if (static_cast<std::uint64_t>(d->cinfo.image_width) * d->cinfo.image_height *
+          static_cast<std::uint64_t>(d->cinfo.num_components) >
+      kMaxDecodedBytes) {
+    return kUndecodable;
+  }
+  h->densityUnit = d->cinfo.density_unit;
+  h->xDensity = d->cinfo.X_density;
+  if (d->cinfo.jpeg_color_space == JCS_CMYK || d->cinfo.jpeg_color_space == JCS_YCCK) {
+    d->cinfo.out_color_space = JCS_CMYK;
+    h->cmyk = true;
+  }
+  jpeg_start_decompress(&d->cinfo);
+  h->width = static_cast<int>(d->cinfo.output_width);
+  h->height = static_cast<int>(d->cinfo.output_height);
+  h->components = d->cinfo.output_components;
+  return kOk;
+}
+
+// Reads all scanlines into `buf` (height rows of width x components bytes). No object with a
+// destructor, as above.
+int readJpegRows(Decompressor* d, std::uint8_t* buf, std::size_t rowBytes) {
+  if (setjmp(d->err.jump))
+    return kUndecodable;  // NOLINT(cert-err52-cpp): libjpeg reports errors by longjmp
+  while (d->cinfo.output_scanline < d->cinfo.output_height) {
+    JSAMPROW row = buf + static_cast<std::size_t>(d->cinfo.output_scanline) * rowBytes;
+    jpeg_read_scanlines(&d->cinfo, &row, 1);
+  }
+  jpeg_finish_decompress(&d->cinfo);
+  return kOk;
+}
+
+}  // namespace
+
+int jpegFindFrame(std::span<const std::uint8_t> data, int& marker, int& width, int& height,
+                  int& components) noexcept {
+  if (data.size() < 4 || data[0] != 0xFF || data[1] != 0xD8) return kUndecodable;
+  std::size_t pos = 2;
+  while (data.size() - pos >= 4) {
+    if (data[pos] != 0xFF) return kUndecodable;
+    const std::uint8_t m = data[pos + 1];
+    const std::size_t len = (std::size_t{data[pos + 2]} << 8) | data[pos + 3];
+    if (m == 0xC0 || m == 0xC2 || m == 0xC3) {
+      // Frame header: length, precision, height, width, component count.
+      if (len < 8 || data.size() - pos < 2 + 8) return kUndecodable;
+      marker = m;
+      height = (data[pos + 5] << 8) | data[pos + 6];
+      width = (data[pos + 7] << 8) | data[pos + 8];
+      components = data[pos + 9];
+      return kOk;
+    }
+    if (len < 2) return kUndecodable;
+    if (len + 2 > data.size() - pos) return kUndecodable;
+    pos += 2 + len;
+  }
+  return kUndecodable;
+}
+
+int jpegDecode(std::span<const std::uint8_t> data, RawImage& out) noexcept {
+  if (data.empty() || data.size() > 0x7FFFFFFF) return kUndecodable;
+  try {
+    Decompressor d;
+    JpegHeader h;
+    if (int rc = startJpeg(&d, data.data(), static_cast<unsigned long>(data.size()), &h); rc < 0) {
+      return rc;
+    }
+    int ppi = -1;
+    switch (h.densityUnit) {
+      case 0:
+        ppi = -1;
+        break;
+      case 1:
+        ppi = h.xDensity;
+        break;
+      case 2:
+        ppi = static_cast<int>(h.xDensity * 2.54 + 0.5);
+        break;
+      default:
+        return kUndecodable;  // illegal density unit
+    }
+    if (h.width < 1 || h.height < 1) return kUndecodable;
+    if (h.components != 1 && h.components != 3 && h.components != 4) return kUndecodable;
+    const std::size_t rowBytes = static_cast<std::size_t>(h.width) * h.components;
+    std::vector<std::uint8_t> buf(rowBytes * static_cast<std::size_t>(h.height));
+    if (int rc = readJpegRows(&d, buf.data(), rowBytes); rc < 0) return rc;
+    RawImage img;
+    img.width = h.width;
+    img.height = h.height;
+    img.ppi = ppi;
+    if (h.components == 4) {
+      // CMYK (Adobe stores it inverted): to RGB, so the image keeps its colours.
+      const std::size_t n = static_cast<std::size_t>(h.width) * h.height;
+      std::vector<std::uint8_t> rgb(n * 3);
+      for (std::size_t i = 0; i < n; ++i) {
+        const unsigned k = buf[i * 4 + 3];
+        for (int c = 0; c < 3; ++c)
+          rgb[i * 3 + c] = static_cast<std::uint8_t>(buf[i * 4 + c] * k / 255);
+      }
+      img.pixels = std::move(rgb);
+      img.depth = 24;
+    } else {
+      img.pixels = std::move(buf);
+      img.depth = 8 * h.components;
+    }
+    out = std::move(img);
+    return kOk;
+  } catch (...) {
+    return kUndecodable;
+  }
+}
+
+}  // namespace varnel::imaging
