@@ -104,12 +104,12 @@ TEST(Prediction, Predictors5And6HalveTheGradientWithArithmeticShift) {
     int expected;
   };
   const Case cases[] = {
-      {5, {1 - 128, 1, 9, 0}, 10},   // 10 + ((2 - 1) >> 1)
-      {6, {1 - 128, 1, 9, 0}, 6},    // 2 + ((10 - 1) >> 1)
-      {5, {2 - 128, -1, 8, 0}, 9},   // Rc=2, Rb=1, Ra=10: 10 + ((1 - 2) >> 1) = 9
+      {5, {1 - 128, 1, 9, 0}, 10},      // 10 + ((2 - 1) >> 1)
+      {6, {1 - 128, 1, 9, 0}, 6},       // 2 + ((10 - 1) >> 1)
+      {5, {2 - 128, -1, 8, 0}, 9},      // Rc=2, Rb=1, Ra=10: 10 + ((1 - 2) >> 1) = 9
       {6, {10 - 128, -9, -8, 0}, 253},  // Rc=10, Rb=1, Ra=2: 1 + ((2 - 10) >> 1) = -3
-      {4, {1 - 128, 1, 9, 0}, 11},   // 10 + 2 - 1
-      {7, {1 - 128, 1, 9, 0}, 6},    // (10 + 2) >> 1
+      {4, {1 - 128, 1, 9, 0}, 11},      // 10 + 2 - 1
+      {7, {1 - 128, 1, 9, 0}, 6},       // (10 + 2) >> 1
       {3, {1 - 128, 1, 9, 0}, 1},
   };
   for (const Case& c : cases) {
@@ -136,7 +136,8 @@ TEST(Components, ThreeScansYieldThreePlanesInComponentOrder) {
   ASSERT_EQ(img.components.size(), 3u);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(img.components[i].id, planes[i].id);
-    EXPECT_EQ(img.components[i].plane, pointTransformed(planes[i].samples, planes[i].pointTransform))
+    EXPECT_EQ(img.components[i].plane,
+              pointTransformed(planes[i].samples, planes[i].pointTransform))
         << "component " << i;
   }
   EXPECT_EQ(img.components[2].tableId, 1);
@@ -205,8 +206,11 @@ TEST(JfifHeader, DensityGivesPixelsPerInch) {
   struct Case {
     int units, density, status, ppi;
   };
-  const Case cases[] = {{0, 72, kOk, -1}, {1, 500, kOk, 500}, {2, 197, kOk, 500},
-                        {2, 1, kOk, 3},   {3, 500, kBadJfifHeader, 0}};
+  const Case cases[] = {{0, 72, kOk, -1},
+                        {1, 500, kOk, 500},
+                        {2, 197, kOk, 500},
+                        {2, 1, kOk, 3},
+                        {3, 500, kBadJfifHeader, 0}};
   for (const Case& c : cases) {
     StreamOptions o;
     o.densityUnits = c.units;
@@ -317,11 +321,11 @@ TEST(FrameHeader, RefusesMalformedHeaders) {
     s[sof + offset] = value;
     return decode(s);
   };
-  EXPECT_EQ(patched(6, 0), kBadFrameHeader);     // Y = 0
-  EXPECT_EQ(patched(8, 0), kBadFrameHeader);     // X = 0
-  EXPECT_EQ(patched(11, 0x01), kBadFrameHeader); // H = 0
-  EXPECT_EQ(patched(11, 0x15), kBadFrameHeader); // V = 5
-  EXPECT_EQ(patched(9, 2), kBadFrameHeader);     // Nf disagrees with Lf
+  EXPECT_EQ(patched(6, 0), kBadFrameHeader);      // Y = 0
+  EXPECT_EQ(patched(8, 0), kBadFrameHeader);      // X = 0
+  EXPECT_EQ(patched(11, 0x01), kBadFrameHeader);  // H = 0
+  EXPECT_EQ(patched(11, 0x15), kBadFrameHeader);  // V = 5
+  EXPECT_EQ(patched(9, 2), kBadFrameHeader);      // Nf disagrees with Lf
   EXPECT_EQ(patched(9, 0), kBadFrameHeader);
 
   std::vector<PlaneSpec> twins = {grey(5, 5, 1), grey(5, 5, 1)};
@@ -347,19 +351,18 @@ TEST(ScanHeader, RefusesBadScans) {
     s[sos + offset] = value;
     return decode(s);
   };
-  EXPECT_EQ(patched(5, 9), kBadScanHeader);         // component id not in the frame
-  EXPECT_EQ(patched(6, 0x20), kUndefinedTable);     // table 2
-  EXPECT_EQ(patched(6, 0x50), kUndefinedTable);     // table 5
+  EXPECT_EQ(patched(5, 9), kBadScanHeader);      // component id not in the frame
+  EXPECT_EQ(patched(6, 0x20), kUndefinedTable);  // table 2
+  EXPECT_EQ(patched(6, 0x50), kUndefinedTable);  // table 5
   EXPECT_EQ(patched(7, 0), kBadPredictor);
   EXPECT_EQ(patched(7, 8), kBadPredictor);
-  EXPECT_EQ(patched(9, 8), kBadScanHeader);         // Al = P
-  EXPECT_EQ(patched(4, 2), kBadScanHeader);         // Ns disagrees with Ls
-  EXPECT_EQ(patched(6, 0x10), kOk);                 // table 1 is defined
+  EXPECT_EQ(patched(9, 8), kBadScanHeader);  // Al = P
+  EXPECT_EQ(patched(4, 2), kBadScanHeader);  // Ns disagrees with Ls
+  EXPECT_EQ(patched(6, 0x10), kOk);          // table 1 is defined
 }
 
 TEST(ScanHeader, RefusesInterleavedScans) {
-  std::vector<PlaneSpec> planes = {grey(8, 8, 1, 0, 1), grey(8, 8, 1, 0, 2),
-                                   grey(8, 8, 1, 0, 3)};
+  std::vector<PlaneSpec> planes = {grey(8, 8, 1, 0, 1), grey(8, 8, 1, 0, 2), grey(8, 8, 1, 0, 3)};
   for (int i = 0; i < 3; ++i) planes[i].id = i + 1;
   StreamOptions o;
   o.interleaved = true;

@@ -1,14 +1,13 @@
 // Streams written by other encoders: the DICOM toolkit (committed and, when installed, made at
 // test time), NIST reference records and the ITU-T T.83 compliance streams.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "imaging/jpegl/jpegl.h"
 #include "imaging/jpegl/status.h"

@@ -96,7 +96,8 @@ void encodePlane(const PlaneSpec& p, int precision, std::vector<std::uint8_t>& o
       } else {
         pred = predict(p.predictor, s[at - 1], s[at - p.width], s[at - p.width - 1]);
       }
-      int diff = p.differences.empty() ? s[at] - pred : p.differences.at(static_cast<std::size_t>(at));
+      int diff =
+          p.differences.empty() ? s[at] - pred : p.differences.at(static_cast<std::size_t>(at));
       // Differences are taken modulo 2^16 and read as signed 16-bit values.
       diff = static_cast<std::int16_t>(static_cast<std::uint16_t>(diff));
       const int magnitude = diff < 0 ? -diff : diff;
@@ -104,7 +105,8 @@ void encodePlane(const PlaneSpec& p, int precision, std::vector<std::uint8_t>& o
       while ((magnitude >> category) != 0) ++category;
       bits.put(codes[category].code, codes[category].length);
       if (category > 0 && category < 16) {
-        const unsigned raw = diff < 0 ? static_cast<unsigned>(diff - 1) : static_cast<unsigned>(diff);
+        const unsigned raw =
+            diff < 0 ? static_cast<unsigned>(diff - 1) : static_cast<unsigned>(diff);
         bits.put(raw & ((1u << category) - 1), category);
       }
     }
@@ -186,8 +188,8 @@ std::vector<std::uint8_t> testPicture(int width, int height, unsigned seed) {
       state = state * 1103515245u + 12345u;
       int v = (x * 255) / (width > 1 ? width - 1 : 1) / 2 + (y * 97) / (height ? height : 1);
       if (((x / 7) + (y / 5)) % 4 == 0) v = 255 - v;  // hard edges
-      v += static_cast<int>((state >> 16) % 17) - 8;   // noise
-      if (x % 23 == 0) v = 0;                          // extremes
+      v += static_cast<int>((state >> 16) % 17) - 8;  // noise
+      if (x % 23 == 0) v = 0;                         // extremes
       if (y % 19 == 0) v = 255;
       px[static_cast<std::size_t>(y) * width + x] =
           static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
@@ -212,7 +214,8 @@ std::vector<std::uint8_t> readFile(const std::string& path) {
 
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
 
@@ -253,7 +256,8 @@ std::vector<std::uint8_t> us(unsigned v) {
 }
 
 std::uint32_t readLe32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
+         (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 
 }  // namespace
@@ -269,9 +273,9 @@ std::vector<std::uint8_t> minimalDicom(const std::vector<std::uint8_t>& pixels, 
   element(meta, 2, 0x10, "UI", text("1.2.840.10008.1.2.1"));
   std::vector<std::uint8_t> out(128, 0);
   for (char c : std::string_view("DICM")) out.push_back(static_cast<std::uint8_t>(c));
-  element(out, 2, 0, "UL",
-          {static_cast<std::uint8_t>(meta.size()), static_cast<std::uint8_t>(meta.size() >> 8), 0,
-           0});
+  element(
+      out, 2, 0, "UL",
+      {static_cast<std::uint8_t>(meta.size()), static_cast<std::uint8_t>(meta.size() >> 8), 0, 0});
   out.insert(out.end(), meta.begin(), meta.end());
   element(out, 8, 0x16, "UI", text(sop));
   element(out, 8, 0x18, "UI", text(instance));
@@ -303,7 +307,9 @@ std::vector<std::uint8_t> extractEncapsulated(const std::vector<std::uint8_t>& d
     const std::uint32_t len = readLe32(d, at + 4);
     at += 8;
     if (group != 0xFFFE || elem != 0xE000 || len > d.size() - at) break;
-    if (!first) out.insert(out.end(), d.begin() + static_cast<long>(at), d.begin() + static_cast<long>(at + len));
+    if (!first)
+      out.insert(out.end(), d.begin() + static_cast<long>(at),
+                 d.begin() + static_cast<long>(at + len));
     first = false;
     at += len;
   }
@@ -325,8 +331,10 @@ bool parsePnm(const std::vector<std::uint8_t>& bytes, char& kind, int& width, in
               std::vector<std::uint8_t>& pixels) {
   int maxval = 0;
   int consumed = 0;
-  const std::string head(bytes.begin(), bytes.begin() + static_cast<long>(std::min<std::size_t>(bytes.size(), 64)));
-  if (std::sscanf(head.c_str(), "P%c %d %d %d%n", &kind, &width, &height, &maxval, &consumed) != 4) {
+  const std::string head(
+      bytes.begin(), bytes.begin() + static_cast<long>(std::min<std::size_t>(bytes.size(), 64)));
+  if (std::sscanf(head.c_str(), "P%c %d %d %d%n", &kind, &width, &height, &maxval, &consumed) !=
+      4) {
     return false;
   }
   if (maxval != 255 || (kind != '5' && kind != '6')) return false;
