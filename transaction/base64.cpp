@@ -10,7 +10,8 @@ constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx
 constexpr std::array<std::int8_t, 256> makeTable() {
   std::array<std::int8_t, 256> t{};
   for (auto& v : t) v = -1;
-  for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
+  for (int i = 0; i < 64; ++i)
+    t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
   t[static_cast<unsigned char>('=')] = -2;
   for (unsigned char c : {' ', '\t', '\r', '\n', '\f', '\v'}) t[c] = -3;
   return t;
@@ -48,7 +49,8 @@ void encodeBase64(std::span<const std::uint8_t> bytes, std::string& out) {
   std::size_t i = 0;
   const std::size_t n = bytes.size();
   for (; i + 3 <= n; i += 3) {
-    const std::uint32_t v = (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+    const std::uint32_t v =
+        (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
     out.push_back(kAlphabet[(v >> 18) & 63]);
     out.push_back(kAlphabet[(v >> 12) & 63]);
     out.push_back(kAlphabet[(v >> 6) & 63]);

@@ -86,6 +86,26 @@ bool ByteSource::read(std::size_t n, std::string& out) {
   return true;
 }
 
+int ByteSource::takeUntilSeparator(std::string& out) {
+  for (;;) {
+    const char* p = data_ + (pos_ - base_);
+    const char* e = data_ + (end_ - base_);
+    const char* q = p;
+    while (q < e && static_cast<unsigned char>(static_cast<unsigned char>(*q) - 0x1C) >= 4) ++q;
+    out.append(p, static_cast<std::size_t>(q - p));
+    pos_ += static_cast<std::uint64_t>(q - p);
+    if (q < e) {
+      ++pos_;
+      return static_cast<unsigned char>(*q);
+    }
+    // Buffer exhausted: refill (files only) and go on scanning.
+    const int c = refillAndGet();
+    if (c < 0) return -1;
+    if (c >= 0x1C && c <= 0x1F) return c;
+    out.push_back(static_cast<char>(c));
+  }
+}
+
 bool ByteSource::close() {
   if (file_ == nullptr) return true;
   const int rc = std::fclose(file_);

@@ -84,8 +84,9 @@ bool readWholeFile(const std::string& path, std::string& out) {
 }  // namespace
 
 bool featureBlockRange(int block, int& first, int& last) noexcept {
-  static constexpr int kRanges[kFeatureBlockCount][2] = {
-      {31, 55}, {13, 30}, {151, 175}, {126, 150}, {5, 12}, {71, 99}, {56, 70}, {100, 125}, {300, 399}};
+  static constexpr int kRanges[kFeatureBlockCount][2] = {{31, 55},   {13, 30},   {151, 175},
+                                                         {126, 150}, {5, 12},    {71, 99},
+                                                         {56, 70},   {100, 125}, {300, 399}};
   if (block < 0 || block >= kFeatureBlockCount) return false;
   first = kRanges[block][0];
   last = kRanges[block][1];
@@ -107,6 +108,14 @@ void NistFile::createEmpty() noexcept {
   } catch (...) {
     tx_.reset();
   }
+}
+
+int NistFile::createDefault() noexcept {
+  createEmpty();
+  if (!tx_) return kAllocFailed;
+  const int rc = buildDefaultType1();
+  if (rc < 0) tx_.reset();
+  return rc;
 }
 
 void NistFile::adopt(std::unique_ptr<Transaction> tx) noexcept { tx_ = std::move(tx); }
@@ -147,7 +156,7 @@ int NistFile::load(const std::string& path) noexcept {
 
 int NistFile::buildDefaultType1() noexcept {
   static constexpr std::pair<int, std::string_view> kDefaults[] = {
-      {2, "0201"}, {3, "1"},     {5, "20081120"}, {8, "Brennic"},   {11, "19.69"},
+      {2, "0201"},   {3, "1"},   {5, "20081120"}, {8, "Brennic"},   {11, "19.69"},
       {12, "19.69"}, {4, "MAP"}, {7, "Brennic"},  {9, "1234567890"}};
   try {
     Record* rec = nullptr;
@@ -235,7 +244,8 @@ const Record* NistFile::recordAt(int type, int occurrence) const noexcept {
   return pos < 0 ? nullptr : &tx_->records[static_cast<std::size_t>(pos)];
 }
 
-int NistFile::getFieldText(int type, int field, std::string_view& out, int occurrence) const noexcept {
+int NistFile::getFieldText(int type, int field, std::string_view& out,
+                           int occurrence) const noexcept {
   out = {};
   if (!tx_) return kNoTransaction;
   const Record* rec = recordAt(type, occurrence);
@@ -289,7 +299,8 @@ int NistFile::getItemText(int type, int field, int occurrence, int subfield, int
   return kOk;
 }
 
-int NistFile::getFieldFullText(int type, int field, int occurrence, std::string& out) const noexcept {
+int NistFile::getFieldFullText(int type, int field, int occurrence,
+                               std::string& out) const noexcept {
   out.clear();
   if (!tx_) return kNoTransaction;
   const Record* rec = recordAt(type, occurrence);
@@ -424,7 +435,8 @@ int NistFile::insertRecord(int position, Record record, bool assignIdc) noexcept
       entry.hasRs = true;
       entry.byteTotal += 1;
       growth = entry.byteTotal;
-      cnt->subfields.insert(cnt->subfields.begin() + static_cast<std::ptrdiff_t>(p), std::move(entry));
+      cnt->subfields.insert(cnt->subfields.begin() + static_cast<std::ptrdiff_t>(p),
+                            std::move(entry));
       cnt->byteTotal += growth;
     }
     type1.byteTotal += growth;
@@ -620,15 +632,16 @@ int NistFile::setFieldAt(int type, int field, std::string_view text, int occurre
   }
   Record* rec = recordAt(type, occurrence);
   if (rec == nullptr) {
-    const bool creatable = (type == 1 || type == 2 || type == 9) && occurrence == countRecords(type);
+    const bool creatable =
+        (type == 1 || type == 2 || type == 9) && occurrence == countRecords(type);
     if (!creatable) return (type == 1 || type == 2 || type == 9) ? kRecordNotFound : kFieldExists;
     if (int rc = createRecordForSet(type, rec); rc < 0) return rc;
   }
   const int pos = static_cast<int>(rec - tx_->records.data());
   const bool split = text.find(static_cast<char>(kRs)) != std::string_view::npos ||
                      text.find(static_cast<char>(kUs)) != std::string_view::npos;
-  const int rc = split ? setSplitField(*rec, type, field, text)
-                       : setFieldOnRecord(*rec, type, field, text);
+  const int rc =
+      split ? setSplitField(*rec, type, field, text) : setFieldOnRecord(*rec, type, field, text);
   if (rc == kOk && field == 2 && type != 1 && type != 2) syncCntIdc(pos);
   return rc;
 }
@@ -771,9 +784,8 @@ int NistFile::appendTaggedRecord(int type, const std::string_view* idc) noexcept
 }
 
 int NistFile::appendBinaryImageRecord(int type, const std::string_view* idcText, int idcNumber,
-                                      int imp, const std::uint8_t fgp[6], int isr, int hll,
-                                      int vll, int gca,
-                                      std::span<const std::uint8_t> data) noexcept {
+                                      int imp, const std::uint8_t fgp[6], int isr, int hll, int vll,
+                                      int gca, std::span<const std::uint8_t> data) noexcept {
   if (!tx_) return kNoTransaction;
   if (!isBinaryType(type) || type == 8) return kBadArgument;
   if (data.size() > 0x7FFFFFFFu - 18u) return kBadArgument;
@@ -853,7 +865,8 @@ int NistFile::exportImageData(int type, int occurrence, const std::string& path)
   }
 }
 
-int NistFile::replaceImageData(int type, int occurrence, std::span<const std::uint8_t> bytes) noexcept {
+int NistFile::replaceImageData(int type, int occurrence,
+                               std::span<const std::uint8_t> bytes) noexcept {
   if (!tx_) return kNoTransaction;
   if (!isImageType(type)) return kNotImageType;
   if (occurrence < 0) return kBadArgument;

@@ -67,6 +67,9 @@ class NistFile {
   void clear() noexcept;
   /// Holds a new empty Transaction (no records).
   void createEmpty() noexcept;
+  /// Holds a new Transaction with the default Type-1 record that XML loads start from
+  /// (1.002 "0201", CNT "1" US "0", 1.004 "MAP", ...). Returns 0 or a negative status.
+  [[nodiscard]] int createDefault() noexcept;
   /// Takes ownership of a Transaction built elsewhere (tests, readers).
   void adopt(std::unique_ptr<Transaction> tx) noexcept;
   /// The held Transaction, or null. Callers that edit it directly must keep the invariants
@@ -106,8 +109,7 @@ class NistFile {
   /// Sets a field of the `occurrence`-th record. RS and US in `text` split it into subfields and
   /// items; the whole field is replaced by the new value. Binary records take decimal digits only
   /// and keep the field's width (-302 when the number does not fit; -8 no record; -104 no field).
-  [[nodiscard]] int setFieldAt(int type, int field, std::string_view text,
-                               int occurrence) noexcept;
+  [[nodiscard]] int setFieldAt(int type, int field, std::string_view text, int occurrence) noexcept;
   /// Sets or appends one item (a missing field, subfield or item is appended when it is the next
   /// one). On an image data field the text is a path whose file bytes become the item's value.
   [[nodiscard]] int setItem(int type, int field, int occurrence, int subfield, int item,
@@ -128,16 +130,17 @@ class NistFile {
   /// Appends a tagged record holding LEN and IDC (`idc`, or the record count minus one when null).
   [[nodiscard]] int appendTaggedRecord(int type, const std::string_view* idc = nullptr) noexcept;
   /// Appends a binary record in the standard 18-byte layout.
-  [[nodiscard]] int appendBinaryImageRecord(int type, const std::string_view* idcText, int idcNumber,
-                                            int imp, const std::uint8_t fgp[6], int isr, int hll,
-                                            int vll, int gca,
+  [[nodiscard]] int appendBinaryImageRecord(int type, const std::string_view* idcText,
+                                            int idcNumber, int imp, const std::uint8_t fgp[6],
+                                            int isr, int hll, int vll, int gca,
                                             std::span<const std::uint8_t> data) noexcept;
 
   // ---- Image data ----
 
   /// Writes the image data field's bytes to `path` (Type 11: decoded from base64 first).
   /// -307 not an image type, -106 empty path, -104 no record, -2 no field, -6 write failure.
-  [[nodiscard]] int exportImageData(int type, int occurrence, const std::string& path) const noexcept;
+  [[nodiscard]] int exportImageData(int type, int occurrence,
+                                    const std::string& path) const noexcept;
   /// Replaces the image data bytes. Binary records: field 9 (8 for Type 8) changes in place.
   /// Tagged records: a new field 999 is appended (the caller deletes any old one first).
   [[nodiscard]] int replaceImageData(int type, int occurrence,

@@ -84,14 +84,11 @@ int readTaggedField(ByteSource& src, int recordType, std::int64_t allowed, Field
     return kOk;
   }
   Subfield sf;
+  sf.items.reserve(4);
   Item item;
   for (;;) {
-    const int c = src.get();
+    const int c = src.takeUntilSeparator(item.value);
     if (c < 0) return -2;
-    if (c < kFs || c > kUs) {
-      item.value.push_back(static_cast<char>(c));
-      continue;
-    }
     item.byteCount = item.charCount();
     if (c == kUs) {
       item.hasUs = true;
@@ -110,6 +107,7 @@ int readTaggedField(ByteSource& src, int recordType, std::int64_t allowed, Field
       f.byteTotal += sf.byteTotal;
       f.subfields.push_back(std::move(sf));
       sf = Subfield();
+      sf.items.reserve(4);
       continue;
     }
     f.byteTotal += sf.byteTotal;
@@ -169,7 +167,8 @@ int readType1(ByteSource& src, Record& rec, std::uint32_t& version) {
   addField(rec, std::move(fr.field));
   for (;;) {
     if (rec.byteTotal >= rec.declaredLength) return -1;
-    if (int rc = readTaggedField(src, rec.type, rec.declaredLength - rec.byteTotal, fr); rc < 0) return rc;
+    if (int rc = readTaggedField(src, rec.type, rec.declaredLength - rec.byteTotal, fr); rc < 0)
+      return rc;
     const End end = fr.end;
     addField(rec, std::move(fr.field));
     if (end == End::Fs) break;
@@ -192,7 +191,8 @@ int readTaggedRecord(ByteSource& src, int type, Record& rec) {
   while (end != End::Fs) {
     // The FS still to come is part of the declared length.
     if (rec.byteTotal >= rec.declaredLength) return -1;
-    if (int rc = readTaggedField(src, rec.type, rec.declaredLength - rec.byteTotal, fr); rc < 0) return rc;
+    if (int rc = readTaggedField(src, rec.type, rec.declaredLength - rec.byteTotal, fr); rc < 0)
+      return rc;
     end = fr.end;
     addField(rec, std::move(fr.field));
   }

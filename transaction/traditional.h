@@ -10,7 +10,8 @@ namespace varnel::transaction {
 /// Reads a traditional-encoding file. Returns 0 and a new Transaction in `out`; -4 when the file
 /// cannot be opened; -308 when its first byte is "<"; -309 when the first tag does not name record
 /// type 1; -5 for any other failure. `out` is left empty on failure.
-[[nodiscard]] int readTraditional(const std::string& path, std::unique_ptr<Transaction>& out) noexcept;
+[[nodiscard]] int readTraditional(const std::string& path,
+                                  std::unique_ptr<Transaction>& out) noexcept;
 
 /// Reads a traditional transaction from memory, with the same statuses (-4 never occurs).
 [[nodiscard]] int readTraditionalBytes(std::string_view bytes,

@@ -200,7 +200,8 @@ int updateRecordLength(Record& record, std::int32_t& growth) {
   }
   for (int guard = 0; guard < 16; ++guard) {
     std::uint64_t current = 0;
-    if (parseUnsigned(item.value, current) && current == static_cast<std::uint64_t>(record.byteTotal))
+    if (parseUnsigned(item.value, current) &&
+        current == static_cast<std::uint64_t>(record.byteTotal))
       break;
     char buf[16];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, record.byteTotal);

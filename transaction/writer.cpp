@@ -60,11 +60,14 @@ int writeRecord(Sink& out, const Record& rec) {
     return kOk;
   }
   if (!isBinaryType(rec.type)) return -2;
+  const int dataField = imageDataFieldNumber(rec);
   for (const Field& f : rec.fields) {
+    // Image data is raw bytes whatever its length: data of 1, 2 or 4 bytes is not a number.
+    const bool raw = f.fieldNumber == dataField;
     for (const Subfield& sf : f.subfields) {
       for (const Item& item : sf.items) {
         std::uint64_t v = 0;
-        switch (item.byteCount) {
+        switch (raw ? -1 : item.byteCount) {
           case 1:
             if (!parseNumber(item.value, v)) return -41;
             out.put(static_cast<char>(v & 0xFF));
@@ -82,7 +85,7 @@ int writeRecord(Sink& out, const Record& rec) {
             out.put(static_cast<char>(v & 0xFF));
             break;
           default:
-            if (item.byteCount <= 0) return -2;
+            if (!raw && item.byteCount <= 0) return -2;
             if (!out.write(item.value)) return -6;
         }
       }

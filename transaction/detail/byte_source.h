@@ -36,6 +36,9 @@ class ByteSource {
   bool seek(std::uint64_t offset);
   /// Appends exactly n bytes to `out`; false (and nothing promised about `out`) when fewer remain.
   bool read(std::size_t n, std::string& out);
+  /// Appends bytes to `out` up to the next separator byte (0x1C to 0x1F), which is consumed and
+  /// returned; returns -1 at the end of the source.
+  int takeUntilSeparator(std::string& out);
   /// Closes the file; false when closing failed.
   bool close();
 
