@@ -80,11 +80,17 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
                 const detail::HuffmanDecoder& h, std::int16_t* coef, std::size_t limit,
                 std::size_t& count) noexcept {
   BitReader br(s.data() + from, s.data() + end);
+  // Without a marker after the data the stream was cut: running short of bits is then a
+  // truncation, not the end of the block.
+  const bool truncated = end + 1 >= s.size();
   std::size_t i = count;
   const auto& spec = h.spec;
   for (;;) {
     br.refill();
-    if (br.available() == 0) break;
+    if (br.available() == 0) {
+      if (truncated) return kInputEndValue;
+      break;
+    }
     const std::uint32_t look = br.peek16();
     const std::uint16_t e = h.fast[look >> (16 - detail::kFastBits)];
     int len = e >> 8;
@@ -101,11 +107,17 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
         }
       }
       if (len == 0) {
-        if (br.available() < detail::kMaxCodeLength) break;  // fill bits before the marker
+        if (br.available() < detail::kMaxCodeLength) {
+          if (truncated) return kInputEndValue;
+          break;  // fill bits before the marker
+        }
         return kHuffmanIndex;
       }
     }
-    if (len > br.available()) break;  // the marker cut the code: the block is over
+    if (len > br.available()) {
+      if (truncated) return kInputEndValue;
+      break;  // the marker cut the code: the block is over
+    }
     br.consume(len);
     if (sym >= 1 && sym <= 100) {
       if (static_cast<std::size_t>(sym) > limit - i) return kTooManyCoefficients;
@@ -122,12 +134,12 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
       case 101:
       case 102:
       case 105:
-        if (!br.take(8, v)) return kMarkerInData;
+        if (!br.take(8, v)) return truncated ? kInputEndValue : kMarkerInData;
         break;
       case 103:
       case 104:
       case 106:
-        if (!br.take(16, v)) return kMarkerInData;
+        if (!br.take(16, v)) return truncated ? kInputEndValue : kMarkerInData;
         break;
       default:
         return kInvalidSymbol;

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "imaging/wsq/detail/codec.h"
+#include "imaging/wsq/detail/entropy.h"
 #include "imaging/wsq/status.h"
 #include "imaging/wsq/wsq.h"
 
@@ -97,50 +98,9 @@ int writeBlockHeader(ByteWriter& w, int id) noexcept {
   return w.u8(id);
 }
 
-// Walks the coefficients as entropy-coder symbols: sink(symbol, extra bits, extra bit count).
-template <typename Sink>
-void forEachSymbol(const std::int16_t* c, std::size_t n, Sink&& sink) {
-  std::uint32_t run = 0;
-  auto flushRun = [&] {
-    if (run == 0) return;
-    if (run <= 100) {
-      sink(static_cast<int>(run), 0U, 0);
-    } else if (run <= 255) {
-      sink(105, run, 8);
-    } else {
-      sink(106, run, 16);
-    }
-    run = 0;
-  };
-  for (std::size_t i = 0; i < n; ++i) {
-    const int v = c[i];
-    if (v == 0) {
-      if (++run == 65535) flushRun();
-      continue;
-    }
-    flushRun();
-    if (v >= -73 && v <= 74) {
-      sink(v + 180, 0U, 0);
-    } else if (v > 0) {
-      if (v <= 255) {
-        sink(101, static_cast<std::uint32_t>(v), 8);
-      } else {
-        sink(103, static_cast<std::uint32_t>(v), 16);
-      }
-    } else {
-      const auto m = static_cast<std::uint32_t>(-v);
-      if (m <= 255) {
-        sink(102, m, 8);
-      } else {
-        sink(104, m, 16);
-      }
-    }
-  }
-  flushRun();
-}
-
 void countSymbols(const std::int16_t* c, std::size_t n, std::array<std::uint32_t, 256>& freq) {
-  forEachSymbol(c, n, [&](int sym, std::uint32_t, int) { ++freq[static_cast<std::size_t>(sym)]; });
+  detail::forEachSymbol(
+      c, n, [&](int sym, std::uint32_t, int) { ++freq[static_cast<std::size_t>(sym)]; });
 }
 
 // Entropy-coded data: codes most significant bit first, 0xFF followed by a stuffed 0x00, the
@@ -181,7 +141,7 @@ class BitWriter {
 int encodeBlock(ByteWriter& w, const detail::HuffmanEncoder& enc, const std::int16_t* c,
                 std::size_t n) noexcept {
   BitWriter bw(w);
-  forEachSymbol(c, n, [&](int sym, std::uint32_t extra, int extraBits) {
+  detail::forEachSymbol(c, n, [&](int sym, std::uint32_t extra, int extraBits) {
     bw.put(enc.code[static_cast<std::size_t>(sym)], enc.size[static_cast<std::size_t>(sym)]);
     if (extraBits > 0) bw.put(extra, extraBits);
   });

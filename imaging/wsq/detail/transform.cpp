@@ -111,7 +111,7 @@ void synthesiseLine(const float* in, std::ptrdiff_t step, int n, float* out, std
       if ((p & 1) != 0) continue;
       v += s.low[static_cast<std::size_t>(t + gl)] * lo[(fold(p, n) >> 1) * step];
     }
-    for (int t = -gh; t <= gh; ++t) {
+    for (int t = -gh; t <= gh && nh > 0; ++t) {
       const int p = m - t;
       if ((p & 1) == 0) continue;
       v += s.high[static_cast<std::size_t>(t + gh)] * hi[(fold(p, n) >> 1) * step];
@@ -140,7 +140,7 @@ void synthesiseColumns(const float* in, float* out, int stride, const Region& r,
       const float* src = rowIn(loStart + (fold(p, n) >> 1));
       for (int x = 0; x < r.w; ++x) dst[x] += w * src[x];
     }
-    for (int t = -gh; t <= gh; ++t) {
+    for (int t = -gh; t <= gh && nh > 0; ++t) {
       const int p = m - t;
       if ((p & 1) == 0) continue;
       const float w = s.high[static_cast<std::size_t>(t + gh)];

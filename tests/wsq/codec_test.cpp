@@ -1,0 +1,261 @@
+// Building blocks of the codec and whole-image round trips.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "imaging/wsq/detail/entropy.h"
+#include "imaging/wsq/detail/huffman.h"
+#include "imaging/wsq/detail/name_value.h"
+#include "imaging/wsq/detail/transform.h"
+#include "imaging/wsq/detail/tree.h"
+#include "imaging/wsq/status.h"
+#include "imaging/wsq/wsq.h"
+#include "tests/wsq/wsq_test_util.h"
+
+namespace varnel::wsq {
+namespace {
+
+struct Sym {
+  int sym;
+  std::uint32_t extra;
+  int bits;
+  bool operator==(const Sym&) const = default;
+};
+
+std::vector<Sym> symbols(const std::vector<std::int16_t>& c) {
+  std::vector<Sym> out;
+  detail::forEachSymbol(c.data(), c.size(), [&](int s, std::uint32_t e, int b) {
+    out.push_back({s, e, b});
+  });
+  return out;
+}
+
+TEST(WsqEntropySymbols, ZeroRunsSplitAt65535) {
+  std::vector<std::int16_t> c(70000, 0);
+  c.push_back(5);
+  EXPECT_EQ(symbols(c), (std::vector<Sym>{{106, 65535, 16}, {106, 4465, 16}, {185, 0, 0}}));
+  // Exactly 65535 zeros then a value, and exactly 65536.
+  std::vector<std::int16_t> d(65535, 0);
+  d.push_back(1);
+  EXPECT_EQ(symbols(d), (std::vector<Sym>{{106, 65535, 16}, {181, 0, 0}}));
+  std::vector<std::int16_t> e(65536, 0);
+  EXPECT_EQ(symbols(e), (std::vector<Sym>{{106, 65535, 16}, {1, 0, 0}}));
+}
+
+TEST(WsqEntropySymbols, RunAndValueClassBoundaries) {
+  auto run = [](int n) {
+    return symbols(std::vector<std::int16_t>(static_cast<std::size_t>(n), 0));
+  };
+  EXPECT_EQ(run(100), (std::vector<Sym>{{100, 0, 0}}));
+  EXPECT_EQ(run(101), (std::vector<Sym>{{105, 101, 8}}));
+  EXPECT_EQ(run(255), (std::vector<Sym>{{105, 255, 8}}));
+  EXPECT_EQ(run(256), (std::vector<Sym>{{106, 256, 16}}));
+  EXPECT_EQ(symbols({74, -73, 75, -74, 255, -255, 256, -256, 32767}),
+            (std::vector<Sym>{{254, 0, 0},
+                              {107, 0, 0},
+                              {101, 75, 8},
+                              {102, 74, 8},
+                              {101, 255, 8},
+                              {102, 255, 8},
+                              {103, 256, 16},
+                              {104, 256, 16},
+                              {103, 32767, 16}}));
+}
+
+TEST(WsqHuffman, CodesAreAtMost16BitsAndNeverAllOnes) {
+  // Fibonacci frequencies give the deepest possible tree.
+  std::array<std::uint32_t, 256> freq{};
+  std::uint32_t a = 1;
+  std::uint32_t b = 1;
+  for (int s = 1; s <= 30; ++s) {
+    freq[static_cast<std::size_t>(s)] = a;
+    const std::uint32_t t = a + b;
+    a = b;
+    b = t;
+  }
+  for (const bool skewed : {true, false}) {
+    if (!skewed) {
+      freq.fill(0);
+      for (int s = 1; s < 255; ++s) freq[static_cast<std::size_t>(s)] = 1000;
+    }
+    detail::HuffmanSpec spec;
+    detail::buildHuffmanSpec(freq, spec);
+    detail::HuffmanEncoder enc;
+    ASSERT_TRUE(detail::makeEncoder(spec, enc));
+    int coded = 0;
+    for (int s = 0; s < 256; ++s) {
+      const int len = enc.size[static_cast<std::size_t>(s)];
+      if (freq[static_cast<std::size_t>(s)] == 0) {
+        EXPECT_EQ(len, 0) << s;
+        continue;
+      }
+      ++coded;
+      ASSERT_GE(len, 1) << s;
+      EXPECT_LE(len, 16) << s;
+      EXPECT_NE(enc.code[static_cast<std::size_t>(s)], (1U << len) - 1U)
+          << "all ones, symbol " << s;
+    }
+    EXPECT_EQ(coded, spec.count);
+    // The decoder tables accept what the encoder made.
+    detail::HuffmanDecoder dec;
+    EXPECT_TRUE(detail::makeDecoder(spec, dec));
+  }
+}
+
+TEST(WsqHuffman, OversubscribedTablesAreRefused) {
+  detail::HuffmanSpec spec;
+  spec.bits[0] = 3;  // three codes of one bit cannot exist
+  spec.count = 3;
+  detail::HuffmanDecoder dec;
+  EXPECT_FALSE(detail::makeDecoder(spec, dec));
+  detail::HuffmanEncoder enc;
+  EXPECT_FALSE(detail::makeEncoder(spec, enc));
+}
+
+TEST(WsqTrees, SubbandsTileTheImage) {
+  for (auto [w, h] : {std::pair{800, 750}, std::pair{545, 622}, std::pair{33, 47}, std::pair{1, 1},
+                      std::pair{65535, 3}}) {
+    detail::Trees t;
+    detail::buildTrees(w, h, t);
+    long long area = 0;
+    for (const auto& r : t.subband) {
+      EXPECT_GE(r.x, 0);
+      EXPECT_GE(r.y, 0);
+      EXPECT_LE(r.x + r.w, w);
+      EXPECT_LE(r.y + r.h, h);
+      area += static_cast<long long>(r.w) * r.h;
+    }
+    EXPECT_EQ(area, static_cast<long long>(w) * h) << w << "x" << h;
+  }
+}
+
+TEST(WsqTransform, ReconstructionInvertsDecomposition) {
+  for (auto [w, h] : {std::pair{37, 29}, std::pair{64, 64}, std::pair{129, 70}, std::pair{5, 9}}) {
+    detail::Trees t;
+    detail::buildTrees(w, h, t);
+    std::vector<float> img(static_cast<std::size_t>(w * h));
+    std::mt19937 rng(7);
+    for (auto& v : img) v = static_cast<float>(rng() % 256) - 128.0F;
+    const auto orig = img;
+    std::vector<float> scratch(img.size());
+    detail::decompose(img.data(), w, t, detail::standardFilters(), scratch.data());
+    detail::reconstruct(img.data(), w, t, detail::standardFilters(), scratch.data());
+    float worst = 0.0F;
+    for (std::size_t i = 0; i < img.size(); ++i)
+      worst = std::max(worst, std::fabs(img[i] - orig[i]));
+    EXPECT_LT(worst, 1e-3F) << w << "x" << h;
+  }
+}
+
+struct RoundTrip {
+  int rc = -1;
+  int worst = 0;
+  double meanAbs = 0.0;
+  std::size_t bytes = 0;
+};
+
+RoundTrip roundTrip(const std::vector<std::uint8_t>& img, int w, int h, float rate) {
+  RoundTrip r;
+  std::vector<std::uint8_t> s;
+  r.rc = wsqEncode(rate, img, w, h, s);
+  if (r.rc != 0) return r;
+  r.bytes = s.size();
+  std::vector<std::uint8_t> px;
+  int dw = 0;
+  int dh = 0;
+  int d = 0;
+  int ppi = 0;
+  int lossy = 0;
+  r.rc = wsqDecode(s, px, dw, dh, d, ppi, lossy);
+  if (r.rc != 0) return r;
+  EXPECT_EQ(dw, w);
+  EXPECT_EQ(dh, h);
+  double sum = 0;
+  for (std::size_t i = 0; i < img.size(); ++i) {
+    const int e = std::abs(img[i] - px[i]);
+    r.worst = std::max(r.worst, e);
+    sum += e;
+  }
+  r.meanAbs = sum / static_cast<double>(img.size());
+  return r;
+}
+
+TEST(WsqRoundTrip, OddAndEvenSizesStayCloseToTheOriginal) {
+  for (auto [w, h] :
+       {std::pair{300, 280}, std::pair{301, 257}, std::pair{97, 131}, std::pair{640, 64}}) {
+    const auto img = test::ridgeImage(w, h, 3);
+    const RoundTrip hi = roundTrip(img, w, h, 2.25F);
+    ASSERT_EQ(hi.rc, 0) << w << "x" << h;
+    EXPECT_LT(hi.meanAbs, 6.0) << w << "x" << h;
+    const RoundTrip lo = roundTrip(img, w, h, 0.75F);
+    ASSERT_EQ(lo.rc, 0) << w << "x" << h;
+    EXPECT_LT(lo.bytes, hi.bytes) << w << "x" << h;
+  }
+}
+
+TEST(WsqRoundTrip, UniformImageEncodesAndComesBackUniform) {
+  for (const int grey : {0, 128, 255}) {
+    const std::vector<std::uint8_t> img(200 * 150, static_cast<std::uint8_t>(grey));
+    const RoundTrip r = roundTrip(img, 200, 150, 2.25F);
+    ASSERT_EQ(r.rc, 0) << grey;
+    EXPECT_EQ(r.worst, 0) << grey;
+  }
+}
+
+TEST(WsqRoundTrip, StreamLargerThanImageIsRefused) {
+  // The stream may not exceed width x height bytes; the tables alone need about 500.
+  const auto img = test::ridgeImage(16, 16);
+  std::vector<std::uint8_t> s = {1, 2, 3};
+  const int rc = wsqEncode(2.25F, img, 16, 16, s);
+  EXPECT_TRUE(rc == kOutputFullValue || rc == kOutputFullBlock) << rc;
+  EXPECT_EQ(s, (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+TEST(WsqRoundTrip, InvalidArguments) {
+  const auto img = test::ridgeImage(64, 64);
+  std::vector<std::uint8_t> s;
+  EXPECT_EQ(wsqEncode(2.25F, img, 0, 64, s), kInvalidArgument);
+  EXPECT_EQ(wsqEncode(2.25F, img, 64, 65536, s), kInvalidArgument);
+  EXPECT_EQ(wsqEncode(2.25F, std::span(img).first(100), 64, 64, s), kInvalidArgument);
+  EXPECT_EQ(wsqEncode(0.0F, img, 64, 64, s), kInvalidArgument);
+  EXPECT_EQ(wsqEncode(std::nanf(""), img, 64, 64, s), kInvalidArgument);
+  EXPECT_TRUE(s.empty());
+}
+
+TEST(WsqNames, VersionAndBanner) {
+  EXPECT_EQ(wsqVersion(), "2.4.0.0");
+  EXPECT_EQ(wsqBanner(), "wsq version 2.4.0.0 - April 13, 2024");
+}
+
+TEST(WsqNameValues, AtoiRule) {
+  EXPECT_EQ(detail::atoiRule("500"), 500);
+  EXPECT_EQ(detail::atoiRule("  -12x"), -12);
+  EXPECT_EQ(detail::atoiRule("+7"), 7);
+  EXPECT_EQ(detail::atoiRule("abc"), 0);
+  EXPECT_EQ(detail::atoiRule(""), 0);
+  EXPECT_EQ(detail::atoiRule("99999999999"), 2147483647);
+  EXPECT_EQ(detail::atoiRule("-99999999999"), -2147483647 - 1);
+}
+
+TEST(WsqNameValues, LinesNamesAndValues) {
+  const std::string text = "NIST_COM 4\nA\nB  two words\r\n\n\tC\t3\n";
+  detail::NameValueList list;
+  ASSERT_EQ(detail::parseNameValues(
+                std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), list),
+            kOk);
+  ASSERT_NE(list.find("A"), nullptr);
+  EXPECT_EQ(*list.find("A"), "");
+  EXPECT_EQ(*list.find("B"), "two words\r");
+  EXPECT_EQ(*list.find("C"), "3");
+  EXPECT_EQ(*list.find("NIST_COM"), "4");
+  const std::string bad = " PPI 500\n";
+  detail::NameValueList l2;
+  EXPECT_EQ(detail::parseNameValues(
+                std::span(reinterpret_cast<const std::uint8_t*>(bad.data()), bad.size()), l2),
+            kBadComment);
+}
+
+}  // namespace
+}  // namespace varnel::wsq

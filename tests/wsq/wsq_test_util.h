@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varnel::wsq::test {
+
+/// Folder of the bundled test data and of the shared corpus (may be absent).
+std::string dataDir();
+std::string corpusDir();
+
+std::vector<std::uint8_t> readFile(const std::string& path);
+bool fileExists(const std::string& path);
+
+/// An 8-bit grey PNG read with libpng; empty pixels when the file cannot be read.
+struct Grey {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pixels;
+};
+Grey readPng(const std::string& path);
+
+/// Largest absolute difference and share of equal pixels between two images of equal size.
+struct Diff {
+  int worst = 0;
+  double exactShare = 0.0;
+};
+Diff compare(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
+
+/// A synthetic fingerprint-like image: curved ridges with varying contrast and a light border.
+std::vector<std::uint8_t> ridgeImage(int width, int height, unsigned seed = 1);
+
+/// Offsets of every marker segment in a WSQ stream, in order (entropy data skipped).
+struct Segment {
+  int marker = 0;
+  std::size_t offset = 0;
+};
+std::vector<Segment> segments(const std::vector<std::uint8_t>& s);
+
+}  // namespace varnel::wsq::test
