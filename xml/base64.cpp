@@ -56,7 +56,7 @@ inline char* encodeGroup(const std::uint8_t* in, char* out) {
 
 std::size_t encodedBase64Size(std::size_t byteCount) noexcept {
   const std::size_t chars = (byteCount + 2) / 3 * 4;
-  const std::size_t breaks = chars == 0 ? 0 : (chars - 1) / kLineChars;
+  const std::size_t breaks = chars / kLineChars;
   return chars + 2 * breaks + 1;
 }
 
@@ -65,8 +65,8 @@ void encodeBase64(std::span<const std::uint8_t> bytes, std::string& out) {
   char* o = out.data();
   const std::uint8_t* p = bytes.data();
   std::size_t left = bytes.size();
-  // Whole lines first: 19 groups then CR LF, unless nothing follows the line.
-  while (left > kLineBytes) {
+  // Whole lines first: 19 groups then CR LF (a full last line gets its CR LF too).
+  while (left >= kLineBytes) {
     for (std::size_t g = 0; g < kLineBytes / 3; ++g) o = encodeGroup(p + 3 * g, o);
     p += kLineBytes;
     left -= kLineBytes;
@@ -84,6 +84,12 @@ void encodeBase64(std::span<const std::uint8_t> bytes, std::string& out) {
     if (left == 1) o[2] = '=';
     o[3] = '=';
     o += 4;
+  }
+  // A last line of 19 groups, padded or not, also ends with CR LF.
+  if (const std::size_t tailChars = (bytes.size() % kLineBytes + 2) / 3 * 4;
+      bytes.size() % kLineBytes != 0 && tailChars == kLineChars) {
+    *o++ = '\r';
+    *o++ = '\n';
   }
   *o++ = '\n';
   out.resize(static_cast<std::size_t>(o - out.data()));

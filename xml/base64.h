@@ -9,8 +9,8 @@
 namespace varnel::xml {
 
 /// Encodes bytes as base64 (standard alphabet, "=" padding) laid out for an XML text node: CR LF
-/// after every 76 output characters, and one LF after the final group and its padding. No bytes
-/// give the text "\n". The text replaces `out`.
+/// after every 76 output characters (a full last line included), and one LF after the final group
+/// and its padding: 57 bytes give 76 characters, CR LF, LF. No bytes give "\n". Replaces `out`.
 void encodeBase64(std::span<const std::uint8_t> bytes, std::string& out);
 
 /// Number of characters encodeBase64 writes for `byteCount` bytes.

@@ -492,11 +492,13 @@ void readType20(const ReadContext& c, int occ, Element e, Element h) {
   set(13, elementText(child(h, ":ImageColorSpaceCode")));
   set(12, elementText(child(h, ":ImageBitsPerPixelQuantity")));
   readAnnotations(c, 20, occ, e);
-  // The source description that the writer puts beside the image is read back as well.
+  // What the writer puts in a Type-20 element beyond the table above is read back as well.
   set(14, ReadContext::text(e, {":SourceAcquisition", ":AcquisitionSourceCode"}));
   set(15, itemsIfAny(child(e, ":SourceFileFormat"),
                      {":SourceFileCategoryText", ":SourceFileDecodingInstructionsText"}));
   set(21, c.idText(child(e, ":SourceIdentification")));
+  set(24, imageQuality(c, h));
+  set(38, elementText(child(h, ":ImageCommentText")));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "xml/writer.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -95,6 +97,9 @@ class XmlLineWriter {
     out_.append(">\n");
     flushIfFull();
   }
+  // Depth changes around the root element, whose start tag is written as a raw line.
+  void enter() noexcept { ++depth_; }
+  void leave() noexcept { --depth_; }
   void raw(std::string_view line) {
     indent();
     out_.append(line);
@@ -173,6 +178,7 @@ class Writer {
   void document() {
     w_.raw(kProlog.substr(0, kProlog.size() - 1));
     w_.raw(kRootStart);
+    w_.enter();
     w_.open("itl:PackageInformationRecord");
     w_.leaf("biom:RecordCategoryCode", std::string_view("1"));
     w_.open("biom:Transaction");
@@ -180,6 +186,7 @@ class Writer {
     w_.close("biom:Transaction");
     w_.close("itl:PackageInformationRecord");
     records();
+    w_.leave();
     w_.raw(kRootEnd);
   }
 
@@ -861,8 +868,20 @@ void appendEscaped(std::string_view text, std::string& out) {
   }
 }
 
+namespace {
+bool digits(std::string_view text, std::size_t count) {
+  if (text.size() < count) return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  return true;
+}
+}  // namespace
+
 std::string dateToXml(std::string_view text) {
-  if (text.size() < 8) return std::string(text);
+  // Only a value that starts with the eight digits YYYYMMDD is rearranged; anything else (a date
+  // already in XML form, a short or free-text value) is written as it stands.
+  if (!digits(text, 8)) return std::string(text);
   std::string out;
   out.reserve(10);
   out.append(text.substr(0, 4)).append("-").append(text.substr(4, 2)).append("-");
@@ -871,7 +890,7 @@ std::string dateToXml(std::string_view text) {
 }
 
 std::string dateTimeToXml(std::string_view text) {
-  if (text.size() < 14) return std::string(text);
+  if (!digits(text, 14)) return std::string(text);
   std::string out;
   out.reserve(20);
   out.append(text.substr(0, 4)).append("-").append(text.substr(4, 2)).append("-");
@@ -914,8 +933,10 @@ int writeXml(const std::string& path, const NistFile& file) noexcept {
   }
   if (std::fclose(out.release()) != 0) failed = true;
   if (failed) {
-    // A half-written document would read back as a different transaction.
-    std::remove(path.c_str());
+    // A half-written document would read back as a different transaction, so it is removed;
+    // only ever a regular file, never a device or anything else the path may name.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
     return kWriteFailed;
   }
   return kOk;

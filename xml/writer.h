@@ -11,20 +11,20 @@ namespace varnel::xml {
 /// indented with tabs by depth, lines ending in LF. Records of types 2, 4, 9, 10, 11, 13, 14, 15,
 /// 17 and 20 are written after the Type-1 package record; other types are left out.
 /// Returns kOk; kNoTransaction when the handle holds nothing; kCannotCreate when the file cannot
-/// be created (nothing is written); kWriteFailed when writing or closing fails part-way (the
-/// partial file is removed).
+/// be created (nothing is written); kWriteFailed when writing or closing fails part-way (a
+/// partial regular file is removed).
 [[nodiscard]] int writeXml(const std::string& path, const transaction::NistFile& file) noexcept;
 
 /// Same as writeXml, into memory (`out` is replaced). Returns kOk, kNoTransaction, or
 /// transaction::kAllocFailed when memory runs out.
 [[nodiscard]] int writeXmlToString(const transaction::NistFile& file, std::string& out) noexcept;
 
-/// "YYYYMMDD..." becomes "YYYY-MM-DD" from the first eight characters; a text shorter than eight
-/// characters is returned unchanged.
+/// "YYYYMMDD..." becomes "YYYY-MM-DD" from the first eight characters; a text that does not begin
+/// with eight digits (too short, or not a traditional date) is returned unchanged.
 [[nodiscard]] std::string dateToXml(std::string_view text);
 
 /// "YYYYMMDDhhmmss..." becomes "YYYY-MM-DDThh:mm:ssZ" from the first fourteen characters, whatever
-/// follows them; a text shorter than fourteen characters is returned unchanged.
+/// follows them; a text that does not begin with fourteen digits is returned unchanged.
 [[nodiscard]] std::string dateTimeToXml(std::string_view text);
 
 /// Copy of `text` without its leading "0" characters; a text of zeros only keeps its last "0".

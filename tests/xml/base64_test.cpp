@@ -1,1 +1,69 @@
+#include "xml/base64.h"
+
 #include <gtest/gtest.h>
+
+#include <random>
+
+namespace varnel::xml {
+namespace {
+
+std::vector<std::uint8_t> bytesOf(std::string_view s) { return {s.begin(), s.end()}; }
+
+TEST(XmlBase64Encode, LaysOutLinesOf76WithCrLfAndAFinalLf) {
+  std::string out;
+  encodeBase64({}, out);
+  EXPECT_EQ(out, "\n");
+  encodeBase64(bytesOf("M"), out);
+  EXPECT_EQ(out, "TQ==\n");
+  encodeBase64(bytesOf("Ma"), out);
+  EXPECT_EQ(out, "TWE=\n");
+  encodeBase64(bytesOf("Man"), out);
+  EXPECT_EQ(out, "TWFu\n");
+
+  const std::vector<std::uint8_t> line(57, 0xFF);
+  encodeBase64(line, out);
+  EXPECT_EQ(out, std::string(76, '/') + "\r\n\n");
+
+  std::vector<std::uint8_t> more(58, 0);
+  encodeBase64(more, out);
+  EXPECT_EQ(out, std::string(76, 'A') + "\r\nAA==\n");
+  EXPECT_EQ(out.size(), encodedBase64Size(58));
+}
+
+TEST(XmlBase64Decode, RoundTripsEverySizeThroughTheLineLayout) {
+  std::mt19937 rng(7);
+  for (std::size_t n = 0; n < 400; ++n) {
+    std::vector<std::uint8_t> in(n);
+    for (auto& b : in) b = static_cast<std::uint8_t>(rng());
+    std::string text;
+    encodeBase64(in, text);
+    ASSERT_EQ(text.size(), encodedBase64Size(n)) << n;
+    std::vector<std::uint8_t> back;
+    EXPECT_TRUE(decodeBase64(text, back)) << n;
+    EXPECT_EQ(back, in) << n;
+  }
+}
+
+TEST(XmlBase64Decode, SkipsWhitespaceAnywhereAndStopsAtPadding) {
+  std::vector<std::uint8_t> out;
+  EXPECT_TRUE(decodeBase64(" T W\r\nF\tu ", out));
+  EXPECT_EQ(out, bytesOf("Man"));
+  EXPECT_TRUE(decodeBase64("TQ==TWFu", out));
+  EXPECT_EQ(out, bytesOf("M"));
+  // Unpadded tails still give their whole bytes; a lone sextet gives none.
+  EXPECT_TRUE(decodeBase64("TWE", out));
+  EXPECT_EQ(out, bytesOf("Ma"));
+  EXPECT_TRUE(decodeBase64("TWFuT", out));
+  EXPECT_EQ(out, bytesOf("Man"));
+}
+
+TEST(XmlBase64Decode, StrayCharacterEndsDecodingKeepingWhatCameBefore) {
+  std::vector<std::uint8_t> out;
+  EXPECT_FALSE(decodeBase64("TWFu*TWFu", out));
+  EXPECT_EQ(out, bytesOf("Man"));
+  EXPECT_FALSE(decodeBase64("\x80\xFF", out));
+  EXPECT_TRUE(out.empty());
+}
+
+}  // namespace
+}  // namespace varnel::xml

@@ -1,1 +1,344 @@
+#include "xml/reader.h"
+
 #include <gtest/gtest.h>
+
+#include "tests/xml/test_support.h"
+#include "xml/base64.h"
+
+namespace varnel::xml::test {
+namespace {
+
+std::string type1(std::string_view transactionBody) {
+  return "<itl:PackageInformationRecord><biom:RecordCategoryCode>1</biom:RecordCategoryCode>"
+         "<biom:Transaction>" +
+         std::string(transactionBody) + "</biom:Transaction></itl:PackageInformationRecord>";
+}
+
+std::string base64(std::string_view bytes) {
+  std::string out;
+  encodeBase64(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), out);
+  return out;
+}
+
+std::string imageRecord(int category, std::string_view idc, std::string_view inner,
+                        std::string_view imageName = "biom:FingerImpressionImage") {
+  std::string s =
+      "<itl:R><biom:RecordCategoryCode>" + std::to_string(category) + "</biom:RecordCategoryCode>";
+  if (!idc.empty()) {
+    s += "<biom:ImageReferenceIdentification><nc:IdentificationID>" + std::string(idc) +
+         "</nc:IdentificationID></biom:ImageReferenceIdentification>";
+  }
+  s += "<" + std::string(imageName) + ">" + std::string(inner) + "</" + std::string(imageName) +
+       "></itl:R>";
+  return s;
+}
+
+TEST(XmlReaderPackage, RootIsThePackageOrWrapsIt) {
+  const std::string records = type1(
+      "<biom:TransactionControlIdentification><nc:IdentificationID>T1</nc:IdentificationID>"
+      "</biom:TransactionControlIdentification>");
+  auto direct = loadXml(package(records));
+  ASSERT_TRUE(direct);
+  EXPECT_EQ(field(direct->file, 1, 9), "T1");
+
+  auto wrapped =
+      loadXml("<soap:Envelope xmlns:nc=\"http://niem.gov/niem/niem-core/2.0\"><itl:AnyPackage>" +
+              records + "</itl:AnyPackage></soap:Envelope>");
+  ASSERT_TRUE(wrapped);
+  EXPECT_EQ(field(wrapped->file, 1, 9), "T1");
+
+  auto empty = loadXml("<soap:Envelope/>");
+  ASSERT_TRUE(empty);
+  EXPECT_EQ(recordTypes(empty->file), "1");
+  EXPECT_EQ(field(empty->file, 1, 9), "1234567890");  // the prepared default stays
+}
+
+TEST(XmlReaderPackage, NiemCorePrefixComesFromTheRootBinding) {
+  const std::string doc =
+      "<x:NISTBiometricInformationExchangePackage xmlns:q1=\"http://niem.gov/niem/niem-core/2.0\">"
+      "<x:PackageInformationRecord><x:RecordCategoryCode>1</x:RecordCategoryCode><x:Transaction>"
+      "<x:TransactionDate><q1:Date>2024-04-13</q1:Date></x:TransactionDate>"
+      "<x:TransactionUTCDate><q1:DateTime>2024-04-13T10:20:30Z</q1:DateTime></x:TransactionUTCDate>"
+      "<x:TransactionControlIdentification><nc:IdentificationID>nc</nc:IdentificationID>"
+      "<q1:IdentificationID>q1</q1:IdentificationID></x:TransactionControlIdentification>"
+      "</x:Transaction></x:PackageInformationRecord></x:NISTBiometricInformationExchangePackage>";
+  auto f = loadXml(doc);
+  ASSERT_TRUE(f);
+  EXPECT_EQ(field(f->file, 1, 5), "20240413");
+  EXPECT_EQ(field(f->file, 1, 14), "20240413102030Z");
+  EXPECT_EQ(field(f->file, 1, 9), "q1");
+}
+
+TEST(XmlReaderType1, VersionDatesAndAssembledFields) {
+  auto f = loadXml(package(
+      type1("<biom:TransactionMajorVersionValue>5</biom:TransactionMajorVersionValue>"
+            "<biom:TransactionMinorVersionValue>1</biom:TransactionMinorVersionValue>"
+            "<biom:TransactionDate>20240413</biom:TransactionDate>"
+            "<biom:TransactionCategoryCode>CAR</biom:TransactionCategoryCode>"
+            "<biom:TransactionDestinationOrganization><nc:OrganizationIdentification>"
+            "<nc:IdentificationID>DEST</nc:IdentificationID></nc:OrganizationIdentification>"
+            "<nc:OrganizationName>Dest &amp; Co</nc:OrganizationName>"
+            "</biom:TransactionDestinationOrganization>"
+            "<biom:TransactionOriginatingAgency><biom:IdentificationID>ORIG</biom:IdentificationID>"
+            "</biom:TransactionOriginatingAgency>"
+            "<biom:TransactionDomain><biom:TransactionDomainName>NORAM</biom:TransactionDomainName>"
+            "<biom:DomainVersionNumberID>10.0</biom:DomainVersionNumberID></biom:TransactionDomain>"
+            "<biom:TransactionCharacterSetDirectory><biom:CharacterSetIndexCode>3</"
+            "biom:CharacterSetIndexCode>"
+            "<biom:CharacterSetCommonNameCode>UTF-8</biom:CharacterSetCommonNameCode>"
+            "</biom:TransactionCharacterSetDirectory>"
+            "<biom:TransactionUTCDate><nc:DateTime>2016-04-10T10:46:32-05:00</nc:DateTime>"
+            "</biom:TransactionUTCDate>")));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(field(f->file, 1, 2), "0501");
+  EXPECT_EQ(field(f->file, 1, 5), "20240413");  // not YYYY-MM-DD: copied unchanged
+  EXPECT_EQ(field(f->file, 1, 4), "CAR");
+  EXPECT_EQ(field(f->file, 1, 7), "DEST");
+  EXPECT_EQ(field(f->file, 1, 8), "ORIG");
+  EXPECT_EQ(fullField(f->file, 1, 17), "Dest & Co|");
+  EXPECT_EQ(fullField(f->file, 1, 13), "NORAM|10.0");
+  EXPECT_EQ(fullField(f->file, 1, 15), "3|UTF-8|");
+  EXPECT_EQ(field(f->file, 1, 14), "2016-04-10T10:46:32-05:00");
+}
+
+TEST(XmlReaderType1, OnlyMajorVersionKeepsPreparedValueAndInterpolCategoryWins) {
+  auto f = loadXml(package(
+      type1("<biom:TransactionMajorVersionValue>5</biom:TransactionMajorVersionValue>"
+            "<biom:TransactionCategoryCode>CAR</biom:TransactionCategoryCode>"
+            "<int-i:TransactionAugmentation><int-i:TransactionCategoryCode>MPS</"
+            "int-i:TransactionCategoryCode>"
+            "</int-i:TransactionAugmentation>"
+            "<biom:TransactionDomain><biom:TransactionDomainName>A</biom:TransactionDomainName>"
+            "<nc:OrganizationName>ORG</nc:OrganizationName><biom:DomainVersionNumberIdentification>"
+            "<nc:IdentificationID>2</nc:IdentificationID></biom:DomainVersionNumberIdentification>"
+            "</biom:TransactionDomain>"),
+      " xmlns:int-i=\"http://interpol.gov/int-i/1.0\""));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(field(f->file, 1, 2), "0201");
+  EXPECT_EQ(field(f->file, 1, 4), "MPS");
+  EXPECT_EQ(fullField(f->file, 1, 13), "ORG|2");
+}
+
+TEST(XmlReaderText, FirstNonCommentChildMustBeText) {
+  auto f =
+      loadXml(package(type1("<biom:TransactionControlIdentification><nc:IdentificationID><!-- c "
+                            "-->A1</nc:IdentificationID>"
+                            "</biom:TransactionControlIdentification>"
+                            "<biom:TransactionControlReferenceIdentification><nc:IdentificationID><"
+                            "x/>B</nc:IdentificationID>"
+                            "</biom:TransactionControlReferenceIdentification>"
+                            "<biom:TransactionPriorityValue> 4 </biom:TransactionPriorityValue>")));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(field(f->file, 1, 9), "A1");
+  EXPECT_EQ(field(f->file, 1, 10), "<missing>");
+  EXPECT_EQ(field(f->file, 1, 6), " 4 ");  // text is used untrimmed
+}
+
+TEST(XmlReaderRecords, CategoryCodeDecidesWhateverTheElementName) {
+  auto f =
+      loadXml(package(type1("") + imageRecord(14, "", "") + imageRecord(14, "", "") +
+                      "<itl:PackageVoiceDataRecord><biom:X/></itl:PackageVoiceDataRecord>"
+                      "<itl:PackageSignatureImageRecord><biom:X/></itl:PackageSignatureImageRecord>"
+                      "<itl:PackageUnknownRecord><biom:X/></itl:PackageUnknownRecord>"
+                      "<itl:R><biom:RecordCategoryCode>abc</biom:RecordCategoryCode></itl:R>"
+                      "<itl:R><biom:RecordCategoryCode>140</biom:RecordCategoryCode></itl:R>"
+                      "<itl:PackageLatentImageRecord/>"));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(recordTypes(f->file), "1 14 14");
+  // Without an image reference the IDC counts the records before the new one.
+  EXPECT_EQ(field(f->file, 14, 2, 0), "0");
+  EXPECT_EQ(field(f->file, 14, 2, 1), "1");
+  EXPECT_EQ(field(f->file, 14, 999, 0), "<missing>");
+}
+
+TEST(XmlReaderRecords, MissingIdcAfterType2AndType14Is2) {
+  auto f = loadXml(package(type1("") +
+                           "<itl:PackageDescriptiveTextRecord><biom:RecordCategoryCode>2"
+                           "</biom:RecordCategoryCode></itl:PackageDescriptiveTextRecord>" +
+                           imageRecord(14, "07", "") + imageRecord(14, "", "")));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(recordTypes(f->file), "1 2 14 14");
+  EXPECT_EQ(field(f->file, 14, 2, 0), "07");
+  EXPECT_EQ(field(f->file, 14, 2, 1), "2");
+  EXPECT_EQ(field(f->file, 2, 10), "<missing>");  // the helper field used to create Type-2
+}
+
+TEST(XmlReaderImages, DataCompressionPositionsAndHash) {
+  const std::string data = std::string("\xFF\xA0\x00\x01", 4) + "image";
+  auto f = loadXml(package(
+      type1("") +
+      imageRecord(14, "1",
+                  "<nc:BinaryBase64Object>" + base64(data) +
+                      "</nc:BinaryBase64Object>"
+                      "<biom:ImageCompressionAlgorithmCode>1</biom:ImageCompressionAlgorithmCode>"
+                      "<biom:FingerPositionCode>2</biom:FingerPositionCode>"
+                      "<biom:Other/><biom:FingerPositionCode>3</biom:FingerPositionCode>") +
+      imageRecord(14, "2",
+                  "<biom:ImageCompressionAlgorithmCode>0</biom:ImageCompressionAlgorithmCode>") +
+      "<itl:R><biom:RecordCategoryCode>10</biom:RecordCategoryCode>"
+      "<biom:ImageHashValue>00</biom:ImageHashValue>"
+      "<biom:FaceImage><nc:BinaryBase64Object>YWJj</nc:BinaryBase64Object></biom:FaceImage></"
+      "itl:R>"));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(field(f->file, 14, 999, 0), data);
+  EXPECT_EQ(field(f->file, 14, 11, 0), "WSQ20");
+  EXPECT_EQ(fullField(f->file, 14, 13, 0), "2^3");
+  EXPECT_EQ(field(f->file, 14, 11, 1), "0");
+  EXPECT_EQ(field(f->file, 10, 999), "abc");
+  // SHA-256 of "abc", not the value in the document.
+  EXPECT_EQ(field(f->file, 10, 996),
+            "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
+}
+
+TEST(XmlReaderImages, Type4NeedsImageDataAndTakesSixPositions) {
+  std::string positions;
+  for (int p = 1; p <= 7; ++p) {
+    positions += "<biom:FingerPositionCode>" + std::to_string(p) + "</biom:FingerPositionCode>";
+  }
+  const std::string inner =
+      "<nc:BinaryBase64Object>YWJj</nc:BinaryBase64Object>"
+      "<biom:ImageCaptureDetail><biom:CaptureResolutionCode>1</biom:CaptureResolutionCode>"
+      "</biom:ImageCaptureDetail>"
+      "<biom:ImageCompressionAlgorithmCode>1</biom:ImageCompressionAlgorithmCode>"
+      "<biom:ImageHorizontalLineLengthPixelQuantity>300</"
+      "biom:ImageHorizontalLineLengthPixelQuantity>"
+      "<biom:ImageVerticalLineLengthPixelQuantity>400</biom:ImageVerticalLineLengthPixelQuantity>"
+      "<biom:FingerprintImagePosition>" +
+      positions +
+      "</biom:FingerprintImagePosition>"
+      "<biom:FingerprintImageImpressionCaptureCategoryCode>2"
+      "</biom:FingerprintImageImpressionCaptureCategoryCode>";
+  auto f = loadXml(package(type1("") + imageRecord(4, "", "", "biom:FingerprintImage") +
+                           imageRecord(4, "05", inner, "biom:FingerprintImage")));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(recordTypes(f->file), "1 4");
+  EXPECT_EQ(field(f->file, 4, 2), "05");
+  EXPECT_EQ(field(f->file, 4, 3), "2");
+  EXPECT_EQ(fullField(f->file, 4, 4), "1|2|3|4|5|6");
+  EXPECT_EQ(field(f->file, 4, 5), "1");
+  EXPECT_EQ(field(f->file, 4, 6), "300");
+  EXPECT_EQ(field(f->file, 4, 7), "400");
+  EXPECT_EQ(field(f->file, 4, 8), "1");
+  EXPECT_EQ(field(f->file, 4, 9), "abc");
+}
+
+TEST(XmlReaderImages, LegacyType4TakesLegacyElements) {
+  auto f = loadXml(package(
+      type1("") +
+      "<itl:PackageLegacyFingerprintImageRecord><biom:ImageReferenceIdentification>"
+      "<nc:IdentificationID>3</nc:IdentificationID></biom:ImageReferenceIdentification>"
+      "<biom:FingerprintLegacyImageData><nc:BinaryBase64Object>YQ==</nc:BinaryBase64Object>"
+      "<biom:LegacyExemplarFingerPositionCode>7</biom:LegacyExemplarFingerPositionCode>"
+      "<biom:LegacyExemplarFingerPositionCode>8</biom:LegacyExemplarFingerPositionCode>"
+      "<biom:LegacyImageCompressionAlgorithmCode>1</biom:LegacyImageCompressionAlgorithmCode>"
+      "</biom:FingerprintLegacyImageData></itl:PackageLegacyFingerprintImageRecord>"));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(fullField(f->file, 4, 4), "7|8|255|255|255|255");
+  EXPECT_EQ(field(f->file, 4, 8), "1");
+  EXPECT_EQ(field(f->file, 4, 9), "a");
+}
+
+TEST(XmlReaderImages, CaptureDetailGeoAndAnnotations) {
+  const std::string inner =
+      "<biom:ImageCaptureDetail>"
+      "<biom:CaptureLocation><nc:LocationDescriptionText>Lab</nc:LocationDescriptionText>"
+      "<biom:LocationTwoDimensionalGeographicCoordinate><nc:GeographicCoordinateLatitude>"
+      "<nc:LatitudeDegreeValue>48</nc:LatitudeDegreeValue></nc:GeographicCoordinateLatitude>"
+      "</biom:LocationTwoDimensionalGeographicCoordinate></biom:CaptureLocation>"
+      "<biom:CaptureUTCDateTime><nc:DateTime>2020-01-02T03:04:05Z</nc:DateTime></"
+      "biom:CaptureUTCDateTime>"
+      "<biom:CaptureDate><nc:Date>2020-01-02</nc:Date></biom:CaptureDate>"
+      "<biom:CaptureDeviceIdentification><nc:IdentificationID>DEV</nc:IdentificationID>"
+      "</biom:CaptureDeviceIdentification>"
+      "<biom:CaptureDeviceModelText>M</biom:CaptureDeviceModelText>"
+      "<biom:CaptureOrganization><nc:OrganizationIdentification><nc:IdentificationID>SRC"
+      "</nc:IdentificationID></nc:OrganizationIdentification></biom:CaptureOrganization>"
+      "</biom:ImageCaptureDetail>";
+  const std::string record =
+      "<itl:R><biom:RecordCategoryCode>17</biom:RecordCategoryCode>"
+      "<biom:ProcessAnnotation><biom:ProcessUTCDate><nc:DateTime>2020-01-02T03:04:05Z</nc:DateTime>"
+      "</biom:ProcessUTCDate><biom:ProcessName>P</biom:ProcessName></biom:ProcessAnnotation>"
+      "<biom:ProcessAnnotation><biom:ProcessName>undated</biom:ProcessName></"
+      "biom:ProcessAnnotation>"
+      "<biom:IrisImage>" +
+      inner + "</biom:IrisImage></itl:R>";
+  auto f = loadXml(package(type1("") + record));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(fullField(f->file, 17, 998), "20200102030405Z|48|||||||||||Lab||");
+  EXPECT_EQ(field(f->file, 17, 5), "20200102");
+  EXPECT_EQ(field(f->file, 17, 4), "SRC");
+  EXPECT_EQ(field(f->file, 17, 17), "DEV");  // Type-17 keeps the device id in 17.017
+  EXPECT_EQ(fullField(f->file, 17, 19), "|M|");
+  EXPECT_EQ(field(f->file, 17, 903), "<missing>");
+  EXPECT_EQ(fullField(f->file, 17, 902), "20200102030405Z|P||^");
+}
+
+TEST(XmlReaderMinutiae, FormatIndicatorAndDeltaAngles) {
+  const std::string record =
+      "<itl:PackageMinutiaeRecord><biom:RecordCategoryCode>9</biom:RecordCategoryCode>"
+      "<biom:MinutiaeFormatNISTStandardIndicator>true</biom:MinutiaeFormatNISTStandardIndicator>"
+      "<biom:INCITSMinutiae>"
+      "<biom:FingerprintPatternDeltaLocation><biom:PositionHorizontalCoordinateValue>1"
+      "</biom:PositionHorizontalCoordinateValue><biom:ImageLocationThetaAngleMeasure>10"
+      "</biom:ImageLocationThetaAngleMeasure><biom:ImageLocationThetaAngleMeasure>20"
+      "</biom:ImageLocationThetaAngleMeasure></biom:FingerprintPatternDeltaLocation>"
+      "<biom:FingerprintPatternDeltaLocation><biom:PositionVerticalCoordinateValue>5"
+      "</biom:PositionVerticalCoordinateValue></biom:FingerprintPatternDeltaLocation>"
+      "</biom:INCITSMinutiae></itl:PackageMinutiaeRecord>"
+      "<itl:PackageMinutiaeRecord><biom:RecordCategoryCode>9</biom:RecordCategoryCode>"
+      "</itl:PackageMinutiaeRecord>";
+  auto f = loadXml(package(type1("") + record));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(field(f->file, 9, 4, 0), "S");
+  EXPECT_EQ(fullField(f->file, 9, 140, 0), "1||10^");
+  EXPECT_EQ(fullField(f->file, 9, 141, 0), "20|");
+  EXPECT_EQ(field(f->file, 9, 4, 1), "U");
+}
+
+TEST(XmlReaderType2, InterpolLayoutKeepsItemPositions) {
+  const std::string record =
+      "<itl:PackageDescriptiveTextRecord><biom:RecordCategoryCode>2</biom:RecordCategoryCode>"
+      "<itl:UserDefinedDescriptiveDetail><int-i:DomainDefinedDescriptiveDetail>"
+      "<int-i:RecordSubject><int-i:PersonName><nc:PersonGivenName>Ann</nc:PersonGivenName>"
+      "<nc:PersonSurName>Lee</nc:PersonSurName></int-i:PersonName>"
+      "<biom:PersonBirthDate><nc:Date>1980-02-03</nc:Date></biom:PersonBirthDate></"
+      "int-i:RecordSubject>"
+      "<int-i:RecordMetadata><int-i:MiscellaneousIdentification>"
+      "<int-i:MiscellaneousIdentificationID2><int-i:MiscIDType>P</int-i:MiscIDType>"
+      "</int-i:MiscellaneousIdentificationID2></int-i:MiscellaneousIdentification></"
+      "int-i:RecordMetadata>"
+      "<int-i:RecordOffence><int-i:ArrestLocation><nc:LocationAddress><nc:StructuredAddress>"
+      "<nc:LocationStateName>S</nc:LocationStateName></nc:StructuredAddress></nc:LocationAddress>"
+      "</int-i:ArrestLocation></int-i:RecordOffence>"
+      "<int-i:RecordOffense><int-i:OffenseDescriptionText>wrong form</int-i:OffenseDescriptionText>"
+      "</int-i:RecordOffense>"
+      "</int-i:DomainDefinedDescriptiveDetail></itl:UserDefinedDescriptiveDetail>"
+      "</itl:PackageDescriptiveTextRecord>";
+  auto f = loadXml(package(type1("") + record, " xmlns:int-i=\"http://interpol.gov/int-i/1.0\""));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(fullField(f->file, 2, 30), "|Ann||Lee|");
+  EXPECT_EQ(field(f->file, 2, 35), "19800203");
+  EXPECT_EQ(fullField(f->file, 2, 13), "P|");
+  EXPECT_EQ(fullField(f->file, 2, 22), "||||S|");
+  EXPECT_EQ(field(f->file, 2, 54), "<missing>");
+}
+
+TEST(XmlReaderDates, ConvertOnlyTheExactXmlLengths) {
+  EXPECT_EQ(dateFromXml("2024-04-13"), "20240413");
+  EXPECT_EQ(dateFromXml("2024-4-13"), "2024-4-13");
+  EXPECT_EQ(dateFromXml(""), "");
+  EXPECT_EQ(dateTimeFromXml("2024-04-13T10:20:30Z"), "20240413102030Z");
+  EXPECT_EQ(dateTimeFromXml("2024-04-13T10:20:30"), "2024-04-13T10:20:30");
+}
+
+TEST(XmlReaderFile, MissingFileLeavesThePreparedTransaction) {
+  XmlFile f;
+  const std::string path = tempPath("t1.xml");
+  writeFile(path, package(type1("")));
+  ASSERT_EQ(f.file.load(path), 0);
+  EXPECT_EQ(readXml(tempPath("absent.xml"), f.file), 0);
+  EXPECT_EQ(recordTypes(f.file), "1");
+}
+
+}  // namespace
+}  // namespace varnel::xml::test
