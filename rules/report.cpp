@@ -61,7 +61,7 @@ std::string reportTemplate(std::string_view time19) {
   line(t, "<html>");
   line(t, "<head>");
   line(t, "<meta http-equiv=\"Content-Language\" content=\"en-us\">");
-  line(t, "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-16\">");
+  line(t, "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">");
   line(t, "<title _locID=\"ConversionReport0\">NIST Conversion Report</title>");
   line(t, "<style>");
   line(t,
@@ -95,7 +95,7 @@ std::string reportTemplate(std::string_view time19) {
   line(t, "function linkify(text) {");
   line(t,
        "  return text.replace(/\\b((?:https?|ftp|file):\\/\\/[^\\s<\"]+)/gi, "
-       "'<a href=\"$1\">$1</a>');");
+       "'<a href=\"$1\">$1<\\/a>');");
   line(t, "}");
   line(t, "window.onload = function () {");
   line(t, "  var m = document.getElementById(\"messages\");");

@@ -1,0 +1,134 @@
+#include "cli/console_ui.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+extern char** environ;
+
+namespace varnel::cli {
+namespace {
+
+std::string formatDuration(long long seconds) {
+  char buf[32];
+  if (seconds >= 3600) {
+    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+  } else {
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld", seconds / 60, seconds % 60);
+  }
+  return buf;
+}
+
+}  // namespace
+
+ConsoleUi::ConsoleUi(std::map<std::string, std::string> answers, bool quiet,
+                     bool openReport) noexcept
+    : answers_(std::move(answers)),
+      showProgress_(!quiet && ::isatty(STDERR_FILENO) != 0),
+      openReport_(openReport),
+      start_(std::chrono::steady_clock::now()) {}
+
+rules::UiServices::Answer ConsoleUi::showMessage(std::string_view text,
+                                                 std::string_view /*caption*/, Buttons buttons,
+                                                 Icon /*icon*/) noexcept {
+  if (buttons == Buttons::kYesNo) {
+    // The only question is the offer to open the report: --open-report answers it.
+    return openReport_ ? Answer::kYes : Answer::kNo;
+  }
+  finishProgress();
+  std::cerr << text << '\n';
+  return Answer::kOk;
+}
+
+std::string ConsoleUi::promptText(std::string_view prompt,
+                                  std::string_view parameterName) noexcept {
+  try {
+    if (auto it = answers_.find(std::string(parameterName)); it != answers_.end()) {
+      return it->second.substr(0, rules::kMaxPromptText);
+    }
+    if (::isatty(STDIN_FILENO) == 0) return std::string(rules::kPromptCancelled);
+    finishProgress();
+    std::cerr << prompt << ' ' << std::flush;
+    std::string line;
+    if (!std::getline(std::cin, line)) {
+      std::cerr << '\n';
+      return std::string(rules::kPromptCancelled);
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line.substr(0, rules::kMaxPromptText);
+  } catch (...) {
+    return std::string(rules::kPromptCancelled);
+  }
+}
+
+void ConsoleUi::setProgressRange(int /*low*/, int high) noexcept {
+  high_ = high;
+  position_ = 0;
+  start_ = std::chrono::steady_clock::now();
+}
+
+void ConsoleUi::setProgressPosition(int position) noexcept { position_ = position; }
+
+void ConsoleUi::setStatusText(std::string_view text) noexcept {
+  try {
+    status_ = std::string(text);
+  } catch (...) {
+    status_.clear();
+  }
+  if (status_.empty()) return;
+  // Redrawing for every small file would cost more than the conversion; ten times a second is
+  // smooth enough. The last file is always drawn.
+  const auto now = std::chrono::steady_clock::now();
+  if (position_ < high_ && lineShown_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+  lastDraw_ = now;
+  draw();
+}
+
+void ConsoleUi::draw() noexcept {
+  if (!showProgress_) return;
+  constexpr int kWidth = 30;
+  const int total = high_ > 0 ? high_ : 1;
+  const int pos = position_ < 0 ? 0 : (position_ > total ? total : position_);
+  const int filled = static_cast<int>(static_cast<long long>(pos) * kWidth / total);
+  const long long elapsed =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_)
+          .count();
+  const long long remaining = pos > 0 ? elapsed * (total - pos) / pos : 0;
+  std::string bar(static_cast<std::size_t>(filled), '#');
+  bar.resize(kWidth, '.');
+  std::fprintf(stderr, "\r[%s] %s  elapsed %s  remaining %s\x1b[K", bar.c_str(), status_.c_str(),
+               formatDuration(elapsed).c_str(), formatDuration(remaining).c_str());
+  std::fflush(stderr);
+  lineShown_ = true;
+}
+
+void ConsoleUi::finishProgress() noexcept {
+  if (!lineShown_) return;
+  std::fputc('\n', stderr);
+  lineShown_ = false;
+}
+
+void ConsoleUi::rememberPaths(std::string_view, std::string_view, std::string_view) noexcept {
+  // The command line keeps no settings between runs.
+}
+
+void ConsoleUi::openWithDefaultApplication(std::string_view path) noexcept {
+  try {
+    std::string p(path);
+    char prog[] = "xdg-open";
+    char* argv[] = {prog, p.data(), nullptr};
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) == 0) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+    }
+  } catch (...) {
+  }
+}
+
+}  // namespace varnel::cli

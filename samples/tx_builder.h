@@ -1,0 +1,207 @@
+#pragma once
+
+// Builds traditional-encoding transactions byte by byte, independently of the transaction
+// library, for the sample generator, tests and benchmarks.
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace varnel::samples {
+
+/// Separators of the traditional encoding.
+inline constexpr char kFsChar = '\x1C';
+inline constexpr char kGsChar = '\x1D';
+inline constexpr char kRsChar = '\x1E';
+inline constexpr char kUsChar = '\x1F';
+
+/// A transaction under construction: a Type-1 record (CNT and LEN computed) and further records.
+class TxBuilder {
+ public:
+  TxBuilder() {
+    type1_ = {{2, "0400"},      {4, "TEST"},    {5, "20240101"}, {7, "DAI000000"},
+              {8, "ORI000000"}, {9, "TCN0001"}, {11, "19.69"},   {12, "19.69"}};
+  }
+
+  /// Sets (or with an empty value removes) a Type-1 field other than LEN and CNT.
+  TxBuilder& type1Field(int number, std::string value) {
+    if (value.empty()) {
+      type1_.erase(number);
+    } else {
+      type1_[number] = std::move(value);
+    }
+    return *this;
+  }
+
+  /// Appends a tagged record of `type` with LEN, IDC (next number) and the given fields. Values
+  /// may hold RS and US. Field 999 (image data) is written raw.
+  TxBuilder& tagged(int type, std::map<int, std::string> fields) {
+    const int idc = nextIdc_++;
+    char idcText[16];
+    std::snprintf(idcText, sizeof idcText, "%02d", idc);
+    fields[2] = idcText;
+    fields.erase(1);
+    records_.push_back(Rec{type, idcText, taggedRecord(type, fields)});
+    return *this;
+  }
+
+  /// Appends a Type-2 record with `extra` fields numbered 3.. holding short texts, plus `fields`.
+  TxBuilder& type2(int extra = 0, std::map<int, std::string> fields = {}) {
+    for (int i = 0; i < extra; ++i) {
+      fields.emplace(3 + i, "VALUE" + std::to_string(i));
+    }
+    return tagged(2, std::move(fields));
+  }
+
+  /// Appends a binary Type-4 record (8-bit grey, 500 ppi) with finger position `fgp`.
+  TxBuilder& type4(int fgp, int width, int height, std::string data, int gca = 0) {
+    const int idc = nextIdc_++;
+    std::string r;
+    const std::uint32_t len = static_cast<std::uint32_t>(18 + data.size());
+    r.push_back(static_cast<char>(len >> 24));
+    r.push_back(static_cast<char>(len >> 16));
+    r.push_back(static_cast<char>(len >> 8));
+    r.push_back(static_cast<char>(len));
+    r.push_back(static_cast<char>(idc));
+    r.push_back(static_cast<char>(1));  // IMP: live-scan rolled
+    r.push_back(static_cast<char>(fgp));
+    for (int i = 0; i < 5; ++i) r.push_back(static_cast<char>(255));
+    r.push_back(static_cast<char>(0));  // ISR: scanning resolution
+    r.push_back(static_cast<char>(width >> 8));
+    r.push_back(static_cast<char>(width));
+    r.push_back(static_cast<char>(height >> 8));
+    r.push_back(static_cast<char>(height));
+    r.push_back(static_cast<char>(gca));
+    r += data;
+    char idcText[16];
+    std::snprintf(idcText, sizeof idcText, "%02d", idc);
+    records_.push_back(Rec{4, idcText, std::move(r)});
+    return *this;
+  }
+
+  /// Appends a Type-14 record holding an uncompressed 8-bit image.
+  TxBuilder& type14(int fgp, int width, int height, std::string data,
+                    std::map<int, std::string> fields = {}) {
+    fields.emplace(3, "0");
+    fields.emplace(4, "SRC00001");
+    fields.emplace(5, "20240101");
+    fields.emplace(6, std::to_string(width));
+    fields.emplace(7, std::to_string(height));
+    fields.emplace(8, "1");
+    fields.emplace(9, "500");
+    fields.emplace(10, "500");
+    fields.emplace(11, "NONE");
+    fields.emplace(12, "8");
+    fields.emplace(13, std::to_string(fgp));
+    fields[999] = std::move(data);
+    return tagged(14, std::move(fields));
+  }
+
+  /// Appends a Type-9 record with `minutiae` legacy minutiae.
+  TxBuilder& type9(int fgp, int minutiae) {
+    std::string list;
+    for (int i = 0; i < minutiae; ++i) {
+      if (i > 0) list.push_back(kRsChar);
+      char m[48];
+      std::snprintf(m, sizeof m, "%03d%c%04d%04d%03d%c60%cA", i + 1, kUsChar, 100 + i * 7,
+                    200 + i * 5, (i * 37) % 360, kUsChar, kUsChar);
+      list += m;
+    }
+    return tagged(9, {{3, "0"},
+                      {4, "S"},
+                      {5, "U"},
+                      {6, std::to_string(fgp)},
+                      {7, "U"},
+                      {10, std::to_string(minutiae)},
+                      {11, "0"},
+                      {12, list}});
+  }
+
+  /// Appends a Type-10 face record holding `data` as its image.
+  TxBuilder& type10(int width, int height, std::string data) {
+    return tagged(10, {{3, "FACE"},
+                       {4, "SRC00001"},
+                       {5, "20240101"},
+                       {6, std::to_string(width)},
+                       {7, std::to_string(height)},
+                       {8, "1"},
+                       {9, "500"},
+                       {10, "500"},
+                       {11, "NONE"},
+                       {12, "GRAY"},
+                       {20, "F"},
+                       {999, std::move(data)}});
+  }
+
+  /// The whole transaction.
+  [[nodiscard]] std::string bytes() const {
+    std::map<int, std::string> f1 = type1_;
+    std::string cnt = "1";
+    cnt.push_back(kUsChar);
+    cnt += std::to_string(records_.size());
+    for (const auto& r : records_) {
+      cnt.push_back(kRsChar);
+      cnt += std::to_string(r.type);
+      cnt.push_back(kUsChar);
+      cnt += r.idc;
+    }
+    f1[3] = cnt;
+    std::string out = taggedRecord(1, f1);
+    for (const auto& r : records_) out += r.bytes;
+    return out;
+  }
+
+  /// Pixels of a synthetic grey image: a pattern with ridge-like stripes.
+  [[nodiscard]] static std::string greyImage(int width, int height, int seed = 0) {
+    std::string px(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), '\0');
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const int v = ((x * 3 + y * 5 + seed * 11) / 4 % 16 < 8) ? 60 : 200;
+        px[static_cast<std::size_t>(y) * width + x] = static_cast<char>(v + (x ^ y ^ seed) % 16);
+      }
+    }
+    return px;
+  }
+
+ private:
+  struct Rec {
+    int type;
+    std::string idc;
+    std::string bytes;
+  };
+
+  static std::string tag(int type, int field) {
+    char t[32];
+    std::snprintf(t, sizeof t, "%d.%03d:", type, field);
+    return t;
+  }
+
+  // A tagged record; LEN counts itself, so its digits are settled by repetition.
+  static std::string taggedRecord(int type, const std::map<int, std::string>& fields) {
+    std::string rest;
+    for (const auto& [number, value] : fields) {
+      rest.push_back(kGsChar);
+      rest += tag(type, number);
+      rest += value;
+    }
+    rest.push_back(kFsChar);
+    const std::string lenTag = tag(type, 1);
+    std::size_t total = lenTag.size() + 1 + rest.size();
+    while (true) {
+      const std::size_t next = lenTag.size() + std::to_string(total).size() + rest.size();
+      if (next == total) break;
+      total = next;
+    }
+    return lenTag + std::to_string(total) + rest;
+  }
+
+  std::map<int, std::string> type1_;
+  std::vector<Rec> records_;
+  int nextIdc_ = 1;
+};
+
+}  // namespace varnel::samples
