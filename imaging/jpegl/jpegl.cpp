@@ -657,7 +657,8 @@ int jpeglDecode(std::span<const std::uint8_t> stream, JpeglDecoded& out) noexcep
     if (int rc = decode(stream, img); rc < 0) return rc;
     out = std::move(img);
     return kOk;
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
+    // Only allocation can throw here; nothing may cross the library boundary.
     return kSetupAllocFailed;
   }
 }

@@ -28,12 +28,16 @@ struct JpeglDecoded {
   std::vector<JpeglComponent> components;
 };
 
-/// Decodes a process-14 lossless JPEG stream in a JFIF wrapper. Returns 0 or a negative status
-/// (`out` unspecified on failure).
+/// Decodes a process-14 lossless JPEG stream in a JFIF wrapper: SOI, APP0, tables and comments,
+/// SOF3 with 1-4 components of 2-8 bit precision, one non-interleaved scan per component, EOI.
+/// Returns 0 or a negative status of imaging/jpegl/status.h (`out` unspecified on failure; this
+/// implementation leaves it untouched). Reads never go past `stream`.
 [[nodiscard]] int jpeglDecode(std::span<const std::uint8_t> stream, JpeglDecoded& out) noexcept;
 
 /// Concatenates the component planes (component 1 first) into `pixels` and reports width, height,
-/// depth (8 x component count) and ppi of the image. Returns 0 or a negative status.
+/// depth (8 x component count) and ppi of the image. Returns 0, or kImageFailed (outputs
+/// untouched) when the image has no components, a plane that was never decoded, or allocation
+/// fails.
 [[nodiscard]] int jpeglImage(const JpeglDecoded& image, std::vector<std::uint8_t>& pixels,
                              int& width, int& height, int& depth, int& ppi) noexcept;
 
