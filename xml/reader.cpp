@@ -390,16 +390,21 @@ void readType4(const ReadContext& c, bool legacy, Element h, Element data,
       if (endsWith(n, ":FingerPositionCode") || endsWith(n, ":PalmPositionCode")) take(e);
     }
   }
-  const int imp = static_cast<int>(
-      number(elementText(child(h, ":FingerprintImageImpressionCaptureCategoryCode"))));
-  const int isr = static_cast<int>(
-      number(ReadContext::text(h, {":ImageCaptureDetail", ":CaptureResolutionCode"})));
-  const int hll =
-      static_cast<int>(number(elementText(child(h, ":ImageHorizontalLineLengthPixelQuantity"))));
-  const int vll =
-      static_cast<int>(number(elementText(child(h, ":ImageVerticalLineLengthPixelQuantity"))));
-  const int gca = static_cast<int>(number(elementText(child(
-      h, legacy ? ":LegacyImageCompressionAlgorithmCode" : ":ImageCompressionAlgorithmCode"))));
+  // Each header value must fit its binary width (1 or 2 bytes); one that does not counts as
+  // unreadable, 0, so the record can still be written in the traditional encoding.
+  auto header = [](const std::optional<std::string_view>& text, long long max) {
+    const long long v = number(text);
+    return static_cast<int>(v >= 0 && v <= max ? v : 0);
+  };
+  const int imp =
+      header(elementText(child(h, ":FingerprintImageImpressionCaptureCategoryCode")), 255);
+  const int isr =
+      header(ReadContext::text(h, {":ImageCaptureDetail", ":CaptureResolutionCode"}), 255);
+  const int hll = header(elementText(child(h, ":ImageHorizontalLineLengthPixelQuantity")), 65535);
+  const int vll = header(elementText(child(h, ":ImageVerticalLineLengthPixelQuantity")), 65535);
+  const int gca = header(elementText(child(h, legacy ? ":LegacyImageCompressionAlgorithmCode"
+                                                     : ":ImageCompressionAlgorithmCode")),
+                         255);
   const transaction::Transaction* tx = c.file.transaction();
   const int idcNumber = tx ? static_cast<int>(tx->records.size()) - 1 : 0;
   std::string_view idcText;

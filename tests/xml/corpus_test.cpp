@@ -81,5 +81,40 @@ TEST(XmlCorpus, EveryXmlTransactionLoadsConvertsAndReadsBack) {
   }
 }
 
+// The corpus keeps the two fingerprint images of the INTERPOL NPS sample as separate JP2 files,
+// extracted from the same document by other means: the decoded 14.999 must equal them byte for
+// byte, and they must survive the trip through the traditional encoding and back to XML.
+TEST(XmlCorpus, InterpolFingerprintImagesMatchTheirSeparateCopies) {
+  const fs::path root(VARNEL_CORPUS);
+  const std::string xml = (root / "interpol/Sample-NPS-INT-ITransaction.xml").string();
+  const std::string first =
+      (root / "derived/jp2-from-interpol-nps/Sample-NPS_type14_first.jp2").string();
+  const std::string second =
+      (root / "derived/jp2-from-interpol-nps/Sample-NPS_type14_second.jp2").string();
+  std::error_code ec;
+  if (!fs::exists(xml, ec) || !fs::exists(first, ec) || !fs::exists(second, ec)) {
+    GTEST_SKIP() << "corpus not present";
+  }
+  XmlFile in;
+  ASSERT_EQ(in.file.load(xml), 0);
+  EXPECT_EQ(field(in.file, 14, 999, 0), readFile(first));
+  EXPECT_EQ(field(in.file, 14, 999, 1), readFile(second));
+  EXPECT_EQ(field(in.file, 14, 11, 0), "JP2");
+
+  const std::string nist = tempPath("nps.nist");
+  ASSERT_EQ(in.file.saveTraditional(nist), 0);
+  XmlFile traditional;
+  ASSERT_EQ(traditional.file.load(nist), 0);
+  const std::string out = tempPath("nps.xml");
+  ASSERT_EQ(traditional.file.saveXml(out), 0);
+  XmlFile back;
+  ASSERT_EQ(back.file.load(out), 0);
+  EXPECT_EQ(field(back.file, 14, 999, 0), readFile(first));
+  EXPECT_EQ(field(back.file, 14, 999, 1), readFile(second));
+  for (int f : {3, 5, 6, 7, 9, 10, 11, 12, 13}) {
+    EXPECT_EQ(fullField(back.file, 14, f, 0), fullField(in.file, 14, f, 0)) << "14." << f;
+  }
+}
+
 }  // namespace
 }  // namespace varnel::xml::test
