@@ -336,8 +336,12 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
     std::vector<std::int16_t>().swap(coef);
     if (!p.tables.haveLow) return kNoLowPassFilter;
     if (!p.tables.haveHigh) return kNoHighPassFilter;
-    if (p.tables.filters.low.size() % 2 == 0) return kNoLowPassFilter;
-    if (p.tables.filters.high.size() % 2 == 0) return kNoHighPassFilter;
+    if (p.tables.filters.low.size() % 2 == 0 || p.tables.filters.low.size() > detail::kMaxTaps) {
+      return kNoLowPassFilter;
+    }
+    if (p.tables.filters.high.size() % 2 == 0 || p.tables.filters.high.size() > detail::kMaxTaps) {
+      return kNoHighPassFilter;
+    }
     {
       std::vector<float> scratch;
       try {
@@ -345,7 +349,10 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
       } catch (const std::bad_alloc&) {
         return kReconstructAlloc;
       }
-      detail::reconstruct(image.data(), w, trees, p.tables.filters, scratch.data());
+      if (int rc = detail::reconstruct(image.data(), w, trees, p.tables.filters, scratch.data());
+          rc < 0) {
+        return rc;
+      }
     }
     std::vector<std::uint8_t> out;
     try {

@@ -285,7 +285,11 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
       } catch (const std::bad_alloc&) {
         return kDecomposeAlloc;
       }
-      detail::decompose(image.data(), width, trees, detail::standardFilters(), scratch.data());
+      if (int rc = detail::decompose(image.data(), width, trees, detail::standardFilters(),
+                                     scratch.data());
+          rc < 0) {
+        return rc;
+      }
     }
 
     // Variances: a centred crop of the four lowest subbands decides whether the others are

@@ -140,8 +140,9 @@ TEST(WsqTransform, ReconstructionInvertsDecomposition) {
     for (auto& v : img) v = static_cast<float>(rng() % 256) - 128.0F;
     const auto orig = img;
     std::vector<float> scratch(img.size());
-    detail::decompose(img.data(), w, t, detail::standardFilters(), scratch.data());
-    detail::reconstruct(img.data(), w, t, detail::standardFilters(), scratch.data());
+    ASSERT_EQ(detail::decompose(img.data(), w, t, detail::standardFilters(), scratch.data()), kOk);
+    ASSERT_EQ(detail::reconstruct(img.data(), w, t, detail::standardFilters(), scratch.data()),
+              kOk);
     float worst = 0.0F;
     for (std::size_t i = 0; i < img.size(); ++i)
       worst = std::max(worst, std::fabs(img[i] - orig[i]));

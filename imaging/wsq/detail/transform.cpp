@@ -1,6 +1,10 @@
 #include "imaging/wsq/detail/transform.h"
 
 #include <cstddef>
+#include <cstring>
+#include <new>
+
+#include "imaging/wsq/status.h"
 
 namespace varnel::wsq::detail {
 namespace {
@@ -43,30 +47,37 @@ Synthesis synthesisOf(const FilterBank& f) {
   return s;
 }
 
-// One output sample of the analysis: sum of taps over the mirrored input centred at c.
-inline float tapSum(const float* in, int n, std::ptrdiff_t step, int c, const float* h,
-                    int half) noexcept {
-  float s = 0.0F;
-  if (c - half >= 0 && c + half < n) {
-    const float* p = in + (c - half) * step;
-    for (int j = 0; j <= 2 * half; ++j) s += h[j] * p[j * step];
-  } else {
-    for (int j = -half; j <= half; ++j) s += h[j + half] * in[fold(c + j, n) * step];
-  }
-  return s;
-}
+// Margin of mirrored samples kept on each side of a line; filters up to 2 * kMargin - 1 taps.
+constexpr int kMargin = 40;
 
-// Analysis of one line of n samples (stride `step`) into `out` (stride `ostep`).
-void analyseLine(const float* in, std::ptrdiff_t step, int n, float* out, std::ptrdiff_t ostep,
-                 bool inv, const FilterBank& f) noexcept {
+// Analysis of one row of n samples into `out`: the row is mirrored into `ext` first, then each
+// tap is applied across all outputs, so every output is summed in tap order as a plain
+// convolution would.
+void analyseRow(const float* in, int n, float* out, bool inv, const FilterBank& f,
+                float* ext) noexcept {
   const int nl = (n + 1) / 2;
   const int nh = n / 2;
   const int a = static_cast<int>(f.low.size()) / 2;
   const int b = static_cast<int>(f.high.size()) / 2;
-  float* lo = out + (inv ? nh : 0) * ostep;
-  float* hi = out + (inv ? 0 : nl) * ostep;
-  for (int k = 0; k < nl; ++k) lo[k * ostep] = tapSum(in, n, step, 2 * k, f.low.data(), a);
-  for (int k = 0; k < nh; ++k) hi[k * ostep] = tapSum(in, n, step, 2 * k + 1, f.high.data(), b);
+  // Only the samples the filters reach beyond either end need mirroring.
+  const int m = (a > b ? a : b) + 1;
+  for (int i = -m; i < 0; ++i) ext[i + kMargin] = in[fold(i, n)];
+  std::memcpy(ext + kMargin, in, static_cast<std::size_t>(n) * sizeof(float));
+  for (int i = n; i < n + m; ++i) ext[i + kMargin] = in[fold(i, n)];
+  float* lo = out + (inv ? nh : 0);
+  float* hi = out + (inv ? 0 : nl);
+  for (int k = 0; k < nl; ++k) lo[k] = 0.0F;
+  for (int k = 0; k < nh; ++k) hi[k] = 0.0F;
+  for (int j = 0; j <= 2 * a; ++j) {
+    const float w = f.low[static_cast<std::size_t>(j)];
+    const float* p = ext + kMargin - a + j;
+    for (int k = 0; k < nl; ++k) lo[k] += w * p[2 * k];
+  }
+  for (int j = 0; j <= 2 * b; ++j) {
+    const float w = f.high[static_cast<std::size_t>(j)];
+    const float* p = ext + kMargin + 1 - b + j;
+    for (int k = 0; k < nh; ++k) hi[k] += w * p[2 * k];
+  }
 }
 
 // Columns of a region: each output row is a weighted sum of whole input rows, so the pass reads
@@ -94,30 +105,68 @@ void analyseColumns(const float* in, float* out, int stride, const Region& r, bo
   for (int k = 0; k < nh; ++k) emit(rowOut(hiStart + k), 2 * k + 1, f.high, b);
 }
 
-// Synthesis of one line: x[m] = sum over taps t of g[t] * u[m - t], where u is the upsampled,
-// mirrored half that owns position m - t (even positions: low half, odd: high half).
-void synthesiseLine(const float* in, std::ptrdiff_t step, int n, float* out, std::ptrdiff_t ostep,
-                    bool inv, const Synthesis& s) noexcept {
+// Synthesis of one row: x[m] = sum over taps t of g[t] * u[m - t], where u is the upsampled,
+// mirrored half that owns position m - t (even positions: low half, odd: high half). Low terms
+// come first, each group in tap order. `buf` holds 2 * (n + 4 * kMargin) floats.
+void synthesiseRow(const float* in, int n, float* out, bool inv, const Synthesis& s,
+                   float* buf) noexcept {
   const int nl = (n + 1) / 2;
   const int nh = n / 2;
-  const float* lo = in + (inv ? nh : 0) * step;
-  const float* hi = in + (inv ? 0 : nl) * step;
+  const float* lo = in + (inv ? nh : 0);
+  const float* hi = in + (inv ? 0 : nl);
   const int gl = static_cast<int>(s.low.size()) / 2;
   const int gh = static_cast<int>(s.high.size()) / 2;
-  for (int m = 0; m < n; ++m) {
-    float v = 0.0F;
-    for (int t = -gl; t <= gl; ++t) {
-      const int p = m - t;
-      if ((p & 1) != 0) continue;
-      v += s.low[static_cast<std::size_t>(t + gl)] * lo[(fold(p, n) >> 1) * step];
+  constexpr int kHalf = kMargin / 2;
+  // Mirrored halves: loE[k] is the sample at position 2k, hiE[k] the one at 2k + 1.
+  float* loE = buf + kHalf;
+  float* hiE = buf + nl + 2 * kHalf + kHalf;
+  float* even = buf + nl + nh + 4 * kHalf;
+  float* odd = even + nl;
+  const int m = (gl > gh ? gl : gh) / 2 + 2;
+  for (int k = -m; k < 0; ++k) loE[k] = lo[fold(2 * k, n) >> 1];
+  std::memcpy(loE, lo, static_cast<std::size_t>(nl) * sizeof(float));
+  for (int k = nl; k < nl + m; ++k) loE[k] = lo[fold(2 * k, n) >> 1];
+  for (int k = -m; k < nh + m; ++k) {
+    if (k == 0 && nh > 0) {
+      std::memcpy(hiE, hi, static_cast<std::size_t>(nh) * sizeof(float));
+      k = nh - 1;
+      continue;
     }
-    for (int t = -gh; t <= gh && nh > 0; ++t) {
-      const int p = m - t;
-      if ((p & 1) == 0) continue;
-      v += s.high[static_cast<std::size_t>(t + gh)] * hi[(fold(p, n) >> 1) * step];
-    }
-    out[m * ostep] = v;
+    hiE[k] = nh > 0 ? hi[fold(2 * k + 1, n) >> 1] : 0.0F;
   }
+  for (int i = 0; i < nl; ++i) even[i] = 0.0F;
+  for (int i = 0; i < nh; ++i) odd[i] = 0.0F;
+  // Even outputs: low taps of even t, high taps of odd t.
+  for (int t = -gl; t <= gl; ++t) {
+    if ((t & 1) != 0) continue;
+    const float w = s.low[static_cast<std::size_t>(t + gl)];
+    const float* p = loE - t / 2;
+    for (int i = 0; i < nl; ++i) even[i] += w * p[i];
+  }
+  for (int t = -gh; t <= gh; ++t) {
+    if ((t & 1) == 0) continue;
+    const float w = s.high[static_cast<std::size_t>(t + gh)];
+    const float* p = hiE - (t + 1) / 2;
+    for (int i = 0; i < nl; ++i) even[i] += w * p[i];
+  }
+  // Odd outputs: low taps of odd t, high taps of even t.
+  for (int t = -gl; t <= gl; ++t) {
+    if ((t & 1) == 0) continue;
+    const float w = s.low[static_cast<std::size_t>(t + gl)];
+    const float* p = loE - (t - 1) / 2;
+    for (int i = 0; i < nh; ++i) odd[i] += w * p[i];
+  }
+  for (int t = -gh; t <= gh; ++t) {
+    if ((t & 1) != 0) continue;
+    const float w = s.high[static_cast<std::size_t>(t + gh)];
+    const float* p = hiE - t / 2;
+    for (int i = 0; i < nh; ++i) odd[i] += w * p[i];
+  }
+  for (int i = 0; i < nh; ++i) {
+    out[2 * i] = even[i];
+    out[2 * i + 1] = odd[i];
+  }
+  if (nl > nh) out[2 * nh] = even[nh];
 }
 
 void synthesiseColumns(const float* in, float* out, int stride, const Region& r, bool inv,
@@ -161,31 +210,46 @@ const FilterBank& standardFilters() noexcept {
   return kBank;
 }
 
-void decompose(float* image, int width, const Trees& trees, const FilterBank& f,
-               float* scratch) noexcept {
+int decompose(float* image, int width, const Trees& trees, const FilterBank& f,
+              float* scratch) noexcept {
+  std::vector<float> ext;
+  try {
+    ext.resize(static_cast<std::size_t>(width) + 2 * kMargin);
+  } catch (const std::bad_alloc&) {
+    return kDecomposeAlloc;
+  }
   for (const WaveletNode& node : trees.wavelet) {
     const Region& r = node.r;
     if (r.w <= 0 || r.h <= 0) continue;
     for (int y = 0; y < r.h; ++y) {
       const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(r.y + y) * width + r.x;
-      analyseLine(image + off, 1, r.w, scratch + off, 1, node.invX, f);
+      analyseRow(image + off, r.w, scratch + off, node.invX, f, ext.data());
     }
     analyseColumns(scratch, image, width, r, node.invY, f);
   }
+  return kOk;
 }
 
-void reconstruct(float* image, int width, const Trees& trees, const FilterBank& f,
-                 float* scratch) noexcept {
-  const Synthesis s = synthesisOf(f);
+int reconstruct(float* image, int width, const Trees& trees, const FilterBank& f,
+                float* scratch) noexcept {
+  Synthesis s;
+  std::vector<float> buf;
+  try {
+    s = synthesisOf(f);
+    buf.resize(2 * (static_cast<std::size_t>(width) + 4 * kMargin));
+  } catch (const std::bad_alloc&) {
+    return kReconstructAlloc;
+  }
   for (auto it = trees.wavelet.rbegin(); it != trees.wavelet.rend(); ++it) {
     const Region& r = it->r;
     if (r.w <= 0 || r.h <= 0) continue;
     synthesiseColumns(image, scratch, width, r, it->invY, s);
     for (int y = 0; y < r.h; ++y) {
       const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(r.y + y) * width + r.x;
-      synthesiseLine(scratch + off, 1, r.w, image + off, 1, it->invX, s);
+      synthesiseRow(scratch + off, r.w, image + off, it->invX, s, buf.data());
     }
   }
+  return kOk;
 }
 
 }  // namespace varnel::wsq::detail
