@@ -336,12 +336,11 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
     std::vector<std::int16_t>().swap(coef);
     if (!p.tables.haveLow) return kNoLowPassFilter;
     if (!p.tables.haveHigh) return kNoHighPassFilter;
-    if (p.tables.filters.low.size() % 2 == 0 || p.tables.filters.low.size() > detail::kMaxTaps) {
-      return kNoLowPassFilter;
-    }
-    if (p.tables.filters.high.size() % 2 == 0 || p.tables.filters.high.size() > detail::kMaxTaps) {
-      return kNoHighPassFilter;
-    }
+    // Both filters odd (whole-sample mirroring) or both even (half-sample mirroring).
+    const std::size_t nl = p.tables.filters.low.size();
+    const std::size_t nh = p.tables.filters.high.size();
+    if (nl > detail::kMaxTaps) return kNoLowPassFilter;
+    if (nh > detail::kMaxTaps || nl % 2 != nh % 2) return kNoHighPassFilter;
     {
       std::vector<float> scratch;
       try {
@@ -364,7 +363,8 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
     const float ms = p.frame.mShift;
     for (std::size_t i = 0; i < area; ++i) {
       float v = rs * image[i] + ms + 0.5F;
-      v = v < 0.0F ? 0.0F : (v > 255.0F ? 255.0F : v);
+      // Written so that a NaN from a forged stream also lands on 0.
+      v = v > 0.0F ? (v < 255.0F ? v : 255.0F) : 0.0F;
       out[i] = static_cast<std::uint8_t>(v);
     }
     pixels.swap(out);

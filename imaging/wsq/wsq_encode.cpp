@@ -329,13 +329,14 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
                          static_cast<std::size_t>(r.y + y) * static_cast<std::size_t>(width) + r.x;
         for (int x = 0; x < r.w; ++x) {
           const float c = p[x];
+          // Quantized values are 16-bit; the rare larger ones saturate instead of wrapping.
           int v = 0;
           if (c > hz) {
-            v = static_cast<int>((c - hz) / qk) + 1;
+            v = static_cast<int>(std::fmin((c - hz) / qk, 32766.0F)) + 1;
           } else if (c < -hz) {
-            v = static_cast<int>((c + hz) / qk) - 1;
+            v = static_cast<int>(std::fmax((c + hz) / qk, -32766.0F)) - 1;
           }
-          coef[n++] = static_cast<std::int16_t>(v > 32767 ? 32767 : (v < -32767 ? -32767 : v));
+          coef[n++] = static_cast<std::int16_t>(v);
         }
       }
       blockSize[k < 19 ? 0 : (k < 52 ? 1 : 2)] += n - start;

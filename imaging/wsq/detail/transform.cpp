@@ -1,5 +1,6 @@
 #include "imaging/wsq/detail/transform.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -199,6 +200,108 @@ void synthesiseColumns(const float* in, float* out, int stride, const Region& r,
   }
 }
 
+// Filters of even length (a symmetric low-pass, an antisymmetric high-pass) work on a
+// half-sample mirrored signal: both halves are taken at the odd positions of the filtered
+// signal, where the low-pass output is mirrored about the ends and the high-pass output is
+// mirrored with a change of sign. Tap j of a filter of length 2a sits at offset j - a.
+struct EvenSynthesis {
+  std::vector<float> low;  // applied to the upsampled low half; tap i at offset i + lowFirst
+  std::vector<float> high;
+  int lowFirst = 0;
+  int highFirst = 0;
+};
+
+// Laurent product of two tap lists given as (first offset, taps).
+std::vector<double> polyMul(const std::vector<double>& x, const std::vector<double>& y) {
+  std::vector<double> r(x.size() + y.size() - 1, 0.0);
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    for (std::size_t j = 0; j < y.size(); ++j) r[i + j] += x[i] * y[j];
+  }
+  return r;
+}
+
+// Synthesis filters that cancel aliasing and restore the signal: G0(z) = c z^-K H1(-z),
+// G1(z) = c z^-K H0(-z), with K and c taken from the filter bank's distortion term. Streams carry
+// the high-pass half as the output of the reversed (convolved) high-pass filter, which for an
+// antisymmetric filter is the negated correlation; the sign of G1 absorbs that.
+EvenSynthesis evenSynthesisOf(const FilterBank& f) {
+  const int a = static_cast<int>(f.low.size()) / 2;
+  const int b = static_cast<int>(f.high.size()) / 2;
+  // Hh(z) = sum h[j] z^j, stored from offset -a (low) / -b (high).
+  std::vector<double> h0(f.low.begin(), f.low.end());
+  std::vector<double> h1(f.high.begin(), f.high.end());
+  auto modulate = [](std::vector<double> v, int first) {
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      if (((static_cast<int>(i) + first) & 1) != 0) v[i] = -v[i];
+    }
+    return v;
+  };
+  const std::vector<double> h0m = modulate(h0, -a);
+  const std::vector<double> h1m = modulate(h1, -b);
+  std::vector<double> p = polyMul(h1m, h0);
+  const std::vector<double> q = polyMul(h0m, h1);
+  for (std::size_t i = 0; i < p.size(); ++i) p[i] -= q[i];
+  std::size_t best = 0;
+  for (std::size_t i = 1; i < p.size(); ++i) {
+    if (std::fabs(p[i]) > std::fabs(p[best])) best = i;
+  }
+  const int k = static_cast<int>(best) - a - b;
+  const double c = p[best] != 0.0 ? -2.0 / p[best] : 0.0;
+  EvenSynthesis s;
+  // g0[K - j] = -c (-1)^j h1[j]; g1[K - j] = -c (-1)^j h0[j] (c carries the sign).
+  s.low.resize(h1.size());
+  s.lowFirst = k - (b - 1);
+  for (int j = -b; j < b; ++j) {
+    const double v = -c * h1m[static_cast<std::size_t>(j + b)];
+    s.low[static_cast<std::size_t>(k - j - s.lowFirst)] = static_cast<float>(v);
+  }
+  s.high.resize(h0.size());
+  s.highFirst = k - (a - 1);
+  for (int j = -a; j < a; ++j) {
+    const double v = -c * h0m[static_cast<std::size_t>(j + a)];
+    s.high[static_cast<std::size_t>(k - j - s.highFirst)] = static_cast<float>(v);
+  }
+  return s;
+}
+
+// Position p of a signal mirrored about 0 and n (period 2n) folded into [0, n]; `flipped` tells
+// whether an odd number of mirrorings brought it there.
+inline int foldWhole(int p, int n, bool& flipped) noexcept {
+  const int period = 2 * n;
+  int r = p % period;
+  if (r < 0) r += period;
+  flipped = r > n;
+  return flipped ? period - r : r;
+}
+
+void synthesiseLineEven(const float* in, std::ptrdiff_t step, int n, float* out,
+                        std::ptrdiff_t ostep, bool inv, const EvenSynthesis& s) noexcept {
+  const int nl = (n + 1) / 2;
+  const int nh = n / 2;
+  const float* lo = in + (inv ? nh : 0) * step;
+  const float* hi = in + (inv ? 0 : nl) * step;
+  for (int m = 0; m < n; ++m) {
+    float v = 0.0F;
+    for (std::size_t i = 0; i < s.low.size(); ++i) {
+      const int p = m - (static_cast<int>(i) + s.lowFirst);
+      if ((p & 1) == 0) continue;
+      bool flipped = false;
+      const int q = foldWhole(p, n, flipped);
+      v += s.low[i] * lo[((q - 1) >> 1) * step];
+    }
+    for (std::size_t i = 0; i < s.high.size(); ++i) {
+      const int p = m - (static_cast<int>(i) + s.highFirst);
+      if ((p & 1) == 0) continue;
+      bool flipped = false;
+      const int q = foldWhole(p, n, flipped);
+      if (q >= n || nh == 0) continue;  // the high-pass output vanishes at the mirror points
+      const float d = hi[((q - 1) >> 1) * step];
+      v += s.high[i] * (flipped ? -d : d);
+    }
+    out[m * ostep] = v;
+  }
+}
+
 }  // namespace
 
 const FilterBank& standardFilters() noexcept {
@@ -230,8 +333,32 @@ int decompose(float* image, int width, const Trees& trees, const FilterBank& f,
   return kOk;
 }
 
+int reconstructEven(float* image, int width, const Trees& trees, const FilterBank& f,
+                    float* scratch) noexcept {
+  EvenSynthesis s;
+  try {
+    s = evenSynthesisOf(f);
+  } catch (const std::bad_alloc&) {
+    return kReconstructAlloc;
+  }
+  for (auto it = trees.wavelet.rbegin(); it != trees.wavelet.rend(); ++it) {
+    const Region& r = it->r;
+    if (r.w <= 0 || r.h <= 0) continue;
+    for (int x = 0; x < r.w; ++x) {
+      const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(r.y) * width + r.x + x;
+      synthesiseLineEven(image + off, width, r.h, scratch + off, width, it->invY, s);
+    }
+    for (int y = 0; y < r.h; ++y) {
+      const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(r.y + y) * width + r.x;
+      synthesiseLineEven(scratch + off, 1, r.w, image + off, 1, it->invX, s);
+    }
+  }
+  return kOk;
+}
+
 int reconstruct(float* image, int width, const Trees& trees, const FilterBank& f,
                 float* scratch) noexcept {
+  if (f.low.size() % 2 == 0) return reconstructEven(image, width, trees, f, scratch);
   Synthesis s;
   std::vector<float> buf;
   try {
