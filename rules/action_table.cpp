@@ -3,6 +3,8 @@
 
 #include "rules/action_context.h"
 #include "rules/detail/actions.h"
+#include "rules/export_actions.h"
+#include "rules/feature_actions.h"
 
 namespace varnel::rules {
 namespace {
@@ -32,6 +34,13 @@ constexpr ActionEntry kActions[] = {
     {"Change File Extension", &detail::changeFileExtension},
     {"Disable Save", &detail::disableSave},
     {"Save As", &detail::saveAs},
+    {"Export Biometric", &detail::exportBiometric},
+    {"Export Biometrics of Type", &detail::exportBiometricsOfType},
+    {"Export All Biometrics", &detail::exportAllBiometrics},
+    {"Export To Tenprint", &detail::exportToTenprint},
+    // Feature-set actions.
+    {"Delete Feature Set", &detail::deleteFeatureSetAction},
+    {"Convert Feature Set", &detail::convertFeatureSetAction},
 };
 
 }  // namespace

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "imaging/graphics.h"
+#include "transaction/nist_file.h"
+
+namespace varnel::imaging {
+
+/// Card surface: 203 x 297 mm at 600 dpi, 24 bits per pixel.
+inline constexpr int kCardWidthPx = 4795;
+inline constexpr int kCardHeightPx = 7015;
+/// Resolution recorded with the card surface (about 600 dpi).
+inline constexpr int kCardPixelsPerMetre = 23616;
+/// Resolution written into the TIFF file.
+inline constexpr int kCardDpi = 600;
+/// Device pixels per millimetre of the card (600 / 25.4).
+inline constexpr double kCardPixelsPerMm = 23.622047;
+/// Version text of the card's footer.
+inline constexpr std::string_view kCardProgramVersion = "3.3.0.0";
+
+/// Draws the tenprint card of the transaction held by `file` on `surface` (normally a white
+/// kCardWidthPx x kCardHeightPx surface): the descriptive data of the Type-1 and Type-2 records,
+/// the frontal face photo, the ten rolled fingers, the plain impressions and the missing-finger
+/// codes of 2.084. With a non-empty `outputPath` it also draws the footer and writes the whole
+/// card as a 24-bit TIFF at 600 x 600 dpi. Returns 0; -1 when no transaction is held or the
+/// surface is not valid (nothing drawn); the saving status of saveSurface (-6, -10, -302) when
+/// the TIFF cannot be written. Images that cannot be decoded leave their boxes empty.
+[[nodiscard]] int renderTenprintCard(const transaction::NistFile& file, Surface& surface,
+                                     const std::string& outputPath) noexcept;
+
+}  // namespace varnel::imaging

@@ -1,0 +1,189 @@
+// Export actions: record images written to the destination folder under names made from a
+// template, and the rendered tenprint card.
+#include "rules/export_actions.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+#include "imaging/graphics.h"
+#include "imaging/image_layer.h"
+#include "imaging/tenprint_card.h"
+#include "rules/status.h"
+#include "transaction/tree.h"
+
+namespace varnel::rules {
+namespace {
+
+using transaction::NistFile;
+namespace fs = std::filesystem;
+
+struct BiometricName {
+  std::string_view name;
+  int type;
+  int field;
+  std::string_view text;  // exact text of the field; empty: finger position `position`
+  int position;
+};
+
+constexpr BiometricName kBiometrics[] = {
+    {"Right Iris", 17, 3, "1", 0},
+    {"Left Iris", 17, 3, "2", 0},
+    {"Front Profile", 10, 20, "F", 0},
+    {"Left Profile", 10, 20, "L", 0},
+    {"Right Profile", 10, 20, "R", 0},
+    {"Right Thumb", 4, 4, {}, 1},
+    {"Right Index", 4, 4, {}, 2},
+    {"Right Middle", 4, 4, {}, 3},
+    {"Right Ring", 4, 4, {}, 4},
+    {"Right Little", 4, 4, {}, 5},
+    {"Left Thumb", 4, 4, {}, 6},
+    {"Left Index", 4, 4, {}, 7},
+    {"Left Middle", 4, 4, {}, 8},
+    {"Left Ring", 4, 4, {}, 9},
+    {"Left Little", 4, 4, {}, 10},
+    {"Plain Right Thumb", 4, 4, {}, 11},
+    {"Plain Left Thumb", 4, 4, {}, 12},
+    {"Plain Right Four Fingers", 4, 4, {}, 13},
+    {"Plain Left Four Fingers", 4, 4, {}, 14},
+};
+
+constexpr int kUncompressed = 0;
+
+// One export of record (type, index): counter, export index, name, folders, write. The counter
+// is given back when the image cannot be written.
+void exportOne(ActionContext& ctx, int type, int index, bool setExportIndex,
+               std::string_view noExtension) {
+  const int code = imaging::compressionFromField(ctx.file, type, index);
+  const std::string_view ext = exportExtension(code, noExtension);
+  ++ctx.state.exportCounter;
+  if (setExportIndex) ctx.state.exportRecordIndex = index;
+  const std::string name = ctx.expand(ctx.params[0], RecordContext{type, index});
+  std::string path;
+  int rc = prepareExportPath(ctx.run.destFolder, name, ext, path);
+  if (rc == kOk) rc = writeRecordImage(ctx.file, type, index, code, path);
+  if (rc < 0) --ctx.state.exportCounter;
+}
+
+}  // namespace
+
+int findBiometricRecord(const NistFile& file, std::string_view name, int& type,
+                        int& index) noexcept {
+  const auto* entry = std::find_if(std::begin(kBiometrics), std::end(kBiometrics),
+                                   [&](const BiometricName& b) { return b.name == name; });
+  if (entry == std::end(kBiometrics)) return 0;
+  int found = -1;
+  const int n = file.countRecords(entry->type);
+  for (int i = 0; i < n; ++i) {
+    std::string_view text;
+    if (file.getFieldText(entry->type, entry->field, text, i) < 0) continue;
+    const bool match = entry->text.empty() ? transaction::parseLeadingInt(text) == entry->position
+                                           : text == entry->text;
+    if (match) found = i;
+  }
+  if (found < 0) return 0;
+  type = entry->type;
+  index = found;
+  return 1;
+}
+
+std::string_view exportExtension(int compression, std::string_view otherwise) noexcept {
+  switch (compression) {
+    case 0:
+      return "BMP";
+    case 1:
+      return "WSQ";
+    case 2:
+    case 3:
+      return "JPG";
+    case 4:
+    case 5:
+      return "JP2";
+    case 6:
+      return "PNG";
+    default:
+      return otherwise;
+  }
+}
+
+int prepareExportPath(const std::string& destFolder, std::string_view name,
+                      std::string_view extension, std::string& path) noexcept {
+  try {
+    std::string local(name);
+    // Rule files written on Windows separate folders with "\".
+    std::replace(local.begin(), local.end(), '\\', '/');
+    std::string full = destFolder + local + "." + std::string(extension);
+
+    // The name may not climb out of the destination folder ("..", or a path that normalises
+    // outside it).
+    const fs::path base = fs::path(destFolder.empty() ? "." : destFolder).lexically_normal();
+    const fs::path target = fs::path(full).lexically_normal();
+    const fs::path rel = target.lexically_relative(base);
+    if (rel.empty() || *rel.begin() == ".." || rel == ".") return kPathOutsideDestination;
+
+    if (local.find('/') != std::string::npos) {
+      const fs::path dir = target.parent_path();
+      std::error_code ec;
+      fs::create_directories(dir, ec);
+      if (ec && !fs::is_directory(dir, ec)) return kWriteFailed;
+    }
+    path = std::move(full);
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  } catch (...) {
+    return kWriteFailed;
+  }
+}
+
+int writeRecordImage(const NistFile& file, int type, int index, int compression,
+                     const std::string& path) noexcept {
+  if (compression == kUncompressed) {
+    return imaging::exportRecordImage(file, type, index, path, imaging::kExportBmp);
+  }
+  return file.exportImageData(type, index, path);
+}
+
+namespace detail {
+
+void exportBiometric(ActionContext& ctx) {
+  int type = 0;
+  int index = 0;
+  if (findBiometricRecord(ctx.file, ctx.params[1], type, index) != 1) return;
+  exportOne(ctx, type, index, false, "");
+}
+
+void exportBiometricsOfType(ActionContext& ctx) {
+  const long long t = transaction::parseLeadingInt(ctx.params[1]);
+  if (t <= 0 || t > 99) return;
+  const int type = static_cast<int>(t);
+  const int n = ctx.file.countRecords(type);
+  for (int i = 0; i < n; ++i) {
+    if (!ctx.conditionsHold(RecordContext{type, i})) continue;
+    exportOne(ctx, type, i, true, "RAW");
+  }
+}
+
+void exportAllBiometrics(ActionContext& ctx) {
+  for (int type = 3; type <= 99; ++type) {
+    const int n = ctx.file.countRecords(type);
+    for (int i = 0; i < n; ++i) exportOne(ctx, type, i, true, "");
+  }
+}
+
+void exportToTenprint(ActionContext& ctx) {
+  const std::string name = ctx.expand(ctx.params[0], RecordContext{});
+  std::string path;
+  if (prepareExportPath(ctx.run.destFolder, name, "TIFF", path) != kOk) return;
+  imaging::Surface surface;
+  if (imaging::Surface::create(imaging::kCardWidthPx, imaging::kCardHeightPx,
+                               imaging::kCardPixelsPerMetre, surface) != 0) {
+    return;
+  }
+  (void)imaging::renderTenprintCard(ctx.file, surface, path);
+}
+
+}  // namespace detail
+
+}  // namespace varnel::rules
