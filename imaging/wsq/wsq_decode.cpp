@@ -264,12 +264,8 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
     if (area > kMaxPixels) return kOutputAlloc;
     detail::Trees trees;
     detail::buildTrees(w, h, trees);
+    // Allocated at the first block, so a stream that fails in its tables costs nothing.
     std::vector<std::int16_t> coef;
-    try {
-      coef.assign(area, 0);
-    } catch (const std::bad_alloc&) {
-      return kOutputAlloc;
-    }
     std::size_t count = 0;
     for (;;) {
       int m = 0;
@@ -288,6 +284,13 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
         const std::size_t limit =
             p.tables.quant.defined ? detail::codedCount(trees, p.tables.quant) : area;
         if (count > limit) return kTooManyCoefficients;
+        if (coef.empty() && area > 0) {
+          try {
+            coef.assign(area, 0);
+          } catch (const std::bad_alloc&) {
+            return kOutputAlloc;
+          }
+        }
         const std::size_t end = entropyEnd(stream, in.pos());
         if (int rc =
                 decodeBlock(stream, in.pos(), end, p.tables.huffman[static_cast<std::size_t>(id)],
