@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <array>
+#include <vector>
+
+#include "app/action_rows.h"
+#include "rules/rule_set.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace varnel::app {
+
+class Shell;
+
+/// The rule editor ("Brennic - Conversion Rules"): builds, reorders and saves a rule file. It
+/// works on a table in memory; nothing reaches the file before "Save".
+class CconversionDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  /// `shell` answers for the desktop and must outlive the editor.
+  explicit CconversionDlg(Shell& shell, QWidget* parent = nullptr);
+
+  /// Loads the rule file at `path` when the path is not empty and the file exists.
+  void open(const QString& path);
+  /// Replaces the table with the rules of `path`; false (table unchanged) when it cannot be read.
+  bool loadFile(const QString& path);
+  /// Writes the table to `path` (an edit in progress is cancelled first); `path` becomes the
+  /// current path. False when the file cannot be written.
+  bool saveFile(const QString& path);
+
+  /// The table as it stands.
+  [[nodiscard]] const rules::RuleSet& ruleSet() const { return set_; }
+  [[nodiscard]] const QString& path() const { return path_; }
+  [[nodiscard]] bool isEditing() const { return editing_; }
+
+  // Controls, for the operator's commands and for tests.
+  QListWidget* ruleList() const { return list_; }
+  QComboBox* actionBox() const { return action_; }
+  QLineEdit* parameterEdit(int row) const { return edits_[row]; }
+  QComboBox* parameterList(int row) const { return choices_[row]; }
+  QLabel* parameterLabel(int row) const { return labels_[row]; }
+  QPushButton* addButton() const { return add_; }
+  QPushButton* editButton() const { return edit_; }
+  QPushButton* deleteButton() const { return delete_; }
+  QPushButton* upButton() const { return up_; }
+  QPushButton* downButton() const { return down_; }
+  QPushButton* conditionsButton() const { return conditions_; }
+  QAction* saveAction() const { return save_; }
+
+ public slots:
+  void addRule();
+  /// "Edit" or, while editing, "Update".
+  void editOrUpdate();
+  /// "Delete" or, while editing, "Cancel".
+  void deleteOrCancel();
+  void moveUp();
+  void moveDown();
+  void editConditions();
+  void newTable();
+  void loadCommand();
+  void saveCommand();
+  void saveAsCommand();
+
+ private:
+  void selectionChanged();
+  void actionChosen(int index);
+  void showRule(int row);
+  void showRows(const ActionRows* rows, const rules::ConversionRule* values);
+  void enterEditing();
+  void leaveEditing();
+  void cancelEdit();
+  bool update();
+  void refreshList();
+  void refreshButtons();
+  void updateConditionsCaption(std::size_t count);
+  [[nodiscard]] int currentRow() const;
+  void message(const QString& text);
+
+  Shell& shell_;
+  rules::RuleSet set_;
+  QString path_;
+  bool editing_ = false;
+  bool pendingNew_ = false;  // the rule being edited was added and shows "*"
+  std::vector<rules::RuleCondition> editConditions_;
+
+  QListWidget* list_ = nullptr;
+  QComboBox* action_ = nullptr;
+  std::array<QLabel*, kParameterRows> labels_{};
+  std::array<QLineEdit*, kParameterRows> edits_{};
+  std::array<QComboBox*, kParameterRows> choices_{};
+  QPushButton* add_ = nullptr;
+  QPushButton* edit_ = nullptr;
+  QPushButton* delete_ = nullptr;
+  QPushButton* up_ = nullptr;
+  QPushButton* down_ = nullptr;
+  QPushButton* conditions_ = nullptr;
+  QAction* save_ = nullptr;
+};
+
+}  // namespace varnel::app

@@ -1,0 +1,201 @@
+#include "app/main_dlg.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QThread>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/about_dlg.h"
+#include "app/conversion_dlg.h"
+#include "app/gui_services.h"
+#include "app/settings.h"
+#include "app/shell.h"
+#include "app/update_check.h"
+
+namespace varnel::app {
+namespace {
+
+QLineEdit* pathGroup(QWidget* parent, QVBoxLayout* layout, const QString& title,
+                     const QString& name, QPushButton*& browse) {
+  auto* group = new QGroupBox(title, parent);
+  auto* row = new QHBoxLayout(group);
+  auto* edit = new QLineEdit(group);
+  edit->setObjectName(name);
+  edit->setMaxLength(4096);
+  browse = new QPushButton("Browse", group);
+  row->addWidget(edit, 1);
+  row->addWidget(browse);
+  layout->addWidget(group);
+  return edit;
+}
+
+}  // namespace
+
+CvarnelDlg::CvarnelDlg(Shell& shell, QWidget* parent) : QMainWindow(parent), shell_(shell) {
+  setObjectName("mainWindow");
+  setWindowTitle("Brennic - Varnel");
+
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  QPushButton* browse = nullptr;
+  source_ = pathGroup(central, layout, "Source NIST Folder", "sourceEdit", browse);
+  connect(browse, &QPushButton::clicked, this, &CvarnelDlg::browseSource);
+  rule_ = pathGroup(central, layout, "Conversion Rule", "ruleEdit", browse);
+  connect(browse, &QPushButton::clicked, this, &CvarnelDlg::browseRule);
+  dest_ = pathGroup(central, layout, "Destination NIST Folder", "destinationEdit", browse);
+  connect(browse, &QPushButton::clicked, this, &CvarnelDlg::browseDestination);
+
+  auto* bottom = new QHBoxLayout;
+  progress_ = new QProgressBar(central);
+  progress_->setRange(0, 1);
+  progress_->setValue(0);
+  progress_->setTextVisible(false);
+  convert_ = new QPushButton("Convert", central);
+  convert_->setDefault(true);
+  connect(convert_, &QPushButton::clicked, this, &CvarnelDlg::convert);
+  bottom->addWidget(progress_, 1);
+  bottom->addWidget(convert_);
+  layout->addLayout(bottom);
+  status_ = new QLabel(central);
+  status_->setObjectName("statusLabel");
+  layout->addWidget(status_);
+  setCentralWidget(central);
+  buildMenus();
+  resize(560, 300);
+
+  source_->setText(readSetting(kSourceFolderKey));
+  dest_->setText(readSetting(kDestinationFolderKey));
+  rule_->setText(readSetting(kRuleFileKey));
+
+  services_ = std::make_unique<GuiServices>(
+      this, shell_,
+      [this](int low, int high) {
+        // An empty range would show a busy bar; keep the bar still instead.
+        progress_->setRange(low, high > low ? high : low + 1);
+        progress_->setValue(low);
+      },
+      [this](int position) { progress_->setValue(position); },
+      [this](const QString& text) { status_->setText(text); });
+}
+
+CvarnelDlg::~CvarnelDlg() {
+  if (worker_) worker_->wait();
+}
+
+void CvarnelDlg::buildMenus() {
+  QMenu* rules = menuBar()->addMenu("Rules");
+  rules->addAction("View/Edit", this, &CvarnelDlg::editRules);
+  QMenu* help = menuBar()->addMenu("&Help");
+  QAction* view = help->addAction("&View Help", this, &CvarnelDlg::viewHelp);
+  view->setShortcut(QKeySequence::HelpContents);
+  help->addAction(style()->standardIcon(QStyle::SP_BrowserReload), "&Check for Updates", this,
+                  &CvarnelDlg::checkForUpdates);
+  help->addAction(style()->standardIcon(QStyle::SP_MessageBoxInformation), "&About", this,
+                  &CvarnelDlg::about);
+}
+
+void CvarnelDlg::browseSource() {
+  const QString dir = shell_.pickFolder(this, "Source NIST Folder", source_->text());
+  if (!dir.isEmpty()) source_->setText(QDir::toNativeSeparators(dir));
+}
+
+void CvarnelDlg::browseDestination() {
+  const QString dir = shell_.pickFolder(this, "Destination NIST Folder", dest_->text());
+  if (!dir.isEmpty()) dest_->setText(QDir::toNativeSeparators(dir));
+}
+
+void CvarnelDlg::browseRule() {
+  // The dialog starts in the folder of the current rule path.
+  const QString current = rule_->text();
+  const qsizetype cut =
+      std::max({current.lastIndexOf('\\'), current.lastIndexOf('/'), current.lastIndexOf(':')});
+  const QString start = cut >= 0 ? current.left(cut) : QString();
+  const QString path = shell_.pickOpenFile(this, start, kRuleFileFilter);
+  if (!path.isEmpty()) rule_->setText(QDir::toNativeSeparators(path));
+}
+
+void CvarnelDlg::setRunning(bool running) {
+  // Only the window's own controls and menus stop taking input; the message boxes and prompts
+  // of the run stay usable.
+  centralWidget()->setEnabled(!running);
+  menuBar()->setEnabled(!running);
+  if (running) {
+    setCursor(Qt::BusyCursor);
+  } else {
+    unsetCursor();
+  }
+}
+
+void CvarnelDlg::convert() {
+  if (worker_) return;
+  const std::string source = source_->text().toStdString();
+  const std::string dest = dest_->text().toStdString();
+  const std::string ruleFile = rule_->text().toStdString();
+  setRunning(true);
+  lastSummary_ = rules::RunSummary{};
+  worker_ = QThread::create([this, source, dest, ruleFile] {
+    rules::RunSummary summary;
+    lastStatus_ = rules::convertCommand(source, dest, ruleFile, *services_, summary);
+    lastSummary_ = std::move(summary);
+  });
+  connect(worker_, &QThread::finished, this, &CvarnelDlg::runFinished);
+  worker_->start();
+}
+
+void CvarnelDlg::runFinished() {
+  worker_->wait();
+  worker_->deleteLater();
+  worker_ = nullptr;
+  setRunning(false);
+  emit conversionFinished();
+}
+
+void CvarnelDlg::closeEvent(QCloseEvent* event) {
+  // A run always goes to its end; the window stays until it has.
+  if (worker_) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
+
+void CvarnelDlg::editRules() {
+  CconversionDlg dlg(shell_, this);
+  dlg.open(rule_->text());
+  dlg.exec();
+}
+
+QString CvarnelDlg::helpFilePath() {
+  const QString dir = QCoreApplication::applicationDirPath();
+  const QString beside = QDir(dir).filePath("Varnel.pdf");
+  if (QFileInfo::exists(beside)) return beside;
+  const QString installed = QDir(dir).filePath("../share/doc/varnel/Varnel.pdf");
+  if (QFileInfo::exists(installed)) return QDir::cleanPath(installed);
+  return beside;
+}
+
+void CvarnelDlg::viewHelp() { shell_.openFile(helpFilePath()); }
+
+void CvarnelDlg::checkForUpdates() {
+  CUpdateCheck check(shell_);
+  check.check(this, false);
+}
+
+void CvarnelDlg::about() {
+  CAboutDlg dlg(this);
+  dlg.exec();
+}
+
+}  // namespace varnel::app
