@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <tinyxml2.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +31,11 @@ namespace {
 constexpr std::string_view kNiemCoreUri = "http://niem.gov/niem/niem-core/2.0";
 constexpr std::string_view kPackageSuffix = "ExchangePackage";
 constexpr int kMaxRecordType = 99;
+// Base64 text runs at least this long are decoded straight from the file's bytes (below).
+constexpr std::size_t kMinBlobText = 1024;
+// Placeholder put in their place; "@" is not of the base64 alphabet, so no genuine image data
+// text decodes to anything but nothing when it starts so.
+constexpr std::string_view kBlobMarker = "@varnel-blob:";
 
 // Record element names that give a category without a RecordCategoryCode child.
 struct NamedCategory {
@@ -360,16 +366,25 @@ Element findImageData(Element e, Element h) {
   return child(e, ":Base64BinaryObject");
 }
 
-std::vector<std::uint8_t> decodeImage(Element data) {
+std::vector<std::uint8_t> decodeImage(const ReadContext& c, Element data) {
   std::vector<std::uint8_t> bytes;
-  if (auto text = elementText(data)) (void)decodeBase64(*text, bytes);
+  auto text = elementText(data);
+  if (!text) return bytes;
+  if (text->substr(0, kBlobMarker.size()) == kBlobMarker && c.blobs != nullptr) {
+    std::uint64_t index = 0;
+    if (transaction::parseUnsigned(text->substr(kBlobMarker.size()), index) &&
+        index < c.blobs->size()) {
+      return std::move((*c.blobs)[index]);
+    }
+  }
+  (void)decodeBase64(*text, bytes);
   return bytes;
 }
 
 void readType4(const ReadContext& c, bool legacy, Element h, Element data,
                const std::optional<std::string_view>& idc) {
   if (!h || !data) return;
-  const std::vector<std::uint8_t> bytes = decodeImage(data);
+  const std::vector<std::uint8_t> bytes = decodeImage(c, data);
   std::uint8_t fgp[6] = {255, 255, 255, 255, 255, 255};
   int taken = 0;
   auto take = [&](Element e) {
@@ -424,7 +439,7 @@ void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, 
 
   if (category != 9) {
     if (Element data = findImageData(e, h)) {
-      const std::vector<std::uint8_t> bytes = decodeImage(data);
+      const std::vector<std::uint8_t> bytes = decodeImage(c, data);
       if (c.file.replaceImageData(category, occurrence, bytes) == transaction::kOk) {
         // A hash read from the document is replaced by the hash of the data actually held.
         std::string_view hash;
@@ -490,7 +505,69 @@ void readRecordElement(const ReadContext& c, Element e) {
   }
 }
 
-void readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file) {
+bool endsWithDataName(std::string_view name) {
+  return endsWith(name, ":BinaryBase64Object") || endsWith(name, ":Base64BinaryObject");
+}
+
+// Image data makes up nearly all of a large document, and the parser copies and rescans every
+// character of it. So before parsing, the text of each image data element that is long, plain
+// base64 (no entity, no markup) is decoded straight from the bytes and replaced in the copy given
+// to the parser by a placeholder naming the decoded buffer. Comments, CDATA sections and
+// processing instructions are stepped over; a document with a DOCTYPE is left as it is.
+void extractBlobs(std::string_view raw, std::string& doc,
+                  std::vector<std::vector<std::uint8_t>>& blobs) {
+  doc.clear();
+  if (raw.find("<!DOCTYPE") != std::string_view::npos) {
+    doc.assign(raw);
+    return;
+  }
+  std::size_t copied = 0;
+  std::size_t pos = 0;
+  while (pos < raw.size()) {
+    const std::size_t lt = raw.find('<', pos);
+    if (lt == std::string_view::npos) break;
+    const std::string_view rest = raw.substr(lt);
+    std::string_view close;
+    if (rest.substr(0, 4) == "<!--") {
+      close = "-->";
+    } else if (rest.substr(0, 9) == "<![CDATA[") {
+      close = "]]>";
+    } else if (rest.substr(0, 2) == "<?") {
+      close = "?>";
+    }
+    if (!close.empty()) {
+      const std::size_t e = raw.find(close, lt + 2);
+      if (e == std::string_view::npos) break;
+      pos = e + close.size();
+      continue;
+    }
+    const std::size_t gt = raw.find('>', lt);
+    if (gt == std::string_view::npos) break;
+    pos = gt + 1;
+    const std::string_view tag = raw.substr(lt + 1, gt - lt - 1);
+    if (tag.empty() || tag.front() == '/' || tag.front() == '!' || tag.back() == '/' ||
+        tag.find_first_of("\"'") != std::string_view::npos) {
+      continue;
+    }
+    const std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n"));
+    if (!endsWithDataName(name)) continue;
+    const std::size_t textEnd = std::min(raw.find('<', pos), raw.size());
+    const std::string_view text = raw.substr(pos, textEnd - pos);
+    if (text.size() < kMinBlobText || text.find('&') != std::string_view::npos) continue;
+    std::vector<std::uint8_t> bytes;
+    (void)decodeBase64(text, bytes);
+    doc.append(raw.substr(copied, pos - copied));
+    doc.append(kBlobMarker);
+    doc.append(std::to_string(blobs.size()));
+    blobs.push_back(std::move(bytes));
+    copied = textEnd;
+    pos = textEnd;
+  }
+  doc.append(raw.substr(copied));
+}
+
+void readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
+                  std::vector<std::vector<std::uint8_t>>& blobs) {
   Element root = doc.FirstChildElement();
   if (!root) return;
   Element package = root;
@@ -499,7 +576,8 @@ void readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file)
     package = root->FirstChildElement();
   }
   if (!package) return;
-  const ReadContext ctx(file, namespacePrefixFor(root, kNiemCoreUri, "nc"));
+  ReadContext ctx(file, namespacePrefixFor(root, kNiemCoreUri, "nc"));
+  ctx.blobs = &blobs;
   for (Element e = package->FirstChildElement(); e; e = e->NextSiblingElement()) {
     try {
       readRecordElement(ctx, e);
@@ -507,6 +585,15 @@ void readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file)
       // This record element is dropped; the next one may still fit.
     }
   }
+}
+
+void readRaw(std::string_view raw, transaction::NistFile& file) {
+  std::vector<std::vector<std::uint8_t>> blobs;
+  std::string doc;
+  extractBlobs(raw, doc, blobs);
+  tinyxml2::XMLDocument parsed(true, tinyxml2::PRESERVE_WHITESPACE);
+  if (parsed.Parse(doc.data(), doc.size()) != tinyxml2::XML_SUCCESS) return;
+  readDocument(parsed, file, blobs);
 }
 
 struct FileCloser {
@@ -535,10 +622,7 @@ std::string dateTimeFromXml(std::string_view text) {
 
 int readXmlBytes(std::string_view document, transaction::NistFile& file) noexcept {
   try {
-    if (document.size() > kMaxXmlFileBytes) return kOk;
-    tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
-    if (doc.Parse(document.data(), document.size()) != tinyxml2::XML_SUCCESS) return kOk;
-    readDocument(doc, file);
+    if (document.size() <= kMaxXmlFileBytes) readRaw(document, file);
   } catch (...) {
     // Whatever was read before the failure stays in the Transaction.
   }
@@ -547,17 +631,19 @@ int readXmlBytes(std::string_view document, transaction::NistFile& file) noexcep
 
 int readXml(const std::string& path, transaction::NistFile& file) noexcept {
   try {
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
-    if (!f) return kOk;
-    struct stat st {};
-    if (fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uint64_t>(st.st_size) > kMaxXmlFileBytes) {
-      return kOk;
+    std::string raw;
+    {
+      std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+      if (!f) return kOk;
+      struct stat st {};
+      if (fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode) ||
+          static_cast<std::uint64_t>(st.st_size) > kMaxXmlFileBytes) {
+        return kOk;
+      }
+      raw.resize(static_cast<std::size_t>(st.st_size));
+      raw.resize(std::fread(raw.data(), 1, raw.size(), f.get()));
     }
-    tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
-    if (doc.LoadFile(f.get()) != tinyxml2::XML_SUCCESS) return kOk;
-    f.reset();
-    readDocument(doc, file);
+    readRaw(raw, file);
   } catch (...) {
     // Whatever was read before the failure stays in the Transaction.
   }

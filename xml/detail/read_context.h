@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -53,6 +54,9 @@ struct ReadContext {
   std::string ncDateTime;
   std::string ncZuluDateTime;
   std::string ncOrganizationName;
+  /// Image data decoded before parsing (see reader.cpp), referred to from the document by
+  /// placeholder text; each is taken (moved out) by the element that refers to it.
+  std::vector<std::vector<std::uint8_t>>* blobs = nullptr;
 
   ReadContext(transaction::NistFile& f, std::string_view ncPrefix);
 
