@@ -1,5 +1,6 @@
 #include "imaging/wsq/detail/transform.h"
 
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -48,6 +49,41 @@ Synthesis synthesisOf(const FilterBank& f) {
   return s;
 }
 
+// out[k] = sum over t of w[t] * src[t][k * Stride], summed in t order from zero. Outputs are
+// produced eight at a time so the partial sums stay in registers.
+template <int Stride>
+void weightedSum(float* out, int n, const float* const* src, const float* w, int taps) noexcept {
+  constexpr int kBlock = 8;
+  int k = 0;
+  for (; k + kBlock <= n; k += kBlock) {
+    float acc[kBlock] = {};
+    for (int t = 0; t < taps; ++t) {
+      const float wt = w[t];
+      const float* p = src[t] + static_cast<std::ptrdiff_t>(k) * Stride;
+      for (int u = 0; u < kBlock; ++u) acc[u] += wt * p[u * Stride];
+    }
+    for (int u = 0; u < kBlock; ++u) out[k + u] = acc[u];
+  }
+  for (; k < n; ++k) {
+    float acc = 0.0F;
+    for (int t = 0; t < taps; ++t) acc += w[t] * src[t][static_cast<std::ptrdiff_t>(k) * Stride];
+    out[k] = acc;
+  }
+}
+
+// Tap lists for weightedSum; filters have at most kMaxTaps taps, a synthesis output at most
+// two filters' worth.
+struct Terms {
+  std::array<const float*, 2 * kMaxTaps> src{};
+  std::array<float, 2 * kMaxTaps> w{};
+  int n = 0;
+  void add(const float* p, float weight) noexcept {
+    src[static_cast<std::size_t>(n)] = p;
+    w[static_cast<std::size_t>(n)] = weight;
+    ++n;
+  }
+};
+
 // Margin of mirrored samples kept on each side of a line; filters up to 2 * kMargin - 1 taps.
 constexpr int kMargin = 40;
 
@@ -67,18 +103,15 @@ void analyseRow(const float* in, int n, float* out, bool inv, const FilterBank& 
   for (int i = n; i < n + m; ++i) ext[i + kMargin] = in[fold(i, n)];
   float* lo = out + (inv ? nh : 0);
   float* hi = out + (inv ? 0 : nl);
-  for (int k = 0; k < nl; ++k) lo[k] = 0.0F;
-  for (int k = 0; k < nh; ++k) hi[k] = 0.0F;
-  for (int j = 0; j <= 2 * a; ++j) {
-    const float w = f.low[static_cast<std::size_t>(j)];
-    const float* p = ext + kMargin - a + j;
-    for (int k = 0; k < nl; ++k) lo[k] += w * p[2 * k];
-  }
+  Terms low;
+  for (int j = 0; j <= 2 * a; ++j)
+    low.add(ext + kMargin - a + j, f.low[static_cast<std::size_t>(j)]);
+  weightedSum<2>(lo, nl, low.src.data(), low.w.data(), low.n);
+  Terms high;
   for (int j = 0; j <= 2 * b; ++j) {
-    const float w = f.high[static_cast<std::size_t>(j)];
-    const float* p = ext + kMargin + 1 - b + j;
-    for (int k = 0; k < nh; ++k) hi[k] += w * p[2 * k];
+    high.add(ext + kMargin + 1 - b + j, f.high[static_cast<std::size_t>(j)]);
   }
+  weightedSum<2>(hi, nh, high.src.data(), high.w.data(), high.n);
 }
 
 // Columns of a region: each output row is a weighted sum of whole input rows, so the pass reads
@@ -95,12 +128,11 @@ void analyseColumns(const float* in, float* out, int stride, const Region& r, bo
   auto rowIn = [&](int y) { return in + static_cast<std::ptrdiff_t>(r.y + y) * stride + r.x; };
   auto rowOut = [&](int y) { return out + static_cast<std::ptrdiff_t>(r.y + y) * stride + r.x; };
   auto emit = [&](float* dst, int c, const std::vector<float>& h, int half) {
-    for (int x = 0; x < r.w; ++x) dst[x] = 0.0F;
+    Terms t;
     for (int j = -half; j <= half; ++j) {
-      const float w = h[static_cast<std::size_t>(j + half)];
-      const float* src = rowIn(fold(c + j, n));
-      for (int x = 0; x < r.w; ++x) dst[x] += w * src[x];
+      t.add(rowIn(fold(c + j, n)), h[static_cast<std::size_t>(j + half)]);
     }
+    weightedSum<1>(dst, r.w, t.src.data(), t.w.data(), t.n);
   };
   for (int k = 0; k < nl; ++k) emit(rowOut(loStart + k), 2 * k, f.low, a);
   for (int k = 0; k < nh; ++k) emit(rowOut(hiStart + k), 2 * k + 1, f.high, b);
@@ -135,34 +167,23 @@ void synthesiseRow(const float* in, int n, float* out, bool inv, const Synthesis
     }
     hiE[k] = nh > 0 ? hi[fold(2 * k + 1, n) >> 1] : 0.0F;
   }
-  for (int i = 0; i < nl; ++i) even[i] = 0.0F;
-  for (int i = 0; i < nh; ++i) odd[i] = 0.0F;
-  // Even outputs: low taps of even t, high taps of odd t.
+  // Even outputs: low taps of even t, high taps of odd t; odd outputs the other way round.
+  Terms e;
   for (int t = -gl; t <= gl; ++t) {
-    if ((t & 1) != 0) continue;
-    const float w = s.low[static_cast<std::size_t>(t + gl)];
-    const float* p = loE - t / 2;
-    for (int i = 0; i < nl; ++i) even[i] += w * p[i];
+    if ((t & 1) == 0) e.add(loE - t / 2, s.low[static_cast<std::size_t>(t + gl)]);
   }
   for (int t = -gh; t <= gh; ++t) {
-    if ((t & 1) == 0) continue;
-    const float w = s.high[static_cast<std::size_t>(t + gh)];
-    const float* p = hiE - (t + 1) / 2;
-    for (int i = 0; i < nl; ++i) even[i] += w * p[i];
+    if ((t & 1) != 0) e.add(hiE - (t + 1) / 2, s.high[static_cast<std::size_t>(t + gh)]);
   }
-  // Odd outputs: low taps of odd t, high taps of even t.
+  weightedSum<1>(even, nl, e.src.data(), e.w.data(), e.n);
+  Terms o;
   for (int t = -gl; t <= gl; ++t) {
-    if ((t & 1) == 0) continue;
-    const float w = s.low[static_cast<std::size_t>(t + gl)];
-    const float* p = loE - (t - 1) / 2;
-    for (int i = 0; i < nh; ++i) odd[i] += w * p[i];
+    if ((t & 1) != 0) o.add(loE - (t - 1) / 2, s.low[static_cast<std::size_t>(t + gl)]);
   }
   for (int t = -gh; t <= gh; ++t) {
-    if ((t & 1) != 0) continue;
-    const float w = s.high[static_cast<std::size_t>(t + gh)];
-    const float* p = hiE - t / 2;
-    for (int i = 0; i < nh; ++i) odd[i] += w * p[i];
+    if ((t & 1) == 0) o.add(hiE - t / 2, s.high[static_cast<std::size_t>(t + gh)]);
   }
+  weightedSum<1>(odd, nh, o.src.data(), o.w.data(), o.n);
   for (int i = 0; i < nh; ++i) {
     out[2 * i] = even[i];
     out[2 * i + 1] = odd[i];
@@ -182,21 +203,18 @@ void synthesiseColumns(const float* in, float* out, int stride, const Region& r,
   auto rowIn = [&](int y) { return in + static_cast<std::ptrdiff_t>(r.y + y) * stride + r.x; };
   for (int m = 0; m < n; ++m) {
     float* dst = out + static_cast<std::ptrdiff_t>(r.y + m) * stride + r.x;
-    for (int x = 0; x < r.w; ++x) dst[x] = 0.0F;
-    for (int t = -gl; t <= gl; ++t) {
-      const int p = m - t;
+    Terms t;
+    for (int k = -gl; k <= gl; ++k) {
+      const int p = m - k;
       if ((p & 1) != 0) continue;
-      const float w = s.low[static_cast<std::size_t>(t + gl)];
-      const float* src = rowIn(loStart + (fold(p, n) >> 1));
-      for (int x = 0; x < r.w; ++x) dst[x] += w * src[x];
+      t.add(rowIn(loStart + (fold(p, n) >> 1)), s.low[static_cast<std::size_t>(k + gl)]);
     }
-    for (int t = -gh; t <= gh && nh > 0; ++t) {
-      const int p = m - t;
+    for (int k = -gh; k <= gh && nh > 0; ++k) {
+      const int p = m - k;
       if ((p & 1) == 0) continue;
-      const float w = s.high[static_cast<std::size_t>(t + gh)];
-      const float* src = rowIn(hiStart + (fold(p, n) >> 1));
-      for (int x = 0; x < r.w; ++x) dst[x] += w * src[x];
+      t.add(rowIn(hiStart + (fold(p, n) >> 1)), s.high[static_cast<std::size_t>(k + gh)]);
     }
+    weightedSum<1>(dst, r.w, t.src.data(), t.w.data(), t.n);
   }
 }
 
