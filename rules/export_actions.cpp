@@ -113,7 +113,7 @@ int prepareExportPath(const std::string& destFolder, std::string_view name,
     std::string local(name);
     // Rule files written on Windows separate folders with "\".
     std::replace(local.begin(), local.end(), '\\', '/');
-    std::string full = destFolder + local + "." + std::string(extension);
+    const std::string full = destFolder + local + "." + std::string(extension);
 
     // The name may not climb out of the destination folder ("..", or a path that normalises
     // outside it).
@@ -128,7 +128,8 @@ int prepareExportPath(const std::string& destFolder, std::string_view name,
       fs::create_directories(dir, ec);
       if (ec && !fs::is_directory(dir, ec)) return kWriteFailed;
     }
-    path = std::move(full);
+    // The normal form, so that a folder named on the way and left again need not exist.
+    path = target.string();
     return kOk;
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
