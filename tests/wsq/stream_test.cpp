@@ -225,6 +225,21 @@ TEST(WsqDamagedStreams, MissingTables) {
   EXPECT_EQ(decodeStatus(cut(4)), kUndefinedHuffmanTable);  // no table 0
 }
 
+TEST(WsqDamagedStreams, CoefficientCountAndSymbolChecks) {
+  const auto s = encodeRidges(96, 96);
+  const auto segs = test::segments(s);
+  // Subband 10 declared uncoded: its coefficients overflow the image's count.
+  auto a = s;
+  const std::size_t q = segs[2].offset + 7 + 10 * 6;
+  std::fill(a.begin() + static_cast<std::ptrdiff_t>(q),
+            a.begin() + static_cast<std::ptrdiff_t>(q + 6), 0);
+  EXPECT_EQ(decodeStatus(a), kTooManyCoefficients);
+  // Symbol 0 in place of the first symbol of table 0 is no valid symbol.
+  auto b = s;
+  b[segs[4].offset + 5 + 16] = 0;
+  EXPECT_EQ(decodeStatus(b), kInvalidSymbol);
+}
+
 TEST(WsqDamagedStreams, CorruptedEntropyDataNeverCrashes) {
   const auto s = encodeRidges(120, 100);
   const auto segs = test::segments(s);
