@@ -5,6 +5,8 @@
 #include "rules/detail/actions.h"
 #include "rules/export_actions.h"
 #include "rules/feature_actions.h"
+#include "rules/image_actions.h"
+#include "rules/record_actions.h"
 
 namespace varnel::rules {
 namespace {
@@ -41,6 +43,19 @@ constexpr ActionEntry kActions[] = {
     // Feature-set actions.
     {"Delete Feature Set", &detail::deleteFeatureSetAction},
     {"Convert Feature Set", &detail::convertFeatureSetAction},
+    // Record-level actions.
+    {"Delete All Records", &detail::deleteAllRecords},
+    {"Delete Records of Type", &detail::deleteRecordsOfType},
+    {"Add Hash", &detail::addHash},
+    {"Convert Type 4 to Type 14", &detail::convertType4To14},
+    {"Convert Type 14 to Type 4", &detail::convertType14To4},
+    {"Convert To CJIS", &detail::convertToCjis},
+    {"Set CJIS MNU", &detail::setCjisMnu},
+    {"Auto Fix", &detail::autoFix},
+    // Image actions.
+    {"Convert Image Format", &detail::convertImageFormat},
+    {"Compress Records To WSQ", &detail::compressRecordsToWsq},
+    {"Compress Records To JP2L", &detail::compressRecordsToJp2l},
 };
 
 }  // namespace

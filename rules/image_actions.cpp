@@ -1,0 +1,40 @@
+// Image rule actions: recompression of record images through the image layer.
+#include "rules/image_actions.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "imaging/image.h"
+#include "imaging/image_layer.h"
+#include "imaging/wsq/wsq.h"
+#include "transaction/tree.h"
+
+namespace varnel::rules::detail {
+
+void convertImageFormat(ActionContext& ctx) {
+  const long long t = transaction::parseLeadingInt(ctx.params[0]);
+  if (t < 1 || t > 99) return;
+  const int type = static_cast<int>(t);
+  const int source = imaging::imageFormatFromName(ctx.params[1]);
+  const int target = imaging::imageFormatFromName(ctx.params[2]);
+  const int count = ctx.file.countRecords(type);
+  for (int i = 0; i < count; ++i) {
+    if (imaging::compressionFromField(ctx.file, type, i) != source) continue;
+    if (!ctx.conditionsHold(RecordContext{type, i})) continue;
+    (void)imaging::recompressRecordImage(ctx.file, type, i, target);
+  }
+}
+
+void compressRecordsToWsq(ActionContext& ctx) {
+  const double bitrate = std::strtod(ctx.params[0].c_str(), nullptr);
+  if (!std::isfinite(bitrate) || bitrate <= 0) return;  // the encoder needs a positive rate
+  (void)wsq::hostImplementationNumber();
+  (void)imaging::compressRecordsOfType(ctx.file, 14, static_cast<float>(bitrate), true);
+}
+
+void compressRecordsToJp2l(ActionContext& ctx) {
+  for (int type : {13, 14, 15, 19}) (void)imaging::compressRecordsOfType(ctx.file, type, 0, false);
+}
+
+}  // namespace varnel::rules::detail
