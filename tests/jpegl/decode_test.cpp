@@ -254,6 +254,18 @@ TEST(StreamStructure, RequiresSoiThenApp0) {
   EXPECT_EQ(decode(shortApp0), kBadJfifHeader);
 }
 
+TEST(StreamStructure, SegmentsCutShortAreBlockReadsPastTheEnd) {
+  const auto good = encodeLossless({grey(4, 4, 1)});
+  for (std::uint8_t marker : {0xE0, 0xC4, 0xC3, 0xDA}) {
+    const std::size_t at = findMarker(good, marker);
+    const std::vector<std::uint8_t> cut(good.begin(), good.begin() + static_cast<long>(at + 6));
+    EXPECT_EQ(decode(cut), kBlockPastEnd) << std::hex << int{marker};
+    const std::vector<std::uint8_t> noLength(good.begin(),
+                                             good.begin() + static_cast<long>(at + 3));
+    EXPECT_EQ(decode(noLength), kReadPastEnd) << std::hex << int{marker};
+  }
+}
+
 TEST(StreamStructure, OnlyTablesAndCommentsPrecedeTheFrame) {
   const PlaneSpec p = grey(6, 5, 4);
   StreamOptions o;
