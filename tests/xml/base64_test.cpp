@@ -30,6 +30,40 @@ TEST(XmlBase64Encode, LaysOutLinesOf76WithCrLfAndAFinalLf) {
   EXPECT_EQ(out.size(), encodedBase64Size(58));
 }
 
+// Plain textbook base64 with the same line layout, to hold the fast encoder against.
+std::string referenceEncode(const std::vector<std::uint8_t>& in) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string chars;
+  for (std::size_t i = 0; i < in.size(); i += 3) {
+    const std::uint32_t v = (std::uint32_t{in[i]} << 16) |
+                            (i + 1 < in.size() ? std::uint32_t{in[i + 1]} << 8 : 0) |
+                            (i + 2 < in.size() ? in[i + 2] : 0);
+    chars += kAlphabet[(v >> 18) & 63];
+    chars += kAlphabet[(v >> 12) & 63];
+    chars += i + 1 < in.size() ? kAlphabet[(v >> 6) & 63] : '=';
+    chars += i + 2 < in.size() ? kAlphabet[v & 63] : '=';
+  }
+  std::string out;
+  for (std::size_t i = 0; i < chars.size(); i += 76) {
+    out += chars.substr(i, 76);
+    if (i + 76 <= chars.size()) out += "\r\n";
+  }
+  return out + "\n";
+}
+
+TEST(XmlBase64Encode, MatchesTextbookEncodingForEverySize) {
+  std::mt19937 rng(11);
+  for (std::size_t n : {0,  1,  2,  3,  11, 12,  13,  15,  16,   17,   48,   56,
+                        57, 58, 60, 63, 64, 113, 114, 115, 1000, 4096, 65537}) {
+    std::vector<std::uint8_t> in(n);
+    for (auto& b : in) b = static_cast<std::uint8_t>(rng());
+    std::string out;
+    encodeBase64(in, out);
+    EXPECT_TRUE(out == referenceEncode(in)) << n;
+  }
+}
+
 TEST(XmlBase64Decode, RoundTripsEverySizeThroughTheLineLayout) {
   std::mt19937 rng(7);
   for (std::size_t n = 0; n < 400; ++n) {
@@ -63,6 +97,13 @@ TEST(XmlBase64Decode, StrayCharacterEndsDecodingKeepingWhatCameBefore) {
   EXPECT_EQ(out, bytesOf("Man"));
   EXPECT_FALSE(decodeBase64("\x80\xFF", out));
   EXPECT_TRUE(out.empty());
+  // The same inside a long run that the block decoder takes sixteen characters at a time.
+  const std::string run = std::string(32, 'A') +
+                          "AAAA\xC3"
+                          "AAAAAAAAAAA" +
+                          std::string(32, 'A');
+  EXPECT_FALSE(decodeBase64(run, out));
+  EXPECT_EQ(out, std::vector<std::uint8_t>(27, 0));
 }
 
 }  // namespace
