@@ -124,6 +124,20 @@ TEST(FeatureGeometry, Type4ImageTakesResolutionFromType1AndFingerFromField4) {
   }
 }
 
+TEST(FeatureGeometry, BinaryFingerRecordsGiveTheirFingerPosition) {
+  TxBuilder b;
+  b.type1({{11, "19.69"}});
+  b.tagged(9, {{2, "01"}, {4, "S"}});
+  b.raw(6, type4Record(1, 8, 1, 30, 20, 0, std::string(600, '\xFF')));
+  NistFile f;
+  loadBytes(f, b.bytes());
+  FeatureGeometry g;
+  ASSERT_EQ(rules::findFeatureGeometry(f, 0, g), 1);
+  EXPECT_EQ(g.imageType, 6);
+  EXPECT_EQ(g.fingerPosition, 8);
+  EXPECT_EQ(g.ppi, 500);
+}
+
 TEST(FeatureGeometry, TaggedResolutionByScaleUnits) {
   struct Case {
     std::string units, scale;
@@ -173,6 +187,13 @@ TEST(FeatureParse, LegacyLocationsOfElevenAndThirteenCharacters) {
   }
   EXPECT_EQ(fs.minutiae[0].kind, 1);
   EXPECT_EQ(fs.minutiae[1].kind, 2);
+
+  // The turned angle stays within one turn.
+  NistFile g;
+  loadType9(g, {{10, "1"}, {12, us({"1", "01230456300", "0", "A"})}});
+  ASSERT_EQ(rules::parseFeatureBlock(g, 0, "Legacy", 2539, fs), 0);
+  ASSERT_EQ(fs.minutiae.size(), 1u);
+  EXPECT_EQ(fs.minutiae[0].theta, 120);
 }
 
 TEST(FeatureParse, MinutiaKindsByLetter) {
