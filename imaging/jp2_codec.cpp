@@ -14,7 +14,7 @@ namespace varnel::imaging {
 namespace {
 
 // Largest decoded image accepted, in samples.
-constexpr std::uint64_t kMaxSamples = std::uint64_t{1} << 28;
+constexpr std::uint64_t kMaxSamples = std::uint64_t{1} << 26;
 // Internal buffer of the output stream.
 constexpr OPJ_SIZE_T kStreamBufferSize = 1048576;
 

@@ -10,6 +10,9 @@
 namespace varnel::imaging {
 namespace {
 
+// Largest decoded image accepted, in bytes.
+constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{1} << 28;
+
 struct ReadSource {
   const std::uint8_t* data = nullptr;
   std::size_t size = 0;
@@ -204,6 +207,7 @@ int pngDecode(std::span<const std::uint8_t> data, RawImage& out) noexcept {
     if (depth != 1 && depth != 8 && depth != 24 && depth != 32) return kUndecodable;
     const std::size_t w = hdr.width;
     const std::size_t hgt = hdr.height;
+    if (static_cast<std::uint64_t>(hdr.rowBytes) * hgt > kMaxDecodedBytes) return kUndecodable;
     std::vector<std::uint8_t> buf(hdr.rowBytes * hgt);
     std::vector<png_bytep> rows(hgt);
     for (std::size_t y = 0; y < hgt; ++y) rows[y] = buf.data() + y * hdr.rowBytes;
