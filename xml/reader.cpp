@@ -31,7 +31,7 @@ namespace {
 constexpr std::string_view kNiemCoreUri = "http://niem.gov/niem/niem-core/2.0";
 constexpr std::string_view kPackageSuffix = "ExchangePackage";
 constexpr int kMaxRecordType = 99;
-// Base64 text runs at least this long are decoded straight from the file's bytes (below).
+// Base64 text runs at least this long are set aside before parsing (extractBlobs).
 constexpr std::size_t kMinBlobText = 1024;
 // Placeholder put in their place; "@" is not of the base64 alphabet, so no genuine image data
 // text decodes to anything but nothing when it starts so.
@@ -366,16 +366,20 @@ Element findImageData(Element e, Element h) {
   return child(e, ":Base64BinaryObject");
 }
 
-std::vector<std::uint8_t> decodeImage(const ReadContext& c, Element data) {
-  std::vector<std::uint8_t> bytes;
+// Decodes an image data element into the context's scratch buffer; the bytes stay valid until
+// the next decode.
+std::span<const std::uint8_t> decodeImage(const ReadContext& c, Element data) {
+  std::vector<std::uint8_t>& bytes = *c.scratch;
+  bytes.clear();
   auto text = elementText(data);
   if (!text) return bytes;
   if (text->substr(0, kBlobMarker.size()) == kBlobMarker && c.blobs != nullptr) {
     std::uint64_t index = 0;
     if (transaction::parseUnsigned(text->substr(kBlobMarker.size()), index) &&
         index < c.blobs->size()) {
-      return std::move((*c.blobs)[index]);
+      (void)decodeBase64((*c.blobs)[index], bytes);
     }
+    return bytes;
   }
   (void)decodeBase64(*text, bytes);
   return bytes;
@@ -384,7 +388,7 @@ std::vector<std::uint8_t> decodeImage(const ReadContext& c, Element data) {
 void readType4(const ReadContext& c, bool legacy, Element h, Element data,
                const std::optional<std::string_view>& idc) {
   if (!h || !data) return;
-  const std::vector<std::uint8_t> bytes = decodeImage(c, data);
+  const std::span<const std::uint8_t> bytes = decodeImage(c, data);
   std::uint8_t fgp[6] = {255, 255, 255, 255, 255, 255};
   int taken = 0;
   auto take = [&](Element e) {
@@ -439,7 +443,7 @@ void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, 
 
   if (category != 9) {
     if (Element data = findImageData(e, h)) {
-      const std::vector<std::uint8_t> bytes = decodeImage(c, data);
+      const std::span<const std::uint8_t> bytes = decodeImage(c, data);
       if (c.file.replaceImageData(category, occurrence, bytes) == transaction::kOk) {
         // A hash read from the document is replaced by the hash of the data actually held.
         std::string_view hash;
@@ -511,22 +515,36 @@ bool endsWithDataName(std::string_view name) {
 
 // Image data makes up nearly all of a large document, and the parser copies and rescans every
 // character of it. So before parsing, the text of each image data element that is long, plain
-// base64 (no entity, no markup) is decoded straight from the bytes and replaced in the copy given
-// to the parser by a placeholder naming the decoded buffer. Comments, CDATA sections and
-// processing instructions are stepped over; a document with a DOCTYPE is left as it is.
-void extractBlobs(std::string_view raw, std::string& doc,
-                  std::vector<std::vector<std::uint8_t>>& blobs) {
+// base64 (no entity, no markup) is set aside as a view into the file's bytes and replaced, in the
+// copy given to the parser, by a placeholder naming it; it is decoded straight from the file's
+// bytes when its record is read. Comments, CDATA sections and processing instructions are
+// stepped over; a document with a DOCTYPE is left as it is.
+// Position of the first "<" or "&" in `text` from `from`, or its size.
+std::size_t findMarkupOrEntity(std::string_view text, std::size_t from) {
+  const char* p = text.data() + from;
+  const char* end = text.data() + text.size();
+  // Two memchr passes (the second only up to the first "<") beat a byte loop looking for both.
+  const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
+  const char* stop = lt ? static_cast<const char*>(lt) : end;
+  const void* amp = std::memchr(p, '&', static_cast<std::size_t>(stop - p));
+  if (amp) stop = static_cast<const char*>(amp);
+  return static_cast<std::size_t>(stop - text.data());
+}
+
+void extractBlobs(std::string_view raw, std::string& doc, std::vector<std::string_view>& blobs) {
   doc.clear();
-  if (raw.find("<!DOCTYPE") != std::string_view::npos) {
-    doc.assign(raw);
-    return;
-  }
   std::size_t copied = 0;
   std::size_t pos = 0;
   while (pos < raw.size()) {
     const std::size_t lt = raw.find('<', pos);
     if (lt == std::string_view::npos) break;
     const std::string_view rest = raw.substr(lt);
+    if (rest.substr(0, 9) == "<!DOCTYPE") {
+      // Entities declared there could stand anywhere; the parser gets the document as it is.
+      blobs.clear();
+      doc.assign(raw);
+      return;
+    }
     std::string_view close;
     if (rest.substr(0, 4) == "<!--") {
       close = "-->";
@@ -551,15 +569,15 @@ void extractBlobs(std::string_view raw, std::string& doc,
     }
     const std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n"));
     if (!endsWithDataName(name)) continue;
-    const std::size_t textEnd = std::min(raw.find('<', pos), raw.size());
+    const std::size_t textEnd = findMarkupOrEntity(raw, pos);
+    // Text with an entity reference is left to the parser.
+    if (textEnd < raw.size() && raw[textEnd] == '&') continue;
     const std::string_view text = raw.substr(pos, textEnd - pos);
-    if (text.size() < kMinBlobText || text.find('&') != std::string_view::npos) continue;
-    std::vector<std::uint8_t> bytes;
-    (void)decodeBase64(text, bytes);
+    if (text.size() < kMinBlobText) continue;
     doc.append(raw.substr(copied, pos - copied));
     doc.append(kBlobMarker);
     doc.append(std::to_string(blobs.size()));
-    blobs.push_back(std::move(bytes));
+    blobs.push_back(text);
     copied = textEnd;
     pos = textEnd;
   }
@@ -567,7 +585,7 @@ void extractBlobs(std::string_view raw, std::string& doc,
 }
 
 void readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
-                  std::vector<std::vector<std::uint8_t>>& blobs) {
+                  const std::vector<std::string_view>& blobs) {
   Element root = doc.FirstChildElement();
   if (!root) return;
   Element package = root;
@@ -577,7 +595,9 @@ void readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
   }
   if (!package) return;
   ReadContext ctx(file, namespacePrefixFor(root, kNiemCoreUri, "nc"));
+  std::vector<std::uint8_t> scratch;
   ctx.blobs = &blobs;
+  ctx.scratch = &scratch;
   for (Element e = package->FirstChildElement(); e; e = e->NextSiblingElement()) {
     try {
       readRecordElement(ctx, e);
@@ -588,7 +608,7 @@ void readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
 }
 
 void readRaw(std::string_view raw, transaction::NistFile& file) {
-  std::vector<std::vector<std::uint8_t>> blobs;
+  std::vector<std::string_view> blobs;
   std::string doc;
   extractBlobs(raw, doc, blobs);
   tinyxml2::XMLDocument parsed(true, tinyxml2::PRESERVE_WHITESPACE);
@@ -631,7 +651,8 @@ int readXmlBytes(std::string_view document, transaction::NistFile& file) noexcep
 
 int readXml(const std::string& path, transaction::NistFile& file) noexcept {
   try {
-    std::string raw;
+    std::unique_ptr<char[]> raw;
+    std::size_t size = 0;
     {
       std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
       if (!f) return kOk;
@@ -640,10 +661,11 @@ int readXml(const std::string& path, transaction::NistFile& file) noexcept {
           static_cast<std::uint64_t>(st.st_size) > kMaxXmlFileBytes) {
         return kOk;
       }
-      raw.resize(static_cast<std::size_t>(st.st_size));
-      raw.resize(std::fread(raw.data(), 1, raw.size(), f.get()));
+      // Uninitialised: the whole buffer is overwritten by the read.
+      raw = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(st.st_size) + 1);
+      size = std::fread(raw.get(), 1, static_cast<std::size_t>(st.st_size), f.get());
     }
-    readRaw(raw, file);
+    readRaw(std::string_view(raw.get(), size), file);
   } catch (...) {
     // Whatever was read before the failure stays in the Transaction.
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 namespace varnel::xml {
@@ -76,6 +77,28 @@ TEST(XmlBase64Decode, RoundTripsEverySizeThroughTheLineLayout) {
     EXPECT_TRUE(decodeBase64(text, back)) << n;
     EXPECT_EQ(back, in) << n;
   }
+}
+
+TEST(XmlBase64Decode, LinesEndingInLfOnlyOrBrokenLateDecodeAlike) {
+  std::mt19937 rng(5);
+  std::vector<std::uint8_t> in(57 * 5 + 7);
+  for (auto& b : in) b = static_cast<std::uint8_t>(rng());
+  std::string crlf;
+  encodeBase64(in, crlf);
+  std::string lf;
+  for (char c : crlf) {
+    if (c != '\r') lf.push_back(c);
+  }
+  std::vector<std::uint8_t> out;
+  EXPECT_TRUE(decodeBase64(lf, out));
+  EXPECT_EQ(out, in);
+  // A stray character in the last four characters of the second line: everything before it is
+  // kept, nothing after.
+  std::string broken = crlf;
+  broken[78 + 73] = '*';
+  EXPECT_FALSE(decodeBase64(broken, out));
+  ASSERT_EQ(out.size(), 57u + 54u);
+  EXPECT_TRUE(std::equal(out.begin(), out.end(), in.begin()));
 }
 
 TEST(XmlBase64Decode, SkipsWhitespaceAnywhereAndStopsAtPadding) {

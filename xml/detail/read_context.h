@@ -54,9 +54,11 @@ struct ReadContext {
   std::string ncDateTime;
   std::string ncZuluDateTime;
   std::string ncOrganizationName;
-  /// Image data decoded before parsing (see reader.cpp), referred to from the document by
-  /// placeholder text; each is taken (moved out) by the element that refers to it.
-  std::vector<std::vector<std::uint8_t>>* blobs = nullptr;
+  /// Base64 image text taken out of the document before parsing (see reader.cpp), referred to
+  /// from the document by placeholder text; views into the caller's copy of the file.
+  const std::vector<std::string_view>* blobs = nullptr;
+  /// Buffer that image data is decoded into, reused from record to record.
+  std::vector<std::uint8_t>* scratch = nullptr;
 
   ReadContext(transaction::NistFile& f, std::string_view ncPrefix);
 
