@@ -1,0 +1,143 @@
+// Runs the varnel program as a user would, without a terminal, and checks exit statuses and
+// what it prints.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "samples/tx_builder.h"
+#include "tests/rules/helpers.h"
+
+namespace {
+
+using varnel::rules::testing::readFile;
+using varnel::rules::testing::TempDir;
+using varnel::rules::testing::writeFile;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs varnel with `args` (already quoted), stdin from /dev/null.
+Result runVarnel(const std::string& args, const TempDir& scratch) {
+  const std::string outPath = scratch / "stdout.txt";
+  const std::string errPath = scratch / "stderr.txt";
+  const std::string cmd = std::string("'") + VARNEL_EXE + "' " + args + " </dev/null >'" + outPath +
+                          "' 2>'" + errPath + "'";
+  const int raw = std::system(cmd.c_str());
+  Result r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = readFile(outPath);
+  r.err = readFile(errPath);
+  return r;
+}
+
+std::string q(const std::string& s) { return "'" + s + "'"; }
+
+class VarnelCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    varnel::samples::TxBuilder b;
+    b.type2(1, {{18, "DOE,JOHN"}});
+    writeFile(src / "one.nst", b.bytes());
+    writeFile(src / "two.eft", b.bytes());
+    writeFile(rules / "empty.ntx", "");
+  }
+
+  std::string convertArgs(const std::string& ruleFile) {
+    return "convert --source " + q(src.path()) + " --dest " + q(dst.path()) + " --rules " +
+           q(ruleFile);
+  }
+
+  TempDir src;
+  TempDir dst;
+  TempDir rules;
+  TempDir scratch;
+};
+
+TEST_F(VarnelCommand, ConvertPrintsOnlyTheReportAndCountsWithoutATerminal) {
+  const Result r = runVarnel(convertArgs(rules / "empty.ntx"), scratch);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  EXPECT_EQ(r.out.rfind("Report: " + dst.path() + "/VarnelReport_", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("\n2 processed of 2, errors: 0, warnings: 0, messages: 2\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_TRUE(std::filesystem::exists(dst / "one.nst"));
+}
+
+TEST_F(VarnelCommand, ConvertExitsOneWhenAFileHadAnError) {
+  writeFile(src / "broken.an2", "1.001:9");
+  const Result r = runVarnel(convertArgs(rules / "empty.ntx") + " --quiet", scratch);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("3 processed of 3, errors: 1"), std::string::npos) << r.out;
+}
+
+TEST_F(VarnelCommand, ConvertRefusesBadInputWithTheMessage) {
+  Result r = runVarnel("convert --source " + q(src / "nope") + " --dest " + q(dst.path()) +
+                           " --rules " + q(rules / "empty.ntx"),
+                       scratch);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "Source NIST Path does not exist\n");
+  r = runVarnel(convertArgs(rules / "missing.ntx"), scratch);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "Rule file does not exist\n");
+  r = runVarnel(convertArgs(rules / "empty.ntx") + " --param NOEQUALS", scratch);
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(VarnelCommand, PromptsAreAnsweredByParamOrCancelled) {
+  writeFile(rules / "prompt.ntx",
+            "Prompt for Parameter|WHO|Who is converting?|||\n"
+            "Add Field|2.040|%WHO%|||\n");
+  Result r = runVarnel(convertArgs(rules / "prompt.ntx"), scratch);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err, "Conversion was cancelled\n");
+  EXPECT_TRUE(std::filesystem::is_empty(dst.path()));
+  r = runVarnel(convertArgs(rules / "prompt.ntx") + " --param WHO=Ann --param X=1", scratch);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(readFile(dst / "one.nst").find("2.040:Ann"), std::string::npos);
+}
+
+TEST_F(VarnelCommand, ReportThatCannotBeCreatedStopsWithStatusFour) {
+  const Result r = runVarnel(
+      "convert --source " + q(src.path()) + " --dest /proc --rules " + q(rules / "empty.ntx"),
+      scratch);
+  EXPECT_EQ(r.status, 4);
+  EXPECT_NE(r.err.find("report"), std::string::npos) << r.err;
+}
+
+TEST_F(VarnelCommand, RulesCheckPrintsTheEditorMessages) {
+  writeFile(rules / "mixed.ntx", "Add Field|2.005|x|||\nString Left|2.005|0|||\n");
+  Result r = runVarnel("rules check " + q(rules / "mixed.ntx"), scratch);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "Rule 1 \"Add Field\": ok\n"
+            "Rule 2 \"String Left\": refused: Value must be in the range of 1 to 100\n"
+            "2 rule(s), 1 refused\n");
+  r = runVarnel("rules check " + q(rules / "empty.ntx"), scratch);
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(VarnelCommand, DumpShowsFieldsOrFailsWithTheLoadStatus) {
+  Result r = runVarnel("dump " + q(src / "one.nst"), scratch);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("  2.018: DOE,JOHN\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Record 2: Type-2"), std::string::npos) << r.out;
+  writeFile(src / "bad.nst", "garbage");
+  r = runVarnel("dump " + q(src / "bad.nst"), scratch);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("status -"), std::string::npos) << r.err;
+}
+
+TEST_F(VarnelCommand, VersionShowsProgramAndLibraryBanners) {
+  const Result r = runVarnel("--version", scratch);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("varnel 3.3.0.0\ntavrix version 2.4.0.0", 0), 0u) << r.out;
+}
+
+}  // namespace
