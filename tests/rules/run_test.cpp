@@ -265,6 +265,27 @@ TEST_F(ConversionRunTest, FailedSaveLeavesNoPartialFile) {
             rows.end());
 }
 
+TEST_F(ConversionRunTest, SaveAsXmlWithANewExtension) {
+#ifndef VARNEL_HAVE_XML
+  GTEST_SKIP() << "built without the XML encoding";
+#endif
+  ASSERT_EQ(convert("Change File Extension|eft|||\nSave As|XML|||\n"), ConvertStatus::kCompleted);
+  const std::string xml = readFile(dst / "a.eft");
+  EXPECT_EQ(xml.rfind("<", 0), 0u) << xml.substr(0, 40);
+  EXPECT_FALSE(std::filesystem::exists(dst / "a.nst"));
+  // Converting that output again with "Unchanged" keeps the XML encoding.
+  TempDir again;
+  TempDir xmlSrc;
+  writeFile(xmlSrc / "x.xnst", xml);
+  writeFile(ruleDir / "u.ntx", "Save As|Unchanged|||\n");
+  FakeUi local;
+  RunSummary s;
+  ASSERT_EQ(convertCommand(xmlSrc.path(), again.path(), ruleDir / "u.ntx", local, s),
+            ConvertStatus::kCompleted);
+  EXPECT_EQ(readFile(again / "x.xnst").rfind("<", 0), 0u);
+  EXPECT_EQ(s.counts.messages, 1);
+}
+
 TEST_F(ConversionRunTest, ReportThatCannotBeCreatedStopsBeforeConverting) {
   FakeUi local;
   RunSummary s;
