@@ -171,7 +171,15 @@ void addWsqCommand(CLI::App& app, int& exitCode) {
 
   auto* enc = wsq->add_subcommand("encode", "Compress an 8-bit binary PGM to WSQ");
   enc->add_option("--bitrate", args->bitrate, "Bits per pixel (default 2.25)")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            float v = 0.0F;
+            // Accepts what CLI11 converts; refuses zero, negatives and non-numbers.
+            return CLI::detail::lexical_cast(text, v) && v > 0.0F && v < 1e6F
+                       ? std::string()
+                       : std::string("bitrate must be a positive number of bits per pixel");
+          },
+          "POSITIVE"));
   enc->add_option("IN", args->in, "Input image (.pgm)")->required();
   enc->add_option("OUT", args->out, "Output stream (.wsq)")->required();
   enc->callback([args, &exitCode] {
