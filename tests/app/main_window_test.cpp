@@ -1,0 +1,245 @@
+// The main window: remembered paths, the Convert checks, and whole runs on a worker thread with
+// prompts, progress and the report opened through the desktop.
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/main_dlg.h"
+#include "app/settings.h"
+#include "samples/tx_builder.h"
+#include "tests/app/fake_shell.h"
+
+using varnel::app::CvarnelDlg;
+using varnel::app::test::FakeShell;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  f.write(bytes);
+}
+
+QByteArray transaction(int n) {
+  varnel::samples::TxBuilder b;
+  b.type1Field(9, "TCN" + std::to_string(n));
+  b.type2(0, {{18, "DOE,JOHN"}});
+  const std::string bytes = b.bytes();
+  return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+// Runs Convert with the three texts and waits for the run to end.
+bool convert(CvarnelDlg& w, const QString& source, const QString& dest, const QString& rule) {
+  w.sourceEdit()->setText(source);
+  w.destinationEdit()->setText(dest);
+  w.ruleEdit()->setText(rule);
+  QSignalSpy done(&w, &CvarnelDlg::conversionFinished);
+  w.convert();
+  return done.wait(60000);
+}
+
+QStringList reports(const QString& dir) {
+  return QDir(dir).entryList({"VarnelReport_*.html"}, QDir::Files);
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir settings_;
+  QTemporaryDir work_;
+  QString src_, dst_, empty_, rule_;
+
+ private slots:
+  void initTestCase() {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_.path());
+    QDir w(work_.path());
+    for (const char* d : {"src", "dst", "empty", "empty/sub"}) QVERIFY(w.mkpath(d));
+    src_ = w.filePath("src");
+    dst_ = w.filePath("dst");
+    empty_ = w.filePath("empty");
+    rule_ = w.filePath("rules.ntx");
+    writeFile(rule_, "Disable Save|||||\n");
+    writeFile(src_ + "/one.nst", transaction(1));
+    writeFile(empty_ + "/notes.txt", "not a transaction");
+  }
+
+  void init() {
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quillon", "Varnel").clear();
+  }
+
+  void startsWithEmptyFieldsWithoutSettings() {
+    FakeShell shell;
+    CvarnelDlg w(shell);
+    QCOMPARE(w.windowTitle(), QString("Brennic - Varnel"));
+    QVERIFY(w.sourceEdit()->text().isEmpty());
+    QVERIFY(w.destinationEdit()->text().isEmpty());
+    QVERIFY(w.ruleEdit()->text().isEmpty());
+  }
+
+  void showsTheRememberedPaths() {
+    varnel::app::writeSetting("SourceFolder", "/data/in");
+    varnel::app::writeSetting("DestinationFolder", "/data/out");
+    varnel::app::writeSetting("RuleFile", "/data/r.ntx");
+    FakeShell shell;
+    CvarnelDlg w(shell);
+    QCOMPARE(w.sourceEdit()->text(), QString("/data/in"));
+    QCOMPARE(w.destinationEdit()->text(), QString("/data/out"));
+    QCOMPARE(w.ruleEdit()->text(), QString("/data/r.ntx"));
+  }
+
+  void convertChecksTheEnteredTexts_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("dest");
+    QTest::addColumn<QString>("rule");
+    QTest::addColumn<QString>("message");
+    const QString missing = work_.filePath("missing");
+    QTest::newRow("no source") << ""
+                               << ""
+                               << ""
+                               << "You must enter a source folder";
+    QTest::newRow("no destination") << src_ << "" << rule_ << "You must enter a destination folder";
+    QTest::newRow("source missing")
+        << missing << dst_ << rule_ << "Source NIST Path does not exist";
+    QTest::newRow("rule missing") << src_ << dst_ << missing << "Rule file does not exist";
+    QTest::newRow("rule is folder") << src_ << dst_ << dst_ << "Rule file does not exist";
+    QTest::newRow("destination missing")
+        << src_ << missing << rule_ << "Destination NIST Path does not exist";
+    QTest::newRow("same paths") << src_ << src_ << rule_
+                                << "Source and Destination paths cannot be the same";
+    QTest::newRow("no transaction files")
+        << empty_ << dst_ << rule_ << "No Files in this folder to convert";
+  }
+
+  void convertChecksTheEnteredTexts() {
+    QFETCH(QString, source);
+    QFETCH(QString, dest);
+    QFETCH(QString, rule);
+    QFETCH(QString, message);
+    FakeShell shell;
+    CvarnelDlg w(shell);
+    QVERIFY(convert(w, source, dest, rule));
+    QCOMPARE(shell.texts(), QStringList{message});
+    QCOMPARE(shell.messages[0].caption, QString("Varnel"));
+    QCOMPARE(shell.messages[0].buttons, FakeShell::Buttons::kOk);
+    QVERIFY(varnel::app::readSetting("SourceFolder").isEmpty());  // nothing remembered
+    QVERIFY(reports(dst_).isEmpty());
+    QVERIFY(w.centralWidget()->isEnabled());
+  }
+
+  void trailingSlashMakesTheTextsDifferent() {
+    FakeShell shell;
+    shell.answers = {FakeShell::Answer::kNo};
+    CvarnelDlg w(shell);
+    QVERIFY(convert(w, src_, src_ + "/", rule_));
+    QCOMPARE(shell.texts(), QStringList{"Conversion complete, would you like to see the report?"});
+    for (const QString& r : reports(src_)) QFile::remove(src_ + "/" + r);
+  }
+
+  void wholeRunOnTheSamplesOpensTheReport() {
+    QTemporaryDir run;
+    QDir r(run.path());
+    QVERIFY(r.mkpath("in") && r.mkpath("out"));
+    const QString in = r.filePath("in");
+    const QString out = r.filePath("out");
+    // The sample transactions when they are present, generated ones otherwise.
+    const QDir samples(QString(VARNEL_SOURCE_DIR) + "/samples/transactions");
+    int count = 0;
+    for (const QString& name : samples.entryList(QDir::Files)) {
+      if (QFile::copy(samples.filePath(name), in + "/" + name)) ++count;
+    }
+    if (count == 0) {
+      for (int i = 1; i <= 3; ++i) writeFile(in + QString("/sample_%1.nst").arg(i), transaction(i));
+      count = 3;
+    }
+    writeFile(in + "/broken.eft", "1.001:not a transaction");
+    ++count;
+    const QString ruleFile = QString(VARNEL_SOURCE_DIR) + "/samples/rules/demo.ntx";
+    QVERIFY(QFile::exists(ruleFile));
+
+    FakeShell shell;
+    CvarnelDlg w(shell);
+    QSignalSpy progress(w.progressBar(), &QProgressBar::valueChanged);
+    QVERIFY(convert(w, in, out, ruleFile));
+    QCOMPARE(shell.texts(), QStringList{"Conversion complete, would you like to see the report?"});
+    QCOMPARE(shell.messages[0].buttons, FakeShell::Buttons::kYesNo);
+    QCOMPARE(shell.messages[0].icon, FakeShell::Icon::kQuestion);
+    QCOMPARE(w.lastStatus(), varnel::rules::ConvertStatus::kCompleted);
+    const QStringList made = reports(out);
+    QCOMPARE(made.size(), 1);
+    QCOMPARE(shell.opened, QStringList{out + "/" + made[0]});
+    QCOMPARE(w.progressBar()->maximum(), count);
+    QCOMPARE(w.progressBar()->value(), count);
+    QCOMPARE(progress.size(), count);  // one step per file
+    QCOMPARE(w.statusLabel()->text(), QString("%1 processed of %1").arg(count));
+    QCOMPARE(varnel::app::readSetting("SourceFolder"), in);
+    QCOMPARE(varnel::app::readSetting("DestinationFolder"), out);
+    QCOMPARE(varnel::app::readSetting("RuleFile"), ruleFile);
+    QFile report(out + "/" + made[0]);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    const QByteArray html = report.readAll();
+    QVERIFY(html.contains("NIST File successfully converted"));
+    QVERIFY(html.contains("broken.eft: </strong>Invalid NIST File"));
+    // The demo rules rename every converted file.
+    QCOMPARE(QDir(out).entryList({"*_converted.*"}, QDir::Files).size(), count - 1);
+    QVERIFY(w.centralWidget()->isEnabled());
+    QVERIFY(w.menuBar()->isEnabled());
+  }
+
+  void promptsAreAnsweredWhileInputIsBlocked() {
+    QTemporaryDir run;
+    const QString ruleFile = run.filePath("prompt.ntx");
+    writeFile(ruleFile,
+              "Prompt for Parameter|AGENCY|Agency code?|||\n"
+              "Add Field|2.005|%AGENCY%|||\n");
+    FakeShell shell;
+    shell.promptAnswers = {"ORI42"};
+    shell.answers = {FakeShell::Answer::kNo};
+    CvarnelDlg w(shell);
+    bool blocked = false;
+    shell.onPrompt = [&] { blocked = w.isRunning() && !w.centralWidget()->isEnabled(); };
+    QVERIFY(convert(w, src_, run.path(), ruleFile));
+    QVERIFY(blocked);
+    QCOMPARE(shell.prompts, QStringList{"Agency code?"});
+    QVERIFY(shell.opened.isEmpty());  // the operator answered No
+    QCOMPARE(QDir(run.path()).entryList({"one.nst"}, QDir::Files).size(), 1);
+    QVERIFY(w.centralWidget()->isEnabled());
+  }
+
+  void cancelledPromptWritesNothing() {
+    QTemporaryDir run;
+    const QString ruleFile = run.filePath("prompt.ntx");
+    writeFile(ruleFile, "Prompt for Parameter|AGENCY|Agency code?|||\n");
+    QDir(run.path()).mkpath("out");
+    const QString out = run.filePath("out");
+    FakeShell shell;  // no prompt answers: the prompt is cancelled
+    CvarnelDlg w(shell);
+    QVERIFY(convert(w, src_, out, ruleFile));
+    QCOMPARE(shell.texts(), QStringList{"Conversion was cancelled"});
+    QCOMPARE(shell.messages[0].icon, FakeShell::Icon::kExclamation);
+    QVERIFY(QDir(out).isEmpty());
+    QVERIFY(shell.opened.isEmpty());
+    QCOMPARE(w.lastStatus(), varnel::rules::ConvertStatus::kCancelled);
+  }
+
+  void helpOpensThePdf() {
+    FakeShell shell;
+    CvarnelDlg w(shell);
+    w.viewHelp();
+    QCOMPARE(shell.opened.size(), 1);
+    QVERIFY(shell.opened[0].endsWith("Varnel.pdf"));
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
