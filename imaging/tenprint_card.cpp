@@ -172,7 +172,8 @@ bool columnHasInk(const Bitmap& b, int x, int top, int bottom) {
 }
 
 // The print without its white margin: each edge scan examines at most kMarginScan rows or
-// columns and otherwise keeps its default. An image too small to trim is used whole.
+// columns and otherwise keeps its default; the column scans look at every second row between
+// the top and bottom found first. An image too small to trim is used whole.
 Rect contentRect(const Bitmap& b) {
   const int w = b.width();
   const int h = b.height();
