@@ -3,6 +3,8 @@
 include(GNUInstallDirs)
 
 set(VARNEL_DOCS ${VARNEL_SOURCE_ROOT}/docs)
+# The help command also looks here, relative to the installed executable.
+set(VARNEL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/varnel)
 
 # Varnel.pdf from the man pages: groff (package groff-base) writes PostScript, ps2pdf
 # (ghostscript) turns it into PDF. Without the tools the PDF is skipped, not the build.
@@ -21,7 +23,7 @@ if(VARNEL_GROFF AND VARNEL_PS2PDF)
   # The help command looks for Varnel.pdf beside the executable.
   add_custom_target(varnel_pdf ALL DEPENDS ${VARNEL_PDF})
   add_dependencies(varnel-gui varnel_pdf)
-  install(FILES ${VARNEL_PDF} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${VARNEL_PDF} DESTINATION ${VARNEL_DOC_DIR})
 else()
   message(STATUS "groff or ps2pdf not found: Varnel.pdf is not built")
 endif()
@@ -39,7 +41,7 @@ install(FILES ${VARNEL_SOURCE_ROOT}/app/varnel-gui.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 if(EXISTS ${VARNEL_SOURCE_ROOT}/samples/rules/demo.ntx)
   install(FILES ${VARNEL_SOURCE_ROOT}/samples/rules/demo.ntx
-          DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+          DESTINATION ${VARNEL_DOC_DIR}/examples)
 endif()
 
 set(CPACK_PACKAGE_NAME varnel)
