@@ -104,35 +104,50 @@ void countSymbols(const std::int16_t* c, std::size_t n, std::array<std::uint32_t
 }
 
 // Entropy-coded data: codes most significant bit first, 0xFF followed by a stuffed 0x00, the
-// last byte filled with 1-bits.
+// last byte filled with 1-bits. Bytes go straight into the writer's buffer, which is sized to its
+// capacity while the block is written.
 class BitWriter {
  public:
-  explicit BitWriter(ByteWriter& w) noexcept : w_(w) {}
+  explicit BitWriter(ByteWriter& w) : buf_(w.buffer()), start_(buf_.size()) {
+    buf_.resize(w.capacity());
+    p_ = buf_.data() + start_;
+    end_ = buf_.data() + buf_.size();
+  }
   void put(std::uint32_t bits, int n) noexcept {
     acc_ = (acc_ << n) | (bits & ((1U << n) - 1U));
     count_ += n;
-    while (count_ >= 8 && status_ == kOk) {
-      count_ -= 8;
-      emit(static_cast<std::uint8_t>(acc_ >> count_));
-    }
+    if (count_ >= 32) drain();
   }
   int finish() noexcept {
-    if (count_ > 0) put((1U << (8 - count_)) - 1U, 8 - count_);
+    if (count_ % 8 != 0) {
+      const int fill = 8 - count_ % 8;
+      acc_ = (acc_ << fill) | ((1U << fill) - 1U);
+      count_ += fill;
+    }
+    drain();
+    buf_.resize(static_cast<std::size_t>(p_ - buf_.data()));
     return status_;
   }
 
  private:
-  void emit(std::uint8_t b) noexcept {
-    auto& buf = w_.buffer();
-    const std::size_t need = b == 0xFF ? 2 : 1;
-    if (w_.capacity() - buf.size() < need) {
-      status_ = kOutputFullValue;
-      return;
+  void drain() noexcept {
+    while (count_ >= 8) {
+      count_ -= 8;
+      const auto b = static_cast<std::uint8_t>(acc_ >> count_);
+      if (end_ - p_ < 2) {
+        // Full: stop writing; the status reports it.
+        status_ = kOutputFullValue;
+        count_ = 0;
+        return;
+      }
+      *p_++ = b;
+      if (b == 0xFF) *p_++ = 0x00;
     }
-    buf.push_back(b);
-    if (b == 0xFF) buf.push_back(0x00);
   }
-  ByteWriter& w_;
+  std::vector<std::uint8_t>& buf_;
+  std::size_t start_;
+  std::uint8_t* p_ = nullptr;
+  std::uint8_t* end_ = nullptr;
   std::uint64_t acc_ = 0;
   int count_ = 0;
   int status_ = kOk;
@@ -272,9 +287,12 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     } catch (const std::bad_alloc&) {
       return kFloatImageAlloc;
     }
-    for (std::size_t i = 0; i < area; ++i) {
-      image[i] = (static_cast<float>(pixels[i]) - mShift) / rScale;
+    // The same division for every pixel of a grey level, done once per level.
+    std::array<float, 256> level{};
+    for (std::size_t v = 0; v < level.size(); ++v) {
+      level[v] = (static_cast<float>(v) - mShift) / rScale;
     }
+    for (std::size_t i = 0; i < area; ++i) image[i] = level[pixels[i]];
 
     detail::Trees trees;
     detail::buildTrees(width, height, trees);
@@ -330,12 +348,9 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
         for (int x = 0; x < r.w; ++x) {
           const float c = p[x];
           // Quantized values are 16-bit; the rare larger ones saturate instead of wrapping.
-          int v = 0;
-          if (c > hz) {
-            v = static_cast<int>(std::fmin((c - hz) / qk, 32766.0F)) + 1;
-          } else if (c < -hz) {
-            v = static_cast<int>(std::fmax((c + hz) / qk, -32766.0F)) - 1;
-          }
+          const int v = c > hz    ? static_cast<int>(std::fmin((c - hz) / qk, 32766.0F)) + 1
+                        : c < -hz ? static_cast<int>(std::fmax((c + hz) / qk, -32766.0F)) - 1
+                                  : 0;
           coef[n++] = static_cast<std::int16_t>(v);
         }
       }

@@ -87,11 +87,12 @@ struct Terms {
 // Margin of mirrored samples kept on each side of a line; filters up to 2 * kMargin - 1 taps.
 constexpr int kMargin = 40;
 
-// Analysis of one row of n samples into `out`: the row is mirrored into `ext` first, then each
-// tap is applied across all outputs, so every output is summed in tap order as a plain
-// convolution would.
-void analyseRow(const float* in, int n, float* out, bool inv, const FilterBank& f,
-                float* ext) noexcept {
+// Analysis of one row of n samples into `out`: the row is mirrored into `ext` and split into its
+// even and odd samples (`split`), then each tap is applied across all outputs, so every output
+// is summed in tap order as a plain convolution would. `ext` and `split` hold n + 2 * kMargin
+// floats each.
+void analyseRow(const float* in, int n, float* out, bool inv, const FilterBank& f, float* ext,
+                float* split) noexcept {
   const int nl = (n + 1) / 2;
   const int nh = n / 2;
   const int a = static_cast<int>(f.low.size()) / 2;
@@ -101,17 +102,26 @@ void analyseRow(const float* in, int n, float* out, bool inv, const FilterBank& 
   for (int i = -m; i < 0; ++i) ext[i + kMargin] = in[fold(i, n)];
   std::memcpy(ext + kMargin, in, static_cast<std::size_t>(n) * sizeof(float));
   for (int i = n; i < n + m; ++i) ext[i + kMargin] = in[fold(i, n)];
+  const int half = (n + 2 * kMargin + 1) / 2;
+  float* evens = split;
+  float* odds = split + half;
+  for (int q = (kMargin - m) / 2; q < (n + kMargin + m + 1) / 2; ++q) {
+    evens[q] = ext[2 * q];
+    odds[q] = ext[2 * q + 1];
+  }
+  // Sample ext[s + 2k] for k = 0, 1, ... is evens[s / 2 + k] or odds[(s - 1) / 2 + k].
+  auto strided = [&](int s) { return (s & 1) == 0 ? evens + s / 2 : odds + (s - 1) / 2; };
   float* lo = out + (inv ? nh : 0);
   float* hi = out + (inv ? 0 : nl);
   Terms low;
   for (int j = 0; j <= 2 * a; ++j)
-    low.add(ext + kMargin - a + j, f.low[static_cast<std::size_t>(j)]);
-  weightedSum<2>(lo, nl, low.src.data(), low.w.data(), low.n);
+    low.add(strided(kMargin - a + j), f.low[static_cast<std::size_t>(j)]);
+  weightedSum<1>(lo, nl, low.src.data(), low.w.data(), low.n);
   Terms high;
   for (int j = 0; j <= 2 * b; ++j) {
-    high.add(ext + kMargin + 1 - b + j, f.high[static_cast<std::size_t>(j)]);
+    high.add(strided(kMargin + 1 - b + j), f.high[static_cast<std::size_t>(j)]);
   }
-  weightedSum<2>(hi, nh, high.src.data(), high.w.data(), high.n);
+  weightedSum<1>(hi, nh, high.src.data(), high.w.data(), high.n);
 }
 
 // Columns of a region: each output row is a weighted sum of whole input rows, so the pass reads
@@ -335,7 +345,7 @@ int decompose(float* image, int width, const Trees& trees, const FilterBank& f,
               float* scratch) noexcept {
   std::vector<float> ext;
   try {
-    ext.resize(static_cast<std::size_t>(width) + 2 * kMargin);
+    ext.resize(2 * (static_cast<std::size_t>(width) + 2 * kMargin + 1));
   } catch (const std::bad_alloc&) {
     return kDecomposeAlloc;
   }
@@ -344,7 +354,8 @@ int decompose(float* image, int width, const Trees& trees, const FilterBank& f,
     if (r.w <= 0 || r.h <= 0) continue;
     for (int y = 0; y < r.h; ++y) {
       const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(r.y + y) * width + r.x;
-      analyseRow(image + off, r.w, scratch + off, node.invX, f, ext.data());
+      analyseRow(image + off, r.w, scratch + off, node.invX, f, ext.data(),
+                 ext.data() + width + 2 * kMargin + 1);
     }
     analyseColumns(scratch, image, width, r, node.invY, f);
   }
