@@ -31,6 +31,10 @@ int main(int argc, char** argv) {
       }
     } else if (std::filesystem::is_regular_file(root, ec)) {
       count += runFile(root);
+    } else {
+      // A missing seed folder would make the replay pass without running anything.
+      std::fprintf(stderr, "no such corpus: %s\n", argv[i]);
+      return 1;
     }
   }
   std::printf("replayed %d inputs\n", count);
