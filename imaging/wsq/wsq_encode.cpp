@@ -348,8 +348,10 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
         for (int x = 0; x < r.w; ++x) {
           const float c = p[x];
           // Quantized values are 16-bit; the rare larger ones saturate instead of wrapping.
-          const int v = c > hz    ? static_cast<int>(std::fmin((c - hz) / qk, 32766.0F)) + 1
-                        : c < -hz ? static_cast<int>(std::fmax((c + hz) / qk, -32766.0F)) - 1
+          const float up = (c - hz) / qk;
+          const float down = (c + hz) / qk;
+          const int v = c > hz    ? static_cast<int>(up < 32766.0F ? up : 32766.0F) + 1
+                        : c < -hz ? static_cast<int>(down > -32766.0F ? down : -32766.0F) - 1
                                   : 0;
           coef[n++] = static_cast<std::int16_t>(v);
         }
