@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -345,13 +346,13 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
     if (nl > detail::kMaxTaps) return kNoLowPassFilter;
     if (nh > detail::kMaxTaps || nl % 2 != nh % 2) return kNoHighPassFilter;
     {
-      std::vector<float> scratch;
+      std::unique_ptr<float[]> scratch;
       try {
-        scratch.assign(area, 0.0F);
+        scratch = std::make_unique_for_overwrite<float[]>(area);
       } catch (const std::bad_alloc&) {
         return kReconstructAlloc;
       }
-      if (int rc = detail::reconstruct(image.data(), w, trees, p.tables.filters, scratch.data());
+      if (int rc = detail::reconstruct(image.data(), w, trees, p.tables.filters, scratch.get());
           rc < 0) {
         return rc;
       }

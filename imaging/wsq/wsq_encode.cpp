@@ -1,5 +1,6 @@
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <new>
 
 #include "imaging/wsq/detail/codec.h"
@@ -281,9 +282,10 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     float rScale =
         std::fmax(mShift - static_cast<float>(lo), static_cast<float>(hi) - mShift) / 128.0F;
     if (rScale == 0.0F) rScale = 1.0F;  // a uniform image: nothing to scale
-    std::vector<float> image;
+    // Working buffers are filled completely before they are read, so they start uninitialised.
+    std::unique_ptr<float[]> image;
     try {
-      image.resize(area);
+      image = std::make_unique_for_overwrite<float[]>(area);
     } catch (const std::bad_alloc&) {
       return kFloatImageAlloc;
     }
@@ -297,14 +299,14 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     detail::Trees trees;
     detail::buildTrees(width, height, trees);
     {
-      std::vector<float> scratch;
+      std::unique_ptr<float[]> scratch;
       try {
-        scratch.resize(area);
+        scratch = std::make_unique_for_overwrite<float[]>(area);
       } catch (const std::bad_alloc&) {
         return kDecomposeAlloc;
       }
-      if (int rc = detail::decompose(image.data(), width, trees, detail::standardFilters(),
-                                     scratch.data());
+      if (int rc = detail::decompose(image.get(), width, trees, detail::standardFilters(),
+                                     scratch.get());
           rc < 0) {
         return rc;
       }
@@ -315,21 +317,21 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     std::array<float, 64> var{};
     float lowSum = 0.0F;
     for (std::size_t k = 0; k < 4; ++k) {
-      var[k] = subbandVariance(image.data(), width, trees.subband[k], true);
+      var[k] = subbandVariance(image.get(), width, trees.subband[k], true);
       lowSum += var[k];
     }
     const bool crop = lowSum >= 20000.0F;
     for (std::size_t k = crop ? 4 : 0; k < static_cast<std::size_t>(detail::kCodedSubbands); ++k) {
-      var[k] = subbandVariance(image.data(), width, trees.subband[k], crop);
+      var[k] = subbandVariance(image.get(), width, trees.subband[k], crop);
     }
     std::array<float, 64> q{};
     std::array<float, 64> z{};
     (void)wsqComputeQuantization(bitrate, var, q, z);
 
     // Quantize subband by subband, row by row.
-    std::vector<std::int16_t> coef;
+    std::unique_ptr<std::int16_t[]> coef;
     try {
-      coef.resize(area);
+      coef = std::make_unique_for_overwrite<std::int16_t[]>(area);
     } catch (const std::bad_alloc&) {
       return kQuantizedAlloc;
     }
@@ -343,8 +345,8 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
       const float hz = z[i] / 2.0F;
       const std::size_t start = n;
       for (int y = 0; y < r.h; ++y) {
-        const float* p = image.data() +
-                         static_cast<std::size_t>(r.y + y) * static_cast<std::size_t>(width) + r.x;
+        const float* p =
+            image.get() + static_cast<std::size_t>(r.y + y) * static_cast<std::size_t>(width) + r.x;
         for (int x = 0; x < r.w; ++x) {
           const float c = p[x];
           // Quantized values are 16-bit; the rare larger ones saturate instead of wrapping.
@@ -359,7 +361,7 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
       blockSize[k < 19 ? 0 : (k < 52 ? 1 : 2)] += n - start;
     }
     if (blockSize[0] + blockSize[1] + blockSize[2] != n) return kBlockSizeMismatch;
-    std::vector<float>().swap(image);
+    image.reset();
 
     std::vector<std::uint8_t> out;
     try {
@@ -373,7 +375,7 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     if (int rc = writeQuantTable(w, q, z); rc < 0) return rc;
     if (int rc = writeFrame(w, width, height, mShift, rScale); rc < 0) return rc;
 
-    const std::int16_t* b1 = coef.data();
+    const std::int16_t* b1 = coef.get();
     const std::int16_t* b2 = b1 + blockSize[0];
     const std::int16_t* b3 = b2 + blockSize[1];
     std::array<std::uint32_t, 256> freq{};
