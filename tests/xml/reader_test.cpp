@@ -362,6 +362,42 @@ TEST(XmlReaderType2, InterpolLayoutKeepsItemPositions) {
   EXPECT_EQ(field(f->file, 2, 54), "<missing>");
 }
 
+TEST(XmlReaderType2, GsatLayoutAndBothContainersFillTheFirstType2) {
+  const std::string record =
+      "<itl:PackageDescriptiveTextRecord><biom:RecordCategoryCode>2</biom:RecordCategoryCode>"
+      "<itl:UserDefinedDescriptiveText><gsat:DomainDefinedDescriptiveFields>"
+      "<int-i:RecordActivity><nc:ActivityReasonText>R</nc:ActivityReasonText><int-i:ArrestLocation>"
+      "<nc:LocationAddress><nc:StructuredAddress><nc:LocationCityName>Lyon</nc:LocationCityName>"
+      "</nc:StructuredAddress></nc:LocationAddress></int-i:ArrestLocation></int-i:RecordActivity>"
+      "<gsat:RecordSubject><int-i:PersonSexCode>F</int-i:PersonSexCode><int-i:PersonName/>"
+      "</gsat:RecordSubject>"
+      "<gsat:RecordMetadata><int-i:ContactInformation><nc:PersonFullName>P</nc:PersonFullName>"
+      "</int-i:ContactInformation></gsat:RecordMetadata>"
+      "<int-i:RecordOffense><int-i:OffenseDescriptionText>theft</int-i:OffenseDescriptionText>"
+      "</int-i:RecordOffense>"
+      "<gsat:TransactionMetadata><gsat:PersonalControlNumber><nc:IdentificationID>PCN"
+      "</nc:IdentificationID></gsat:PersonalControlNumber><gsat:INPOLEnummer>IN</gsat:INPOLEnummer>"
+      "</gsat:TransactionMetadata></gsat:DomainDefinedDescriptiveFields></"
+      "itl:UserDefinedDescriptiveText>"
+      "<itl:UserDefinedDescriptiveDetail><int-i:DomainDefinedDescriptiveDetail><int-i:"
+      "RecordOffence>"
+      "<int-i:OffenceDescriptionCode>C9</int-i:OffenceDescriptionCode></int-i:RecordOffence>"
+      "</int-i:DomainDefinedDescriptiveDetail></itl:UserDefinedDescriptiveDetail>"
+      "</itl:PackageDescriptiveTextRecord>";
+  auto f = loadXml(package(type1("") + record,
+                           " xmlns:int-i=\"http://interpol.gov/int-i/1.0\" xmlns:gsat=\"urn:g\""));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(recordTypes(f->file), "1 2");
+  EXPECT_EQ(field(f->file, 2, 21), "C9");  // the second container is read after the first
+  EXPECT_EQ(fullField(f->file, 2, 22), "Lyon|");
+  EXPECT_EQ(field(f->file, 2, 39), "F");
+  EXPECT_EQ(fullField(f->file, 2, 30), "||||");  // an empty name container still sets the field
+  EXPECT_EQ(fullField(f->file, 2, 63), "||P|");
+  EXPECT_EQ(field(f->file, 2, 54), "theft");
+  EXPECT_EQ(field(f->file, 2, 201), "PCN");
+  EXPECT_EQ(field(f->file, 2, 12), "IN");
+}
+
 TEST(XmlReaderDates, ConvertOnlyTheExactXmlLengths) {
   EXPECT_EQ(dateFromXml("2024-04-13"), "20240413");
   EXPECT_EQ(dateFromXml("2024-4-13"), "2024-4-13");
