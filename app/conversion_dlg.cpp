@@ -235,16 +235,19 @@ void CconversionDlg::showRows(const ActionRows* rows, const rules::ConversionRul
   }
 }
 
+void CconversionDlg::hideRows() {
+  for (int i = 0; i < kParameterRows; ++i) {
+    labels_[i]->hide();
+    edits_[i]->hide();
+    choices_[i]->hide();
+  }
+}
+
 void CconversionDlg::showRule(int row) {
   const QSignalBlocker block(action_);
   if (row < 0) {
     action_->setCurrentIndex(-1);
-    showRows(findActionRows(""), nullptr);
-    for (int i = 0; i < kParameterRows; ++i) {
-      labels_[i]->hide();
-      edits_[i]->hide();
-      choices_[i]->hide();
-    }
+    hideRows();
     updateConditionsCaption(0);
     return;
   }
@@ -252,11 +255,7 @@ void CconversionDlg::showRule(int row) {
   const int index = action_->findText(qs(rule.action), Qt::MatchExactly | Qt::MatchCaseSensitive);
   action_->setCurrentIndex(index);
   if (rule.action == kNewRuleText) {
-    for (int i = 0; i < kParameterRows; ++i) {
-      labels_[i]->hide();
-      edits_[i]->hide();
-      choices_[i]->hide();
-    }
+    hideRows();
   } else {
     showRows(findActionRows(rule.action), &rule);
   }

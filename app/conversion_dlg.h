@@ -74,6 +74,7 @@ class CconversionDlg : public QDialog {
   void actionChosen(int index);
   void showRule(int row);
   void showRows(const ActionRows* rows, const rules::ConversionRule* values);
+  void hideRows();
   void enterEditing();
   void leaveEditing();
   void cancelEdit();

@@ -14,9 +14,10 @@
 
 #include "app/conditions_dlg.h"
 #include "app/conversion_dlg.h"
-// After fake_shell.h: the status constants would otherwise be shadowed by the answer names.
-#include "rules/status.h"
 #include "tests/app/fake_shell.h"
+
+// After the shell: the status constants would otherwise shadow the answer names.
+#include "rules/status.h"
 
 using varnel::app::CConditionsDlg;
 using varnel::app::CconversionDlg;
@@ -445,6 +446,28 @@ class EditorTest : public QObject {
     rules::RuleSet fromDisk;
     QCOMPARE(rules::readRuleFile(path.toStdString(), fromDisk), rules::kRuleFileDone);
     QCOMPARE(fromDisk, again.ruleSet());
+  }
+
+  void unknownActionsAreShownAndKept() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("other.ntx");
+    {
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("Future Action|alpha|beta|||\nDisable Save|||||\n");
+    }
+    FakeShell shell;
+    CconversionDlg dlg(shell);
+    dlg.show();
+    dlg.open(path);
+    QCOMPARE(dlg.ruleList()->item(0)->text(), QString("Future Action"));
+    QCOMPARE(dlg.actionBox()->currentIndex(), -1);
+    QCOMPARE(dlg.parameterLabel(1)->text(), QString("Parameter 2"));
+    QCOMPARE(dlg.parameterEdit(1)->text(), QString("beta"));
+    QVERIFY(!dlg.parameterEdit(2)->isVisible());
+    dlg.moveDown();
+    QVERIFY(dlg.saveFile(path));
+    QCOMPARE(readAll(path), QString("Disable Save|||||\nFuture Action|alpha|beta|||\n"));
   }
 
   void openWithoutAFileStartsEmpty() {

@@ -30,9 +30,18 @@ class FakeShell final : public Shell {
     answers.pop_front();
     return a;
   }
-  QString pickFolder(QWidget*, const QString&, const QString&) override { return next(picks); }
-  QString pickOpenFile(QWidget*, const QString&, const QString&) override { return next(picks); }
-  QString pickSaveFile(QWidget*, const QString&, const QString&) override { return next(picks); }
+  QString pickFolder(QWidget*, const QString& title, const QString& start) override {
+    pickStarts << title + "|" + start;
+    return next(picks);
+  }
+  QString pickOpenFile(QWidget*, const QString& dir, const QString& filter) override {
+    pickStarts << filter + "|" + dir;
+    return next(picks);
+  }
+  QString pickSaveFile(QWidget*, const QString& dir, const QString& filter) override {
+    pickStarts << filter + "|" + dir;
+    return next(picks);
+  }
   QString prompt(QWidget*, const QString& text) override {
     prompts << text;
     if (onPrompt) onPrompt();
@@ -53,6 +62,7 @@ class FakeShell final : public Shell {
   std::deque<QString> picks;          // pickers; empty text when none left
   std::deque<QString> promptAnswers;  // prompts; cancelled when none left
   QStringList prompts;
+  QStringList pickStarts;  // "title or filter|starting folder" of each picker
   QStringList opened;
   std::function<void()> onPrompt;
   std::function<void(const QString&)> onMessage;

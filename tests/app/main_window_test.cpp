@@ -232,6 +232,24 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.lastStatus(), varnel::rules::ConvertStatus::kCancelled);
   }
 
+  void browseButtonsFillTheFields() {
+    FakeShell shell;
+    CvarnelDlg w(shell);
+    w.ruleEdit()->setText("/srv/rules/old.ntx");
+    shell.picks = {"/srv/rules/new.ntx", "/srv/in", "", "/srv/out"};
+    w.browseRule();
+    w.browseSource();
+    w.browseDestination();  // cancelled picker: the text stays
+    QCOMPARE(w.ruleEdit()->text(), QString("/srv/rules/new.ntx"));
+    QCOMPARE(w.sourceEdit()->text(), QString("/srv/in"));
+    QVERIFY(w.destinationEdit()->text().isEmpty());
+    w.browseDestination();
+    QCOMPARE(w.destinationEdit()->text(), QString("/srv/out"));
+    QCOMPARE(shell.pickStarts[0], QString("NIST Conversion Rule File (*.ntx)|/srv/rules"));
+    QCOMPARE(shell.pickStarts[1], QString("Source NIST Folder|"));
+    QCOMPARE(shell.pickStarts[2], QString("Destination NIST Folder|"));
+  }
+
   void helpOpensThePdf() {
     FakeShell shell;
     CvarnelDlg w(shell);
