@@ -2,6 +2,7 @@
 #include "imaging/graphics.h"
 
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -177,6 +178,11 @@ std::vector<Rgb> greyRamp() {
 }  // namespace
 
 int dpiToPixelsPerMetre(int dpi) noexcept { return static_cast<int>(std::lround(dpi / 0.0254)); }
+
+void releaseGraphicsCaches() noexcept {
+  cairo_debug_reset_static_data();
+  FcFini();
+}
 
 std::u16string widenLatin1(std::string_view text) {
   std::u16string out;

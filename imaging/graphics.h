@@ -161,6 +161,11 @@ struct Encoder {
 [[nodiscard]] int saveSurface(const Surface& surface, int x, int y, int width, int height,
                               const Encoder* encoder, int dpi, const std::string& path) noexcept;
 
+/// Releases the process-wide font caches that text drawing fills (cairo's and fontconfig's).
+/// Call once at the end of the process, after the last drawing, so that leak checkers see a
+/// clean exit; no surface may be used afterwards.
+void releaseGraphicsCaches() noexcept;
+
 /// UTF-16 text made from single-byte (ISO 8859-1) text.
 [[nodiscard]] std::u16string widenLatin1(std::string_view text);
 
