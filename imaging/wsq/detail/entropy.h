@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace varnel::wsq::detail {
 
@@ -26,6 +27,14 @@ void forEachSymbol(const std::int16_t* c, std::size_t n, Sink&& sink) {
   for (std::size_t i = 0; i < n; ++i) {
     const int v = c[i];
     if (v == 0) {
+      // Zeros dominate the finer subbands: step over four at a time while the run has room.
+      std::uint64_t four = 0;
+      while (i + 4 < n && run + 5 < 65535) {
+        std::memcpy(&four, c + i + 1, sizeof four);
+        if (four != 0) break;
+        run += 4;
+        i += 4;
+      }
       if (++run == 65535) flushRun();
       continue;
     }
