@@ -67,7 +67,8 @@ int parseRuleText(std::string_view text, RuleSet& out) noexcept {
       if (nl == std::string_view::npos) nl = text.size();
       std::string_view line = text.substr(pos, nl - pos);
       pos = nl + 1;
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      // Carriage returns at the end belong to the line end, however many a copy left there.
+      while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       const auto fields = splitFields(line);
       if (fields.empty()) continue;
       if (fields[0] == "Condition") {

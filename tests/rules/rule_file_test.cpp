@@ -79,6 +79,15 @@ TEST(RuleFileReader, BinaryGarbageAndUnknownActionsReadWithoutHarm) {
   EXPECT_EQ(unknown.rules[0].parameter(5), "e");  // more than five fields: the rest is ignored
 }
 
+TEST(RuleFileReader, CarriageReturnsBeforeTheLineEndAreNotPartOfTheLastParameter) {
+  // Found by rules_read_file: the fifth parameter kept a CR that did not survive a write.
+  const RuleSet set = parse("X|a|b|c|d|e\r\r\nY|\r|f\r\n");
+  ASSERT_EQ(set.rules.size(), 2u);
+  EXPECT_EQ(set.rules[0].parameter(5), "e");
+  EXPECT_EQ(set.rules[1].parameter(1), "\r");
+  EXPECT_EQ(parse(formatRuleText(set)), set);
+}
+
 TEST(RuleFileReader, MissingFileLeavesRuleSetUntouched) {
   RuleSet set = parse("Disable Save|||||\n");
   EXPECT_EQ(readRuleFile("/nonexistent/folder/rules.ntx", set), kRuleFileUnavailable);
