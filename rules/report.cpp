@@ -207,12 +207,17 @@ int ReportFile::append(const ReportRow& row, std::string_view displayName) noexc
 int ReportFile::finish(const RunCounts& counts) noexcept {
   if (!file_) return kWriteFailed;
   try {
+    // Even after a failed row the page is closed and the overview written, so that what
+    // could be written stays readable.
     bool ok = !failed_;
-    ok = ok && std::fwrite(kTail.data(), 1, kTail.size(), file_.get()) == kTail.size();
+    ok = std::fwrite(kTail.data(), 1, kTail.size(), file_.get()) == kTail.size() && ok;
     const std::string overview = formatOverview(counts);
-    ok = ok && std::fseek(file_.get(), templateLength_, SEEK_SET) == 0;
-    ok = ok && std::fwrite(overview.data(), 1, overview.size(), file_.get()) == overview.size();
-    ok = ok && std::fseek(file_.get(), 0, SEEK_END) == 0;
+    if (std::fseek(file_.get(), templateLength_, SEEK_SET) == 0) {
+      ok = std::fwrite(overview.data(), 1, overview.size(), file_.get()) == overview.size() && ok;
+      ok = std::fseek(file_.get(), 0, SEEK_END) == 0 && ok;
+    } else {
+      ok = false;
+    }
     const int closed = std::fclose(file_.release());
     return ok && closed == 0 ? kOk : kWriteFailed;
   } catch (...) {
