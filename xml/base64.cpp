@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "xml/detail/base64_run.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define VARNEL_BASE64_SSSE3 1
@@ -222,14 +224,13 @@ void encodeBase64(std::span<const std::uint8_t> bytes, std::string& out) {
   out.resize(static_cast<std::size_t>(o - out.data()));
 }
 
-bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
-  // Room for whole groups, a partial last group, and the four bytes a 16-character block stores
-  // beyond its twelve (a line's blocks store at most 61 bytes for the 57 its 78 characters give).
-  // Only growth is zero-filled: a buffer reused for images of similar size costs no clearing.
-  if (const std::size_t room = text.size() / 4 * 3 + 3 + 4; out.size() < room) out.resize(room);
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+namespace detail {
+
+Base64Run decodeBase64Run(std::string_view text, std::uint8_t* out) noexcept {
+  const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* p = begin;
   const unsigned char* end = p + text.size();
-  std::uint8_t* o = out.data();
+  std::uint8_t* o = out;
   std::uint32_t acc = 0;
   int held = 0;  // sextets in acc
   bool ok = true;
@@ -283,9 +284,9 @@ bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
       while (p != end && kDecode.value[*p] == kSpace) ++p;
       continue;
     }
-    if (v == kPad) break;
-    if (v == kInvalid) {
-      ok = false;
+    if (v == kPad || v == kInvalid) {
+      ok = v == kPad;
+      --p;
       break;
     }
     acc = (acc << 6) | v;
@@ -305,8 +306,17 @@ bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
     *o++ = static_cast<std::uint8_t>(acc >> 10);
     *o++ = static_cast<std::uint8_t>(acc >> 2);
   }
-  out.resize(static_cast<std::size_t>(o - out.data()));
-  return ok;
+  return {static_cast<std::size_t>(o - out), static_cast<std::size_t>(p - begin), ok};
+}
+
+}  // namespace detail
+
+bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
+  // Only growth is zero-filled: a buffer reused for images of similar size costs no clearing.
+  if (const std::size_t room = text.size() / 4 * 3 + 16; out.size() < room) out.resize(room);
+  const detail::Base64Run run = detail::decodeBase64Run(text, out.data());
+  out.resize(run.written);
+  return run.ok;
 }
 
 }  // namespace varnel::xml

@@ -31,7 +31,7 @@ namespace {
 constexpr std::string_view kNiemCoreUri = "http://niem.gov/niem/niem-core/2.0";
 constexpr std::string_view kPackageSuffix = "ExchangePackage";
 constexpr int kMaxRecordType = 99;
-// Base64 text runs at least this long are set aside before parsing (extractBlobs).
+// Image data texts at least this long are set aside before parsing (extractBlobs).
 constexpr std::size_t kMinBlobText = 1024;
 // Placeholder put in their place; "@" is not of the base64 alphabet, so no genuine image data
 // text decodes to anything but nothing when it starts so.
@@ -366,8 +366,80 @@ Element findImageData(Element e, Element h) {
   return child(e, ":Base64BinaryObject");
 }
 
-// Decodes an image data element into the context's scratch buffer; the bytes stay valid until
-// the next decode.
+// Appends code point `cp` as UTF-8.
+void appendUtf8(std::uint32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// Character data with the five predefined entities and character references replaced; anything
+// else that starts with "&" is kept as it stands. (The parser garbles an unknown entity that
+// follows a CR LF, so image text is not left to it.)
+std::string resolveEntities(std::string_view text) {
+  static constexpr std::array<std::pair<std::string_view, char>, 5> kNamed = {
+      {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}}};
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '&') {
+      out.push_back(text[i]);
+      continue;
+    }
+    const std::string_view rest = text.substr(i);
+    bool done = false;
+    for (const auto& [name, ch] : kNamed) {
+      if (rest.substr(0, name.size()) == name) {
+        out.push_back(ch);
+        i += name.size() - 1;
+        done = true;
+        break;
+      }
+    }
+    if (!done && rest.size() > 3 && rest[1] == '#') {
+      const bool hex = rest[2] == 'x';
+      const std::size_t from = hex ? 3 : 2;
+      const std::size_t semi = rest.find(';');
+      bool valid = semi != std::string_view::npos && semi > from && semi - from <= 8;
+      std::uint32_t cp = 0;
+      for (std::size_t k = from; valid && k < semi; ++k) {
+        const char d = rest[k];
+        int v = -1;
+        if (d >= '0' && d <= '9') {
+          v = d - '0';
+        } else if (hex && d >= 'a' && d <= 'f') {
+          v = d - 'a' + 10;
+        } else if (hex && d >= 'A' && d <= 'F') {
+          v = d - 'A' + 10;
+        }
+        valid = v >= 0;
+        if (valid) cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
+      }
+      if (valid && cp <= 0x10FFFF) {
+        appendUtf8(cp, out);
+        i += semi;
+        done = true;
+      }
+    }
+    if (!done) out.push_back('&');
+  }
+  return out;
+}
+
+// Decodes an image data element into the context's scratch buffer; the bytes stay valid until the
+// next decode.
 std::span<const std::uint8_t> decodeImage(const ReadContext& c, Element data) {
   std::vector<std::uint8_t>& bytes = *c.scratch;
   bytes.clear();
@@ -377,7 +449,12 @@ std::span<const std::uint8_t> decodeImage(const ReadContext& c, Element data) {
     std::uint64_t index = 0;
     if (transaction::parseUnsigned(text->substr(kBlobMarker.size()), index) &&
         index < c.blobs->size()) {
-      (void)decodeBase64((*c.blobs)[index], bytes);
+      const std::string_view blob = (*c.blobs)[index];
+      // Entity references are rare in base64 text: they are resolved only when decoding stops
+      // at one.
+      if (!decodeBase64(blob, bytes) && blob.find('&') != std::string_view::npos) {
+        (void)decodeBase64(resolveEntities(blob), bytes);
+      }
     }
     return bytes;
   }
@@ -514,23 +591,11 @@ bool endsWithDataName(std::string_view name) {
 }
 
 // Image data makes up nearly all of a large document, and the parser copies and rescans every
-// character of it. So before parsing, the text of each image data element that is long, plain
-// base64 (no entity, no markup) is set aside as a view into the file's bytes and replaced, in the
-// copy given to the parser, by a placeholder naming it; it is decoded straight from the file's
-// bytes when its record is read. Comments, CDATA sections and processing instructions are
-// stepped over; a document with a DOCTYPE is left as it is.
-// Position of the first "<" or "&" in `text` from `from`, or its size.
-std::size_t findMarkupOrEntity(std::string_view text, std::size_t from) {
-  const char* p = text.data() + from;
-  const char* end = text.data() + text.size();
-  // Two memchr passes (the second only up to the first "<") beat a byte loop looking for both.
-  const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
-  const char* stop = lt ? static_cast<const char*>(lt) : end;
-  const void* amp = std::memchr(p, '&', static_cast<std::size_t>(stop - p));
-  if (amp) stop = static_cast<const char*>(amp);
-  return static_cast<std::size_t>(stop - text.data());
-}
-
+// character of it. So before parsing, the text of each long image data element is set aside as a
+// view into the file's bytes and replaced, in the copy given to the parser, by a placeholder
+// naming it; it is decoded from the file's bytes when its record is read, entity references
+// resolved as the parser would. Comments, CDATA sections and processing instructions are stepped
+// over; a document with a DOCTYPE is left as it is.
 void extractBlobs(std::string_view raw, std::string& doc, std::vector<std::string_view>& blobs) {
   doc.clear();
   std::size_t copied = 0;
@@ -569,15 +634,12 @@ void extractBlobs(std::string_view raw, std::string& doc, std::vector<std::strin
     }
     const std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n"));
     if (!endsWithDataName(name)) continue;
-    const std::size_t textEnd = findMarkupOrEntity(raw, pos);
-    // Text with an entity reference is left to the parser.
-    if (textEnd < raw.size() && raw[textEnd] == '&') continue;
-    const std::string_view text = raw.substr(pos, textEnd - pos);
-    if (text.size() < kMinBlobText) continue;
+    const std::size_t textEnd = std::min(raw.find('<', pos), raw.size());
+    if (textEnd - pos < kMinBlobText) continue;
     doc.append(raw.substr(copied, pos - copied));
     doc.append(kBlobMarker);
     doc.append(std::to_string(blobs.size()));
-    blobs.push_back(text);
+    blobs.push_back(raw.substr(pos, textEnd - pos));
     copied = textEnd;
     pos = textEnd;
   }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "tests/xml/test_support.h"
 #include "xml/base64.h"
 
@@ -208,15 +210,28 @@ TEST(XmlReaderImages, LargeImageDataDecodesTheSameInEveryForm) {
       "<nc:BinaryBase64Object>&#65;" + text.substr(1) + "</nc:BinaryBase64Object>";
   const std::string commented = "<!-- <nc:BinaryBase64Object>" + text +
                                 " --><nc:BinaryBase64Object>YWJj</nc:BinaryBase64Object>";
+  // A character reference deep inside the text, and an unknown entity that ends the data there.
+  char ref[16];
+  std::snprintf(ref, sizeof ref, "&#x%X;", static_cast<unsigned>(text[2000]));
+  const std::string withHexEntity = "<nc:BinaryBase64Object>" + text.substr(0, 2000) + ref +
+                                    text.substr(2001) + "</nc:BinaryBase64Object>";
+  const std::string withUnknown = "<nc:BinaryBase64Object>" + text.substr(0, 1200) + "&bogus;" +
+                                  text.substr(1200) + "</nc:BinaryBase64Object>";
   auto f = loadXml(package(record(plain) + record(withAttribute) + record(withEntity) +
-                           record(commented) + record(plain)));
+                           record(commented) + record(plain) + record(withHexEntity) +
+                           record(withUnknown)));
   ASSERT_TRUE(f);
-  ASSERT_EQ(f->file.countRecords(14), 5);
+  ASSERT_EQ(f->file.countRecords(14), 7);
   EXPECT_TRUE(field(f->file, 14, 999, 0) == data);
   EXPECT_TRUE(field(f->file, 14, 999, 1) == data);
   EXPECT_TRUE(field(f->file, 14, 999, 2) == data);
   EXPECT_EQ(field(f->file, 14, 999, 3), "abc");
   EXPECT_TRUE(field(f->file, 14, 999, 4) == data);
+  EXPECT_TRUE(field(f->file, 14, 999, 5) == data);
+  // Decoding stops at "&": the bytes of the 1200 characters before it remain (78 per 57).
+  const std::string head = field(f->file, 14, 999, 6);
+  EXPECT_EQ(head, data.substr(0, head.size()));
+  EXPECT_GE(head.size(), 870u);
 
   // With a DOCTYPE the document goes to the parser untouched and still reads the same.
   auto g = loadXml("<?xml version=\"1.0\"?><!DOCTYPE p>" + package(record(plain)).substr(39));
