@@ -134,6 +134,8 @@ int openDecoder(std::span<const std::uint8_t> data, OpenDecoder& d) {
   opj_dparameters_t params;
   opj_set_default_decoder_parameters(&params);
   if (!opj_setup_decoder(d.codec.get(), &params)) return kUndecodable;
+  // A truncated codestream is an error, not a picture with its end missing.
+  if (!opj_decoder_set_strict_mode(d.codec.get(), OPJ_TRUE)) return kUndecodable;
   d.stream.reset(opj_stream_create(kStreamBufferSize, OPJ_TRUE));
   if (!d.stream) return kUndecodable;
   opj_stream_set_read_function(d.stream.get(), memRead);

@@ -20,6 +20,7 @@ constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{1} << 28;
 struct ErrorManager {
   jpeg_error_mgr base;
   std::jmp_buf jump;
+  bool corrupt = false;
 };
 
 // libjpeg's default error_exit calls exit(); ours returns to the decoder's setjmp instead.
@@ -28,7 +29,11 @@ struct ErrorManager {
   std::longjmp(err->jump, 1);  // NOLINT(cert-err52-cpp): libjpeg reports errors by longjmp
 }
 void jpegOutputMessage(j_common_ptr /*cinfo*/) {}
-void jpegEmitMessage(j_common_ptr /*cinfo*/, int /*level*/) {}
+// Level -1 is libjpeg's warning about corrupt or truncated data, which it papers over with grey:
+// such an image is refused so that nothing is stored from it.
+void jpegEmitMessage(j_common_ptr cinfo, int level) {
+  if (level < 0) reinterpret_cast<ErrorManager*>(cinfo->err)->corrupt = true;
+}
 
 struct Decompressor {
   jpeg_decompress_struct cinfo{};
@@ -146,6 +151,7 @@ int jpegDecode(std::span<const std::uint8_t> data, RawImage& out) noexcept {
     const std::size_t rowBytes = static_cast<std::size_t>(h.width) * h.components;
     std::vector<std::uint8_t> buf(rowBytes * static_cast<std::size_t>(h.height));
     if (int rc = readJpegRows(&d, buf.data(), rowBytes); rc < 0) return rc;
+    if (d.err.corrupt) return kUndecodable;
     RawImage img;
     img.width = h.width;
     img.height = h.height;

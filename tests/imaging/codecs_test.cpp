@@ -168,8 +168,10 @@ TEST(Jp2Codec, RefusesBadArgumentsAndBrokenStreams) {
   std::vector<std::uint8_t> jp2;
   ASSERT_EQ(jp2LosslessEncode(testPicture(40, 40, 1), 40, 40, 8, jp2), kOk);
   RawImage img;
-  std::vector<std::uint8_t> part(jp2.begin(), jp2.begin() + 60);
-  EXPECT_EQ(jp2Decode(part, img), kUndecodable);
+  for (std::size_t cut : {std::size_t{60}, jp2.size() / 2, jp2.size() - 10}) {
+    std::vector<std::uint8_t> part(jp2.begin(), jp2.begin() + static_cast<long>(cut));
+    EXPECT_EQ(jp2Decode(part, img), kUndecodable) << cut;
+  }
   std::vector<std::uint8_t> notJp2 = {0xFF, 0xD8, 0xFF, 0xE0};
   EXPECT_EQ(jp2Decode(notJp2, img), kUndecodable);
 }
