@@ -62,9 +62,21 @@ void buildTransaction(NistFile& f) {
   }
 }
 
+std::filesystem::path benchDir() {
+  return std::filesystem::temp_directory_path() /
+         ("varnel_bench_xml_" + std::to_string(::getpid()));
+}
+
+// Removes the benchmark's files when the program ends.
+struct BenchDirCleaner {
+  ~BenchDirCleaner() {
+    std::error_code ec;
+    std::filesystem::remove_all(benchDir(), ec);
+  }
+} const kCleaner;
+
 std::string benchPath(const char* name) {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("varnel_bench_xml_" + std::to_string(::getpid()));
+  const auto dir = benchDir();
   std::filesystem::create_directories(dir);
   return (dir / name).string();
 }

@@ -1,5 +1,6 @@
 #include "tests/xml/test_support.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,10 +11,29 @@
 
 namespace varnel::xml::test {
 
+namespace {
+
+std::filesystem::path tempDir() {
+  return std::filesystem::temp_directory_path() /
+         ("varnel_xml_tests_" + std::to_string(::getpid()));
+}
+
+// Removes the files the tests wrote once every test has run.
+class TempDirCleaner : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(tempDir(), ec);
+  }
+};
+[[maybe_unused]] ::testing::Environment* const kCleaner =
+    ::testing::AddGlobalTestEnvironment(new TempDirCleaner);
+
+}  // namespace
+
 std::string tempPath(std::string_view name) {
   static std::atomic<int> counter{0};
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("varnel_xml_tests_" + std::to_string(::getpid()));
+  const auto dir = tempDir();
   std::filesystem::create_directories(dir);
   return (dir / (std::to_string(counter++) + "_" + std::string(name))).string();
 }
