@@ -85,7 +85,7 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
   // truncation, not the end of the block.
   const bool truncated = end + 1 >= s.size();
   std::size_t i = count;
-  const auto& spec = h.spec;
+  const auto& table = h.table;
   for (;;) {
     br.refill();
     if (br.available() == 0) {
@@ -101,8 +101,8 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
         const auto code = static_cast<std::int32_t>(look >> (16 - l));
         if (code <= h.maxCode[static_cast<std::size_t>(l)]) {
           const std::int32_t idx = h.valOffset[static_cast<std::size_t>(l)] + code;
-          if (idx < 0 || idx > 255 || idx >= spec.count) return kHuffmanIndex;
-          sym = spec.values[static_cast<std::size_t>(idx)];
+          if (idx < 0 || idx > 255 || idx >= table.count) return kHuffmanIndex;
+          sym = table.values[static_cast<std::size_t>(idx)];
           len = l;
           break;
         }

@@ -82,15 +82,15 @@ int writeFrame(ByteWriter& w, int width, int height, float mShift, float rScale)
   return w.u16(hostImplementationNumber());
 }
 
-int writeHuffmanTable(ByteWriter& w, int id, const detail::HuffmanSpec& spec) noexcept {
+int writeHuffmanTable(ByteWriter& w, int id, const detail::HuffmanTable& table) noexcept {
   if (int rc = w.u16(detail::kDht); rc < 0) return rc;
-  if (int rc = w.u16(19 + spec.count); rc < 0) return rc;
+  if (int rc = w.u16(19 + table.count); rc < 0) return rc;
   if (int rc = w.u8(id); rc < 0) return rc;
-  for (auto b : spec.bits) {
+  for (auto b : table.bits) {
     if (int rc = w.u8(b); rc < 0) return rc;
   }
   return w.block(
-      std::span<const std::uint8_t>(spec.values.data(), static_cast<std::size_t>(spec.count)));
+      std::span<const std::uint8_t>(table.values.data(), static_cast<std::size_t>(table.count)));
 }
 
 int writeBlockHeader(ByteWriter& w, int id) noexcept {
@@ -380,20 +380,20 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     const std::int16_t* b3 = b2 + blockSize[1];
     std::array<std::uint32_t, 256> freq{};
     countSymbols(b1, blockSize[0], freq);
-    detail::HuffmanSpec spec;
+    detail::HuffmanTable table;
     detail::HuffmanEncoder enc;
-    detail::buildHuffmanSpec(freq, spec);
-    if (!detail::makeEncoder(spec, enc)) return kHuffmanIndex;
-    if (int rc = writeHuffmanTable(w, 0, spec); rc < 0) return rc;
+    detail::buildHuffmanTable(freq, table);
+    if (!detail::makeEncoder(table, enc)) return kHuffmanIndex;
+    if (int rc = writeHuffmanTable(w, 0, table); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 0); rc < 0) return rc;
     if (int rc = encodeBlock(w, enc, b1, blockSize[0]); rc < 0) return rc;
 
     freq.fill(0);
     countSymbols(b2, blockSize[1], freq);
     countSymbols(b3, blockSize[2], freq);
-    detail::buildHuffmanSpec(freq, spec);
-    if (!detail::makeEncoder(spec, enc)) return kHuffmanIndex;
-    if (int rc = writeHuffmanTable(w, 1, spec); rc < 0) return rc;
+    detail::buildHuffmanTable(freq, table);
+    if (!detail::makeEncoder(table, enc)) return kHuffmanIndex;
+    if (int rc = writeHuffmanTable(w, 1, table); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 1); rc < 0) return rc;
     if (int rc = encodeBlock(w, enc, b2, blockSize[1]); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 1); rc < 0) return rc;

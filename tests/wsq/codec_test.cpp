@@ -80,10 +80,10 @@ TEST(WsqHuffman, CodesAreAtMost16BitsAndNeverAllOnes) {
       freq.fill(0);
       for (int s = 1; s < 255; ++s) freq[static_cast<std::size_t>(s)] = 1000;
     }
-    detail::HuffmanSpec spec;
-    detail::buildHuffmanSpec(freq, spec);
+    detail::HuffmanTable table;
+    detail::buildHuffmanTable(freq, table);
     detail::HuffmanEncoder enc;
-    ASSERT_TRUE(detail::makeEncoder(spec, enc));
+    ASSERT_TRUE(detail::makeEncoder(table, enc));
     int coded = 0;
     for (int s = 0; s < 256; ++s) {
       const int len = enc.size[static_cast<std::size_t>(s)];
@@ -97,21 +97,21 @@ TEST(WsqHuffman, CodesAreAtMost16BitsAndNeverAllOnes) {
       EXPECT_NE(enc.code[static_cast<std::size_t>(s)], (1U << len) - 1U)
           << "all ones, symbol " << s;
     }
-    EXPECT_EQ(coded, spec.count);
+    EXPECT_EQ(coded, table.count);
     // The decoder tables accept what the encoder made.
     detail::HuffmanDecoder dec;
-    EXPECT_TRUE(detail::makeDecoder(spec, dec));
+    EXPECT_TRUE(detail::makeDecoder(table, dec));
   }
 }
 
 TEST(WsqHuffman, OversubscribedTablesAreRefused) {
-  detail::HuffmanSpec spec;
-  spec.bits[0] = 3;  // three codes of one bit cannot exist
-  spec.count = 3;
+  detail::HuffmanTable table;
+  table.bits[0] = 3;  // three codes of one bit cannot exist
+  table.count = 3;
   detail::HuffmanDecoder dec;
-  EXPECT_FALSE(detail::makeDecoder(spec, dec));
+  EXPECT_FALSE(detail::makeDecoder(table, dec));
   detail::HuffmanEncoder enc;
-  EXPECT_FALSE(detail::makeEncoder(spec, enc));
+  EXPECT_FALSE(detail::makeEncoder(table, enc));
 }
 
 TEST(WsqTrees, SubbandsTileTheImage) {

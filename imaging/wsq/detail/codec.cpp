@@ -128,22 +128,22 @@ int readTableSegment(ByteReader& in, int marker, StreamTables& t) noexcept {
         while (r.pos() < body.size()) {
           int id = 0;
           if (int rc = r.u8(id); rc < 0) return rc;
-          HuffmanSpec spec;
+          HuffmanTable table;
           int total = 0;
           for (int l = 0; l < kMaxCodeLength; ++l) {
             int b = 0;
             if (int rc = r.u8(b); rc < 0) return rc;
-            spec.bits[static_cast<std::size_t>(l)] = static_cast<std::uint8_t>(b);
+            table.bits[static_cast<std::size_t>(l)] = static_cast<std::uint8_t>(b);
             total += b;
           }
           if (total > 256) return kHuffmanIndex;
           std::span<const std::uint8_t> vals;
           if (int rc = r.block(static_cast<std::size_t>(total), vals); rc < 0) return rc;
           for (int i = 0; i < total; ++i)
-            spec.values[static_cast<std::size_t>(i)] = vals[static_cast<std::size_t>(i)];
-          spec.count = total;
+            table.values[static_cast<std::size_t>(i)] = vals[static_cast<std::size_t>(i)];
+          table.count = total;
           if (id < 0 || id >= kHuffmanSlots) return kUndefinedHuffmanTable;
-          if (!makeDecoder(spec, t.huffman[static_cast<std::size_t>(id)])) return kHuffmanIndex;
+          if (!makeDecoder(table, t.huffman[static_cast<std::size_t>(id)])) return kHuffmanIndex;
         }
         return kOk;
       }

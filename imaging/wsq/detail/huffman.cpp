@@ -2,7 +2,7 @@
 
 namespace varnel::wsq::detail {
 
-void buildHuffmanSpec(const std::array<std::uint32_t, 256>& freqIn, HuffmanSpec& spec) noexcept {
+void buildHuffmanTable(const std::array<std::uint32_t, 256>& freqIn, HuffmanTable& table) noexcept {
   std::array<std::uint64_t, 257> freq{};
   std::array<int, 257> codeSize{};
   std::array<int, 257> others{};
@@ -64,9 +64,9 @@ void buildHuffmanSpec(const std::array<std::uint32_t, 256>& freqIn, HuffmanSpec&
   int longest = kMaxCodeLength;
   while (longest > 0 && bits[static_cast<std::size_t>(longest)] == 0) --longest;
   if (longest > 0) --bits[static_cast<std::size_t>(longest)];
-  spec = HuffmanSpec{};
+  table = HuffmanTable{};
   for (int l = 1; l <= kMaxCodeLength; ++l) {
-    spec.bits[static_cast<std::size_t>(l - 1)] =
+    table.bits[static_cast<std::size_t>(l - 1)] =
         static_cast<std::uint8_t>(bits[static_cast<std::size_t>(l)]);
   }
   // Symbols sorted by their original code length, then by value; the length limiting only moved
@@ -75,23 +75,23 @@ void buildHuffmanSpec(const std::array<std::uint32_t, 256>& freqIn, HuffmanSpec&
   for (int l = 1; l <= 256 && n < 256; ++l) {
     for (int s = 0; s < 256 && n < 256; ++s) {
       if (codeSize[static_cast<std::size_t>(s)] == l) {
-        spec.values[static_cast<std::size_t>(n++)] = static_cast<std::uint8_t>(s);
+        table.values[static_cast<std::size_t>(n++)] = static_cast<std::uint8_t>(s);
       }
     }
   }
   int total = 0;
-  for (auto b : spec.bits) total += b;
-  spec.count = total < n ? total : n;
+  for (auto b : table.bits) total += b;
+  table.count = total < n ? total : n;
 }
 
-bool makeEncoder(const HuffmanSpec& spec, HuffmanEncoder& enc) noexcept {
+bool makeEncoder(const HuffmanTable& table, HuffmanEncoder& enc) noexcept {
   enc = HuffmanEncoder{};
   std::uint32_t code = 0;
   int k = 0;
   for (int l = 1; l <= kMaxCodeLength; ++l) {
-    for (int i = 0; i < spec.bits[static_cast<std::size_t>(l - 1)]; ++i) {
-      if (k >= spec.count || code >= (1U << l)) return false;
-      const std::uint8_t sym = spec.values[static_cast<std::size_t>(k++)];
+    for (int i = 0; i < table.bits[static_cast<std::size_t>(l - 1)]; ++i) {
+      if (k >= table.count || code >= (1U << l)) return false;
+      const std::uint8_t sym = table.values[static_cast<std::size_t>(k++)];
       enc.code[sym] = static_cast<std::uint16_t>(code++);
       enc.size[sym] = static_cast<std::uint8_t>(l);
     }
@@ -100,25 +100,25 @@ bool makeEncoder(const HuffmanSpec& spec, HuffmanEncoder& enc) noexcept {
   return true;
 }
 
-bool makeDecoder(const HuffmanSpec& spec, HuffmanDecoder& dec) noexcept {
+bool makeDecoder(const HuffmanTable& table, HuffmanDecoder& dec) noexcept {
   dec.fast.fill(0);
   dec.maxCode.fill(-1);
   dec.valOffset.fill(0);
-  dec.spec = spec;
+  dec.table = table;
   dec.defined = false;
   std::uint32_t code = 0;
   int k = 0;
   for (int l = 1; l <= kMaxCodeLength; ++l) {
-    const int n = spec.bits[static_cast<std::size_t>(l - 1)];
+    const int n = table.bits[static_cast<std::size_t>(l - 1)];
     if (n > 0) {
-      if (k + n > spec.count || code + static_cast<std::uint32_t>(n) > (1U << l)) return false;
+      if (k + n > table.count || code + static_cast<std::uint32_t>(n) > (1U << l)) return false;
       dec.valOffset[static_cast<std::size_t>(l)] = k - static_cast<std::int32_t>(code);
       for (int i = 0; i < n; ++i) {
         if (l <= kFastBits) {
           const std::uint32_t first = (code + static_cast<std::uint32_t>(i)) << (kFastBits - l);
           const std::uint32_t span = 1U << (kFastBits - l);
           const auto entry =
-              static_cast<std::uint16_t>((l << 8) | spec.values[static_cast<std::size_t>(k + i)]);
+              static_cast<std::uint16_t>((l << 8) | table.values[static_cast<std::size_t>(k + i)]);
           for (std::uint32_t j = 0; j < span; ++j) dec.fast[first + j] = entry;
         }
       }

@@ -10,7 +10,7 @@ inline constexpr int kFastBits = 9;
 
 /// A Huffman table as carried in the stream: counts of codes per length and the symbols in
 /// code order.
-struct HuffmanSpec {
+struct HuffmanTable {
   std::array<std::uint8_t, kMaxCodeLength> bits{};  // bits[l - 1] codes of length l
   std::array<std::uint8_t, 256> values{};
   int count = 0;  // number of symbols in `values`
@@ -18,7 +18,7 @@ struct HuffmanSpec {
 
 /// Builds the table for the given symbol frequencies (JPEG Annex K): one extra reserved symbol
 /// keeps every code from being all 1-bits, code lengths are limited to 16 bits.
-void buildHuffmanSpec(const std::array<std::uint32_t, 256>& freq, HuffmanSpec& spec) noexcept;
+void buildHuffmanTable(const std::array<std::uint32_t, 256>& freq, HuffmanTable& table) noexcept;
 
 /// Encoder side: code and length per symbol (length 0 for symbols without a code).
 struct HuffmanEncoder {
@@ -27,7 +27,7 @@ struct HuffmanEncoder {
 };
 
 /// Canonical codes of a table. Returns false when the counts overflow their code lengths.
-bool makeEncoder(const HuffmanSpec& spec, HuffmanEncoder& enc) noexcept;
+bool makeEncoder(const HuffmanTable& table, HuffmanEncoder& enc) noexcept;
 
 /// Decoder side: a lookup on the next kFastBits bits plus the canonical ranges per length.
 struct HuffmanDecoder {
@@ -35,11 +35,11 @@ struct HuffmanDecoder {
   std::array<std::uint16_t, 1U << kFastBits> fast{};
   std::array<std::int32_t, kMaxCodeLength + 1> maxCode{};  // -1 when no code of that length
   std::array<std::int32_t, kMaxCodeLength + 1> valOffset{};
-  HuffmanSpec spec;
+  HuffmanTable table;
   bool defined = false;
 };
 
 /// Prepares a decoder. Returns false when the counts overflow their code lengths.
-bool makeDecoder(const HuffmanSpec& spec, HuffmanDecoder& dec) noexcept;
+bool makeDecoder(const HuffmanTable& table, HuffmanDecoder& dec) noexcept;
 
 }  // namespace varnel::wsq::detail
