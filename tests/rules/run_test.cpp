@@ -209,6 +209,23 @@ TEST_F(ConversionRunTest, DisableSaveWritesNothingButReportAndCsv) {
   EXPECT_EQ(summary.counts.messages, 3);
 }
 
+TEST_F(ConversionRunTest, CsvLinesStopAtTheirLimit) {
+  // Three columns of up to 999 bytes each would make lines of about 3000 bytes.
+  const std::string big =
+      "Output to CSV|" + std::string(600, 'H') + "|" + std::string(999, 'v') + "|||\n";
+  ASSERT_EQ(convert(big + big + big), ConvertStatus::kCompleted);
+  const std::string csv = readFile(dst / "results.csv");
+  std::size_t lines = 0;
+  for (std::size_t start = 0; start < csv.size();) {
+    const std::size_t cr = csv.find('\r', start);
+    ASSERT_NE(cr, std::string::npos);
+    EXPECT_EQ(cr + 1 - start, kMaxCsvLine) << "line " << lines;
+    start = cr + 1;
+    ++lines;
+  }
+  EXPECT_EQ(lines, 4u);  // the header and one line per converted file
+}
+
 TEST_F(ConversionRunTest, PromptsAreAskedOnceAndAnswersUsed) {
   ui.answers["WHO"] = std::string(200, 'w');
   ASSERT_EQ(convert("Prompt for Parameter|WHO|Operator?|||\nAdd Field|2.031|%WHO%|||\n"),
