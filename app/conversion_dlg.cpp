@@ -122,7 +122,7 @@ int CconversionDlg::currentRow() const {
   return row >= 0 && row < static_cast<int>(set_.rules.size()) ? row : -1;
 }
 
-void CconversionDlg::open(const QString& path) {
+void CconversionDlg::openRuleFile(const QString& path) {
   if (!path.isEmpty() && QFileInfo(path).isFile()) loadFile(path);
 }
 

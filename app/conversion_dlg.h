@@ -29,7 +29,7 @@ class CconversionDlg : public QDialog {
   explicit CconversionDlg(Shell& shell, QWidget* parent = nullptr);
 
   /// Loads the rule file at `path` when the path is not empty and the file exists.
-  void open(const QString& path);
+  void openRuleFile(const QString& path);
   /// Replaces the table with the rules of `path`; false (table unchanged) when it cannot be read.
   bool loadFile(const QString& path);
   /// Writes the table to `path` (an edit in progress is cancelled first); `path` becomes the

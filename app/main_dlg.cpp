@@ -173,13 +173,13 @@ void CvarnelDlg::closeEvent(QCloseEvent* event) {
 
 void CvarnelDlg::editRules() {
   CconversionDlg dlg(shell_, this);
-  dlg.open(rule_->text());
+  dlg.openRuleFile(rule_->text());
   dlg.exec();
 }
 
 QString CvarnelDlg::helpFilePath() {
   const QString dir = QCoreApplication::applicationDirPath();
-  const QString beside = QDir(dir).filePath("Varnel.pdf");
+  QString beside = QDir(dir).filePath("Varnel.pdf");
   if (QFileInfo::exists(beside)) return beside;
   const QString installed = QDir(dir).filePath("../share/doc/varnel/Varnel.pdf");
   if (QFileInfo::exists(installed)) return QDir::cleanPath(installed);

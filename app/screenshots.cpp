@@ -34,7 +34,7 @@ bool shoot(QWidget& w, const QString& path) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (argc < 3) {
-    std::fprintf(stderr, "usage: varnel-gui-shots <output folder> <rule file>\n");
+    (void)std::fputs("usage: varnel-gui-shots <output folder> <rule file>\n", stderr);
     return 2;
   }
   const QDir out(QString::fromLocal8Bit(argv[1]));
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   ok = shoot(main, out.filePath("main-window.png")) && ok;
 
   varnel::app::CconversionDlg editor(shell);
-  editor.open(ruleFile);
+  editor.openRuleFile(ruleFile);
   editor.ruleList()->setCurrentRow(4);
   ok = shoot(editor, out.filePath("rule-editor.png")) && ok;
 

@@ -429,7 +429,7 @@ class EditorTest : public QObject {
                                     "Convert Feature Set|Extended|INCITS 378|Warn||\n"));
     CconversionDlg again(shell);
     again.show();
-    again.open(path);
+    again.openRuleFile(path);
     QVERIFY(again.saveAction()->isEnabled());
     QCOMPARE(again.path(), path);
     QCOMPARE(again.ruleList()->count(), 3);
@@ -459,7 +459,7 @@ class EditorTest : public QObject {
     FakeShell shell;
     CconversionDlg dlg(shell);
     dlg.show();
-    dlg.open(path);
+    dlg.openRuleFile(path);
     QCOMPARE(dlg.ruleList()->item(0)->text(), QString("Future Action"));
     QCOMPARE(dlg.actionBox()->currentIndex(), -1);
     QCOMPARE(dlg.parameterLabel(1)->text(), QString("Parameter 2"));
@@ -473,7 +473,7 @@ class EditorTest : public QObject {
   void openWithoutAFileStartsEmpty() {
     FakeShell shell;
     CconversionDlg dlg(shell);
-    dlg.open("/nonexistent/rules.ntx");
+    dlg.openRuleFile("/nonexistent/rules.ntx");
     QCOMPARE(dlg.ruleList()->count(), 0);
     QVERIFY(dlg.path().isEmpty());
     QVERIFY(!dlg.saveAction()->isEnabled());
