@@ -1,8 +1,10 @@
 #include "rules/run.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -14,6 +16,7 @@
 #include "rules/detail/text.h"
 #include "rules/engine.h"
 #include "rules/status.h"
+#include "transaction/traditional.h"
 
 #ifdef VARNEL_HAVE_XML
 #include "xml/xml_codec.h"
@@ -38,13 +41,6 @@ bool endsWithNoCase(std::string_view text, std::string_view suffix) noexcept {
   return true;
 }
 
-// Permission bits new files get under the process's umask (mkstemp creates 0600 files).
-mode_t newFileMode() noexcept {
-  const mode_t mask = ::umask(022);
-  ::umask(mask);
-  return 0666 & ~mask;
-}
-
 std::string localTime(const char* format) {
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -54,19 +50,58 @@ std::string localTime(const char* format) {
   return std::string(buf, n);
 }
 
+// Creates a temporary file beside `path` (same folder, so the rename cannot cross file
+// systems). The name is derived from the final name and the process id; the mode honours the
+// umask like any new file.
+int createTemporary(const std::string& path, std::string& tmp) {
+  const std::size_t slash = path.rfind('/') + 1;
+  tmp = path.substr(0, slash) + "." + path.substr(slash) + ".varnel-" + std::to_string(::getpid()) +
+        ".tmp";
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    // Left over by an earlier process that had our id and was interrupted.
+    ::unlink(tmp.c_str());
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  }
+  return fd;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
 // Writes the converted transaction next to its final place and renames it there, so that a
 // failed or interrupted save never leaves a partial output file.
-int saveAtomically(const NistFile& file, const FileState& st, const std::string& path,
-                   mode_t mode) noexcept {
+int saveAtomically(const NistFile& file, const FileState& st, const std::string& path) noexcept {
   try {
     const bool xml = st.saveFormat == SaveFormat::kXml ||
                      (st.saveFormat == SaveFormat::kSameAsInput && file.isXml());
-    std::string tmp = path.substr(0, path.rfind('/') + 1) + ".varnel-save-XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
+    std::string bytes;
+    int rc = kOk;
+    if (!xml) {
+      // Serialised before anything is created, so a transaction that cannot be written leaves
+      // no file at all.
+      if (file.transaction() == nullptr) return transaction::kNoTransaction;
+      rc = transaction::writeTraditionalBytes(*file.transaction(), bytes);
+      if (rc != 0) return rc < 0 ? rc : kWriteFailed;
+    }
+    std::string tmp;
+    const int fd = createTemporary(path, tmp);
     if (fd < 0) return kWriteFailed;
-    ::close(fd);
-    int rc = xml ? file.saveXml(tmp) : file.saveTraditional(tmp);
-    if (rc == 0 && ::chmod(tmp.c_str(), mode) != 0) rc = kWriteFailed;
+    if (xml) {
+      ::close(fd);
+      rc = file.saveXml(tmp);
+    } else {
+      const bool written = writeAll(fd, bytes);
+      const bool closed = ::close(fd) == 0;
+      rc = written && closed ? kOk : kWriteFailed;
+    }
     if (rc == 0 && std::rename(tmp.c_str(), path.c_str()) != 0) rc = kWriteFailed;
     if (rc != 0) {
       ::unlink(tmp.c_str());
@@ -297,10 +332,9 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
           fileRow(RowKind::kInfo, RowCounter::kMessages, "NIST File successfully processed"));
       return out;
     }
-    static const mode_t kMode = newFileMode();
     std::string path;
     int rc = outputPath(in, st, path);
-    if (rc == kOk) rc = saveAtomically(file, st, path, kMode);
+    if (rc == kOk) rc = saveAtomically(file, st, path);
     if (rc != kOk) {
       out.rows.push_back(
           fileRow(RowKind::kError, RowCounter::kNone, "An error occurred saving the NIST file"));

@@ -274,7 +274,7 @@ TEST_F(ConversionRunTest, FailedSaveLeavesNoPartialFile) {
             ConvertStatus::kCompleted);
   EXPECT_TRUE(std::filesystem::is_regular_file(dst / "sub/b.EFT"));
   for (const auto& e : std::filesystem::recursive_directory_iterator(dst.path())) {
-    EXPECT_EQ(e.path().filename().string().find(".varnel-save-"), std::string::npos) << e.path();
+    EXPECT_EQ(e.path().filename().string().find(".varnel-"), std::string::npos) << e.path();
   }
   EXPECT_TRUE(std::filesystem::is_directory(dst / "a.nst"));
   const auto rows = reportRows(readFile(summary.reportPath));
