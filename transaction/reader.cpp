@@ -27,7 +27,9 @@ struct FieldResult {
 
 // Parses the tag ("digits.digits:"); statuses follow the reader's detailed codes.
 int readTag(ByteSource& src, Field& f) {
-  std::string tag;
+  // At most nine digits, a full stop, nine digits and a colon: the buffer cannot overflow.
+  char tag[24];
+  std::size_t len = 0;
   std::uint64_t type = 0;
   int digits = 0;
   for (;;) {
@@ -37,10 +39,10 @@ int readTag(ByteSource& src, Field& f) {
     if (c < '0' || c > '9') return -4;
     if (++digits > 9) return -5;
     type = type * 10 + static_cast<std::uint64_t>(c - '0');
-    tag.push_back(static_cast<char>(c));
+    tag[len++] = static_cast<char>(c);
   }
   if (digits == 0) return -4;
-  tag.push_back('.');
+  tag[len++] = '.';
   std::uint64_t number = 0;
   digits = 0;
   for (;;) {
@@ -50,15 +52,15 @@ int readTag(ByteSource& src, Field& f) {
     if (c < '0' || c > '9') return -7;
     if (++digits > 9) return -8;
     number = number * 10 + static_cast<std::uint64_t>(c - '0');
-    tag.push_back(static_cast<char>(c));
+    tag[len++] = static_cast<char>(c);
   }
   if (digits == 0) return -7;
-  tag.push_back(':');
-  if (tag.size() > kMaxTagLength) return -8;
-  f.tag = std::move(tag);
+  tag[len++] = ':';
+  if (len > kMaxTagLength) return -8;
+  f.tag.assign(tag, len);
   f.recordType = static_cast<int>(type);
   f.fieldNumber = static_cast<int>(number);
-  f.byteTotal = static_cast<std::int32_t>(f.tag.size());
+  f.byteTotal = static_cast<std::int32_t>(len);
   return kOk;
 }
 
