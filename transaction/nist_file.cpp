@@ -536,26 +536,30 @@ void NistFile::syncCntIdc(int position) noexcept {
 
 // ---------------------------------------------------------------- fields
 
+int NistFile::placeField(Record& rec, Field field) {
+  if (Field* old = findField(rec, field.fieldNumber); old != nullptr) {
+    // Replace in place: same position, same separator.
+    if (old->hasGs) {
+      field.hasGs = true;
+      field.byteTotal += 1;
+    }
+    const std::int32_t d = field.byteTotal - old->byteTotal;
+    *old = std::move(field);
+    rec.byteTotal += d;
+    tx_->byteTotal += d;
+  } else {
+    std::int32_t growth = 0;
+    if (int rc = insertFieldOrdered(rec, std::move(field), growth); rc < 0) return rc;
+    tx_->byteTotal += growth;
+  }
+  return updateRecordLength(*tx_, rec) < 0 ? kBadLengthField : kOk;
+}
+
 int NistFile::setFieldOnRecord(Record& rec, int type, int field, std::string_view text) noexcept {
   try {
     Field f;
     if (int rc = makeTextField(type, field, text, f); rc < 0) return rc;
-    if (Field* old = findField(rec, field); old != nullptr) {
-      // Replace in place: same position, same separator.
-      if (old->hasGs) {
-        f.hasGs = true;
-        f.byteTotal += 1;
-      }
-      const std::int32_t d = f.byteTotal - old->byteTotal;
-      *old = std::move(f);
-      rec.byteTotal += d;
-      tx_->byteTotal += d;
-    } else {
-      std::int32_t growth = 0;
-      if (int rc = insertFieldOrdered(rec, std::move(f), growth); rc < 0) return rc;
-      tx_->byteTotal += growth;
-    }
-    return updateRecordLength(*tx_, rec) < 0 ? kBadLengthField : kOk;
+    return placeField(rec, std::move(f));
   } catch (...) {
     return kAllocFailed;
   }
@@ -569,21 +573,7 @@ int NistFile::setSplitField(Record& rec, int type, int field, std::string_view t
     f.fieldNumber = field;
     f.byteTotal = static_cast<std::int32_t>(f.tag.size());
     splitInto(f, text);
-    if (Field* old = findField(rec, field); old != nullptr) {
-      if (old->hasGs) {
-        f.hasGs = true;
-        f.byteTotal += 1;
-      }
-      const std::int32_t d = f.byteTotal - old->byteTotal;
-      *old = std::move(f);
-      rec.byteTotal += d;
-      tx_->byteTotal += d;
-    } else {
-      std::int32_t growth = 0;
-      if (int rc = insertFieldOrdered(rec, std::move(f), growth); rc < 0) return rc;
-      tx_->byteTotal += growth;
-    }
-    return updateRecordLength(*tx_, rec) < 0 ? kBadLengthField : kOk;
+    return placeField(rec, std::move(f));
   } catch (...) {
     return kAllocFailed;
   }
@@ -902,19 +892,10 @@ int NistFile::replaceImageData(int type, int occurrence,
     item.byteCount = len;
     appendItem(sf, std::move(item));
     appendSubfield(f, std::move(sf));
-    if (Field* old = findField(*rec, 999); old != nullptr) {
-      // Keep a single image data field: replace the old one where it stands.
-      if (old->hasGs) {
-        f.hasGs = true;
-        f.byteTotal += 1;
-      }
-      const std::int32_t d = f.byteTotal - old->byteTotal;
-      *old = std::move(f);
-      rec->byteTotal += d;
-      tx_->byteTotal += d;
-    } else {
-      tx_->byteTotal += appendField(*rec, std::move(f));
-    }
+    // Keeps a single image data field: an old one is replaced where it stands; a new one is
+    // appended, since image data must end the record.
+    if (findField(*rec, 999) != nullptr) return placeField(*rec, std::move(f));
+    tx_->byteTotal += appendField(*rec, std::move(f));
     (void)updateRecordLength(*tx_, *rec);
     return kOk;
   } catch (...) {

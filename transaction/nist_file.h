@@ -150,6 +150,7 @@ class NistFile {
   Record* recordAt(int type, int occurrence) noexcept;
   const Record* recordAt(int type, int occurrence) const noexcept;
   int createRecordForSet(int type, Record*& out) noexcept;
+  int placeField(Record& rec, Field field);
   int setFieldOnRecord(Record& rec, int type, int field, std::string_view text) noexcept;
   int setSplitField(Record& rec, int type, int field, std::string_view text) noexcept;
   int deleteFieldFromRecord(int position, int field) noexcept;
