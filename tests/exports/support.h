@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "rules/action_context.h"
+#include "tests/common/process.h"
 #include "tests/transaction/tx_builder.h"
 #include "transaction/nist_file.h"
 
@@ -48,9 +49,5 @@ struct RuleRunner {
   void apply(transaction::NistFile& file, const std::string& action,
              std::vector<std::string> params, std::vector<rules::RuleCondition> conditions = {});
 };
-
-/// Output of a shell command and its exit status.
-std::string runCommand(const std::string& command, int& status);
-bool haveTool(const std::string& name);
 
 }  // namespace varnel::test

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/process.h"
 #include "transaction/nist_file.h"
 
 namespace varnel::test {
@@ -45,12 +46,6 @@ std::string tempPath(const std::string& suffix);
 
 /// Reads a whole file ("" when it cannot be read).
 std::string slurp(const std::string& path);
-
-/// Runs a shell command and returns its standard output; `status` gets the exit status.
-std::string runCommand(const std::string& command, int& status);
-
-/// True when a program is on the PATH.
-bool haveTool(const std::string& name);
 
 /// Image data bytes of a record (field 999 or the binary data field).
 std::string imageBytes(const transaction::NistFile& file, int type, int index);
