@@ -215,10 +215,6 @@ bool readBigEndian(ByteSource& src, int width, std::uint32_t& out) {
   return true;
 }
 
-struct Layout {
-  int width;  // bytes; 6, 10 and 11 become one item per byte
-};
-
 int readBinaryRecord(ByteSource& src, int type, Record& rec) {
   static constexpr int kStandard[] = {4, 1, 1, 6, 1, 2, 2, 1};
   static constexpr int kExtended7[] = {4, 1, 1, 1, 10, 11, 2, 2, 1};

@@ -40,8 +40,6 @@ class Sink {
   std::string buffer_;
 };
 
-bool parseNumber(const std::string& text, std::uint64_t& v) { return parseUnsigned(text, v); }
-
 int writeRecord(Sink& out, const Record& rec) {
   if (isTaggedType(rec.type)) {
     for (const Field& f : rec.fields) {
@@ -69,16 +67,16 @@ int writeRecord(Sink& out, const Record& rec) {
         std::uint64_t v = 0;
         switch (raw ? -1 : item.byteCount) {
           case 1:
-            if (!parseNumber(item.value, v)) return -41;
+            if (!parseUnsigned(item.value, v)) return -41;
             out.put(static_cast<char>(v & 0xFF));
             break;
           case 2:
-            if (!parseNumber(item.value, v)) return -31;
+            if (!parseUnsigned(item.value, v)) return -31;
             out.put(static_cast<char>((v >> 8) & 0xFF));
             out.put(static_cast<char>(v & 0xFF));
             break;
           case 4:
-            if (!parseNumber(item.value, v)) return -21;
+            if (!parseUnsigned(item.value, v)) return -21;
             out.put(static_cast<char>((v >> 24) & 0xFF));
             out.put(static_cast<char>((v >> 16) & 0xFF));
             out.put(static_cast<char>((v >> 8) & 0xFF));
