@@ -46,8 +46,8 @@ std::int32_t setItemValue(Record& rec, Field& f, Subfield& sf, Item& item, std::
 
 // Removes a member from an array whose members but the last carry a separator, keeping the flags
 // right. Returns the bytes removed (member plus any separator that disappears).
-template <typename T, typename FlagFn>
-std::int32_t removeMember(std::vector<T>& v, std::size_t idx, FlagFn clearLastFlag,
+template <typename List, typename FlagFn>
+std::int32_t removeMember(List& v, std::size_t idx, FlagFn clearLastFlag,
                           std::int32_t memberBytes) {
   std::int32_t removed = memberBytes;
   const bool wasLast = idx + 1 == v.size();

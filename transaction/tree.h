@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "transaction/small_vector.h"
+
 namespace varnel::transaction {
 
 /// Longest tag text, colon included.
@@ -21,6 +23,11 @@ inline constexpr std::uint8_t kUs = 0x1F;
 /// the text length plus one when a US follows, or the binary width (1, 2, 4) of a binary header
 /// value, or the data length of image data.
 struct Item {
+  // Written out so that building one in a list does not first zero the whole object.
+  Item() noexcept {}
+  explicit Item(std::string_view text)
+      : value(text), byteCount(static_cast<std::int32_t>(text.size())) {}
+
   std::string value;
   std::int32_t byteCount = 0;
   bool hasUs = false;
@@ -31,20 +38,25 @@ struct Item {
 };
 
 /// One subfield: `byteTotal` is the sum of its items' byte counts plus one when an RS follows.
+/// A subfield of one item keeps it inline.
 struct Subfield {
-  std::vector<Item> items;
+  Subfield() noexcept {}
+
+  SmallVector<Item, 1> items;
   std::int32_t byteTotal = 0;
   bool hasRs = false;
 };
 
 /// One field: `byteTotal` is the tag length plus the subfields' totals plus one when a GS follows.
-/// Fields of binary records have an empty tag.
+/// Fields of binary records have an empty tag. A field of one subfield keeps it inline.
 struct Field {
+  Field() noexcept {}
+
   std::string tag;
+  SmallVector<Subfield, 1> subfields;
   int recordType = 0;
   int fieldNumber = 0;
   std::int32_t byteTotal = 0;
-  std::vector<Subfield> subfields;
   bool hasGs = false;
 };
 
