@@ -1,27 +1,35 @@
 #include "transaction/detail/byte_source.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace varnel::transaction::detail {
 
 namespace {
+// Files up to kWholeFile are read in one go, so that a text record is in memory whole; larger
+// ones (mostly image data, read straight into the tree) go through a smaller window.
+constexpr std::size_t kWholeFile = 1024 * 1024;
 constexpr std::size_t kBufferSize = 64 * 1024;
-}
+constexpr unsigned char kUsByte = 0x1F;
+}  // namespace
 
 ByteSource::ByteSource(const std::string& path) {
-  file_ = std::fopen(path.c_str(), "rb");
-  if (file_ == nullptr) return;
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return;
   struct stat st {};
-  if (fstat(fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) {
-    std::fclose(file_);
-    file_ = nullptr;
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
     return;
   }
   size_ = static_cast<std::uint64_t>(st.st_size);
-  buffer_.resize(kBufferSize);
-  data_ = buffer_.data();
+  bufferSize_ = size_ <= kWholeFile ? static_cast<std::size_t>(size_) : kBufferSize;
+  buffer_ = std::make_unique_for_overwrite<char[]>(bufferSize_ == 0 ? 1 : bufferSize_);
+  data_ = buffer_.get();
 }
 
 ByteSource::ByteSource(std::string_view bytes) : memory_(true) {
@@ -31,13 +39,26 @@ ByteSource::ByteSource(std::string_view bytes) : memory_(true) {
 }
 
 ByteSource::~ByteSource() {
-  if (file_ != nullptr) std::fclose(file_);
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::size_t ByteSource::readAt(std::uint64_t offset, char* dst, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t got = ::pread(fd_, dst + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
 }
 
 int ByteSource::refillAndGet() {
-  if (memory_ || file_ == nullptr) return -1;
-  if (std::fseek(file_, static_cast<long>(pos_), SEEK_SET) != 0) return -1;
-  const std::size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+  // The size read at opening is the end: a file that grows meanwhile is not followed.
+  if (memory_ || fd_ < 0 || pos_ >= size_) return -1;
+  const std::uint64_t left = size_ - pos_;
+  const std::size_t want = left < bufferSize_ ? static_cast<std::size_t>(left) : bufferSize_;
+  const std::size_t n = readAt(pos_, buffer_.get(), want);
   base_ = pos_;
   end_ = pos_ + n;
   if (n == 0) return -1;
@@ -76,8 +97,7 @@ bool ByteSource::read(std::size_t n, std::string& out) {
   }
   if (done < n) {
     if (memory_) return false;
-    if (std::fseek(file_, static_cast<long>(pos_), SEEK_SET) != 0) return false;
-    const std::size_t got = std::fread(dst + done, 1, n - done, file_);
+    const std::size_t got = readAt(pos_, dst + done, n - done);
     pos_ += got;
     base_ = pos_;
     end_ = pos_;
@@ -86,12 +106,11 @@ bool ByteSource::read(std::size_t n, std::string& out) {
   return true;
 }
 
-int ByteSource::takeUntilSeparator(std::string& out) {
+int ByteSource::takeAcrossRefill(std::string& out) {
   for (;;) {
     const char* p = data_ + (pos_ - base_);
     const char* e = data_ + (end_ - base_);
-    const char* q = p;
-    while (q < e && static_cast<unsigned char>(static_cast<unsigned char>(*q) - 0x1C) >= 4) ++q;
+    const char* q = findSeparator(p, e);
     out.append(p, static_cast<std::size_t>(q - p));
     pos_ += static_cast<std::uint64_t>(q - p);
     if (q < e) {
@@ -106,10 +125,73 @@ int ByteSource::takeUntilSeparator(std::string& out) {
   }
 }
 
+namespace {
+int bitCount(unsigned v) noexcept {
+  int n = 0;
+  for (; v != 0; v &= v - 1) ++n;
+  return n;
+}
+}  // namespace
+
+std::size_t countUnitSeparators(std::string_view bytes) noexcept {
+  const char* p = bytes.data();
+  const char* e = p + bytes.size();
+  std::size_t n = 0;
+#ifdef __SSE2__
+  const __m128i mask = _mm_set1_epi8(static_cast<char>(0xFC));
+  const __m128i seps = _mm_set1_epi8(0x1C);
+  const __m128i us = _mm_set1_epi8(0x1F);
+  while (e - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto any =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, mask), seps)));
+    const auto unit = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, us)));
+    const unsigned other = any & ~unit;
+    if (other != 0) {
+      const unsigned before = (other & (0u - other)) - 1;  // bits below the first other separator
+      return n + static_cast<std::size_t>(bitCount(unit & before));
+    }
+    n += static_cast<std::size_t>(bitCount(unit));
+    p += 16;
+  }
+#endif
+  for (; p < e; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c == kUsByte) {
+      ++n;
+    } else if (c >= 0x1C && c <= 0x1E) {
+      break;
+    }
+  }
+  return n;
+}
+
+std::size_t countByte(std::string_view bytes, std::uint8_t b) noexcept {
+  const char* p = bytes.data();
+  const char* e = p + bytes.size();
+  std::size_t n = 0;
+#ifdef __SSE2__
+  // Each match subtracts -1 from its byte lane; lanes are summed before they can wrap.
+  const __m128i want = _mm_set1_epi8(static_cast<char>(b));
+  while (e - p >= 16) {
+    __m128i lanes = _mm_setzero_si128();
+    for (int k = 0; k < 255 && e - p >= 16; ++k, p += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(v, want));
+    }
+    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+    n += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+         static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  }
+#endif
+  for (; p < e; ++p) n += static_cast<unsigned char>(*p) == b ? 1 : 0;
+  return n;
+}
+
 bool ByteSource::close() {
-  if (file_ == nullptr) return true;
-  const int rc = std::fclose(file_);
-  file_ = nullptr;
+  if (fd_ < 0) return true;
+  const int rc = ::close(fd_);
+  fd_ = -1;
   return rc == 0;
 }
 

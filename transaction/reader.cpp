@@ -20,110 +20,156 @@ using detail::ByteSource;
 // How a tagged field ended.
 enum class End { Gs, Fs };
 
-struct FieldResult {
-  Field field;
-  End end = End::Gs;
-};
-
-// Parses the tag ("digits.digits:"); statuses follow the reader's detailed codes.
-int readTag(ByteSource& src, Field& f) {
-  // At most nine digits, a full stop, nine digits and a colon: the buffer cannot overflow.
-  char tag[24];
-  std::size_t len = 0;
-  std::uint64_t type = 0;
+// Parses a tag ("digits.digits:") from the bytes `next` returns (-1 at the end); statuses follow
+// the reader's detailed codes. `len` receives the bytes taken, at most kMaxTagLength on success.
+template <class Next>
+int parseTag(Next&& next, std::uint64_t& type, std::uint64_t& number, std::size_t& len) {
+  len = 0;
+  type = 0;
   int digits = 0;
   for (;;) {
-    const int c = src.get();
+    const int c = next();
     if (c < 0) return -3;
+    ++len;
     if (c == '.') break;
     if (c < '0' || c > '9') return -4;
     if (++digits > 9) return -5;
     type = type * 10 + static_cast<std::uint64_t>(c - '0');
-    tag[len++] = static_cast<char>(c);
   }
   if (digits == 0) return -4;
-  tag[len++] = '.';
-  std::uint64_t number = 0;
+  number = 0;
   digits = 0;
   for (;;) {
-    const int c = src.get();
+    const int c = next();
     if (c < 0) return -6;
+    ++len;
     if (c == ':') break;
     if (c < '0' || c > '9') return -7;
     if (++digits > 9) return -8;
     number = number * 10 + static_cast<std::uint64_t>(c - '0');
-    tag[len++] = static_cast<char>(c);
   }
   if (digits == 0) return -7;
-  tag[len++] = ':';
   if (len > kMaxTagLength) return -8;
-  f.tag.assign(tag, len);
+  return kOk;
+}
+
+// The longest input parseTag looks at before it succeeds or fails: two runs of ten bytes.
+constexpr std::size_t kTagLookahead = 20;
+
+int readTag(ByteSource& src, Field& f) {
+  std::uint64_t type = 0;
+  std::uint64_t number = 0;
+  std::size_t len = 0;
+  const std::string_view ahead = src.buffered();
+  if (ahead.size() >= kTagLookahead) {
+    // The whole tag is buffered: parse it in place.
+    const char* p = ahead.data();
+    std::size_t i = 0;
+    const int rc = parseTag([&] { return static_cast<int>(static_cast<unsigned char>(p[i++])); },
+                            type, number, len);
+    src.skip(i);
+    if (rc < 0) return rc;
+    f.tag.assign(p, len);
+  } else {
+    char tag[kTagLookahead];
+    std::size_t n = 0;
+    const int rc = parseTag(
+        [&] {
+          const int c = src.get();
+          if (c >= 0 && n < sizeof tag) tag[n++] = static_cast<char>(c);
+          return c;
+        },
+        type, number, len);
+    if (rc < 0) return rc;
+    f.tag.assign(tag, len);
+  }
   f.recordType = static_cast<int>(type);
   f.fieldNumber = static_cast<int>(number);
   f.byteTotal = static_cast<std::int32_t>(len);
   return kOk;
 }
 
-// Reads one tagged field. `allowed` is the number of bytes the record may still hold.
-int readTaggedField(ByteSource& src, int recordType, std::int64_t allowed, FieldResult& out) {
-  Field f;
+// Reads one tagged field into `f`, a fresh field already in its record, so that nothing is moved
+// once built. `allowed` is the number of bytes the record may still hold.
+int readTaggedField(ByteSource& src, bool imageRecord, std::int64_t allowed, Field& f, End& end) {
   if (int rc = readTag(src, f); rc < 0) return rc;
-  if (isTaggedImageType(recordType) && f.fieldNumber == 999) {
+  if (imageRecord && f.fieldNumber == 999) {
     const std::int64_t len = allowed - static_cast<std::int64_t>(f.tag.size()) - 1;
     if (len < 0) return -21;
     if (static_cast<std::uint64_t>(len) > src.remaining()) return -4;
-    Subfield sf;
-    Item item;
+    Subfield& sf = f.subfields.emplace_back();
+    Item& item = sf.items.emplace_back();
     if (!src.read(static_cast<std::size_t>(len), item.value)) return -4;
     item.byteCount = item.charCount();
-    appendItem(sf, std::move(item));
-    appendSubfield(f, std::move(sf));
+    sf.byteTotal = item.byteCount;
+    f.byteTotal += sf.byteTotal;
     const int c = src.get();
     if (c < 0) return -5;
     if (c != kFs) return -6;
-    out.field = std::move(f);
-    out.end = End::Fs;
+    end = End::Fs;
     return kOk;
   }
-  Subfield sf;
-  sf.items.reserve(4);
-  Item item;
+  Subfield* sf = &f.subfields.emplace_back();
   for (;;) {
-    const int c = src.takeUntilSeparator(item.value);
-    if (c < 0) return -2;
+    std::string_view piece;
+    int c = src.takeSeparated(piece);
+    Item* built = nullptr;
+    if (c >= 0) {
+      built = &sf->items.emplace_back(piece);
+    } else {
+      // The item runs past the buffered bytes.
+      built = &sf->items.emplace_back();
+      c = src.takeUntilSeparator(built->value);
+      if (c < 0) return -2;
+    }
+    Item& item = *built;
     item.byteCount = item.charCount();
     if (c == kUs) {
       item.hasUs = true;
       item.byteCount += 1;
-      sf.byteTotal += item.byteCount;
-      sf.items.push_back(std::move(item));
-      item = Item();
+      sf->byteTotal += item.byteCount;
+      // A subfield of several items: size its list once from what is buffered.
+      if (sf->items.size() == 1) sf->items.reserve(2 + detail::countUnitSeparators(src.buffered()));
       continue;
     }
-    sf.byteTotal += item.byteCount;
-    sf.items.push_back(std::move(item));
-    item = Item();
+    sf->byteTotal += item.byteCount;
     if (c == kRs) {
-      sf.hasRs = true;
-      sf.byteTotal += 1;
-      f.byteTotal += sf.byteTotal;
-      f.subfields.push_back(std::move(sf));
-      sf = Subfield();
-      sf.items.reserve(4);
+      sf->hasRs = true;
+      sf->byteTotal += 1;
+      f.byteTotal += sf->byteTotal;
+      sf = &f.subfields.emplace_back();
       continue;
     }
-    f.byteTotal += sf.byteTotal;
-    f.subfields.push_back(std::move(sf));
+    f.byteTotal += sf->byteTotal;
     if (c == kGs) {
       f.hasGs = true;
       f.byteTotal += 1;
-      out.end = End::Gs;
+      end = End::Gs;
     } else {
-      out.end = End::Fs;
+      end = End::Fs;
     }
-    out.field = std::move(f);
     return kOk;
   }
+}
+
+// Reads the next field into a new last field of `rec` and counts its bytes.
+int readNextField(ByteSource& src, Record& rec, bool imageRecord, std::int64_t allowed, End& end) {
+  Field& f = rec.fields.emplace_back();
+  const int rc = readTaggedField(src, imageRecord, allowed, f, end);
+  rec.byteTotal += f.byteTotal;
+  return rc;
+}
+
+// Sizes the field list of a text record from the field separators among the bytes already
+// buffered, so that a record of thousands of fields is not moved as it grows. Only a hint: the
+// list still grows if the buffer held part of the record.
+void reserveFields(ByteSource& src, Record& rec) {
+  if (isTaggedImageType(rec.type)) return;  // image data may hold any byte
+  std::string_view ahead = src.buffered();
+  const std::int64_t left = static_cast<std::int64_t>(rec.declaredLength) - rec.byteTotal;
+  if (left <= 0) return;
+  if (static_cast<std::uint64_t>(left) < ahead.size()) ahead = ahead.substr(0, left);
+  rec.fields.reserve(rec.fields.size() + detail::countByte(ahead, kGs) + 1);
 }
 
 bool parseDeclared(const Field& f, std::int32_t& out) {
@@ -139,41 +185,33 @@ bool parseDeclared(const Field& f, std::int32_t& out) {
   return true;
 }
 
-void addField(Record& r, Field f) {
-  r.byteTotal += f.byteTotal;
-  r.fields.push_back(std::move(f));
-}
-
 int readType1(ByteSource& src, Record& rec, std::uint32_t& version) {
   rec = Record();
   rec.type = 1;
-  FieldResult fr;
+  End end = End::Gs;
   // The first field decides whether this is a transaction at all.
-  if (int rc = readTaggedField(src, rec.type, 1LL << 40, fr); rc < 0) return rc;
-  if (fr.field.recordType != 1) return kNotType1;
-  if (fr.field.fieldNumber != 1) return -2;
-  if (!parseDeclared(fr.field, rec.declaredLength)) return -1;
-  if (fr.end != End::Gs) return -3;
-  addField(rec, std::move(fr.field));
-  if (int rc = readTaggedField(src, rec.type, 1LL << 40, fr); rc < 0) return rc;
-  if (fr.field.fieldNumber != 2 || fr.field.subfields.size() != 1 ||
-      fr.field.subfields[0].items.size() != 1)
+  if (int rc = readNextField(src, rec, false, 1LL << 40, end); rc < 0) return rc;
+  const Field& len = rec.fields.back();
+  if (len.recordType != 1) return kNotType1;
+  if (len.fieldNumber != 1) return -2;
+  if (!parseDeclared(len, rec.declaredLength)) return -1;
+  if (end != End::Gs) return -3;
+  reserveFields(src, rec);
+  if (int rc = readNextField(src, rec, false, 1LL << 40, end); rc < 0) return rc;
+  const Field& ver = rec.fields.back();
+  if (ver.fieldNumber != 2 || ver.subfields.size() != 1 || ver.subfields[0].items.size() != 1)
     return -2;
-  if (fr.end != End::Gs) return -4;
+  if (end != End::Gs) return -4;
   {
     std::uint64_t v = 0;
-    const std::string& t = fr.field.subfields[0].items[0].value;
+    const std::string& t = ver.subfields[0].items[0].value;
     version = parseUnsigned(t, v) ? static_cast<std::uint32_t>(v)
                                   : static_cast<std::uint32_t>(parseLeadingInt(t));
   }
-  addField(rec, std::move(fr.field));
-  for (;;) {
+  while (end != End::Fs) {
     if (rec.byteTotal >= rec.declaredLength) return -1;
-    if (int rc = readTaggedField(src, rec.type, rec.declaredLength - rec.byteTotal, fr); rc < 0)
+    if (int rc = readNextField(src, rec, false, rec.declaredLength - rec.byteTotal, end); rc < 0)
       return rc;
-    const End end = fr.end;
-    addField(rec, std::move(fr.field));
-    if (end == End::Fs) break;
   }
   rec.hasFs = true;
   rec.byteTotal += 1;
@@ -184,19 +222,18 @@ int readType1(ByteSource& src, Record& rec, std::uint32_t& version) {
 int readTaggedRecord(ByteSource& src, int type, Record& rec) {
   rec = Record();
   rec.type = type;
-  FieldResult fr;
-  if (int rc = readTaggedField(src, rec.type, 1LL << 40, fr); rc < 0) return rc;
-  if (fr.field.fieldNumber != 1 || fr.field.recordType != type) return -2;
-  if (!parseDeclared(fr.field, rec.declaredLength)) return -2;
-  End end = fr.end;
-  addField(rec, std::move(fr.field));
+  const bool image = isTaggedImageType(type);
+  End end = End::Gs;
+  if (int rc = readNextField(src, rec, image, 1LL << 40, end); rc < 0) return rc;
+  const Field& len = rec.fields.back();
+  if (len.fieldNumber != 1 || len.recordType != type) return -2;
+  if (!parseDeclared(len, rec.declaredLength)) return -2;
+  if (end != End::Fs) reserveFields(src, rec);
   while (end != End::Fs) {
     // The FS still to come is part of the declared length.
     if (rec.byteTotal >= rec.declaredLength) return -1;
-    if (int rc = readTaggedField(src, rec.type, rec.declaredLength - rec.byteTotal, fr); rc < 0)
+    if (int rc = readNextField(src, rec, image, rec.declaredLength - rec.byteTotal, end); rc < 0)
       return rc;
-    end = fr.end;
-    addField(rec, std::move(fr.field));
   }
   rec.hasFs = true;
   rec.byteTotal += 1;
@@ -325,6 +362,7 @@ int readAll(ByteSource& src, std::unique_ptr<Transaction>& out) {
     if (sf.items.size() != 2) return -5;
     types.push_back(static_cast<int>(parseLeadingInt(sf.items[0].value)));
   }
+  tx->records.reserve(types.size() + 1);
   for (int type : types) {
     Record rec;
     int rc = 0;

@@ -1,6 +1,11 @@
 // Traditional encoding writer: emits the tree exactly as it stands; LEN, CNT and separators are
 // kept right by the editing operations, so nothing is computed here.
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -11,44 +16,104 @@ namespace varnel::transaction {
 
 namespace {
 
-// Collects output in memory and hands it to a file in large blocks (or keeps it all when there
-// is no file). A failed write is remembered and stops further output.
+// Copies n <= 16 bytes with fixed-size moves that may overlap; never reads outside the source.
+inline void copyShort(char* dst, const char* src, std::size_t n) {
+  if (n >= 8) {
+    std::uint64_t a = 0, b = 0;
+    std::memcpy(&a, src, 8);
+    std::memcpy(&b, src + n - 8, 8);
+    std::memcpy(dst, &a, 8);
+    std::memcpy(dst + n - 8, &b, 8);
+  } else if (n >= 4) {
+    std::uint32_t a = 0, b = 0;
+    std::memcpy(&a, src, 4);
+    std::memcpy(&b, src + n - 4, 4);
+    std::memcpy(dst, &a, 4);
+    std::memcpy(dst + n - 4, &b, 4);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) dst[i] = src[i];
+  }
+}
+
+// Collects output in a fixed block and hands it on when full: to a file, or to a string when
+// there is no file. Large pieces go to a file directly. A failed write is remembered and stops
+// further output.
 class Sink {
  public:
-  explicit Sink(std::FILE* file) : file_(file) {}
-  void put(char c) { buffer_.push_back(c); }
+  Sink(int fd, std::string* memory)
+      : fd_(fd), memory_(memory), block_(std::make_unique_for_overwrite<char[]>(kBlock)) {}
+  void put(char c) {
+    if (used_ == kBlock) flush();
+    block_[used_++] = c;
+  }
   bool write(const std::string& bytes) {
-    if (file_ != nullptr && bytes.size() >= kDirect) {
-      if (!flush()) return false;
-      return std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+    const std::size_t n = bytes.size();
+    if (n <= kBlock - used_) {
+      std::memcpy(block_.get() + used_, bytes.data(), n);
+      used_ += n;
+      return ok_;
     }
-    buffer_.append(bytes);
-    return buffer_.size() < kFlushAt || flush();
+    if (!flush()) return false;
+    if (n >= kBlock) return emit(bytes.data(), n);
+    std::memcpy(block_.get(), bytes.data(), n);
+    used_ = n;
+    return ok_;
+  }
+  /// Appends a piece and the separator byte that follows it (0 for none). Short pieces, most of
+  /// a text record, are copied inline instead of through a library call.
+  bool piece(const std::string& bytes, char sep) {
+    const std::size_t n = bytes.size();
+    if (n <= 16 && kBlock - used_ > 16) {
+      copyShort(block_.get() + used_, bytes.data(), n);
+      used_ += n;
+      block_[used_] = sep;
+      used_ += sep != 0 ? 1 : 0;
+      return ok_;
+    }
+    if (!write(bytes)) return false;
+    if (sep != 0) put(sep);
+    return ok_;
   }
   bool flush() {
-    if (file_ == nullptr || buffer_.empty()) return true;
-    const bool ok = std::fwrite(buffer_.data(), 1, buffer_.size(), file_) == buffer_.size();
-    buffer_.clear();
-    return ok;
+    const std::size_t n = used_;
+    used_ = 0;
+    return n == 0 ? ok_ : emit(block_.get(), n);
   }
-  std::string& buffer() { return buffer_; }
 
  private:
-  static constexpr std::size_t kDirect = 256 * 1024;
-  static constexpr std::size_t kFlushAt = 1024 * 1024;
-  std::FILE* file_;
-  std::string buffer_;
+  static constexpr std::size_t kBlock = 64 * 1024;
+
+  bool emit(const char* data, std::size_t n) {
+    if (!ok_) return false;
+    if (fd_ >= 0) {
+      while (n > 0) {
+        const ssize_t put = ::write(fd_, data, n);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return ok_ = false;
+        data += put;
+        n -= static_cast<std::size_t>(put);
+      }
+    } else {
+      memory_->append(data, n);
+    }
+    return ok_;
+  }
+
+  int fd_;
+  std::string* memory_;
+  std::unique_ptr<char[]> block_;
+  std::size_t used_ = 0;
+  bool ok_ = true;
 };
 
 int writeRecord(Sink& out, const Record& rec) {
   if (isTaggedType(rec.type)) {
     for (const Field& f : rec.fields) {
       if (f.tag.empty()) return -2;
-      if (!out.write(f.tag)) return -2;
+      if (!out.piece(f.tag, 0)) return -2;
       for (const Subfield& sf : f.subfields) {
         for (const Item& item : sf.items) {
-          if (!out.write(item.value)) return -2;
-          if (item.hasUs) out.put(static_cast<char>(kUs));
+          if (!out.piece(item.value, item.hasUs ? static_cast<char>(kUs) : 0)) return -2;
         }
         if (sf.hasRs) out.put(static_cast<char>(kRs));
       }
@@ -102,27 +167,29 @@ int writeAll(Sink& out, const Transaction& tx) {
 }  // namespace
 
 int writeTraditional(const std::string& path, const Transaction& tx) noexcept {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return -2;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return -2;
   int rc = kOk;
   try {
-    Sink sink(f);
+    Sink sink(fd, nullptr);
     rc = writeAll(sink, tx);
     if (rc < 0) sink.flush();  // keep what was written before the failure
   } catch (...) {
     rc = -2;
   }
-  const bool closed = std::fclose(f) == 0;
+  const bool closed = ::close(fd) == 0;
   if (rc < 0) return closed ? rc : -3;
   return closed ? kOk : -4;
 }
 
 int writeTraditionalBytes(const Transaction& tx, std::string& out) noexcept {
   try {
-    Sink sink(nullptr);
+    std::string bytes;
+    if (tx.byteTotal > 0) bytes.reserve(static_cast<std::size_t>(tx.byteTotal));
+    Sink sink(-1, &bytes);
     const int rc = writeAll(sink, tx);
     if (rc < 0) return rc;
-    out = std::move(sink.buffer());
+    out = std::move(bytes);
     return kOk;
   } catch (...) {
     return -2;
