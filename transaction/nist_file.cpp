@@ -857,14 +857,23 @@ int NistFile::exportImageData(int type, int occurrence, const std::string& path)
 
 int NistFile::replaceImageData(int type, int occurrence,
                                std::span<const std::uint8_t> bytes) noexcept {
+  if (bytes.size() > 0x7FFFFFF0u) return kBadArgument;
+  try {
+    return replaceImageData(type, occurrence,
+                            std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
+int NistFile::replaceImageData(int type, int occurrence, std::string&& value) noexcept {
   if (!tx_) return kNoTransaction;
   if (!isImageType(type)) return kNotImageType;
   if (occurrence < 0) return kBadArgument;
   Record* rec = recordAt(type, occurrence);
   if (rec == nullptr) return kRecordNotFound;
-  if (bytes.size() > 0x7FFFFFF0u) return kBadArgument;
+  if (value.size() > 0x7FFFFFF0u) return kBadArgument;
   try {
-    std::string value(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const auto len = static_cast<std::int32_t>(value.size());
     if (isBinaryType(type)) {
       Field* f = findField(*rec, imageDataFieldNumber(*rec));

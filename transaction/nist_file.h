@@ -145,6 +145,8 @@ class NistFile {
   /// Tagged records: a new field 999 is appended (the caller deletes any old one first).
   [[nodiscard]] int replaceImageData(int type, int occurrence,
                                      std::span<const std::uint8_t> bytes) noexcept;
+  /// Same, moving `bytes` into the record instead of copying them (`bytes` is unspecified after).
+  [[nodiscard]] int replaceImageData(int type, int occurrence, std::string&& bytes) noexcept;
 
  private:
   Record* recordAt(int type, int occurrence) noexcept;

@@ -1,6 +1,7 @@
 #include "xml/base64.h"
 
 #include <array>
+#include <memory>
 
 #include "xml/detail/base64_run.h"
 
@@ -299,6 +300,7 @@ Base64Run decodeBase64Run(std::string_view text, std::uint8_t* out) noexcept {
       held = 0;
     }
   }
+  const int pending = held;
   // A partial group of two or three sextets carries one or two bytes.
   if (held == 2) {
     *o++ = static_cast<std::uint8_t>(acc >> 4);
@@ -306,7 +308,7 @@ Base64Run decodeBase64Run(std::string_view text, std::uint8_t* out) noexcept {
     *o++ = static_cast<std::uint8_t>(acc >> 10);
     *o++ = static_cast<std::uint8_t>(acc >> 2);
   }
-  return {static_cast<std::size_t>(o - out), static_cast<std::size_t>(p - begin), ok};
+  return {static_cast<std::size_t>(o - out), static_cast<std::size_t>(p - begin), ok, pending};
 }
 
 }  // namespace detail
@@ -317,6 +319,44 @@ bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
   const detail::Base64Run run = detail::decodeBase64Run(text, out.data());
   out.resize(run.written);
   return run.ok;
+}
+
+}  // namespace varnel::xml
+
+namespace varnel::xml {
+
+bool decodeBase64(std::string_view text, std::string& out) {
+  // Decodes piece by piece through a small buffer that stays in the cache, so that the bytes are
+  // written once into a string sized up front, with no clearing and no second copy of the whole.
+  // Pieces end at a line end, where a group ends in every usual layout; a piece that ends inside
+  // a group (unusual spacing) sends the rest through a single decode.
+  constexpr std::size_t kPieceChars = 16384;
+  constexpr std::size_t kLookBack = 256;
+  out.clear();
+  out.reserve(text.size() / 4 * 3 + 3);
+  auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kPieceChars / 4 * 3 + 16);
+  std::size_t pos = 0;
+  for (;;) {
+    std::size_t len = text.size() - pos;
+    const bool last = len <= kPieceChars;
+    if (!last) {
+      len = kPieceChars;
+      const std::string_view tail = text.substr(pos + kPieceChars - kLookBack, kLookBack);
+      if (const std::size_t nl = tail.rfind('\n'); nl != std::string_view::npos) {
+        len = kPieceChars - kLookBack + nl + 1;
+      }
+    }
+    const detail::Base64Run run = detail::decodeBase64Run(text.substr(pos, len), buffer.get());
+    if (!last && run.ok && run.stop == len && run.pending != 0) {
+      std::vector<std::uint8_t> rest;
+      const bool ok = decodeBase64(text.substr(pos), rest);
+      out.append(reinterpret_cast<const char*>(rest.data()), rest.size());
+      return ok;
+    }
+    out.append(reinterpret_cast<const char*>(buffer.get()), run.written);
+    if (last || !run.ok || run.stop != len) return run.ok;
+    pos += len;
+  }
 }
 
 }  // namespace varnel::xml

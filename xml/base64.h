@@ -21,5 +21,7 @@ void encodeBase64(std::span<const std::uint8_t> bytes, std::string& out);
 /// alphabet is met, decoding then stops there and `out` keeps the bytes decoded before it.
 /// A final group of one character carries no whole byte and is dropped.
 bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out);
+/// Same, into a string.
+bool decodeBase64(std::string_view text, std::string& out);
 
 }  // namespace varnel::xml

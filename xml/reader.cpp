@@ -437,11 +437,9 @@ std::string resolveEntities(std::string_view text) {
   return out;
 }
 
-// Decodes an image data element into the context's scratch buffer; the bytes stay valid until the
-// next decode.
-std::span<const std::uint8_t> decodeImage(const ReadContext& c, Element data) {
-  std::vector<std::uint8_t>& bytes = *c.scratch;
-  bytes.clear();
+// Decodes an image data element.
+std::string decodeImage(const ReadContext& c, Element data) {
+  std::string bytes;
   auto text = elementText(data);
   if (!text) return bytes;
   if (text->substr(0, kBlobMarker.size()) == kBlobMarker && c.blobs != nullptr) {
@@ -464,7 +462,9 @@ std::span<const std::uint8_t> decodeImage(const ReadContext& c, Element data) {
 void readType4(const ReadContext& c, bool legacy, Element h, Element data,
                const std::optional<std::string_view>& idc) {
   if (!h || !data) return;
-  const std::span<const std::uint8_t> bytes = decodeImage(c, data);
+  const std::string decoded = decodeImage(c, data);
+  const auto bytes =
+      std::span(reinterpret_cast<const std::uint8_t*>(decoded.data()), decoded.size());
   std::uint8_t fgp[6] = {255, 255, 255, 255, 255, 255};
   int taken = 0;
   auto take = [&](Element e) {
@@ -519,14 +519,18 @@ void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, 
 
   if (category != 9) {
     if (Element data = findImageData(e, h)) {
-      const std::span<const std::uint8_t> bytes = decodeImage(c, data);
-      if (c.file.replaceImageData(category, occurrence, bytes) == transaction::kOk) {
-        // A hash read from the document is replaced by the hash of the data actually held.
-        std::string_view hash;
-        if (c.file.getFieldText(category, 996, hash, occurrence) == transaction::kOk &&
-            !hash.empty()) {
-          c.set(category, 996, std::string_view(sha256Hex(bytes)), occurrence);
-        }
+      std::string bytes = decodeImage(c, data);
+      // A hash read from the document is replaced by the hash of the data actually held.
+      std::string_view hash;
+      std::string actualHash;
+      if (c.file.getFieldText(category, 996, hash, occurrence) == transaction::kOk &&
+          !hash.empty()) {
+        actualHash =
+            sha256Hex(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+      }
+      if (c.file.replaceImageData(category, occurrence, std::move(bytes)) == transaction::kOk &&
+          !actualHash.empty()) {
+        c.set(category, 996, std::string_view(actualHash), occurrence);
       }
     }
   }
@@ -656,9 +660,7 @@ void readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
   }
   if (!package) return;
   ReadContext ctx(file, namespacePrefixFor(root, kNiemCoreUri, "nc"));
-  std::vector<std::uint8_t> scratch;
   ctx.blobs = &blobs;
-  ctx.scratch = &scratch;
   for (Element e = package->FirstChildElement(); e; e = e->NextSiblingElement()) {
     try {
       readRecordElement(ctx, e);

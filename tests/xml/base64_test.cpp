@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <random>
 
 namespace varnel::xml {
@@ -127,6 +128,53 @@ TEST(XmlBase64Decode, StrayCharacterEndsDecodingKeepingWhatCameBefore) {
                           std::string(32, 'A');
   EXPECT_FALSE(decodeBase64(run, out));
   EXPECT_EQ(out, std::vector<std::uint8_t>(27, 0));
+}
+
+// Decoding into a string goes piece by piece; whatever the layout, it must give exactly what the
+// whole-text decoder gives, return value included.
+TEST(XmlBase64Decode, IntoAStringAgreesWithTheWholeTextDecoderAcrossPieces) {
+  std::mt19937 rng(3);
+  std::vector<std::uint8_t> data(40000);
+  for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+  std::string lines;
+  encodeBase64(data, lines);  // 76-character lines with CR LF
+  std::string oneLine;
+  std::copy_if(lines.begin(), lines.end(), std::back_inserter(oneLine),
+               [](char c) { return c != '\r' && c != '\n'; });
+  // Lines of 69 characters: line ends fall inside groups.
+  std::string odd;
+  for (std::size_t i = 0; i < oneLine.size(); i += 69) odd += oneLine.substr(i, 69) + "\n";
+  // Spaces scattered through the text.
+  std::string spaced;
+  for (std::size_t i = 0; i < oneLine.size(); ++i) {
+    spaced += oneLine[i];
+    if (rng() % 50 == 0) spaced += ' ';
+  }
+  std::vector<std::string> texts = {lines, oneLine, odd, spaced};
+  // Padding and a stray character placed around the first piece boundary.
+  for (std::size_t at : {16382u, 16383u, 16384u, 16385u, 16386u, 20000u}) {
+    std::string padded = oneLine;
+    padded[at] = '=';
+    texts.push_back(padded);
+    std::string stray = lines;
+    stray[at] = '*';
+    texts.push_back(stray);
+  }
+  texts.push_back(oneLine.substr(0, 16384 + 3));  // a last piece of a partial group
+  for (std::size_t t = 0; t < texts.size(); ++t) {
+    std::vector<std::uint8_t> whole;
+    const bool wholeOk = decodeBase64(texts[t], whole);
+    std::string pieces = "left over";
+    const bool piecesOk = decodeBase64(texts[t], pieces);
+    EXPECT_EQ(piecesOk, wholeOk) << t;
+    ASSERT_EQ(pieces.size(), whole.size()) << t;
+    EXPECT_TRUE(std::equal(whole.begin(), whole.end(), pieces.begin(), [](std::uint8_t a, char b) {
+      return a == static_cast<std::uint8_t>(b);
+    })) << t;
+  }
+  std::string out;
+  EXPECT_TRUE(decodeBase64(lines, out));
+  EXPECT_EQ(out.size(), data.size());
 }
 
 }  // namespace

@@ -10,7 +10,8 @@ namespace varnel::xml::detail {
 struct Base64Run {
   std::size_t written = 0;  ///< bytes decoded
   std::size_t stop = 0;     ///< index of the "=" or stray character that ended it, or the size
-  bool ok = true;  ///< false when a stray character (not alphabet, whitespace, "=") ended it
+  bool ok = true;   ///< false when a stray character (not alphabet, whitespace, "=") ended it
+  int pending = 0;  ///< characters of an unfinished group at the end (its bytes are in `written`)
 };
 
 /// Decodes base64 from the start of `text` until its end, the first "=", or the first character

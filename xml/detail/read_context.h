@@ -57,8 +57,6 @@ struct ReadContext {
   /// Long image data texts taken out of the document before parsing (see reader.cpp), referred
   /// to from the document by placeholder text; views into the caller's copy of the file.
   const std::vector<std::string_view>* blobs = nullptr;
-  /// Buffer that image data is decoded into, reused from record to record.
-  std::vector<std::uint8_t>* scratch = nullptr;
 
   ReadContext(transaction::NistFile& f, std::string_view ncPrefix);
 
