@@ -31,7 +31,7 @@ class BlockCache {
   static void give(void* block) noexcept {
     BlockCache& c = local();
     if (c.count_ >= kMaxBlocks) {
-      ::operator delete(block, Bytes);
+      ::operator delete(block);
       return;
     }
     c.head_ = ::new (block) Node{c.head_};
@@ -45,7 +45,7 @@ class BlockCache {
     while (head_ != nullptr) {
       Node* n = head_;
       head_ = n->next;
-      ::operator delete(n, Bytes);
+      ::operator delete(n);
     }
   }
 
@@ -231,9 +231,7 @@ class SmallVector {
  private:
   [[nodiscard]] bool isInline() const noexcept { return capacity_ == 0; }
   T* inlineData() noexcept { return std::launder(reinterpret_cast<T*>(inline_)); }
-  const T* inlineData() const noexcept {
-    return std::launder(reinterpret_cast<const T*>(inline_));
-  }
+  const T* inlineData() const noexcept { return std::launder(reinterpret_cast<const T*>(inline_)); }
 
   // The first heap block: its size is recycled through a per-thread cache.
   static constexpr size_type kFirstHeap = N < 4 ? 4 : 2 * N;
