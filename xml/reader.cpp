@@ -1,8 +1,10 @@
 #include "xml/reader.h"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <tinyxml2.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -12,6 +14,7 @@
 
 #include "transaction/tree.h"
 #include "xml/base64.h"
+#include "xml/detail/input_window.h"
 #include "xml/detail/read_context.h"
 #include "xml/status.h"
 
@@ -437,24 +440,30 @@ std::string resolveEntities(std::string_view text) {
   return out;
 }
 
-// Decodes an image data element.
-std::string decodeImage(const ReadContext& c, Element data) {
+// Decodes base64 image data text; entity references are rare in it, so they are resolved only
+// when decoding stops at one.
+std::string decodeImageText(std::string_view text) {
   std::string bytes;
+  if (!decodeBase64(text, bytes) && text.find('&') != std::string_view::npos) {
+    (void)decodeBase64(resolveEntities(text), bytes);
+  }
+  return bytes;
+}
+
+// The decoded bytes of an image data element: set aside before parsing (see extractBlobs), or
+// decoded from the element's text.
+std::string decodeImage(const ReadContext& c, Element data) {
   auto text = elementText(data);
-  if (!text) return bytes;
+  if (!text) return {};
   if (text->substr(0, kBlobMarker.size()) == kBlobMarker && c.blobs != nullptr) {
     std::uint64_t index = 0;
     if (transaction::parseUnsigned(text->substr(kBlobMarker.size()), index) &&
         index < c.blobs->size()) {
-      const std::string_view blob = (*c.blobs)[index];
-      // Entity references are rare in base64 text: they are resolved only when decoding stops
-      // at one.
-      if (!decodeBase64(blob, bytes) && blob.find('&') != std::string_view::npos) {
-        (void)decodeBase64(resolveEntities(blob), bytes);
-      }
+      return std::move((*c.blobs)[index]);
     }
-    return bytes;
+    return {};
   }
+  std::string bytes;
   (void)decodeBase64(*text, bytes);
   return bytes;
 }
@@ -594,63 +603,66 @@ bool endsWithDataName(std::string_view name) {
 }
 
 // Image data makes up nearly all of a large document, and the parser copies and rescans every
-// character of it. So before parsing, the text of each long image data element is set aside as a
-// view into the file's bytes and replaced, in the copy given to the parser, by a placeholder
-// naming it; it is decoded from the file's bytes when its record is read, entity references
-// resolved as the parser would. Comments, CDATA sections and processing instructions are stepped
-// over; a document with a DOCTYPE is left as it is.
-void extractBlobs(std::string_view raw, std::string& doc, std::vector<std::string_view>& blobs) {
+// character of it. So before parsing, the text of each long image data element is decoded from
+// the file's bytes (entity references resolved as the parser would), while it is still in the
+// cache, and replaced in the copy given to the parser by a placeholder naming the decoded bytes.
+// Comments, CDATA sections and processing instructions are stepped over; a document with a
+// DOCTYPE is left as it is.
+void extractBlobs(detail::InputWindow& in, std::string& doc, std::vector<std::string>& blobs) {
+  constexpr std::uint64_t npos = detail::InputWindow::npos;
   doc.clear();
-  std::size_t copied = 0;
-  std::size_t pos = 0;
-  while (pos < raw.size()) {
-    const std::size_t lt = raw.find('<', pos);
-    if (lt == std::string_view::npos) break;
-    const std::string_view rest = raw.substr(lt);
-    if (rest.substr(0, 9) == "<!DOCTYPE") {
+  std::uint64_t copied = 0;
+  std::uint64_t pos = 0;
+  while (pos < in.size()) {
+    const std::uint64_t lt = in.find('<', pos);
+    if (lt == npos) break;
+    const std::string_view rest = in.view(lt, lt + 9);
+    if (rest == "<!DOCTYPE") {
       // Entities declared there could stand anywhere; the parser gets the document as it is.
       blobs.clear();
-      doc.assign(raw);
+      doc.clear();
+      in.appendAll(doc);
       return;
     }
     std::string_view close;
     if (rest.substr(0, 4) == "<!--") {
       close = "-->";
-    } else if (rest.substr(0, 9) == "<![CDATA[") {
+    } else if (rest == "<![CDATA[") {
       close = "]]>";
     } else if (rest.substr(0, 2) == "<?") {
       close = "?>";
     }
     if (!close.empty()) {
-      const std::size_t e = raw.find(close, lt + 2);
-      if (e == std::string_view::npos) break;
+      const std::uint64_t e = in.find(close, lt + 2);
+      if (e == npos) break;
       pos = e + close.size();
       continue;
     }
-    const std::size_t gt = raw.find('>', lt);
-    if (gt == std::string_view::npos) break;
+    const std::uint64_t gt = in.find('>', lt);
+    if (gt == npos) break;
     pos = gt + 1;
-    const std::string_view tag = raw.substr(lt + 1, gt - lt - 1);
+    const std::string_view tag = in.view(lt + 1, gt);
     if (tag.empty() || tag.front() == '/' || tag.front() == '!' || tag.back() == '/' ||
         tag.find_first_of("\"'") != std::string_view::npos) {
       continue;
     }
     const std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n"));
     if (!endsWithDataName(name)) continue;
-    const std::size_t textEnd = std::min(raw.find('<', pos), raw.size());
+    const std::uint64_t textEnd = std::min(in.find('<', pos), in.size());
     if (textEnd - pos < kMinBlobText) continue;
-    doc.append(raw.substr(copied, pos - copied));
+    doc.append(in.view(copied, pos));
     doc.append(kBlobMarker);
     doc.append(std::to_string(blobs.size()));
-    blobs.push_back(raw.substr(pos, textEnd - pos));
+    blobs.push_back(decodeImageText(in.view(pos, textEnd)));
     copied = textEnd;
+    in.keepFrom(copied);
     pos = textEnd;
   }
-  doc.append(raw.substr(copied));
+  doc.append(in.view(copied, in.size()));
 }
 
 void readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
-                  const std::vector<std::string_view>& blobs) {
+                  std::vector<std::string>& blobs) {
   Element root = doc.FirstChildElement();
   if (!root) return;
   Element package = root;
@@ -670,17 +682,27 @@ void readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
   }
 }
 
-void readRaw(std::string_view raw, transaction::NistFile& file) {
-  std::vector<std::string_view> blobs;
+void readInput(detail::InputWindow& in, transaction::NistFile& file) {
+  std::vector<std::string> blobs;
   std::string doc;
-  extractBlobs(raw, doc, blobs);
+  extractBlobs(in, doc, blobs);
   tinyxml2::XMLDocument parsed(true, tinyxml2::PRESERVE_WHITESPACE);
   if (parsed.Parse(doc.data(), doc.size()) != tinyxml2::XML_SUCCESS) return;
   readDocument(parsed, file, blobs);
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+// Closes a file descriptor when it goes out of scope.
+class FdCloser {
+ public:
+  explicit FdCloser(int fd) noexcept : fd_(fd) {}
+  FdCloser(const FdCloser&) = delete;
+  FdCloser& operator=(const FdCloser&) = delete;
+  ~FdCloser() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+ private:
+  int fd_;
 };
 
 }  // namespace
@@ -705,7 +727,10 @@ std::string dateTimeFromXml(std::string_view text) {
 
 int readXmlBytes(std::string_view document, transaction::NistFile& file) noexcept {
   try {
-    if (document.size() <= kMaxXmlFileBytes) readRaw(document, file);
+    if (document.size() <= kMaxXmlFileBytes) {
+      detail::InputWindow in(document);
+      readInput(in, file);
+    }
   } catch (...) {
     // Whatever was read before the failure stays in the Transaction.
   }
@@ -714,21 +739,17 @@ int readXmlBytes(std::string_view document, transaction::NistFile& file) noexcep
 
 int readXml(const std::string& path, transaction::NistFile& file) noexcept {
   try {
-    std::unique_ptr<char[]> raw;
-    std::size_t size = 0;
-    {
-      std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
-      if (!f) return kOk;
-      struct stat st {};
-      if (fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode) ||
-          static_cast<std::uint64_t>(st.st_size) > kMaxXmlFileBytes) {
-        return kOk;
-      }
-      // Uninitialised: the whole buffer is overwritten by the read.
-      raw = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(st.st_size) + 1);
-      size = std::fread(raw.get(), 1, static_cast<std::size_t>(st.st_size), f.get());
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return kOk;
+    const FdCloser closer(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::uint64_t>(st.st_size) > kMaxXmlFileBytes) {
+      return kOk;
     }
-    readRaw(std::string_view(raw.get(), size), file);
+    // Read block by block: the image data texts are decoded while their block is in the cache.
+    detail::InputWindow in(fd, static_cast<std::uint64_t>(st.st_size));
+    readInput(in, file);
   } catch (...) {
     // Whatever was read before the failure stays in the Transaction.
   }

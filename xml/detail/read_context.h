@@ -54,9 +54,9 @@ struct ReadContext {
   std::string ncDateTime;
   std::string ncZuluDateTime;
   std::string ncOrganizationName;
-  /// Long image data texts taken out of the document before parsing (see reader.cpp), referred
-  /// to from the document by placeholder text; views into the caller's copy of the file.
-  const std::vector<std::string_view>* blobs = nullptr;
+  /// Decoded bytes of the long image data texts taken out of the document before parsing (see
+  /// reader.cpp), referred to from the document by placeholder text; each is moved out once used.
+  std::vector<std::string>* blobs = nullptr;
 
   ReadContext(transaction::NistFile& f, std::string_view ncPrefix);
 
