@@ -66,30 +66,28 @@ __attribute__((target("ssse3"))) inline __m128i blendBytes(__m128i a, __m128i b,
   return _mm_or_si128(_mm_andnot_si128(mask, a), _mm_and_si128(mask, b));
 }
 
+// Character classes by nibble: a character is of the alphabet exactly when the entries for its
+// low and high nibble share no bit; the offset to its sextet is then chosen by its high nibble
+// ("/" apart). Bytes of 0x80 and above fall in high-nibble classes no low nibble matches.
+#define VARNEL_B64_LUT_LO \
+  0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A
+#define VARNEL_B64_LUT_HI \
+  0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10
+#define VARNEL_B64_LUT_ROLL 0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0
+
 // Decodes sixteen alphabet characters into twelve bytes (sixteen are stored; the caller leaves
 // room). Returns false, storing nothing, when any of the sixteen is not of the alphabet.
 __attribute__((target("ssse3"))) bool decodeBlock16(const unsigned char* in, std::uint8_t* out) {
   const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-  auto inRange = [&](char lo, char hi) {
-    return _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8(static_cast<char>(lo - 1))),
-                         _mm_cmplt_epi8(c, _mm_set1_epi8(static_cast<char>(hi + 1))));
-  };
-  // Bytes of 0x80 and above are negative here and fall outside every range.
-  const __m128i upper = inRange('A', 'Z');
-  const __m128i lower = inRange('a', 'z');
-  const __m128i digit = inRange('0', '9');
-  const __m128i plus = _mm_cmpeq_epi8(c, _mm_set1_epi8('+'));
-  const __m128i slash = _mm_cmpeq_epi8(c, _mm_set1_epi8('/'));
-  const __m128i valid =
-      _mm_or_si128(_mm_or_si128(upper, lower), _mm_or_si128(digit, _mm_or_si128(plus, slash)));
-  if (_mm_movemask_epi8(valid) != 0xFFFF) return false;
-  // The offset that takes each character to its sextet.
-  __m128i shift = _mm_and_si128(upper, _mm_set1_epi8(-65));
-  shift = _mm_or_si128(shift, _mm_and_si128(lower, _mm_set1_epi8(-71)));
-  shift = _mm_or_si128(shift, _mm_and_si128(digit, _mm_set1_epi8(4)));
-  shift = _mm_or_si128(shift, _mm_and_si128(plus, _mm_set1_epi8(19)));
-  shift = _mm_or_si128(shift, _mm_and_si128(slash, _mm_set1_epi8(16)));
-  const __m128i sextets = _mm_add_epi8(c, shift);
+  const __m128i slash = _mm_set1_epi8(0x2F);
+  const __m128i highNibbles = _mm_and_si128(_mm_srli_epi32(c, 4), slash);
+  const __m128i lo = _mm_shuffle_epi8(_mm_setr_epi8(VARNEL_B64_LUT_LO), _mm_and_si128(c, slash));
+  const __m128i hi = _mm_shuffle_epi8(_mm_setr_epi8(VARNEL_B64_LUT_HI), highNibbles);
+  const __m128i clash = _mm_cmpeq_epi8(_mm_and_si128(lo, hi), _mm_setzero_si128());
+  if (_mm_movemask_epi8(clash) != 0xFFFF) return false;
+  const __m128i roll = _mm_shuffle_epi8(_mm_setr_epi8(VARNEL_B64_LUT_ROLL),
+                                        _mm_add_epi8(_mm_cmpeq_epi8(c, slash), highNibbles));
+  const __m128i sextets = _mm_add_epi8(c, roll);
   // Pairs of sextets into 12-bit values, pairs of those into 24-bit values, then the three bytes
   // of every 32-bit lane in big-endian order.
   const __m128i pairs = _mm_maddubs_epi16(sextets, _mm_set1_epi32(0x01400140));
@@ -103,24 +101,17 @@ __attribute__((target("ssse3"))) bool decodeBlock16(const unsigned char* in, std
 // The same for thirty-two characters into twenty-four bytes (twenty-eight are stored).
 __attribute__((target("avx2"))) bool decodeBlock32(const unsigned char* in, std::uint8_t* out) {
   const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-  // Lambdas do not take the function's target, so the three ranges are spelt out.
-  const __m256i upper = _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8('A' - 1)),
-                                         _mm256_cmpgt_epi8(_mm256_set1_epi8('Z' + 1), c));
-  const __m256i lower = _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8('a' - 1)),
-                                         _mm256_cmpgt_epi8(_mm256_set1_epi8('z' + 1), c));
-  const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8('0' - 1)),
-                                         _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), c));
-  const __m256i plus = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('+'));
-  const __m256i slash = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('/'));
-  const __m256i valid = _mm256_or_si256(_mm256_or_si256(upper, lower),
-                                        _mm256_or_si256(digit, _mm256_or_si256(plus, slash)));
-  if (_mm256_movemask_epi8(valid) != -1) return false;
-  __m256i shift = _mm256_and_si256(upper, _mm256_set1_epi8(-65));
-  shift = _mm256_or_si256(shift, _mm256_and_si256(lower, _mm256_set1_epi8(-71)));
-  shift = _mm256_or_si256(shift, _mm256_and_si256(digit, _mm256_set1_epi8(4)));
-  shift = _mm256_or_si256(shift, _mm256_and_si256(plus, _mm256_set1_epi8(19)));
-  shift = _mm256_or_si256(shift, _mm256_and_si256(slash, _mm256_set1_epi8(16)));
-  const __m256i sextets = _mm256_add_epi8(c, shift);
+  const __m256i slash = _mm256_set1_epi8(0x2F);
+  const __m256i highNibbles = _mm256_and_si256(_mm256_srli_epi32(c, 4), slash);
+  const __m256i lo = _mm256_shuffle_epi8(_mm256_setr_epi8(VARNEL_B64_LUT_LO, VARNEL_B64_LUT_LO),
+                                         _mm256_and_si256(c, slash));
+  const __m256i hi =
+      _mm256_shuffle_epi8(_mm256_setr_epi8(VARNEL_B64_LUT_HI, VARNEL_B64_LUT_HI), highNibbles);
+  if (!_mm256_testz_si256(lo, hi)) return false;
+  const __m256i roll =
+      _mm256_shuffle_epi8(_mm256_setr_epi8(VARNEL_B64_LUT_ROLL, VARNEL_B64_LUT_ROLL),
+                          _mm256_add_epi8(_mm256_cmpeq_epi8(c, slash), highNibbles));
+  const __m256i sextets = _mm256_add_epi8(c, roll);
   const __m256i pairs = _mm256_maddubs_epi16(sextets, _mm256_set1_epi32(0x01400140));
   const __m256i quads = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
   const __m256i packed = _mm256_shuffle_epi8(
@@ -130,6 +121,10 @@ __attribute__((target("avx2"))) bool decodeBlock32(const unsigned char* in, std:
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(packed, 1));
   return true;
 }
+
+#undef VARNEL_B64_LUT_LO
+#undef VARNEL_B64_LUT_HI
+#undef VARNEL_B64_LUT_ROLL
 
 bool detectAvx2() {
   __builtin_cpu_init();
