@@ -27,7 +27,7 @@ std::string randomBytes(std::mt19937& rng, std::size_t n, int separatorOdds) {
   for (char& c : s) {
     const unsigned r = rng();
     c = r % static_cast<unsigned>(separatorOdds) == 0 ? static_cast<char>(0x1C + (r >> 8) % 4)
-                                                       : static_cast<char>((r >> 8) & 0xFF);
+                                                      : static_cast<char>((r >> 8) & 0xFF);
   }
   return s;
 }
@@ -62,7 +62,8 @@ TEST(ByteScan, AgreesWithAPlainLoopAtEveryLengthAndPosition) {
     }
   }
   // Bytes with the separators' high bits set are not separators.
-  const std::string lookalikes = "\x9C\x9D\x9E\x9F\xFC\xFD\x3C\x5E\x0C\x1B\x20\x7F\x1A\x3F\x9F\xDE\x1E";
+  const std::string lookalikes =
+      "\x9C\x9D\x9E\x9F\xFC\xFD\x3C\x5E\x0C\x1B\x20\x7F\x1A\x3F\x9F\xDE\x1E";
   EXPECT_EQ(detail::findSeparator(lookalikes.data(), lookalikes.data() + lookalikes.size()) -
                 lookalikes.data(),
             16);

@@ -12,7 +12,9 @@ namespace {
 using Texts = SmallVector<std::string, 1>;
 
 // Long enough to live on the heap, so that a bad move or a double free shows under sanitizers.
-std::string text(int i) { return "a text long enough to leave the small buffer #" + std::to_string(i); }
+std::string text(int i) {
+  return "a text long enough to leave the small buffer #" + std::to_string(i);
+}
 
 Texts filled(int n) {
   Texts v;
