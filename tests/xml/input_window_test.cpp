@@ -107,8 +107,8 @@ TEST(InputWindow, LargeImagesLoadTheSameFromAFileAndFromMemory) {
     ASSERT_EQ(fromMemory->file.getFieldText(14, 999, b, i), varnel::transaction::kOk) << i;
     EXPECT_TRUE(a == b) << i;
     ASSERT_EQ(a.size(), images[i].size()) << i;
-    EXPECT_TRUE(std::equal(a.begin(), a.end(), images[i].begin(),
-                           [](char x, std::uint8_t y) { return static_cast<std::uint8_t>(x) == y; }))
-        << i;
+    EXPECT_TRUE(std::equal(a.begin(), a.end(), images[i].begin(), [](char x, std::uint8_t y) {
+      return static_cast<std::uint8_t>(x) == y;
+    })) << i;
   }
 }
