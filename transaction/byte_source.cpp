@@ -14,7 +14,6 @@ namespace {
 // ones (mostly image data, read straight into the tree) go through a smaller window.
 constexpr std::size_t kWholeFile = 1024 * 1024;
 constexpr std::size_t kBufferSize = 64 * 1024;
-constexpr unsigned char kUsByte = 0x1F;
 }  // namespace
 
 ByteSource::ByteSource(const std::string& path) {
@@ -133,33 +132,37 @@ int bitCount(unsigned v) noexcept {
 }
 }  // namespace
 
-std::size_t countUnitSeparators(std::string_view bytes) noexcept {
+std::size_t countSeparatorsBefore(std::string_view bytes, std::uint8_t sep) noexcept {
   const char* p = bytes.data();
   const char* e = p + bytes.size();
   std::size_t n = 0;
 #ifdef __SSE2__
   const __m128i mask = _mm_set1_epi8(static_cast<char>(0xFC));
   const __m128i seps = _mm_set1_epi8(0x1C);
-  const __m128i us = _mm_set1_epi8(0x1F);
+  const __m128i same = _mm_set1_epi8(static_cast<char>(sep));
+  const __m128i belowSep = _mm_set1_epi8(static_cast<char>(sep - 1));
   while (e - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const auto any =
         static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, mask), seps)));
-    const auto unit = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, us)));
-    const unsigned other = any & ~unit;
-    if (other != 0) {
-      const unsigned before = (other & (0u - other)) - 1;  // bits below the first other separator
-      return n + static_cast<std::size_t>(bitCount(unit & before));
+    const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, same)));
+    // Separators of a higher level have smaller byte values.
+    const auto below =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, belowSep), v)));
+    const unsigned stop = any & below;
+    if (stop != 0) {
+      const unsigned before = (stop & (0u - stop)) - 1;  // bits below the first stop
+      return n + static_cast<std::size_t>(bitCount(hits & before));
     }
-    n += static_cast<std::size_t>(bitCount(unit));
+    n += static_cast<std::size_t>(bitCount(hits));
     p += 16;
   }
 #endif
   for (; p < e; ++p) {
     const auto c = static_cast<unsigned char>(*p);
-    if (c == kUsByte) {
+    if (c == sep) {
       ++n;
-    } else if (c >= 0x1C && c <= 0x1E) {
+    } else if (c >= 0x1C && c < sep) {
       break;
     }
   }

@@ -129,7 +129,8 @@ int readTaggedField(ByteSource& src, bool imageRecord, std::int64_t allowed, Fie
       item.byteCount += 1;
       sf->byteTotal += item.byteCount;
       // A subfield of several items: size its list once from what is buffered.
-      if (sf->items.size() == 1) sf->items.reserve(2 + detail::countUnitSeparators(src.buffered()));
+      if (sf->items.size() == 1)
+        sf->items.reserve(2 + detail::countSeparatorsBefore(src.buffered(), kUs));
       continue;
     }
     sf->byteTotal += item.byteCount;
@@ -137,6 +138,9 @@ int readTaggedField(ByteSource& src, bool imageRecord, std::int64_t allowed, Fie
       sf->hasRs = true;
       sf->byteTotal += 1;
       f.byteTotal += sf->byteTotal;
+      // A field of several subfields: size its list once from what is buffered.
+      if (f.subfields.size() == 1)
+        f.subfields.reserve(2 + detail::countSeparatorsBefore(src.buffered(), kRs));
       sf = &f.subfields.emplace_back();
       continue;
     }

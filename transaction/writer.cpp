@@ -74,6 +74,13 @@ class Sink {
     if (sep != 0) put(sep);
     return ok_;
   }
+  /// Where the next byte goes, and the end of the block: a caller may store short runs through a
+  /// cursor of its own, handing it back with commit() before any other call.
+  char* cursor() noexcept { return block_.get() + used_; }
+  const char* limit() const noexcept { return block_.get() + kBlock; }
+  void commit(const char* cursor) noexcept {
+    used_ = static_cast<std::size_t>(cursor - block_.get());
+  }
   bool flush() {
     const std::size_t n = used_;
     used_ = 0;
@@ -108,18 +115,49 @@ class Sink {
 
 int writeRecord(Sink& out, const Record& rec) {
   if (isTaggedType(rec.type)) {
+    // Short pieces go through a cursor held in a local, which the byte stores cannot alias, so
+    // it stays in a register; anything else hands the cursor back to the sink first.
+    char* o = out.cursor();
+    const char* const limit = out.limit();
+    auto piece = [&](const std::string& bytes, char sep) {
+      const std::size_t n = bytes.size();
+      if (n <= 16 && limit - o > 16) {
+        copyShort(o, bytes.data(), n);
+        o += n;
+        *o = sep;
+        o += sep != 0 ? 1 : 0;
+        return true;
+      }
+      out.commit(o);
+      const bool ok = out.piece(bytes, sep);
+      o = out.cursor();
+      return ok;
+    };
+    auto separator = [&](char c) {
+      if (o == limit) {
+        out.commit(o);
+        out.put(c);
+        o = out.cursor();
+      } else {
+        *o++ = c;
+      }
+    };
     for (const Field& f : rec.fields) {
-      if (f.tag.empty()) return -2;
-      if (!out.piece(f.tag, 0)) return -2;
+      if (f.tag.empty()) {
+        out.commit(o);
+        return -2;
+      }
+      if (!piece(f.tag, 0)) return -2;
       for (const Subfield& sf : f.subfields) {
         for (const Item& item : sf.items) {
-          if (!out.piece(item.value, item.hasUs ? static_cast<char>(kUs) : 0)) return -2;
+          if (!piece(item.value, item.hasUs ? static_cast<char>(kUs) : 0)) return -2;
         }
-        if (sf.hasRs) out.put(static_cast<char>(kRs));
+        if (sf.hasRs) separator(static_cast<char>(kRs));
       }
-      if (f.hasGs) out.put(static_cast<char>(kGs));
+      if (f.hasGs) separator(static_cast<char>(kGs));
     }
-    if (rec.hasFs) out.put(static_cast<char>(kFs));
+    if (rec.hasFs) separator(static_cast<char>(kFs));
+    out.commit(o);
     return kOk;
   }
   if (!isBinaryType(rec.type)) return -2;

@@ -45,15 +45,17 @@ TEST(ByteScan, AgreesWithAPlainLoopAtEveryLengthAndPosition) {
         while (first < n && !isSeparator(s[first])) ++first;
         EXPECT_EQ(detail::findSeparator(b, b + n) - b, static_cast<std::ptrdiff_t>(first));
 
-        std::size_t units = 0;
-        for (char c : s) {
-          if (c == '\x1F') {
-            ++units;
-          } else if (isSeparator(c)) {
-            break;
+        for (std::uint8_t sep : {0x1E, 0x1F}) {
+          std::size_t count = 0;
+          for (char c : s) {
+            if (static_cast<std::uint8_t>(c) == sep) {
+              ++count;
+            } else if (isSeparator(c) && static_cast<std::uint8_t>(c) < sep) {
+              break;
+            }
           }
+          EXPECT_EQ(detail::countSeparatorsBefore(s, sep), count) << int{sep};
         }
-        EXPECT_EQ(detail::countUnitSeparators(s), units);
 
         std::size_t gs = 0;
         for (char c : s) gs += c == '\x1D' ? 1 : 0;

@@ -30,8 +30,10 @@ inline const char* findSeparator(const char* p, const char* e) noexcept {
   return p;
 }
 
-/// Number of US bytes in `bytes` before the first other separator (or in all of it).
-std::size_t countUnitSeparators(std::string_view bytes) noexcept;
+/// Number of `sep` bytes (a separator) in `bytes` before the first separator of a higher level
+/// (a smaller byte value), or in all of it: items left in a subfield for US, subfields left in a
+/// field for RS.
+std::size_t countSeparatorsBefore(std::string_view bytes, std::uint8_t sep) noexcept;
 
 /// Number of bytes equal to `b` in `bytes`.
 std::size_t countByte(std::string_view bytes, std::uint8_t b) noexcept;
