@@ -56,9 +56,22 @@ int parseTag(Next&& next, std::uint64_t& type, std::uint64_t& number, std::size_
 // The longest input parseTag looks at before it succeeds or fails: two runs of ten bytes.
 constexpr std::size_t kTagLookahead = 20;
 
-int readTag(ByteSource& src, Field& f) {
+// Texts up to this length fit a string's inside buffer. They are copied with a fixed-length copy
+// (the compiler inlines it; a copy of variable length is a library call) of bytes known to be
+// readable, then cut to length: most tags and items of a text record are this short.
+constexpr std::size_t kShortText = 15;
+static_assert(kTagLookahead > kShortText);
+
+// A parsed tag; `text` points into the source's buffer or into `spare`, with at least
+// kShortText + 1 bytes readable from its start either way.
+struct Tag {
+  std::string_view text;
   std::uint64_t type = 0;
   std::uint64_t number = 0;
+  char spare[kTagLookahead] = {};
+};
+
+int readTag(ByteSource& src, Tag& t) {
   std::size_t len = 0;
   const std::string_view ahead = src.buffered();
   if (ahead.size() >= kTagLookahead) {
@@ -66,33 +79,28 @@ int readTag(ByteSource& src, Field& f) {
     const char* p = ahead.data();
     std::size_t i = 0;
     const int rc = parseTag([&] { return static_cast<int>(static_cast<unsigned char>(p[i++])); },
-                            type, number, len);
+                            t.type, t.number, len);
     src.skip(i);
     if (rc < 0) return rc;
-    f.tag.assign(p, len);
+    t.text = std::string_view(p, len);
   } else {
-    char tag[kTagLookahead];
     std::size_t n = 0;
     const int rc = parseTag(
         [&] {
           const int c = src.get();
-          if (c >= 0 && n < sizeof tag) tag[n++] = static_cast<char>(c);
+          if (c >= 0 && n < sizeof t.spare) t.spare[n++] = static_cast<char>(c);
           return c;
         },
-        type, number, len);
+        t.type, t.number, len);
     if (rc < 0) return rc;
-    f.tag.assign(tag, len);
+    t.text = std::string_view(t.spare, len);
   }
-  f.recordType = static_cast<int>(type);
-  f.fieldNumber = static_cast<int>(number);
-  f.byteTotal = static_cast<std::int32_t>(len);
   return kOk;
 }
 
 // Reads one tagged field into `f`, a fresh field already in its record, so that nothing is moved
 // once built. `allowed` is the number of bytes the record may still hold.
 int readTaggedField(ByteSource& src, bool imageRecord, std::int64_t allowed, Field& f, End& end) {
-  if (int rc = readTag(src, f); rc < 0) return rc;
   if (imageRecord && f.fieldNumber == 999) {
     const std::int64_t len = allowed - static_cast<std::int64_t>(f.tag.size()) - 1;
     if (len < 0) return -21;
@@ -115,7 +123,13 @@ int readTaggedField(ByteSource& src, bool imageRecord, std::int64_t allowed, Fie
     int c = src.takeSeparated(piece);
     Item* built = nullptr;
     if (c >= 0) {
-      built = &sf->items.emplace_back(piece);
+      if (piece.size() <= kShortText &&
+          src.bufferEnd() - piece.data() > static_cast<std::ptrdiff_t>(kShortText)) {
+        built = &sf->items.emplace_back(std::string_view(piece.data(), kShortText));
+        built->value.erase(piece.size());
+      } else {
+        built = &sf->items.emplace_back(piece);
+      }
     } else {
       // The item runs past the buffered bytes.
       built = &sf->items.emplace_back();
@@ -158,7 +172,15 @@ int readTaggedField(ByteSource& src, bool imageRecord, std::int64_t allowed, Fie
 
 // Reads the next field into a new last field of `rec` and counts its bytes.
 int readNextField(ByteSource& src, Record& rec, bool imageRecord, std::int64_t allowed, End& end) {
-  Field& f = rec.fields.emplace_back();
+  Tag tag;
+  if (int rc = readTag(src, tag); rc < 0) return rc;
+  Field& f = tag.text.size() <= kShortText
+                 ? rec.fields.emplace_back(std::string_view(tag.text.data(), kShortText))
+                 : rec.fields.emplace_back(tag.text);
+  if (tag.text.size() <= kShortText) f.tag.erase(tag.text.size());
+  f.recordType = static_cast<int>(tag.type);
+  f.fieldNumber = static_cast<int>(tag.number);
+  f.byteTotal = static_cast<std::int32_t>(tag.text.size());
   const int rc = readTaggedField(src, imageRecord, allowed, f, end);
   rec.byteTotal += f.byteTotal;
   return rc;

@@ -51,6 +51,7 @@ struct Subfield {
 /// Fields of binary records have an empty tag. A field of one subfield keeps it inline.
 struct Field {
   Field() noexcept {}
+  explicit Field(std::string_view tagText) : tag(tagText) {}
 
   std::string tag;
   SmallVector<Subfield, 1> subfields;

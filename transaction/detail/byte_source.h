@@ -65,6 +65,8 @@ class ByteSource {
   [[nodiscard]] std::string_view buffered() const noexcept {
     return {data_ + (pos_ - base_), static_cast<std::size_t>(end_ - pos_)};
   }
+  /// One past the last buffered byte.
+  [[nodiscard]] const char* bufferEnd() const noexcept { return data_ + (end_ - base_); }
   /// Moves past n bytes of buffered() (n at most its size).
   void skip(std::size_t n) noexcept { pos_ += n; }
   /// Bytes left before the end.
