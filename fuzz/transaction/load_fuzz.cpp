@@ -25,6 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (f == nullptr) return 0;
   if (size > 0) std::fwrite(data, 1, size, f);
   std::fclose(f);
+  // The file goes when the input is done, so that no run leaves it behind.
+  struct Remover {
+    const std::string& path;
+    ~Remover() { std::remove(path.c_str()); }
+  } const remover{path};
 
   NistFile nf;
   if (nf.load(path) != kOk) return 0;
