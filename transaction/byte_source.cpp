@@ -4,8 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
+
+#include "transaction/file_read.h"
 
 namespace varnel::transaction::detail {
 
@@ -41,23 +42,12 @@ ByteSource::~ByteSource() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-std::size_t ByteSource::readAt(std::uint64_t offset, char* dst, std::size_t n) {
-  std::size_t done = 0;
-  while (done < n) {
-    const ssize_t got = ::pread(fd_, dst + done, n - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return done;
-}
-
 int ByteSource::refillAndGet() {
   // The size read at opening is the end: a file that grows meanwhile is not followed.
   if (memory_ || fd_ < 0 || pos_ >= size_) return -1;
   const std::uint64_t left = size_ - pos_;
   const std::size_t want = left < bufferSize_ ? static_cast<std::size_t>(left) : bufferSize_;
-  const std::size_t n = readAt(pos_, buffer_.get(), want);
+  const std::size_t n = readFileAt(fd_, pos_, buffer_.get(), want);
   base_ = pos_;
   end_ = pos_ + n;
   if (n == 0) return -1;
@@ -96,7 +86,7 @@ bool ByteSource::read(std::size_t n, std::string& out) {
   }
   if (done < n) {
     if (memory_) return false;
-    const std::size_t got = readAt(pos_, dst + done, n - done);
+    const std::size_t got = readFileAt(fd_, pos_, dst + done, n - done);
     pos_ += got;
     base_ = pos_;
     end_ = pos_;

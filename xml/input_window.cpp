@@ -1,27 +1,15 @@
 #include "xml/detail/input_window.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+
+#include "transaction/file_read.h"
 
 namespace varnel::xml::detail {
 
 namespace {
 // Bytes read at a time: small enough for the buffer to stay in the cache.
 constexpr std::size_t kBlock = 256 * 1024;
-
-std::size_t readAt(int fd, std::uint64_t offset, char* dst, std::size_t n) {
-  std::size_t done = 0;
-  while (done < n) {
-    const ssize_t got = ::pread(fd, dst + done, n - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return done;
-}
 }  // namespace
 
 InputWindow::InputWindow(std::string_view bytes) noexcept
@@ -50,7 +38,8 @@ bool InputWindow::fillTo(std::uint64_t to) {
     capacity_ = grown;
   }
   data_ = buffer_.get();
-  const std::size_t got = readAt(fd_, end(), buffer_.get() + length_, want - length_);
+  const std::size_t got =
+      transaction::readFileAt(fd_, end(), buffer_.get() + length_, want - length_);
   length_ += got;
   if (length_ < want) size_ = end();  // the file ended early
   return end() >= to;
@@ -93,7 +82,8 @@ void InputWindow::appendAll(std::string& out) {
   }
   const std::size_t start = out.size();
   out.resize(start + static_cast<std::size_t>(size_));
-  out.resize(start + readAt(fd_, 0, out.data() + start, static_cast<std::size_t>(size_)));
+  out.resize(start +
+             transaction::readFileAt(fd_, 0, out.data() + start, static_cast<std::size_t>(size_)));
 }
 
 }  // namespace varnel::xml::detail

@@ -104,8 +104,6 @@ class ByteSource {
  private:
   int refillAndGet();
   int takeAcrossRefill(std::string& out);
-  // Reads up to n bytes at `offset`; returns how many arrived.
-  std::size_t readAt(std::uint64_t offset, char* dst, std::size_t n);
 
   int fd_ = -1;
   bool memory_ = false;
