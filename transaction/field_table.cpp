@@ -9,7 +9,8 @@ namespace {
 constexpr FieldDefinition kFields[] = {
 #define VARNEL_FIELD_ROW(enc, type, field, id, ref, item, mn, desc, cond, dt, minl, maxl, mino, \
                          maxo, sc, ct, vr, re, tag, ns, bt, path)                               \
-  {enc, type, field, id, ref, item, mn, desc, cond, dt, minl, maxl, mino, maxo, sc, ct, vr, re, tag, ns, bt, path},
+  {enc,  type, field, id, ref, item, mn, desc, cond, dt, minl,                                  \
+   maxl, mino, maxo,  sc, ct,  vr,   re, tag,  ns,   bt, path},
 #include "transaction/field_table_data.inc"
 #undef VARNEL_FIELD_ROW
 };
@@ -39,7 +40,8 @@ const FieldDefinition* findFieldDefinition(int recordType, int field) noexcept {
   return nullptr;
 }
 
-const FieldDefinition* findItemDefinition(int recordType, int field, std::string_view item) noexcept {
+const FieldDefinition* findItemDefinition(int recordType, int field,
+                                          std::string_view item) noexcept {
   const FieldDefinition* xmlOnly = nullptr;
   for (const FieldDefinition& d : kFields) {
     if (d.recordType != recordType || d.field != field || d.item != item) continue;

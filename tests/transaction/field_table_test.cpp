@@ -76,8 +76,9 @@ TEST(FieldTable, MatchesTheStandardsFieldDefinitions) {
     ADD_FAILURE() << "no column " << name;
     return std::size_t{0};
   };
-  std::size_t enc = col("TradXML"), id = col("FieldID"), mn = col("Mnemonic"), cond = col("CondCode"),
-              dt = col("DataType"), path = col("XMLPath"), tag = col("XML Tag Name");
+  std::size_t enc = col("TradXML"), id = col("FieldID"), mn = col("Mnemonic"),
+              cond = col("CondCode"), dt = col("DataType"), path = col("XMLPath"),
+              tag = col("XML Tag Name");
   auto defs = fieldDefinitions();
   std::size_t k = 0;
   for (std::size_t r = 1; r < rows.size(); ++r) {
