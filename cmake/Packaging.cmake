@@ -6,6 +6,28 @@ set(VARNEL_DOCS ${VARNEL_SOURCE_ROOT}/docs)
 # The help command also looks here, relative to the installed executable.
 set(VARNEL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/varnel)
 
+# The man pages carry the project version; they are configured into the build folder, and the
+# installed copies are compressed as Debian expects (gzip -9n: no name or time stamp inside).
+set(VARNEL_MAN_OUT ${CMAKE_BINARY_DIR}/man)
+set(VARNEL_MAN_PAGES varnel.1 varnel-gui.1 varnel-guide.7)
+set(VARNEL_MAN_GZ)
+foreach(page ${VARNEL_MAN_PAGES})
+  configure_file(${VARNEL_DOCS}/${page} ${VARNEL_MAN_OUT}/${page} @ONLY)
+  add_custom_command(
+    OUTPUT ${VARNEL_MAN_OUT}/${page}.gz
+    COMMAND gzip -9n -c ${VARNEL_MAN_OUT}/${page} > ${VARNEL_MAN_OUT}/${page}.gz
+    DEPENDS ${VARNEL_MAN_OUT}/${page}
+    VERBATIM)
+  list(APPEND VARNEL_MAN_GZ ${VARNEL_MAN_OUT}/${page}.gz)
+endforeach()
+configure_file(${VARNEL_SOURCE_ROOT}/packaging/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+  COMMAND gzip -9n -c ${CMAKE_BINARY_DIR}/packaging/changelog > ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+  DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog
+  VERBATIM)
+add_custom_target(varnel_package_docs ALL DEPENDS ${VARNEL_MAN_GZ} ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+
 # Varnel.pdf from the man pages: groff (package groff-base) writes PostScript, ps2pdf
 # (ghostscript) turns it into PDF. Without the tools the PDF is skipped, not the build.
 find_program(VARNEL_GROFF groff)
@@ -14,10 +36,10 @@ if(VARNEL_GROFF AND VARNEL_PS2PDF)
   set(VARNEL_PDF ${CMAKE_BINARY_DIR}/app/Varnel.pdf)
   add_custom_command(
     OUTPUT ${VARNEL_PDF}
-    COMMAND ${VARNEL_GROFF} -man -Tps ${VARNEL_DOCS}/varnel-guide.7 ${VARNEL_DOCS}/varnel.1
-            > ${CMAKE_BINARY_DIR}/app/Varnel.ps
+    COMMAND ${VARNEL_GROFF} -man -Tps ${VARNEL_MAN_OUT}/varnel-guide.7 ${VARNEL_MAN_OUT}/varnel.1
+            ${VARNEL_MAN_OUT}/varnel-gui.1 > ${CMAKE_BINARY_DIR}/app/Varnel.ps
     COMMAND ${VARNEL_PS2PDF} ${CMAKE_BINARY_DIR}/app/Varnel.ps ${VARNEL_PDF}
-    DEPENDS ${VARNEL_DOCS}/varnel-guide.7 ${VARNEL_DOCS}/varnel.1
+    DEPENDS ${VARNEL_MAN_OUT}/varnel-guide.7 ${VARNEL_MAN_OUT}/varnel.1 ${VARNEL_MAN_OUT}/varnel-gui.1
     COMMENT "Building Varnel.pdf from the user guide"
     VERBATIM)
   # The help command looks for Varnel.pdf beside the executable.
@@ -32,9 +54,13 @@ install(TARGETS varnel-gui RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET varnel)
   install(TARGETS varnel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-install(FILES ${VARNEL_DOCS}/varnel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${VARNEL_DOCS}/varnel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 RENAME varnel-gui.1)
-install(FILES ${VARNEL_DOCS}/varnel-guide.7 DESTINATION ${CMAKE_INSTALL_MANDIR}/man7)
+install(FILES ${VARNEL_MAN_OUT}/varnel.1.gz ${VARNEL_MAN_OUT}/varnel-gui.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${VARNEL_MAN_OUT}/varnel-guide.7.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man7)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${VARNEL_SOURCE_ROOT}/packaging/copyright
+        DESTINATION ${VARNEL_DOC_DIR})
+install(FILES ${VARNEL_SOURCE_ROOT}/packaging/varnel.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME varnel)
 install(FILES ${VARNEL_SOURCE_ROOT}/app/varnel-gui.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${VARNEL_SOURCE_ROOT}/app/varnel-gui.svg
@@ -47,12 +73,26 @@ endif()
 set(CPACK_PACKAGE_NAME varnel)
 set(CPACK_PACKAGE_VENDOR "Quillon")
 set(CPACK_PACKAGE_CONTACT "Quillon <support@quillon.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Batch converter for ANSI/NIST-ITL transaction files")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "batch converter for ANSI/NIST-ITL transaction files")
+set(CPACK_PACKAGE_DESCRIPTION "Varnel converts biometric transaction files in the ANSI/NIST-ITL format,
+in the traditional tagged/binary encoding and the 2011 XML encoding, one
+folder at a time. A rule file (.ntx) lists what to do to each transaction:
+edit fields, delete or convert records, recompress fingerprint images to WSQ,
+lossless JPEG 2000 or PNG, convert minutiae, export images and a tenprint
+card, write a CSV summary, rename and choose the encoding. Each run writes
+an HTML report of what was done to every file.
+.
+The package has the varnel command line and the varnel-gui desktop program.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quillon.example/varnel")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)
