@@ -20,7 +20,7 @@ foreach(page ${VARNEL_MAN_PAGES})
     VERBATIM)
   list(APPEND VARNEL_MAN_GZ ${VARNEL_MAN_OUT}/${page}.gz)
 endforeach()
-configure_file(${VARNEL_SOURCE_ROOT}/packaging/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
+configure_file(${VARNEL_SOURCE_ROOT}/docs/package/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
 add_custom_command(
   OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
   COMMAND gzip -9n -c ${CMAKE_BINARY_DIR}/packaging/changelog > ${CMAKE_BINARY_DIR}/packaging/changelog.gz
@@ -57,9 +57,9 @@ endif()
 install(FILES ${VARNEL_MAN_OUT}/varnel.1.gz ${VARNEL_MAN_OUT}/varnel-gui.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${VARNEL_MAN_OUT}/varnel-guide.7.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man7)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${VARNEL_SOURCE_ROOT}/packaging/copyright
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${VARNEL_SOURCE_ROOT}/docs/package/copyright
         DESTINATION ${VARNEL_DOC_DIR})
-install(FILES ${VARNEL_SOURCE_ROOT}/packaging/varnel.bash-completion
+install(FILES ${VARNEL_SOURCE_ROOT}/docs/package/varnel.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME varnel)
 install(FILES ${VARNEL_SOURCE_ROOT}/app/varnel-gui.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
