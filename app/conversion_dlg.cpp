@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "app/conditions_dlg.h"
+#include "app/settings.h"
 #include "app/shell.h"
 #include "rules/status.h"
 
@@ -108,6 +109,8 @@ CconversionDlg::CconversionDlg(Shell& shell, QWidget* parent) : QDialog(parent),
   outer->addLayout(columns, 1);
   outer->addWidget(close);
   resize(760, 380);
+  if (const QByteArray geometry = readSettingBytes(kRuleEditorGeometryKey); !geometry.isEmpty())
+    restoreGeometry(geometry);
 
   showRule(-1);
   refreshButtons();
@@ -433,6 +436,11 @@ void CconversionDlg::saveAsCommand() {
   if (path.isEmpty()) return;
   if (QFileInfo(path).suffix().isEmpty()) path += ".ntx";
   saveFile(path);
+}
+
+void CconversionDlg::done(int result) {
+  writeSettingBytes(kRuleEditorGeometryKey, saveGeometry());
+  QDialog::done(result);
 }
 
 }  // namespace varnel::app

@@ -69,6 +69,10 @@ class CconversionDlg : public QDialog {
   void saveCommand();
   void saveAsCommand();
 
+ protected:
+  /// Remembers the editor's size and position whichever way it closes.
+  void done(int result) override;
+
  private:
   void selectionChanged();
   void actionChosen(int index);

@@ -74,6 +74,9 @@ CvarnelDlg::CvarnelDlg(Shell& shell, QWidget* parent) : QMainWindow(parent), she
   setCentralWidget(central);
   buildMenus();
   resize(560, 300);
+  // Where the user last left the window; restoreGeometry keeps it on a screen that exists.
+  if (const QByteArray geometry = readSettingBytes(kMainWindowGeometryKey); !geometry.isEmpty())
+    restoreGeometry(geometry);
 
   source_->setText(readSetting(kSourceFolderKey));
   dest_->setText(readSetting(kDestinationFolderKey));
@@ -168,6 +171,7 @@ void CvarnelDlg::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  writeSettingBytes(kMainWindowGeometryKey, saveGeometry());
   QMainWindow::closeEvent(event);
 }
 

@@ -16,4 +16,15 @@ void writeSetting(const char* key, const QString& value) {
   s.sync();
 }
 
+QByteArray readSettingBytes(const char* key) {
+  QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Quillon", "Varnel");
+  return s.value(key).toByteArray();
+}
+
+void writeSettingBytes(const char* key, const QByteArray& value) {
+  QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Quillon", "Varnel");
+  s.setValue(key, value);
+  s.sync();
+}
+
 }  // namespace varnel::app

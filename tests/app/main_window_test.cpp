@@ -87,6 +87,19 @@ class MainWindowTest : public QObject {
     QVERIFY(w.ruleEdit()->text().isEmpty());
   }
 
+  void keepsItsSizeAndPositionBetweenRuns() {
+    FakeShell shell;
+    {
+      CvarnelDlg w(shell);
+      w.show();
+      w.setGeometry(40, 50, 700, 420);
+      QVERIFY(w.close());
+    }
+    CvarnelDlg again(shell);
+    QCOMPARE(again.geometry().size(), QSize(700, 420));
+    QCOMPARE(again.geometry().topLeft(), QPoint(40, 50));
+  }
+
   void showsTheRememberedPaths() {
     varnel::app::writeSetting("SourceFolder", "/data/in");
     varnel::app::writeSetting("DestinationFolder", "/data/out");

@@ -1,4 +1,5 @@
 // The text prompt: how it confirms, cancels, limits its text and moves the focus.
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -26,6 +27,21 @@ class PromptTest : public QObject {
     QCOMPARE(box.size(), QSize(500, 170));
     QCOMPARE(box.confirmButton()->text(), QString("Confirm"));
     QCOMPARE(box.cancelButton()->text(), QString("Cancel"));
+  }
+
+  void longPromptIsShownWhole() {
+    QString prompt;
+    for (int i = 0; i < 30; ++i) prompt += QString("Enter the originating agency code %1, ").arg(i);
+    PromptBox box(nullptr, prompt);
+    showAndActivate(box);
+    auto* label = box.findChild<QLabel*>("promptLabel");
+    QVERIFY(label != nullptr);
+    QVERIFY(box.width() >= 500);
+    QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+             qPrintable(QString("label %1 high, text needs %2")
+                            .arg(label->height())
+                            .arg(label->heightForWidth(label->width()))));
+    QVERIFY(box.edit()->geometry().top() >= label->geometry().bottom());
   }
 
   void escapeCancelButtonAndCloseLeaveCancelled() {
