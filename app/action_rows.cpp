@@ -76,4 +76,69 @@ const ActionRows* findActionRows(std::string_view action) noexcept {
   return nullptr;
 }
 
+namespace {
+
+struct NamedInfo {
+  std::string_view action;
+  ActionInfo info;
+};
+
+const std::vector<NamedInfo>& infoTable() {
+  static const std::vector<NamedInfo> kInfo{
+      {"Add Field", {"Fields", "Sets a field to a value, replacing it if present"}},
+      {"Add Field If Blank", {"Fields", "Sets a field only where it is present but empty"}},
+      {"Add Field If Missing", {"Fields", "Adds a field only where the record lacks it"}},
+      {"Copy Field", {"Fields", "Copies a field's value to another field"}},
+      {"Move Field", {"Fields", "Moves a field's value to another field"}},
+      {"Delete Field", {"Fields", "Removes a field"}},
+      {"Remove Invalid Characters", {"Fields", "Deletes the listed characters from a field"}},
+      {"Replace Strings", {"Fields", "Replaces every occurrence of a text in a field"}},
+      {"String Left", {"Fields", "Keeps the first characters of a field"}},
+      {"String Right", {"Fields", "Keeps the last characters of a field"}},
+      {"Set CJIS MNU", {"Fields", "Sets the miscellaneous identification number"}},
+      {"Delete All Records", {"Records", "Removes every record but Types 1 and 2"}},
+      {"Delete Records of Type", {"Records", "Removes the records of one type"}},
+      {"Convert Type 4 to Type 14",
+       {"Records", "Turns binary fingerprint records into tagged ones"}},
+      {"Convert Type 14 to Type 4",
+       {"Records", "Turns tagged fingerprint records into binary ones"}},
+      {"Convert To CJIS", {"Records", "Applies the fixed CJIS profile conversion"}},
+      {"Add Hash", {"Records", "Stores the SHA-256 hash of each record's image"}},
+      {"Convert Feature Set", {"Records", "Converts minutiae to another feature set format"}},
+      {"Delete Feature Set", {"Records", "Removes the minutiae of one vendor format"}},
+      {"Auto Fix", {"Records", "Repairs a known inconsistency in the records"}},
+      {"Compress Records To WSQ", {"Images", "Recompresses fingerprint images to WSQ"}},
+      {"Compress Records To JP2L",
+       {"Images", "Recompresses fingerprint images to lossless JPEG 2000"}},
+      {"Convert Image Format",
+       {"Images", "Converts the images of one record type to another format"}},
+      {"Output to CSV", {"Output", "Adds a column to results.csv"}},
+      {"Export Biometric", {"Output", "Writes one record's image to a file"}},
+      {"Export Biometrics of Type", {"Output", "Writes the images of one record type to files"}},
+      {"Export All Biometrics", {"Output", "Writes every record image to files"}},
+      {"Export To Tenprint", {"Output", "Renders a 600 dpi tenprint card as TIFF"}},
+      {"Prompt for Parameter", {"Output", "Asks the operator for a value before the run"}},
+      {"Change Filename", {"File", "Names the output file"}},
+      {"Change File Extension", {"File", "Sets the output file's extension"}},
+      {"Disable Save", {"File", "Writes no transaction for the file"}},
+      {"Save As", {"File", "Chooses the traditional or the XML encoding"}},
+  };
+  return kInfo;
+}
+
+}  // namespace
+
+const std::vector<std::string_view>& actionGroups() noexcept {
+  static const std::vector<std::string_view> kGroups{"Fields", "Records", "Images", "Output",
+                                                     "File"};
+  return kGroups;
+}
+
+ActionInfo actionInfo(std::string_view action) noexcept {
+  for (const auto& n : infoTable()) {
+    if (n.action == action) return n.info;
+  }
+  return {"Other", {}};
+}
+
 }  // namespace varnel::app

@@ -30,4 +30,17 @@ struct ActionRows {
 /// Every action the editor knows, in the order they are added to its list.
 [[nodiscard]] const std::vector<ActionRows>& allActionRows() noexcept;
 
+/// Where an action stands in the editor's grouped list, with a one-line description.
+struct ActionInfo {
+  std::string_view group;  ///< "Fields", "Records", "Images", "Output" or "File"
+  std::string_view description;
+};
+
+/// The group names in the order the editor lists them.
+[[nodiscard]] const std::vector<std::string_view>& actionGroups() noexcept;
+
+/// Group and description of `action`; group "Other" and an empty description for names the
+/// editor does not know.
+[[nodiscard]] ActionInfo actionInfo(std::string_view action) noexcept;
+
 }  // namespace varnel::app

@@ -5,12 +5,15 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStandardItemModel>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <utility>
@@ -30,16 +33,70 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
+QString CconversionDlg::ruleText(const rules::ConversionRule& rule) {
+  // "Output to CSV  Heading = Name, Value = %2.018%": the action with the parameters it uses.
+  QString text = qs(rule.action);
+  const ActionRows* rows = findActionRows(rule.action);
+  QStringList parts;
+  for (int i = 0; i < kParameterRows; ++i) {
+    const std::string& value = rule.parameters[i];
+    const bool used = rows ? i < static_cast<int>(rows->rows.size()) : !value.empty();
+    if (!used) continue;
+    const QString label =
+        rows ? qs(std::string(rows->rows[i].label)) : QString("Parameter %1").arg(i + 1);
+    parts << QString("%1 = %2").arg(label, qs(value));
+  }
+  if (!parts.isEmpty()) text += "  " + parts.join(", ");
+  if (!rule.conditions.empty())
+    text += QString("  [%1 condition%2]")
+                .arg(static_cast<int>(rule.conditions.size()))
+                .arg(rule.conditions.size() == 1 ? "" : "s");
+  return text;
+}
+
+void CconversionDlg::fillActionBox() {
+  // Actions grouped under headers that cannot be chosen, each with its description as tip.
+  auto* model = new QStandardItemModel(action_);
+  std::vector<std::string_view> groups = actionGroups();
+  groups.emplace_back("Other");
+  for (std::string_view group : groups) {
+    QList<QStandardItem*> members;
+    for (std::string_view name : rules::actionNames()) {
+      const ActionInfo info = actionInfo(name);
+      if (info.group != group) continue;
+      auto* item = new QStandardItem(qs(std::string(name)));
+      item->setToolTip(qs(std::string(info.description)));
+      members << item;
+    }
+    if (members.isEmpty()) continue;
+    auto* header = new QStandardItem(qs(std::string(group)));
+    header->setFlags(Qt::NoItemFlags);
+    QFont bold = header->font();
+    bold.setBold(true);
+    header->setFont(bold);
+    model->appendRow(header);
+    for (QStandardItem* item : members) model->appendRow(item);
+  }
+  action_->setModel(model);
+}
+
+void CconversionDlg::showDescription() {
+  const int index = action_->currentIndex();
+  description_->setText(
+      index < 0 ? QString()
+                : qs(std::string(actionInfo(action_->currentText().toStdString()).description)));
+}
+
 CconversionDlg::CconversionDlg(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell) {
   setObjectName("conversionDlg");
   setWindowTitle("Brennic - Conversion Rules");
 
   auto* menuBar = new QMenuBar(this);
   QMenu* file = menuBar->addMenu("&File");
-  file->addAction("&New", this, &CconversionDlg::newTable);
-  file->addAction("&Load...", this, &CconversionDlg::loadCommand);
-  save_ = file->addAction("&Save", this, &CconversionDlg::saveCommand);
-  file->addAction("&Save...", this, &CconversionDlg::saveAsCommand);
+  file->addAction("&New", QKeySequence::New, this, &CconversionDlg::newTable);
+  file->addAction("&Load...", QKeySequence::Open, this, &CconversionDlg::loadCommand);
+  save_ = file->addAction("&Save", QKeySequence::Save, this, &CconversionDlg::saveCommand);
+  file->addAction("Sa&ve...", QKeySequence::SaveAs, this, &CconversionDlg::saveAsCommand);
 
   list_ = new QListWidget(this);
   list_->setObjectName("ruleList");
@@ -49,8 +106,15 @@ CconversionDlg::CconversionDlg(Shell& shell, QWidget* parent) : QDialog(parent),
   add_ = new QPushButton("Add", this);
   edit_ = new QPushButton("Edit", this);
   delete_ = new QPushButton("Delete", this);
-  up_ = new QPushButton("/\\", this);
-  down_ = new QPushButton("\\/", this);
+  up_ = new QPushButton(style()->standardIcon(QStyle::SP_ArrowUp), QString(), this);
+  down_ = new QPushButton(style()->standardIcon(QStyle::SP_ArrowDown), QString(), this);
+  up_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Up));
+  down_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Down));
+  up_->setToolTip("Move the rule up (Ctrl+Up)");
+  down_->setToolTip("Move the rule down (Ctrl+Down)");
+  add_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_A));
+  edit_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_E));
+  delete_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
   connect(add_, &QPushButton::clicked, this, &CconversionDlg::addRule);
   connect(edit_, &QPushButton::clicked, this, &CconversionDlg::editOrUpdate);
   connect(delete_, &QPushButton::clicked, this, &CconversionDlg::deleteOrCancel);
@@ -60,13 +124,17 @@ CconversionDlg::CconversionDlg(Shell& shell, QWidget* parent) : QDialog(parent),
 
   action_ = new QComboBox(this);
   action_->setObjectName("actionBox");
-  for (const auto& name : rules::actionNames()) action_->addItem(qs(std::string(name)));
+  fillActionBox();
   action_->setCurrentIndex(-1);
+  description_ = new QLabel(this);
+  description_->setObjectName("actionDescription");
+  description_->setWordWrap(true);
   connect(action_, &QComboBox::currentIndexChanged, this, &CconversionDlg::actionChosen);
 
   auto* grid = new QGridLayout;
   grid->addWidget(new QLabel("Action", this), 0, 0);
   grid->addWidget(action_, 0, 1);
+  grid->addWidget(description_, kParameterRows + 2, 0, 1, 2);
   for (int i = 0; i < kParameterRows; ++i) {
     labels_[i] = new QLabel(this);
     edits_[i] = new QLineEdit(this);
@@ -81,11 +149,12 @@ CconversionDlg::CconversionDlg(Shell& shell, QWidget* parent) : QDialog(parent),
     grid->addLayout(cell, i + 1, 1);
   }
   conditions_ = new QPushButton("Conditions", this);
+  conditions_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_N));
   conditions_->setAutoDefault(false);
   connect(conditions_, &QPushButton::clicked, this, &CconversionDlg::editConditions);
   grid->addWidget(conditions_, kParameterRows + 1, 1, Qt::AlignRight);
   grid->setColumnStretch(1, 1);
-  grid->setRowStretch(kParameterRows + 2, 1);
+  grid->setRowStretch(kParameterRows + 3, 1);
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(add_);
@@ -138,6 +207,7 @@ bool CconversionDlg::loadFile(const QString& path) {
   if (editing_) cancelEdit();
   set_ = std::move(loaded);
   path_ = path;
+  dirty_ = false;
   refreshList();
   list_->setCurrentRow(set_.rules.empty() ? -1 : 0);
   showRule(currentRow());
@@ -153,6 +223,7 @@ bool CconversionDlg::saveFile(const QString& path) {
     return false;
   }
   path_ = path;
+  dirty_ = false;
   refreshButtons();
   return true;
 }
@@ -161,7 +232,7 @@ void CconversionDlg::refreshList() {
   const QSignalBlocker block(list_);
   const int row = list_->currentRow();
   list_->clear();
-  for (const auto& rule : set_.rules) list_->addItem(qs(rule.action));
+  for (const auto& rule : set_.rules) list_->addItem(ruleText(rule));
   if (row >= 0 && row < list_->count()) list_->setCurrentRow(row);
 }
 
@@ -250,6 +321,7 @@ void CconversionDlg::showRule(int row) {
   const QSignalBlocker block(action_);
   if (row < 0) {
     action_->setCurrentIndex(-1);
+    showDescription();
     hideRows();
     updateConditionsCaption(0);
     return;
@@ -257,6 +329,7 @@ void CconversionDlg::showRule(int row) {
   const rules::ConversionRule& rule = set_.rules[row];
   const int index = action_->findText(qs(rule.action), Qt::MatchExactly | Qt::MatchCaseSensitive);
   action_->setCurrentIndex(index);
+  showDescription();
   if (rule.action == kNewRuleText) {
     hideRows();
   } else {
@@ -275,6 +348,7 @@ void CconversionDlg::actionChosen(int index) {
   if (!editing_ || index < 0) return;
   const ActionRows* rows = findActionRows(action_->itemText(index).toStdString());
   showRows(rows, nullptr);
+  showDescription();
   refreshButtons();
 }
 
@@ -344,7 +418,8 @@ bool CconversionDlg::update() {
     return false;
   }
   set_.rules[row] = std::move(rule);
-  list_->item(row)->setText(qs(set_.rules[row].action));
+  list_->item(row)->setText(ruleText(set_.rules[row]));
+  dirty_ = true;
   leaveEditing();
   return true;
 }
@@ -372,6 +447,7 @@ void CconversionDlg::deleteOrCancel() {
     return;
   }
   set_.rules.erase(set_.rules.begin() + row);
+  dirty_ = true;
   refreshList();
   {
     const QSignalBlocker block(list_);
@@ -386,6 +462,7 @@ void CconversionDlg::moveUp() {
   const int row = currentRow();
   if (editing_ || row <= 0) return;
   std::swap(set_.rules[row], set_.rules[row - 1]);
+  dirty_ = true;
   refreshList();
   list_->setCurrentRow(row - 1);
 }
@@ -394,6 +471,7 @@ void CconversionDlg::moveDown() {
   const int row = currentRow();
   if (editing_ || row < 0 || row + 1 >= static_cast<int>(set_.rules.size())) return;
   std::swap(set_.rules[row], set_.rules[row + 1]);
+  dirty_ = true;
   refreshList();
   list_->setCurrentRow(row + 1);
 }
@@ -407,38 +485,59 @@ void CconversionDlg::editConditions() {
 }
 
 void CconversionDlg::newTable() {
+  if (!settleUnsavedChanges()) return;
   if (editing_) cancelEdit();
   set_.rules.clear();
   path_.clear();
+  dirty_ = false;
   refreshList();
   showRule(-1);
   refreshButtons();
 }
 
 void CconversionDlg::loadCommand() {
+  if (!settleUnsavedChanges()) return;
   const QString dir = path_.isEmpty() ? QString() : QFileInfo(path_).absolutePath();
   const QString path = shell_.pickOpenFile(this, dir, kRuleFileFilter);
   if (!path.isEmpty()) loadFile(path);
 }
 
-void CconversionDlg::saveCommand() {
-  if (path_.isEmpty()) {
-    saveAsCommand();
-    return;
-  }
-  saveFile(path_);
+bool CconversionDlg::saveCommand() {
+  if (path_.isEmpty()) return saveAsCommand();
+  return saveFile(path_);
 }
 
-void CconversionDlg::saveAsCommand() {
+bool CconversionDlg::saveAsCommand() {
   if (editing_) cancelEdit();
   const QString dir = path_.isEmpty() ? QString() : QFileInfo(path_).absolutePath();
   QString path = shell_.pickSaveFile(this, dir, kRuleFileFilter);
-  if (path.isEmpty()) return;
+  if (path.isEmpty()) return false;
   if (QFileInfo(path).suffix().isEmpty()) path += ".ntx";
-  saveFile(path);
+  if (QFileInfo::exists(path) &&
+      shell_.message(this, QString("%1 already exists.\nDo you want to replace it?").arg(path),
+                     kCaption, Shell::Buttons::kYesNo,
+                     Shell::Icon::kExclamation) != Shell::Answer::kYes)
+    return false;
+  return saveFile(path);
+}
+
+bool CconversionDlg::settleUnsavedChanges() {
+  // A rule still being edited counts as a change: its Update has not been pressed yet.
+  if (!dirty_ && !editing_) return true;
+  switch (shell_.message(this, "The rule table has unsaved changes.\nSave them first?", kCaption,
+                         Shell::Buttons::kYesNoCancel, Shell::Icon::kQuestion)) {
+    case Shell::Answer::kYes:
+      if (editing_ && !update()) return false;
+      return saveCommand();
+    case Shell::Answer::kNo:
+      return true;
+    default:
+      return false;
+  }
 }
 
 void CconversionDlg::done(int result) {
+  if (!settleUnsavedChanges()) return;
   writeSettingBytes(kRuleEditorGeometryKey, saveGeometry());
   QDialog::done(result);
 }

@@ -66,14 +66,23 @@ class CconversionDlg : public QDialog {
   void editConditions();
   void newTable();
   void loadCommand();
-  void saveCommand();
-  void saveAsCommand();
+  /// Saves to the current path (asking for one when there is none); false when nothing was saved.
+  bool saveCommand();
+  /// Asks for a path (and before replacing an existing file), then saves; false when not saved.
+  bool saveAsCommand();
 
  protected:
   /// Remembers the editor's size and position whichever way it closes.
   void done(int result) override;
 
  private:
+  /// Text of a rule in the list: its action followed by the parameters it uses.
+  static QString ruleText(const rules::ConversionRule& rule);
+  void fillActionBox();
+  void showDescription();
+  /// With changes not yet saved, asks whether to save them: true when the caller may go on
+  /// (saved, or discarded), false when the operator cancelled or the save failed.
+  bool settleUnsavedChanges();
   void selectionChanged();
   void actionChosen(int index);
   void showRule(int row);
@@ -92,12 +101,14 @@ class CconversionDlg : public QDialog {
   Shell& shell_;
   rules::RuleSet set_;
   QString path_;
+  bool dirty_ = false;
   bool editing_ = false;
   bool pendingNew_ = false;  // the rule being edited was added and shows "*"
   std::vector<rules::RuleCondition> editConditions_;
 
   QListWidget* list_ = nullptr;
   QComboBox* action_ = nullptr;
+  QLabel* description_ = nullptr;
   std::array<QLabel*, kParameterRows> labels_{};
   std::array<QLineEdit*, kParameterRows> edits_{};
   std::array<QComboBox*, kParameterRows> choices_{};

@@ -27,6 +27,14 @@ Shell::Answer DesktopShell::message(QWidget* parent, const QString& text, const 
     case Icon::kNone:
       break;
   }
+  if (buttons == Buttons::kYesNoCancel) {
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::Cancel);
+    const int pressed = box.exec();
+    if (pressed == QMessageBox::Yes) return Answer::kYes;
+    return pressed == QMessageBox::No ? Answer::kNo : Answer::kCancel;
+  }
   if (buttons == Buttons::kYesNo) {
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     box.setDefaultButton(QMessageBox::Yes);

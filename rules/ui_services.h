@@ -17,9 +17,10 @@ inline constexpr std::size_t kMaxPromptText = 319;
 /// files; each call must take effect at once.
 class UiServices {
  public:
-  enum class Buttons { kOk, kYesNo };
+  /// kYesNoCancel is for the desktop's own questions (unsaved changes); the run never asks it.
+  enum class Buttons { kOk, kYesNo, kYesNoCancel };
   enum class Icon { kNone, kError, kExclamation, kQuestion };
-  enum class Answer { kOk, kYes, kNo };
+  enum class Answer { kOk, kYes, kNo, kCancel };
 
   virtual ~UiServices() = default;
 

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -58,17 +59,78 @@ class EditorTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void actionListHasTheVocabularySorted() {
+  void actionListIsGroupedWithADescriptionForEachAction() {
     FakeShell shell;
     CconversionDlg dlg(shell);
     QCOMPARE(dlg.windowTitle(), QString("Brennic - Conversion Rules"));
-    QStringList names;
-    for (int i = 0; i < dlg.actionBox()->count(); ++i) names << dlg.actionBox()->itemText(i);
-    QCOMPARE(names.size(), 33);
-    QStringList sorted = names;
-    sorted.sort();
-    QCOMPARE(names, sorted);
-    QVERIFY(names.contains("Convert Type 14 to Type 4"));
+    auto* model = qobject_cast<QStandardItemModel*>(dlg.actionBox()->model());
+    QVERIFY(model != nullptr);
+    QStringList headers, names;
+    for (int i = 0; i < model->rowCount(); ++i) {
+      QStandardItem* item = model->item(i);
+      if (!(item->flags() & Qt::ItemIsEnabled)) {
+        headers << item->text();
+        continue;
+      }
+      names << item->text();
+      QVERIFY2(!item->toolTip().isEmpty(), qPrintable(item->text() + " has no description"));
+    }
+    QCOMPARE(headers, QStringList({"Fields", "Records", "Images", "Output", "File"}));
+    QStringList vocabulary;
+    for (auto name : rules::actionNames())
+      vocabulary << QString::fromUtf8(name.data(), name.size());
+    names.sort();
+    vocabulary.sort();
+    QCOMPARE(names, vocabulary);
+    dlg.addRule();
+    fill(dlg, "Disable Save", {});
+    QCOMPARE(dlg.findChild<QLabel*>("actionDescription")->text(),
+             QString("Writes no transaction for the file"));
+  }
+
+  void closingWithUnsavedChangesAsks() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("r.ntx");
+    FakeShell shell;
+    CconversionDlg dlg(shell);
+    dlg.show();
+    addRule(dlg, "Disable Save", {});
+    shell.answers = {FakeShell::Answer::kCancel};
+    dlg.reject();
+    QVERIFY(dlg.isVisible());  // Cancel: the editor stays, the table as it was
+    QCOMPARE(dlg.ruleSet().rules.size(), std::size_t{1});
+    shell.answers = {FakeShell::Answer::kYes};
+    shell.picks = {path};
+    dlg.reject();
+    QVERIFY(!dlg.isVisible());
+    QVERIFY(readAll(path).contains("Disable Save"));
+    // Once saved, closing asks nothing.
+    const std::size_t asked = shell.messages.size();
+    dlg.show();
+    dlg.reject();
+    QCOMPARE(shell.messages.size(), asked);
+  }
+
+  void saveAsAsksBeforeReplacingAFile() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("keep.ntx");
+    {
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("Convert To CJIS|||||\n");
+    }
+    FakeShell shell;
+    CconversionDlg dlg(shell);
+    addRule(dlg, "Disable Save", {});
+    shell.picks = {dir.filePath("keep")};  // the extension is added: still the same file
+    shell.answers = {FakeShell::Answer::kNo};
+    QVERIFY(!dlg.saveAsCommand());
+    QVERIFY(shell.texts().last().contains("already exists"));
+    QCOMPARE(readAll(path), QString("Convert To CJIS|||||\n"));
+    shell.picks = {path};
+    shell.answers = {FakeShell::Answer::kYes};
+    QVERIFY(dlg.saveAsCommand());
+    QVERIFY(readAll(path).contains("Disable Save"));
   }
 
   void addThenCancelRemovesTheNewRule() {
@@ -250,7 +312,9 @@ class EditorTest : public QObject {
     QCOMPARE(r[0].parameters, (std::array<std::string, 5>{"2.005:a", "%TCN%", "", "", ""}));
     QCOMPARE(r[1].parameters, (std::array<std::string, 5>{"2.018", "-", "", "", ""}));
     QCOMPARE(r[2].parameters[0], std::string("XML"));
-    QCOMPARE(dlg.ruleList()->item(0)->text(), QString("Add Field"));
+    QCOMPARE(dlg.ruleList()->item(0)->text(),
+             QString("Add Field  Field = 2.005:a, Field Value = %TCN%"));
+    QCOMPARE(dlg.ruleList()->item(2)->text(), QString("Save As  Output Format = XML"));
     // Changing a rule's action drops the parameters the new action does not show.
     dlg.ruleList()->setCurrentRow(0);
     dlg.editOrUpdate();
@@ -304,6 +368,14 @@ class EditorTest : public QObject {
     for (const auto& r : dlg.ruleSet().rules) order << QString::fromStdString(r.action);
     QCOMPARE(order, QStringList({"Add Field", "Disable Save", "Convert To CJIS"}));
     QCOMPARE(dlg.ruleList()->item(1)->text(), QString("Disable Save"));
+    // The arrows move the rule from the keyboard too.
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    dlg.ruleList()->setCurrentRow(1);
+    QTest::keyClick(dlg.ruleList(), Qt::Key_Up, Qt::ControlModifier);
+    // A button shortcut clicks after its press animation.
+    QTRY_COMPARE(QString::fromStdString(dlg.ruleSet().rules[0].action), QString("Disable Save"));
   }
 
   void conditionsCountShowsOnTheButton() {
@@ -460,7 +532,8 @@ class EditorTest : public QObject {
     CconversionDlg dlg(shell);
     dlg.show();
     dlg.openRuleFile(path);
-    QCOMPARE(dlg.ruleList()->item(0)->text(), QString("Future Action"));
+    QCOMPARE(dlg.ruleList()->item(0)->text(),
+             QString("Future Action  Parameter 1 = alpha, Parameter 2 = beta"));
     QCOMPARE(dlg.actionBox()->currentIndex(), -1);
     QCOMPARE(dlg.parameterLabel(1)->text(), QString("Parameter 2"));
     QCOMPARE(dlg.parameterEdit(1)->text(), QString("beta"));
