@@ -62,7 +62,8 @@ int createTemporaryBeside(const std::string& path, std::string& tmp) noexcept {
   static std::atomic<unsigned> serial{0};
   try {
     const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     const std::string stem = folder + ".varnel-" + std::to_string(::getpid()) + "-";
     // Names that exist (another process, or one interrupted earlier) are passed over, never
     // reused or removed.
