@@ -167,7 +167,12 @@ int prepareExportPath(const std::string& destFolder, std::string_view name,
     // The normal form, so that a folder named on the way and left again need not exist.
     path = target.string();
     // Folders on the way are created; one that is a link (which could lead anywhere) is refused.
-    const std::string destNormal = base.string() + (base.string().ends_with('/') ? "" : "/");
+    std::string destNormal = base.string();
+    if (destNormal == ".") {
+      destNormal.clear();
+    } else if (!destNormal.ends_with('/')) {
+      destNormal += '/';
+    }
     return detail::prepareOutputFolders(destNormal, path, true);
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
