@@ -62,6 +62,16 @@ void errorRow(ActionContext& ctx, std::string text) {
   ctx.outcome.hadErrorRow = true;
 }
 
+// The row for an export whose name cannot be used: it leads out of the destination folder (or
+// through a link), or a folder it names cannot be created.
+void pathRefused(ActionContext& ctx, std::string_view what, const std::string& name,
+                 std::string_view ext, int rc) {
+  const std::string file = name + "." + std::string(ext);
+  errorRow(ctx, std::string(what) + " not written: " + file +
+                    (rc == kPathOutsideDestination ? " leads outside the destination folder"
+                                                   : " names a folder that cannot be created"));
+}
+
 // Writes one output file of an export action through a temporary file and a rename. A name the
 // run already wrote, or one that lands in the source folder, is refused; these and failed writes
 // of the file itself give an error row naming the file (`what` says what it is). Failures of
@@ -100,6 +110,7 @@ void exportOne(ActionContext& ctx, int type, int index, bool setExportIndex,
   const std::string name = ctx.expand(ctx.params[0], RecordContext{type, index});
   std::string path;
   int rc = prepareExportPath(ctx.run.destFolder, name, ext, path);
+  if (rc < 0) pathRefused(ctx, "Export", name, ext, rc);
   if (rc == kOk) {
     rc = writeExport(ctx, "Export", path, [&](const std::string& tmp) {
       return writeRecordImage(ctx.file, type, index, code, tmp);
@@ -219,7 +230,10 @@ void exportAllBiometrics(ActionContext& ctx) {
 void exportToTenprint(ActionContext& ctx) {
   const std::string name = ctx.expand(ctx.params[0], RecordContext{});
   std::string path;
-  if (prepareExportPath(ctx.run.destFolder, name, "TIFF", path) != kOk) return;
+  if (const int rc = prepareExportPath(ctx.run.destFolder, name, "TIFF", path); rc < 0) {
+    pathRefused(ctx, "Tenprint card", name, "TIFF", rc);
+    return;
+  }
   imaging::Surface surface;
   if (imaging::Surface::create(imaging::kCardWidthPx, imaging::kCardHeightPx,
                                imaging::kCardPixelsPerMetre, surface) != 0) {

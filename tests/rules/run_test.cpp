@@ -458,15 +458,15 @@ TEST(RunDestination, OutputsNeverLandInTheSourceFolderInsideTheDestination) {
   writeFile(top / "in/a.nst", b.bytes());
   const std::string before = readFile(top / "in/a.nst");
   writeFile(top / "r.ntx",
-            "Delete Records of Type|14|||\nChange Filename|in/%FILENAME%|||\n"
-            "Export All Biometrics|in/x|||\n");
+            "Export All Biometrics|in/x|||\nDelete Records of Type|14|||\n"
+            "Change Filename|in/%FILENAME%|||\n");
   FakeUi ui;
   RunSummary summary;
   ASSERT_EQ(convertCommand(top / "in", top.path(), top / "r.ntx", ui, summary),
             ConvertStatus::kCompleted);
   EXPECT_EQ(readFile(top / "in/a.nst"), before);
   EXPECT_FALSE(std::filesystem::exists(top / "in/x.BMP"));
-  EXPECT_EQ(summary.counts.errors, 1);
+  EXPECT_EQ(summary.counts.errors, 2);  // the export and the save
 }
 
 TEST_F(ConversionRunTest, SecondOutputOfOneNameIsAnErrorNotAReplacement) {
@@ -534,6 +534,8 @@ TEST_F(ConversionRunTest, LinksInTheDestinationAreReplacedNotFollowed) {
     EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path))) << n;
   }
   EXPECT_EQ(readFile(dst / "results.csv"), "TCN\r\nT1\r\n");
+  EXPECT_EQ(rows().front(),
+            "a.nst: Export not written: images/x.BMP leads outside the destination folder");
 }
 
 TEST_F(ConversionRunTest, StoppedRunClosesReportAndCsvForTheFilesDone) {
