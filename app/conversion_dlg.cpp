@@ -21,6 +21,7 @@
 #include "app/conditions_dlg.h"
 #include "app/settings.h"
 #include "app/shell.h"
+#include "rules/action_context.h"
 #include "rules/status.h"
 
 namespace varnel::app {
@@ -232,7 +233,16 @@ void CconversionDlg::refreshList() {
   const QSignalBlocker block(list_);
   const int row = list_->currentRow();
   list_->clear();
-  for (const auto& rule : set_.rules) list_->addItem(ruleText(rule));
+  for (const auto& rule : set_.rules) {
+    list_->addItem(ruleText(rule));
+    // A rule file written by hand may name an action that does not exist: it is shown as it
+    // is, marked, because a run refuses the whole file.
+    if (rule.action != kNewRuleText && rules::findAction(rule.action) == nullptr) {
+      QListWidgetItem* item = list_->item(list_->count() - 1);
+      item->setForeground(Qt::red);
+      item->setToolTip("Unknown action: a conversion refuses this rule file");
+    }
+  }
   if (row >= 0 && row < list_->count()) list_->setCurrentRow(row);
 }
 
@@ -418,7 +428,7 @@ bool CconversionDlg::update() {
     return false;
   }
   set_.rules[row] = std::move(rule);
-  list_->item(row)->setText(ruleText(set_.rules[row]));
+  refreshList();
   dirty_ = true;
   leaveEditing();
   return true;

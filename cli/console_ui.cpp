@@ -1,9 +1,11 @@
 #include "cli/console_ui.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -12,6 +14,18 @@ extern char** environ;
 
 namespace varnel::cli {
 namespace {
+
+volatile std::sig_atomic_t gStopSignal = 0;
+
+extern "C" void onStopSignal(int sig) {
+  if (gStopSignal != 0) {
+    // Asked twice: end now, as the signal would have without a handler.
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+    return;
+  }
+  gStopSignal = sig;
+}
 
 std::string formatDuration(long long seconds) {
   char buf[32];
@@ -25,6 +39,18 @@ std::string formatDuration(long long seconds) {
 }
 
 }  // namespace
+
+void catchStopSignals() noexcept {
+  struct sigaction sa {};
+  sa.sa_handler = onStopSignal;
+  sigemptyset(&sa.sa_mask);
+  // Reads and writes in progress go on; the run looks at the flag between files.
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool ConsoleUi::stopRequested() noexcept { return gStopSignal != 0; }
 
 ConsoleUi::ConsoleUi(std::map<std::string, std::string> answers, bool quiet,
                      bool openReport) noexcept

@@ -12,6 +12,10 @@ namespace varnel::cli {
 /// The user-interface services on a terminal: messages go to stderr, prompts are answered from
 /// --param values or read from the terminal, progress is one line redrawn in place on stderr
 /// (only when stderr is a terminal and not quiet).
+/// Makes the first SIGINT or SIGTERM a request to stop the run after the file in hand; a second
+/// one ends the process at once.
+void catchStopSignals() noexcept;
+
 class ConsoleUi final : public rules::UiServices {
  public:
   /// `answers`: prompt answers by parameter name. `openReport`: answer Yes to the offer to open
@@ -27,6 +31,8 @@ class ConsoleUi final : public rules::UiServices {
   void rememberPaths(std::string_view source, std::string_view dest,
                      std::string_view ruleFile) noexcept override;
   void openWithDefaultApplication(std::string_view path) noexcept override;
+  /// True once SIGINT or SIGTERM arrived (see catchStopSignals).
+  bool stopRequested() noexcept override;
 
   /// Ends the progress line (if one is shown) so that later output starts on a new line.
   void finishProgress() noexcept;

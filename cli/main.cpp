@@ -32,7 +32,7 @@ using varnel::rules::ConvertStatus;
 constexpr int kExitClean = 0;
 constexpr int kExitFileErrors = 1;
 constexpr int kExitInvalidInput = 2;
-constexpr int kExitCancelled = 3;
+constexpr int kExitCancelled = 3;  // also: stopped by SIGINT or SIGTERM
 constexpr int kExitReportFailed = 4;
 
 std::string versionText() {
@@ -63,6 +63,7 @@ int runConvert(const ConvertOptions& o) {
     }
     answers.emplace(p.substr(0, eq), p.substr(eq + 1));
   }
+  varnel::cli::catchStopSignals();
   varnel::cli::ConsoleUi ui(std::move(answers), o.quiet, o.openReport);
   varnel::rules::RunSummary summary;
   const ConvertStatus status =
@@ -72,6 +73,10 @@ int runConvert(const ConvertOptions& o) {
     case ConvertStatus::kInvalidInput:
       return kExitInvalidInput;
     case ConvertStatus::kCancelled:
+      return kExitCancelled;
+    case ConvertStatus::kStopped:
+      std::cerr << "varnel convert: stopped after " << summary.counts.processed << " of "
+                << summary.counts.total << " files; report: " << summary.reportPath << "\n";
       return kExitCancelled;
     case ConvertStatus::kReportFailed:
       return kExitReportFailed;

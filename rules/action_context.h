@@ -67,6 +67,8 @@ struct PromptAnswer {
   std::string answer;
 };
 
+class RunOutputs;
+
 /// The run's read-only inputs that every file sees.
 struct RunInputs {
   std::string sourceFolder;  ///< ends with "/"
@@ -74,6 +76,8 @@ struct RunInputs {
   RuleSet rules;
   std::vector<PromptAnswer> answers;
   const transaction::XmlCodec* xml = nullptr;  ///< borrowed; may be null
+  /// Names the run has written so far (borrowed; null: no check for names written twice).
+  RunOutputs* outputs = nullptr;
 };
 
 /// Kinds of report rows, by icon.

@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <system_error>
 
 #include "imaging/graphics.h"
 #include "imaging/image_layer.h"
+#include "imaging/status.h"
 #include "imaging/tenprint_card.h"
+#include "rules/detail/output_files.h"
 #include "rules/status.h"
 #include "transaction/tree.h"
 
@@ -50,6 +53,51 @@ constexpr BiometricName kBiometrics[] = {
 };
 
 constexpr int kUncompressed = 0;
+// What the image writers return when the file itself could not be written.
+constexpr int kFileWriteFailed = -6;
+
+void errorRow(ActionContext& ctx, std::string text) {
+  ctx.outcome.rows.push_back(
+      ReportRow{RowKind::kError, RowCounter::kErrors, true, std::move(text)});
+  ctx.outcome.hadErrorRow = true;
+}
+
+// The row for an export whose name cannot be used: it leads out of the destination folder (or
+// through a link), or a folder it names cannot be created.
+void pathRefused(ActionContext& ctx, std::string_view what, const std::string& name,
+                 std::string_view ext, int rc) {
+  const std::string file = name + "." + std::string(ext);
+  errorRow(ctx, std::string(what) + " not written: " + file +
+                    (rc == kPathOutsideDestination ? " leads outside the destination folder"
+                                                   : " names a folder that cannot be created"));
+}
+
+// Writes one output file of an export action through a temporary file and a rename. A name the
+// run already wrote, or one that lands in the source folder, is refused; these and failed writes
+// of the file itself give an error row naming the file (`what` says what it is). Failures of
+// the image (a record without image data) are left to the caller. Returns 0 or the failure.
+int writeExport(ActionContext& ctx, std::string_view what, const std::string& path,
+                const std::function<int(const std::string&)>& write) {
+  const std::string name = path.substr(std::min(path.size(), ctx.run.destFolder.size()));
+  RunOutputs* outputs = ctx.run.outputs;
+  if (outputs != nullptr && outputs->taken(path)) {
+    errorRow(ctx, std::string(what) + " not written: " + name + " already written by this run");
+    return kPathOutsideDestination;
+  }
+  if (outputs != nullptr && outputs->inSourceFolder(path)) {
+    errorRow(ctx, std::string(what) + " not written: " + name + " is in the source folder");
+    return kPathOutsideDestination;
+  }
+  int err = 0;
+  const int rc = detail::replaceThroughTemporary(path, write, err);
+  if (rc == kOk) {
+    if (outputs != nullptr) outputs->claim(path);
+  } else if (rc == kFileWriteFailed || rc == kWriteFailed) {
+    errorRow(ctx, std::string(what) + " " + name +
+                      " could not be written: " + detail::systemReason(err));
+  }
+  return rc;
+}
 
 // One export of record (type, index): counter, export index, name, folders, write. The counter
 // is given back when the image cannot be written.
@@ -62,7 +110,12 @@ void exportOne(ActionContext& ctx, int type, int index, bool setExportIndex,
   const std::string name = ctx.expand(ctx.params[0], RecordContext{type, index});
   std::string path;
   int rc = prepareExportPath(ctx.run.destFolder, name, ext, path);
-  if (rc == kOk) rc = writeRecordImage(ctx.file, type, index, code, path);
+  if (rc < 0) pathRefused(ctx, "Export", name, ext, rc);
+  if (rc == kOk) {
+    rc = writeExport(ctx, "Export", path, [&](const std::string& tmp) {
+      return writeRecordImage(ctx.file, type, index, code, tmp);
+    });
+  }
   if (rc < 0) --ctx.state.exportCounter;
 }
 
@@ -122,15 +175,16 @@ int prepareExportPath(const std::string& destFolder, std::string_view name,
     const fs::path rel = target.lexically_relative(base);
     if (rel.empty() || *rel.begin() == ".." || rel == ".") return kPathOutsideDestination;
 
-    if (local.find('/') != std::string::npos) {
-      const fs::path dir = target.parent_path();
-      std::error_code ec;
-      fs::create_directories(dir, ec);
-      if (ec && !fs::is_directory(dir, ec)) return kWriteFailed;
-    }
     // The normal form, so that a folder named on the way and left again need not exist.
     path = target.string();
-    return kOk;
+    // Folders on the way are created; one that is a link (which could lead anywhere) is refused.
+    std::string destNormal = base.string();
+    if (destNormal == ".") {
+      destNormal.clear();
+    } else if (!destNormal.ends_with('/')) {
+      destNormal += '/';
+    }
+    return detail::prepareOutputFolders(destNormal, path, true);
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
   } catch (...) {
@@ -176,13 +230,20 @@ void exportAllBiometrics(ActionContext& ctx) {
 void exportToTenprint(ActionContext& ctx) {
   const std::string name = ctx.expand(ctx.params[0], RecordContext{});
   std::string path;
-  if (prepareExportPath(ctx.run.destFolder, name, "TIFF", path) != kOk) return;
+  if (const int rc = prepareExportPath(ctx.run.destFolder, name, "TIFF", path); rc < 0) {
+    pathRefused(ctx, "Tenprint card", name, "TIFF", rc);
+    return;
+  }
   imaging::Surface surface;
   if (imaging::Surface::create(imaging::kCardWidthPx, imaging::kCardHeightPx,
                                imaging::kCardPixelsPerMetre, surface) != 0) {
     return;
   }
-  (void)imaging::renderTenprintCard(ctx.file, surface, path);
+  (void)writeExport(ctx, "Tenprint card", path, [&](const std::string& tmp) {
+    const int rc = imaging::renderTenprintCard(ctx.file, surface, tmp);
+    // The saving statuses of the card are failures to write its file.
+    return rc == imaging::kEncoderFailed || rc == imaging::kNegativeIndex ? kFileWriteFailed : rc;
+  });
 }
 
 }  // namespace detail

@@ -25,7 +25,8 @@ namespace varnel::rules {
 /// The path of an export: `destFolder` (ending in "/") + `name` + "." + `extension`, with "\"
 /// in the name read as a folder separator. Creates the folders the name names. Returns kOk and
 /// sets `path`; kPathOutsideDestination when the name would lead outside the destination
-/// folder (nothing created); kWriteFailed when a folder cannot be created.
+/// folder (nothing created) or through a folder that is a link or not a folder; kWriteFailed
+/// when a folder cannot be created.
 [[nodiscard]] int prepareExportPath(const std::string& destFolder, std::string_view name,
                                     std::string_view extension, std::string& path) noexcept;
 

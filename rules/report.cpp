@@ -1,8 +1,12 @@
 #include "rules/report.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include "rules/detail/output_files.h"
 #include "rules/status.h"
 
 namespace varnel::rules {
@@ -135,12 +139,12 @@ std::string formatOverview(const RunCounts& c) {
   const int n = std::snprintf(
       buf, sizeof buf,
       "<div id=\"content\"><h2 _locID=\"OverviewTitle\">Overview</h2><div style=\"float: left; "
-      "\">%d processed of %d<br/>Time taken: %lld milliseconds<br/>Errors: %d<br/>Warning: "
+      "\">%d processed of %d<br/>%sTime taken: %lld milliseconds<br/>Errors: %d<br/>Warning: "
       "%d<br/>Messages: %d<br/></div><div style=\"float: right;\">Varnel version: %s<br/>NIST "
       "Tavrix version: %s<br/>WSQ Library version: %s<br/></div>",
-      c.processed, c.total, c.elapsedMs, c.errors, c.warnings, c.messages,
-      std::string(kProgramVersion).c_str(), std::string(kLibraryVersion).c_str(),
-      std::string(kLibraryVersion).c_str());
+      c.processed, c.total, c.stopped ? "Stopped before the end of the folder<br/>" : "",
+      c.elapsedMs, c.errors, c.warnings, c.messages, std::string(kProgramVersion).c_str(),
+      std::string(kLibraryVersion).c_str(), std::string(kLibraryVersion).c_str());
   if (n < 0) return {};
   // snprintf stops at the buffer, so the block never spills out of its area.
   return std::string(buf, std::min<std::size_t>(static_cast<std::size_t>(n), kOverviewAreaSize));
@@ -171,10 +175,25 @@ std::string formatRow(const ReportRow& row, std::string_view displayName) {
   return out;
 }
 
+void ReportFile::fail() noexcept {
+  if (!failed_) error_ = errno;
+  failed_ = true;
+}
+
 int ReportFile::create(const std::string& path, std::string_view time19) noexcept {
   try {
-    file_.reset(std::fopen(path.c_str(), "wb"));
-    if (!file_) return kWriteFailed;
+    errno = 0;
+    const int fd = detail::createReplacing(path);
+    if (fd < 0) {
+      fail();
+      return kWriteFailed;
+    }
+    file_.reset(::fdopen(fd, "wb"));
+    if (!file_) {
+      fail();
+      ::close(fd);
+      return kWriteFailed;
+    }
     const std::string head = reportTemplate(time19);
     templateLength_ = static_cast<long>(head.size());
     const std::string spaces(kOverviewAreaSize, ' ');
@@ -182,12 +201,15 @@ int ReportFile::create(const std::string& path, std::string_view time19) noexcep
     ok = ok && std::fwrite(spaces.data(), 1, spaces.size(), file_.get()) == spaces.size();
     ok = ok && std::fwrite(kMessagesHeader.data(), 1, kMessagesHeader.size(), file_.get()) ==
                    kMessagesHeader.size();
+    ok = ok && std::fflush(file_.get()) == 0;
     if (!ok) {
+      fail();
       file_.reset();
       return kWriteFailed;
     }
     return kOk;
   } catch (...) {
+    fail();
     file_.reset();
     return kWriteFailed;
   }
@@ -197,10 +219,16 @@ int ReportFile::append(const ReportRow& row, std::string_view displayName) noexc
   if (!file_) return kWriteFailed;
   try {
     const std::string text = formatRow(row, displayName);
-    if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) failed_ = true;
+    if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) fail();
   } catch (...) {
-    failed_ = true;
+    fail();
   }
+  return failed_ ? kWriteFailed : kOk;
+}
+
+int ReportFile::flush() noexcept {
+  if (!file_) return kWriteFailed;
+  if (std::fflush(file_.get()) != 0) fail();
   return failed_ ? kWriteFailed : kOk;
 }
 
@@ -209,18 +237,18 @@ int ReportFile::finish(const RunCounts& counts) noexcept {
   try {
     // Even after a failed row the page is closed and the overview written, so that what
     // could be written stays readable.
-    bool ok = !failed_;
-    ok = std::fwrite(kTail.data(), 1, kTail.size(), file_.get()) == kTail.size() && ok;
+    if (std::fwrite(kTail.data(), 1, kTail.size(), file_.get()) != kTail.size()) fail();
     const std::string overview = formatOverview(counts);
     if (std::fseek(file_.get(), templateLength_, SEEK_SET) == 0) {
-      ok = std::fwrite(overview.data(), 1, overview.size(), file_.get()) == overview.size() && ok;
-      ok = std::fseek(file_.get(), 0, SEEK_END) == 0 && ok;
+      if (std::fwrite(overview.data(), 1, overview.size(), file_.get()) != overview.size()) fail();
+      if (std::fseek(file_.get(), 0, SEEK_END) != 0) fail();
     } else {
-      ok = false;
+      fail();
     }
-    const int closed = std::fclose(file_.release());
-    return ok && closed == 0 ? kOk : kWriteFailed;
+    if (std::fclose(file_.release()) != 0) fail();
+    return failed_ ? kWriteFailed : kOk;
   } catch (...) {
+    fail();
     file_.reset();
     return kWriteFailed;
   }

@@ -20,6 +20,7 @@ struct RunCounts {
   int warnings = 0;
   int messages = 0;
   long long elapsedMs = 0;
+  bool stopped = false;  ///< the run was stopped before the end of the folder
 };
 
 /// The report template with its 19-character time slot filled by `time19` (cut or padded with
@@ -27,7 +28,7 @@ struct RunCounts {
 [[nodiscard]] std::string reportTemplate(std::string_view time19);
 /// The messages header written after the overview area.
 [[nodiscard]] std::string_view messagesHeader() noexcept;
-/// The overview block (at most kOverviewAreaSize bytes).
+/// The overview block (at most kOverviewAreaSize bytes). A stopped run says so after its count.
 [[nodiscard]] std::string formatOverview(const RunCounts& counts);
 /// One message row; file rows show `displayName`. Name and text are escaped for HTML.
 [[nodiscard]] std::string formatRow(const ReportRow& row, std::string_view displayName);
@@ -42,14 +43,20 @@ struct RunCounts {
 /// overview written back into its area when the run ends.
 class ReportFile {
  public:
-  /// Creates (replaces) the report at `path` and writes everything up to the messages header.
-  /// Returns 0, or kWriteFailed when the file cannot be created or written.
+  /// Creates the report at `path` and writes everything up to the messages header. Whatever was
+  /// at `path` (a file, a link) is replaced, never written through. Returns 0, or kWriteFailed
+  /// when the file cannot be created or written (see error()).
   [[nodiscard]] int create(const std::string& path, std::string_view time19) noexcept;
   /// Appends a row. Returns 0 or kWriteFailed.
   int append(const ReportRow& row, std::string_view displayName) noexcept;
+  /// Hands the rows appended so far to the system, so that a run killed later leaves them.
+  /// Returns 0 or kWriteFailed (also when an earlier row failed).
+  int flush() noexcept;
   /// Writes the overview into its area, the closing text at the end, and closes the file.
   /// Returns 0 or kWriteFailed.
   [[nodiscard]] int finish(const RunCounts& counts) noexcept;
+  /// The system's error number of the first failed write (0 when none failed or it is unknown).
+  [[nodiscard]] int error() const noexcept { return error_; }
 
  private:
   struct Closer {
@@ -58,6 +65,9 @@ class ReportFile {
   std::unique_ptr<std::FILE, Closer> file_;
   long templateLength_ = 0;
   bool failed_ = false;
+  int error_ = 0;
+
+  void fail() noexcept;
 };
 
 }  // namespace varnel::rules

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "rules/action_context.h"
 #include "rules/status.h"
 
 namespace varnel::rules {
@@ -92,6 +93,31 @@ int parseRuleText(std::string_view text, RuleSet& out) noexcept {
     return kRuleFileDone;
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
+  }
+}
+
+int findUnknownAction(std::string_view text, std::size_t& line, std::string& action) noexcept {
+  try {
+    std::size_t number = 0;
+    for (std::size_t pos = 0; pos < text.size();) {
+      std::size_t nl = text.find('\n', pos);
+      if (nl == std::string_view::npos) nl = text.size();
+      std::string_view lineText = text.substr(pos, nl - pos);
+      pos = nl + 1;
+      ++number;
+      // The same reading of a line as parseRuleText.
+      while (!lineText.empty() && lineText.back() == '\r') lineText.remove_suffix(1);
+      const auto fields = splitFields(lineText);
+      if (fields.empty() || fields[0] == "Condition") continue;
+      if (findAction(fields[0]) == nullptr) {
+        line = number;
+        action = std::string(fields[0]);
+        return 1;
+      }
+    }
+    return 0;
+  } catch (...) {
+    return 0;
   }
 }
 

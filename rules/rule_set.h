@@ -67,6 +67,12 @@ struct RuleSet {
 /// kRuleFileUnavailable (-1) when the file cannot be created or written.
 [[nodiscard]] int writeRuleFile(const RuleSet& rules, const std::string& path) noexcept;
 
+/// Looks for a rule whose action name is not one this program carries out (names are exact and
+/// case-sensitive). Returns 1 with the 1-based line number and the name of the first such rule in
+/// `text` (a rule file's content), or 0 when every action is known.
+[[nodiscard]] int findUnknownAction(std::string_view text, std::size_t& line,
+                                    std::string& action) noexcept;
+
 /// Serialises the rule set to the text writeRuleFile stores.
 [[nodiscard]] std::string formatRuleText(const RuleSet& rules);
 

@@ -1,9 +1,11 @@
 #include "rules/run.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <string>
 #include <utility>
 
+#include "rules/detail/output_files.h"
 #include "rules/detail/text.h"
 #include "rules/engine.h"
 #include "rules/status.h"
@@ -28,7 +31,8 @@ namespace {
 namespace fs = std::filesystem;
 using transaction::NistFile;
 
-constexpr std::string_view kPatterns[] = {".nst", ".eft", ".lffs", ".nist", ".an2", ".xnst"};
+constexpr std::string_view kPatterns[] = {".nst", ".eft",  ".lffs", ".nist", ".an2", ".xnst",
+                                          ".xml", ".an2k", ".ebts", ".efts", ".int"};
 
 char lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
@@ -50,67 +54,115 @@ std::string localTime(const char* format) {
   return std::string(buf, n);
 }
 
-// Creates a temporary file beside `path` (same folder, so the rename cannot cross file
-// systems). The name is derived from the final name and the process id; the mode honours the
-// umask like any new file.
-int createTemporary(const std::string& path, std::string& tmp) {
-  const std::size_t slash = path.rfind('/') + 1;
-  tmp = path.substr(0, slash) + "." + path.substr(slash) + ".varnel-" + std::to_string(::getpid()) +
-        ".tmp";
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0 && errno == EEXIST) {
-    // Left over by an earlier process that had our id and was interrupted.
-    ::unlink(tmp.c_str());
-    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  }
-  return fd;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// Writes the converted transaction next to its final place and renames it there, so that a
-// failed or interrupted save never leaves a partial output file.
+// Writes the converted transaction under a temporary name next to its final place and renames
+// it there, so that a failed or interrupted save never leaves a partial output file and a link
+// already at the final name is replaced, not followed.
 int saveAtomically(const NistFile& file, const FileState& st, const std::string& path) noexcept {
   try {
     const bool xml = st.saveFormat == SaveFormat::kXml ||
                      (st.saveFormat == SaveFormat::kSameAsInput && file.isXml());
     std::string bytes;
-    int rc = kOk;
     if (!xml) {
       // Serialised before anything is created, so a transaction that cannot be written leaves
       // no file at all.
       if (file.transaction() == nullptr) return transaction::kNoTransaction;
-      rc = transaction::writeTraditionalBytes(*file.transaction(), bytes);
+      const int rc = transaction::writeTraditionalBytes(*file.transaction(), bytes);
       if (rc != 0) return rc < 0 ? rc : kWriteFailed;
     }
-    std::string tmp;
-    const int fd = createTemporary(path, tmp);
-    if (fd < 0) return kWriteFailed;
-    if (xml) {
-      ::close(fd);
-      rc = file.saveXml(tmp);
-    } else {
-      const bool written = writeAll(fd, bytes);
-      const bool closed = ::close(fd) == 0;
-      rc = written && closed ? kOk : kWriteFailed;
-    }
-    if (rc == 0 && std::rename(tmp.c_str(), path.c_str()) != 0) rc = kWriteFailed;
-    if (rc != 0) {
-      ::unlink(tmp.c_str());
-      return rc < 0 ? rc : kWriteFailed;
-    }
-    return kOk;
+    int err = 0;
+    const int rc = detail::replaceThroughTemporary(
+        path,
+        [&](const std::string& tmp) {
+          const int w = xml ? file.saveXml(tmp) : detail::writeBytesTo(tmp, bytes);
+          return w > 0 ? kWriteFailed : w;
+        },
+        err);
+    return rc;
   } catch (...) {
     return kOutOfMemory;
   }
+}
+
+// The whole content of a rule file; false with the system's error number when it cannot be
+// read. Only regular files are read, so that a FIFO named as the rule file cannot block the run.
+bool readRuleText(const std::string& path, std::string& text, int& err) {
+  err = 0;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    err = errno;
+    return false;
+  }
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0;
+  if (ok && !S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    ok = false;
+  }
+  char buf[65536];
+  while (ok) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  if (!ok) err = errno;
+  ::close(fd);
+  return ok;
+}
+
+// Why a rule file cannot be used for a run: it cannot be read, or names an action this program
+// does not have. Empty when it can be used; `text` then holds its content.
+std::string ruleFileProblem(const std::string& path, std::string& text) {
+  int err = 0;
+  if (!readRuleText(path, text, err)) {
+    return "Rule file cannot be read: '" + path +
+           "': " + (err == EINVAL ? std::string("not a regular file") : detail::systemReason(err));
+  }
+  std::size_t line = 0;
+  std::string action;
+  if (findUnknownAction(text, line, action) == 1) {
+    return "Unknown action \"" + action + "\" on line " + std::to_string(line) +
+           " of the rule file '" + path + "'";
+  }
+  return {};
+}
+
+// An exclusive lock on the destination folder for the duration of a run, so that two runs
+// cannot write into one folder at once (their reports and results.csv would replace each
+// other). The lock goes with the descriptor, also when the process dies.
+class DestinationLock {
+ public:
+  DestinationLock() = default;
+  DestinationLock(const DestinationLock&) = delete;
+  DestinationLock& operator=(const DestinationLock&) = delete;
+  ~DestinationLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  // False only when another run holds the lock. A folder that cannot be opened is left to fail
+  // where the run first writes into it.
+  bool acquire(const std::string& folder) {
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return true;
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      return errno != EWOULDBLOCK;
+    }
+    return true;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// A value may not break its row: line ends become spaces (tabs were removed by the action).
+std::string csvCell(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+  }
+  return out;
 }
 
 ReportRow fileRow(RowKind kind, RowCounter counter, std::string text) {
@@ -118,27 +170,36 @@ ReportRow fileRow(RowKind kind, RowCounter counter, std::string text) {
 }
 
 // The columns of results.csv: opened at the first "Output to CSV" value of the run; one header
-// line (the headings of the first file that had any) and one value line per file.
+// line (the headings of the first file that had any) and one value line per file, each handed
+// to the system as soon as its file is done.
 class CsvWriter {
  public:
   explicit CsvWriter(std::string destFolder) : dest_(std::move(destFolder)) {}
 
-  void take(const std::vector<CsvCell>& cells) {
+  // Writes the lines of one file. False (with `err`) when results.csv could not be created or
+  // written; the lines of that file are then lost and the next file tries again.
+  bool take(const std::vector<CsvCell>& cells, int& err) {
+    err = 0;
+    if (cells.empty()) return true;
     for (const auto& cell : cells) {
-      if (!open()) continue;
       if (!headerWritten_) {
-        detail::appendLimited(header_, cell.heading, kMaxCsvLine);
+        detail::appendLimited(header_, csvCell(cell.heading), kMaxCsvLine);
         detail::appendLimited(header_, "\t", kMaxCsvLine);
       }
-      detail::appendLimited(values_, cell.value, kMaxCsvLine);
+      detail::appendLimited(values_, csvCell(cell.value), kMaxCsvLine);
       detail::appendLimited(values_, "\t", kMaxCsvLine);
     }
-    if (!file_) return;
-    if (!headerWritten_) {
-      writeLine(header_);
-      headerWritten_ = true;
+    bool ok = open(err);
+    if (ok && !headerWritten_) {
+      ok = writeLine(header_);
+      headerWritten_ = ok;
     }
-    writeLine(values_);
+    ok = ok && writeLine(values_);
+    ok = ok && std::fflush(file_.get()) == 0;
+    if (!ok && err == 0) err = errno;
+    header_.clear();
+    values_.clear();
+    return ok;
   }
 
  private:
@@ -146,24 +207,30 @@ class CsvWriter {
     void operator()(std::FILE* f) const noexcept { std::fclose(f); }
   };
 
-  bool open() {
-    if (!file_) file_.reset(std::fopen((dest_ + "results.csv").c_str(), "wb"));
+  bool open(int& err) {
+    if (file_) return true;
+    errno = 0;
+    const int fd = detail::createReplacing(dest_ + "results.csv");
+    if (fd >= 0) {
+      file_.reset(::fdopen(fd, "wb"));
+      if (!file_) ::close(fd);
+    }
+    if (!file_) err = errno;
     return file_ != nullptr;
   }
 
-  // The trailing tab becomes the line's carriage return; a line cut at the limit ends in one too.
-  void writeLine(std::string& line) {
-    if (line.empty()) return;
+  // The trailing tab becomes the line end, CR LF; a line cut at the limit ends in one too.
+  bool writeLine(std::string& line) {
+    if (line.empty()) return true;
     if (line.back() == '\t') {
-      line.back() = '\r';
+      line.pop_back();
     } else if (line.size() >= kMaxCsvLine) {
       line.resize(kMaxCsvLine - 1);
-      line.push_back('\r');
-    } else {
-      line.push_back('\r');
     }
-    (void)std::fwrite(line.data(), 1, line.size(), file_.get());
+    line += "\r\n";
+    const bool ok = std::fwrite(line.data(), 1, line.size(), file_.get()) == line.size();
     line.clear();
+    return ok;
   }
 
   std::string dest_;
@@ -182,25 +249,33 @@ class RunState {
 
   void take(const FileOutcome& o, RunSummary& summary) {
     ++summary.counts.processed;
-    if (o.rulesRan) csv_.take(o.csv);
-    for (const auto& row : o.rows) {
-      (void)report_.append(row, o.displayName);
-      switch (row.counter) {
-        case RowCounter::kErrors:
-          ++summary.counts.errors;
-          break;
-        case RowCounter::kWarnings:
-          ++summary.counts.warnings;
-          break;
-        case RowCounter::kMessages:
-          ++summary.counts.messages;
-          break;
-        case RowCounter::kNone:
-          break;
-      }
+    for (const auto& row : o.rows) addRow(row, o.displayName, summary);
+    int err = 0;
+    if (o.rulesRan && !csv_.take(o.csv, err)) {
+      addRow(ReportRow{RowKind::kError, RowCounter::kErrors, true,
+                       "results.csv could not be written: " + detail::systemReason(err)},
+             o.displayName, summary);
+      if (!o.hadErrorRow) ++summary.filesWithErrors;
     }
     if (o.hadErrorRow) ++summary.filesWithErrors;
     if (o.disabledSave) saveEnabled = false;
+  }
+
+  void addRow(const ReportRow& row, std::string_view displayName, RunSummary& summary) {
+    (void)report_.append(row, displayName);
+    switch (row.counter) {
+      case RowCounter::kErrors:
+        ++summary.counts.errors;
+        break;
+      case RowCounter::kWarnings:
+        ++summary.counts.warnings;
+        break;
+      case RowCounter::kMessages:
+        ++summary.counts.messages;
+        break;
+      case RowCounter::kNone:
+        break;
+    }
   }
 
   bool saveEnabled = true;
@@ -228,11 +303,14 @@ bool listTransactionFiles(const std::string& folder, std::vector<std::string>& n
     for (const fs::directory_iterator end; it != end; it.increment(ec)) {
       if (ec) break;
       std::error_code typeEc;
-      // Only regular files (or links to them): a FIFO or device would block or never end.
-      if (!it->is_regular_file(typeEc)) continue;
+      // Folders (and links to them) are not transactions. Other entries that are not regular
+      // files are listed: the run reports each of them instead of reading it.
+      if (it->is_directory(typeEc)) continue;
       std::string name = it->path().filename().string();
       if (isTransactionFileName(name)) names.push_back(std::move(name));
     }
+    // Byte order of the names (std::string compares as unsigned bytes).
+    std::sort(names.begin(), names.end());
     return true;
   } catch (...) {
     names.clear();
@@ -253,9 +331,11 @@ InputCheck checkRunInputs(const std::string& source, const std::string& dest,
       c.message = "Source NIST Path does not exist";
     } else if (ruleFile.empty() || !fs::exists(ruleFile, ec) || fs::is_directory(ruleFile, ec)) {
       c.message = "Rule file does not exist";
+    } else if (std::string text, problem = ruleFileProblem(ruleFile, text); !problem.empty()) {
+      c.message = std::move(problem);
     } else if (!fs::is_directory(dest, ec)) {
       c.message = "Destination NIST Path does not exist";
-    } else if (source == dest) {
+    } else if (source == dest || sameFolder(source, dest)) {
       c.message = "Source and Destination paths cannot be the same";
     } else {
       std::vector<std::string> names;
@@ -272,6 +352,13 @@ InputCheck checkRunInputs(const std::string& source, const std::string& dest,
     c.message = "Failed";
   }
   return c;
+}
+
+bool sameFolder(const std::string& a, const std::string& b) noexcept {
+  struct stat sa {};
+  struct stat sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 std::string withTrailingSlash(std::string folder) {
@@ -319,7 +406,15 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
     startFileState(listedName, st);
     st.saveEnabled = saveEnabled;
     out.displayName = st.displayName;
-    if (file.load(in.sourceFolder + listedName) != 0) {
+    const std::string loadPath = in.sourceFolder + listedName;
+    struct stat info {};
+    // A FIFO, device or socket would block the run or never end; a dangling link has nothing
+    // to read. Each is reported, so that the counts add up to the files listed.
+    if (::stat(loadPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+      out.rows.push_back(fileRow(RowKind::kWarning, RowCounter::kWarnings, "not a regular file"));
+      return out;
+    }
+    if (file.load(loadPath) != 0) {
       out.rows.push_back(fileRow(RowKind::kError, RowCounter::kErrors, "Invalid NIST File"));
       out.hadErrorRow = true;
       return out;
@@ -334,18 +429,31 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
     }
     std::string path;
     int rc = outputPath(in, st, path);
+    if (rc == kOk) rc = detail::prepareOutputFolders(in.destFolder, path, false);
+    if (rc == kOk && in.outputs != nullptr) {
+      if (in.outputs->taken(path)) {
+        // Another file of this run (or the run's own report or results.csv) has this name.
+        out.rows.push_back(fileRow(
+            RowKind::kError, RowCounter::kErrors,
+            "Not saved: " + path.substr(in.destFolder.size()) + " already written by this run"));
+        out.hadErrorRow = true;
+        return out;
+      }
+      if (in.outputs->inSourceFolder(path)) rc = kPathOutsideDestination;
+    }
     if (rc == kOk) rc = saveAtomically(file, st, path);
     if (rc != kOk) {
       out.rows.push_back(
-          fileRow(RowKind::kError, RowCounter::kNone, "An error occurred saving the NIST file"));
+          fileRow(RowKind::kError, RowCounter::kErrors, "An error occurred saving the NIST file"));
       out.hadErrorRow = true;
     } else {
+      if (in.outputs != nullptr) in.outputs->claim(path);
       out.rows.push_back(
           fileRow(RowKind::kInfo, RowCounter::kMessages, "NIST File successfully converted"));
     }
   } catch (...) {
     out.rows.push_back(
-        fileRow(RowKind::kError, RowCounter::kNone, "An error occurred saving the NIST file"));
+        fileRow(RowKind::kError, RowCounter::kErrors, "An error occurred saving the NIST file"));
     out.hadErrorRow = true;
   }
   return out;
@@ -357,6 +465,10 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
   try {
     summary = RunSummary{};
     summary.counts.total = total;
+    const auto refuse = [&](const std::string& message) {
+      (void)ui.showMessage(message, kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
+      return RunStatus::kRefused;
+    };
     RunInputs in;
     in.sourceFolder = sourceFolder;
     in.destFolder = destFolder;
@@ -364,13 +476,27 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
     static const xml::XmlCodecImpl kXmlCodec;
     in.xml = &kXmlCodec;
 #endif
-    // A rule file that cannot be read gives no rules: every file is loaded and saved.
-    (void)readRuleFile(ruleFile, in.rules);
+    RunOutputs outputs;
+    in.outputs = &outputs;
+    if (sameFolder(sourceFolder, destFolder)) {
+      return refuse("Source and Destination paths cannot be the same");
+    }
+    (void)outputs.setSourceFolder(sourceFolder);
+    DestinationLock lock;
+    if (!lock.acquire(destFolder)) {
+      return refuse("Another conversion is writing to the destination folder '" + destFolder +
+                    "'; run again when it has finished");
+    }
+    std::string ruleText;
+    if (std::string problem = ruleFileProblem(ruleFile, ruleText); !problem.empty()) {
+      return refuse(problem);
+    }
+    if (parseRuleText(ruleText, in.rules) != kRuleFileDone) return refuse("Out of memory");
 
     for (const auto& rule : in.rules.rules) {
       if (rule.action != "Prompt for Parameter") continue;
       std::string answer = ui.promptText(rule.parameter(2), rule.parameter(1));
-      if (answer == kPromptCancelled) {
+      if (answer == kPromptCancelled || ui.stopRequested()) {
         (void)ui.showMessage("Conversion was cancelled", kCaption, UiServices::Buttons::kOk,
                              UiServices::Icon::kExclamation);
         return RunStatus::kCancelled;
@@ -383,10 +509,17 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
     const bool listed = listTransactionFiles(sourceFolder, names);
 
     summary.reportPath = destFolder + "VarnelReport" + localTime("_%Y-%m-%d_%H-%M-%S") + ".html";
+    // The run's own files are never replaced by an output of the run.
+    outputs.claim(summary.reportPath);
+    const bool writesCsv =
+        std::any_of(in.rules.rules.begin(), in.rules.rules.end(),
+                    [](const ConversionRule& r) { return r.action == "Output to CSV"; });
+    if (writesCsv) outputs.claim(destFolder + "results.csv");
     ReportFile report;
     if (report.create(summary.reportPath, localTime("%Y-%m-%d %H:%M:%S")) != kOk) {
-      (void)ui.showMessage("The report file could not be created: " + summary.reportPath, kCaption,
-                           UiServices::Buttons::kOk, UiServices::Icon::kError);
+      (void)ui.showMessage("The report file could not be created: '" + summary.reportPath +
+                               "': " + detail::systemReason(report.error()),
+                           kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
       return RunStatus::kReportFailed;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -396,19 +529,43 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
     NistFile file(in.xml);
     RunState state(report, destFolder);
     char status[64];
+    bool reportFailed = false;
     for (const auto& name : names) {
+      if (ui.stopRequested()) {
+        summary.counts.stopped = true;
+        break;
+      }
       const FileOutcome outcome = convertFile(in, name, state.saveEnabled, file);
       state.take(outcome, summary);
       ui.setProgressPosition(summary.counts.processed);
       const int n = std::snprintf(status, sizeof status, "%d processed of %d",
                                   summary.counts.processed, total);
       ui.setStatusText(n > 0 ? std::string_view(status) : std::string_view());
+      // Converting on without a record of it would leave outputs the report does not show.
+      if (report.flush() != kOk) {
+        reportFailed = true;
+        summary.counts.stopped = summary.counts.processed < static_cast<int>(names.size());
+        break;
+      }
+    }
+    if (summary.counts.stopped && !reportFailed) {
+      char text[96];
+      const int n = std::snprintf(text, sizeof text, "Conversion stopped after %d of %d files",
+                                  summary.counts.processed, static_cast<int>(names.size()));
+      (void)report.append(ReportRow{RowKind::kInfo, RowCounter::kNone, false,
+                                    n > 0 ? std::string(text) : std::string()},
+                          {});
     }
     const auto end = std::chrono::steady_clock::now();
     summary.counts.elapsedMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
-    (void)report.finish(summary.counts);
-    return RunStatus::kCompleted;
+    if (report.finish(summary.counts) != kOk || reportFailed) {
+      (void)ui.showMessage("The report file could not be written: '" + summary.reportPath +
+                               "': " + detail::systemReason(report.error()),
+                           kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
+      return RunStatus::kReportFailed;
+    }
+    return summary.counts.stopped ? RunStatus::kStopped : RunStatus::kCompleted;
   } catch (...) {
     return RunStatus::kReportFailed;
   }
@@ -435,6 +592,8 @@ ConvertStatus convertCommand(const std::string& source, const std::string& dest,
                                        check.count, ui, summary);
     if (rs == RunStatus::kCancelled) return ConvertStatus::kCancelled;
     if (rs == RunStatus::kReportFailed) return ConvertStatus::kReportFailed;
+    if (rs == RunStatus::kRefused) return ConvertStatus::kInvalidInput;
+    if (rs == RunStatus::kStopped) return ConvertStatus::kStopped;
   } catch (...) {
     return ConvertStatus::kReportFailed;
   }

@@ -11,13 +11,15 @@
 
 namespace varnel::rules {
 
-/// True when `name` matches one of "*.nst", "*.eft", "*.lffs", "*.nist", "*.an2", "*.xnst"
-/// (case-insensitive).
+/// True when `name` matches one of "*.nst", "*.eft", "*.lffs", "*.nist", "*.an2", "*.xnst",
+/// "*.xml", "*.an2k", "*.ebts", "*.efts", "*.int" (case-insensitive).
 [[nodiscard]] bool isTransactionFileName(std::string_view name) noexcept;
 
-/// Lists the transaction files of `folder` (not recursive) in the order the file system gives
-/// them. Directories and other non-regular files are skipped. Returns false when the folder
-/// cannot be listed (`names` then empty).
+/// Lists the entries of `folder` (not recursive) whose names match a transaction pattern, in
+/// byte order of the names, so that every machine takes them in the same order. Folders (and
+/// links to folders) are skipped; other entries that are not regular files (FIFOs, devices,
+/// sockets, dangling links) are listed, and the run gives each a warning row. Returns false when
+/// the folder cannot be listed (`names` then empty).
 [[nodiscard]] bool listTransactionFiles(const std::string& folder,
                                         std::vector<std::string>& names) noexcept;
 
@@ -36,6 +38,9 @@ struct InputCheck {
 /// Appends "/" unless the text already ends with one.
 [[nodiscard]] std::string withTrailingSlash(std::string folder);
 
+/// True when the two paths name the same folder, however spelt (compared by device and inode).
+[[nodiscard]] bool sameFolder(const std::string& a, const std::string& b) noexcept;
+
 /// The work on one file: load, rules, save, and its rows. Depends only on the file, the run's
 /// read-only inputs and whether saving is still enabled; `file` is the shared handle (its
 /// previous content is replaced).
@@ -53,7 +58,12 @@ void startFileState(const std::string& listedName, FileState& state);
 enum class RunStatus {
   kCompleted,     ///< the report is complete (files may have failed)
   kCancelled,     ///< a prompt was cancelled; nothing was written
-  kReportFailed,  ///< the report file could not be created; nothing was converted
+  kReportFailed,  ///< the report could not be created (nothing converted) or written (the run
+                  ///< stopped at the first failed write)
+  kRefused,       ///< the run did not start: unreadable rule file, unknown action, destination
+                  ///< that is the source or is in use by another run; nothing was written
+  kStopped,       ///< stopped on request between files; the report and results.csv are complete
+                  ///< for the files done
 };
 
 /// What a run leaves for its caller.
@@ -64,13 +74,15 @@ struct RunSummary {
 };
 
 /// A whole run over the source folder. Folders end with "/". `total` is the count found by the
-/// checks (display only).
+/// checks (display only). For the whole run the destination folder is locked (flock) against
+/// other runs; a run that finds it locked is refused with a message. Every problem that stops
+/// or refuses the run is shown with ui.showMessage.
 [[nodiscard]] RunStatus runConversion(const std::string& sourceFolder,
                                       const std::string& destFolder, const std::string& ruleFile,
                                       int total, UiServices& ui, RunSummary& summary) noexcept;
 
 /// How the Convert command ended.
-enum class ConvertStatus { kInvalidInput, kCancelled, kReportFailed, kCompleted };
+enum class ConvertStatus { kInvalidInput, kCancelled, kReportFailed, kCompleted, kStopped };
 
 /// The Convert command: checks the entered texts (showing the first failure), remembers them,
 /// runs, and offers to open the report.

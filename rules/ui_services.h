@@ -43,6 +43,10 @@ class UiServices {
                              std::string_view ruleFile) noexcept = 0;
   /// Opens a file with the desktop's default application; no result is checked.
   virtual void openWithDefaultApplication(std::string_view path) noexcept = 0;
+  /// True once the operator asked to stop the run (an interrupt, a Cancel button). The run asks
+  /// between files: the file in hand is finished, the report and results.csv are closed, and
+  /// the run ends as stopped. Front ends without a way to stop keep this default.
+  [[nodiscard]] virtual bool stopRequested() noexcept { return false; }
 };
 
 }  // namespace varnel::rules

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "rules/action_context.h"
 #include "rules/rule_set.h"
 
 namespace varnel::rules {
@@ -127,6 +128,8 @@ RuleCheck validate(const ConversionRule& rule) {
   const std::string& p1 = rule.parameter(1);
   const std::string& p2 = rule.parameter(2);
   const std::string& p3 = rule.parameter(3);
+  // A misspelt action would do nothing at all in a run.
+  if (findAction(a) == nullptr) return refuse("Unknown action \"" + rule.action + "\"");
   if (a == "Add Field" || a == "Add Field If Blank" || a == "Add Field If Missing") {
     return fromMessage(checkFieldAddress(p1, true));
   }

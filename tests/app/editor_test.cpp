@@ -469,6 +469,23 @@ class EditorTest : public QObject {
     QCOMPARE(dlg.ruleSet().rules.size(), std::size_t{1});
   }
 
+  void unknownActionsAreShownMarked() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("typo.ntx");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("Add Field|2.005|x|||\nadd field|2.005|y|||\n");
+    f.close();
+    FakeShell shell;
+    CconversionDlg dlg(shell);
+    dlg.openRuleFile(path);
+    QCOMPARE(dlg.ruleList()->count(), 2);
+    QCOMPARE(dlg.ruleList()->item(1)->text(),
+             QString("add field  Parameter 1 = 2.005, Parameter 2 = y"));
+    QVERIFY(dlg.ruleList()->item(0)->toolTip().isEmpty());
+    QVERIFY(dlg.ruleList()->item(1)->toolTip().startsWith("Unknown action"));
+  }
+
   void editedFileReadsBackWithRulesAndConditions() {
     QTemporaryDir dir;
     const QString path = dir.filePath("edited.ntx");

@@ -1,8 +1,10 @@
 // Runs the varnel program as a user would, without a terminal, and checks exit statuses and
 // what it prints.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -37,6 +39,13 @@ Result runVarnel(const std::string& args, const TempDir& scratch) {
 }
 
 std::string q(const std::string& s) { return "'" + s + "'"; }
+
+// Runs a bash script (written to a file, so that it may quote freely); its exit status.
+int runScript(const std::string& script, const TempDir& scratch) {
+  writeFile(scratch / "script.sh", script);
+  const int raw = std::system(("bash " + q(scratch / "script.sh") + " </dev/null").c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
 
 class VarnelCommand : public ::testing::Test {
  protected:
@@ -109,6 +118,77 @@ TEST_F(VarnelCommand, ReportThatCannotBeCreatedStopsWithStatusFour) {
       scratch);
   EXPECT_EQ(r.status, 4);
   EXPECT_NE(r.err.find("report"), std::string::npos) << r.err;
+}
+
+TEST_F(VarnelCommand, RuleFileThatCannotBeUsedIsRefusedWithStatusTwo) {
+  ASSERT_EQ(::mkfifo((rules / "fifo.ntx").c_str(), 0600), 0);
+  Result r = runVarnel(convertArgs(rules / "fifo.ntx"), scratch);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "Rule file cannot be read: '" + (rules / "fifo.ntx") + "': not a regular file\n");
+  writeFile(rules / "typo.ntx", "Compress Record To WSQ|2.25|||\n");
+  r = runVarnel(convertArgs(rules / "typo.ntx"), scratch);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("Unknown action \"Compress Record To WSQ\" on line 1"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(std::filesystem::is_empty(dst.path()));
+  r = runVarnel("rules check " + q(rules / "typo.ntx"), scratch);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("refused: Unknown action \"Compress Record To WSQ\""), std::string::npos)
+      << r.out;
+}
+
+TEST_F(VarnelCommand, TerminatedRunFinishesTheFileInHandAndExitsThree) {
+  varnel::samples::TxBuilder b;
+  b.type2(1, {{18, "DOE,JOHN"}});
+  for (int i = 0; i < 30; ++i) writeFile(src / ("f" + std::to_string(100 + i) + ".nst"), b.bytes());
+  writeFile(rules / "card.ntx", "Output to CSV|N|%2.018%|||\nExport To Tenprint|%FILENAME%|||\n");
+  // Each file renders a large card, so the run is still going when the signal comes.
+  const std::string cmd = "'" + std::string(VARNEL_EXE) + "' " + convertArgs(rules / "card.ntx") +
+                          " >/dev/null 2>&1 & pid=$!; "
+                          "until ls " +
+                          q(dst.path()) +
+                          "/VarnelReport_*.html >/dev/null 2>&1; "
+                          "do sleep 0.01; done; kill -TERM $pid; wait $pid; exit $?";
+  EXPECT_EQ(runScript(cmd, scratch), 3);
+  std::string report;
+  std::size_t cards = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dst.path())) {
+    const std::string name = e.path().filename().string();
+    EXPECT_EQ(name.find(".varnel-"), std::string::npos) << name;  // no temporary file left
+    if (name.ends_with(".TIFF")) ++cards;
+    if (name.starts_with("VarnelReport_")) report = readFile(e.path().string());
+  }
+  EXPECT_TRUE(report.ends_with("</html>"));
+  const std::size_t converted = [&] {
+    std::size_t n = 0;
+    for (std::size_t p = 0; (p = report.find("successfully converted", p)) != std::string::npos;
+         ++p)
+      ++n;
+    return n;
+  }();
+  EXPECT_GE(converted, 1u);
+  EXPECT_LT(converted, 32u);
+  EXPECT_EQ(cards, converted);
+  EXPECT_NE(report.find("Stopped before the end of the folder"), std::string::npos);
+  // One CSV line per converted file after the header.
+  const std::string csv = readFile(dst / "results.csv");
+  EXPECT_EQ(static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')), converted + 1);
+}
+
+TEST_F(VarnelCommand, ReportThatCannotBeWrittenEndsWithStatusFourAndTheReason) {
+  varnel::samples::TxBuilder b;
+  b.type2(1, {{18, "DOE,JOHN"}});
+  for (int i = 0; i < 80; ++i) writeFile(src / ("f" + std::to_string(100 + i) + ".nst"), b.bytes());
+  // Files may grow to 7 KiB: the report outgrows that after some rows.
+  const std::string cmd = "trap '' XFSZ; ulimit -f 7; exec '" + std::string(VARNEL_EXE) + "' " +
+                          convertArgs(rules / "empty.ntx") + " 2>" + q(scratch / "err.txt");
+  EXPECT_EQ(runScript(cmd + " >/dev/null", scratch), 4);
+  const std::string err = readFile(scratch / "err.txt");
+  EXPECT_NE(err.find("The report file could not be written: '" + dst.path() + "/VarnelReport_"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("File too large"), std::string::npos) << err;
 }
 
 TEST_F(VarnelCommand, RulesCheckPrintsTheEditorMessages) {

@@ -193,7 +193,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "'On Issue' cannot be empty"},
         CheckCase{rule("Delete Feature Set"), false, "'Type' cannot be empty"},
         CheckCase{rule("Auto Fix"), false, "You must select a validation check"},
-        CheckCase{rule("Frobnicate"), true, ""}));
+        CheckCase{rule("Frobnicate"), false, "Unknown action \"Frobnicate\""},
+        CheckCase{rule("add field"), false, "Unknown action \"add field\""}));
 
 TEST(ActionNames, ListsThe33ActionsSorted) {
   const auto& names = actionNames();

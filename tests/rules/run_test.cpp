@@ -1,11 +1,16 @@
 #include "rules/run.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -42,6 +47,10 @@ class FakeUi final : public UiServices {
     remembered = true;
   }
   void openWithDefaultApplication(std::string_view) noexcept override {}
+  // Asked before each file: stop once `stopAfter` files were done.
+  bool stopRequested() noexcept override {
+    return stopAfter >= 0 && static_cast<int>(positions.size()) > stopAfter;
+  }
 
   std::map<std::string, std::string> answers;
   std::vector<std::string> messages;
@@ -50,6 +59,7 @@ class FakeUi final : public UiServices {
   std::string status;
   int range = -1;
   bool remembered = false;
+  int stopAfter = -1;
 };
 
 std::string transactionBytes(const std::string& name, const std::string& tcn) {
@@ -92,9 +102,22 @@ class ConversionRunTest : public ::testing::Test {
     ASSERT_TRUE(listTransactionFiles(src.path() + "/", listed));
   }
 
-  ConvertStatus convert(const std::string& rules) {
+  ConvertStatus convert(const std::string& rules, const std::string& from = {}) {
     writeFile(ruleDir / "r.ntx", rules);
-    return convertCommand(src.path(), dst.path(), ruleDir / "r.ntx", ui, summary);
+    return convertCommand(from.empty() ? src.path() : from, dst.path(), ruleDir / "r.ntx", ui,
+                          summary);
+  }
+
+  std::vector<std::string> rows() const { return reportRows(readFile(summary.reportPath)); }
+
+  // Names of the destination's entries (not recursive), sorted.
+  std::vector<std::string> destEntries() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dst.path())) {
+      names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   // Listed names in listing order, keeping those `keep` accepts.
@@ -134,9 +157,10 @@ TEST_F(ConversionRunTest, ConvertsAFolderWithReportAndCsv) {
   EXPECT_EQ(summary.filesWithErrors, 2);
 
   // Outputs keep name and extension case; failed files are not written.
-  std::string csv = "Name\tTCN\r";
-  const std::map<std::string, std::string> csvLine = {
-      {"a.nst", "DOE,JOHN\tT1\r"}, {"b.EFT", "ROE,JANE\tT2\r"}, {"c.d.nist", "POE,EDGAR\tT3\r"}};
+  std::string csv = "Name\tTCN\r\n";
+  const std::map<std::string, std::string> csvLine = {{"a.nst", "DOE,JOHN\tT1\r\n"},
+                                                      {"b.EFT", "ROE,JANE\tT2\r\n"},
+                                                      {"c.d.nist", "POE,EDGAR\tT3\r\n"}};
   std::vector<std::string> expectedRows;
   for (const auto& n : listed) {
     if (good(n)) {
@@ -217,10 +241,10 @@ TEST_F(ConversionRunTest, CsvLinesStopAtTheirLimit) {
   const std::string csv = readFile(dst / "results.csv");
   std::size_t lines = 0;
   for (std::size_t start = 0; start < csv.size();) {
-    const std::size_t cr = csv.find('\r', start);
+    const std::size_t cr = csv.find("\r\n", start);
     ASSERT_NE(cr, std::string::npos);
     EXPECT_EQ(cr + 1 - start, kMaxCsvLine) << "line " << lines;
-    start = cr + 1;
+    start = cr + 2;
     ++lines;
   }
   EXPECT_EQ(lines, 4u);  // the header and one line per converted file
@@ -244,13 +268,17 @@ TEST_F(ConversionRunTest, CancelledPromptWritesNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(dst.path()));
 }
 
-TEST_F(ConversionRunTest, UnreadableRuleFileStillConvertsEveryFile) {
-  std::string garbage;
-  for (int i = 0; i < 3000; ++i) garbage.push_back(static_cast<char>(i * 7919 % 251));
-  ASSERT_EQ(convert(garbage + "\nFrobnicate|x\nAdd Field||||\nString Left|2.018|\n"),
-            ConvertStatus::kCompleted);
-  EXPECT_EQ(summary.counts.messages, 3);
-  EXPECT_EQ(summary.counts.errors, 2);
+TEST_F(ConversionRunTest, RuleFileWithAnUnknownActionIsRefusedBeforeAnyFile) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Add Field|2.030|x|||\n\nCondition|%TCN%|Equals|T1\nadd field|2.031|y\n",
+       "Unknown action \"add field\" on line 4 of the rule file '"},
+      {"\x01\x02garbage\xff|x\n", "Unknown action \"\x01\x02garbage\xff\" on line 1"}};
+  for (const auto& [text, message] : cases) {
+    EXPECT_EQ(convert(text), ConvertStatus::kInvalidInput);
+    EXPECT_TRUE(std::filesystem::is_empty(dst.path()));
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_NE(ui.messages.back().find(message), std::string::npos) << ui.messages.back();
+  }
 }
 
 TEST_F(ConversionRunTest, OutputNamesOutsideTheDestinationAreRefused) {
@@ -264,7 +292,7 @@ TEST_F(ConversionRunTest, OutputNamesOutsideTheDestinationAreRefused) {
     EXPECT_FALSE(e.path().filename().string().starts_with("escaped_")) << e.path();
   }
   EXPECT_EQ(summary.filesWithErrors, 5);
-  EXPECT_EQ(summary.counts.errors, 2);  // a failed save is not counted
+  EXPECT_EQ(summary.counts.errors, 5);  // a failed save is an error like any other
 }
 
 TEST_F(ConversionRunTest, FailedSaveLeavesNoPartialFile) {
@@ -306,8 +334,9 @@ TEST_F(ConversionRunTest, SaveAsXmlWithANewExtension) {
 TEST_F(ConversionRunTest, ReportThatCannotBeCreatedStopsBeforeConverting) {
   FakeUi local;
   RunSummary s;
+  writeFile(ruleDir / "r.ntx", "");
   EXPECT_EQ(
-      runConversion(src.path() + "/", dst.path() + "/missing/", ruleDir / "none.ntx", 5, local, s),
+      runConversion(src.path() + "/", dst.path() + "/missing/", ruleDir / "r.ntx", 5, local, s),
       RunStatus::kReportFailed);
   ASSERT_FALSE(local.messages.empty());
   EXPECT_NE(local.messages.back().find("report"), std::string::npos);
@@ -354,10 +383,9 @@ TEST(RunInputChecks, FirstFailingCheckGivesItsMessage) {
     EXPECT_FALSE(check.ok) << c.message;
     EXPECT_EQ(check.message, c.message);
   }
-  // Texts that differ only by a trailing separator are not "the same".
-  const InputCheck slash = checkRunInputs(src.path(), src.path() + "/", rules);
-  EXPECT_TRUE(slash.ok);
-  EXPECT_EQ(slash.count, 1);
+  const InputCheck fine = checkRunInputs(src.path(), dst.path(), rules);
+  EXPECT_TRUE(fine.ok);
+  EXPECT_EQ(fine.count, 1);
 }
 
 TEST(RunFileState, SplitsTheExtensionAtTheLastDot) {
@@ -392,6 +420,217 @@ TEST(RunOutputPath, StaysInsideTheDestination) {
   st.baseName = "ok";
   st.outputExtension = "a/..";
   EXPECT_LT(outputPath(in, st, path), 0);
+}
+
+// ---- The destination folder and what a hostile one may hold ----
+
+TEST_F(ConversionRunTest, DestinationThatIsTheSourceUnderAnotherSpellingIsRefused) {
+  std::filesystem::create_directory_symlink(src.path(), ruleDir / "link");
+  writeFile(ruleDir / "r.ntx", "Delete Records of Type|14|||\n");
+  const std::string before = readFile(src / "a.nst");
+  const std::string leaf = std::filesystem::path(src.path()).filename().string();
+  for (const std::string& dest :
+       {src.path() + "/", src.path() + "/.", src.path() + "/../" + leaf, ruleDir / "link"}) {
+    EXPECT_EQ(checkRunInputs(src.path(), dest, ruleDir / "r.ntx").message,
+              "Source and Destination paths cannot be the same")
+        << dest;
+    FakeUi local;
+    RunSummary s;
+    EXPECT_EQ(
+        runConversion(src.path() + "/", withTrailingSlash(dest), ruleDir / "r.ntx", 5, local, s),
+        RunStatus::kRefused)
+        << dest;
+  }
+  EXPECT_EQ(readFile(src / "a.nst"), before);
+  // A destination inside the source is never listed (folders are not), so it is accepted.
+  std::filesystem::create_directory(src / "out");
+  ASSERT_EQ(convertCommand(src.path(), src / "out", ruleDir / "r.ntx", ui, summary),
+            ConvertStatus::kCompleted);
+  EXPECT_EQ(summary.counts.processed, 5);
+  EXPECT_EQ(readFile(src / "a.nst"), before);
+}
+
+TEST(RunDestination, OutputsNeverLandInTheSourceFolderInsideTheDestination) {
+  TempDir top;
+  std::filesystem::create_directory(top / "in");
+  TxBuilder b;
+  b.type14(2, 8, 8, TxBuilder::greyImage(8, 8));
+  writeFile(top / "in/a.nst", b.bytes());
+  const std::string before = readFile(top / "in/a.nst");
+  writeFile(top / "r.ntx",
+            "Export All Biometrics|in/x|||\nDelete Records of Type|14|||\n"
+            "Change Filename|in/%FILENAME%|||\n");
+  FakeUi ui;
+  RunSummary summary;
+  ASSERT_EQ(convertCommand(top / "in", top.path(), top / "r.ntx", ui, summary),
+            ConvertStatus::kCompleted);
+  EXPECT_EQ(readFile(top / "in/a.nst"), before);
+  EXPECT_FALSE(std::filesystem::exists(top / "in/x.BMP"));
+  EXPECT_EQ(summary.counts.errors, 2);  // the export and the save
+}
+
+TEST_F(ConversionRunTest, SecondOutputOfOneNameIsAnErrorNotAReplacement) {
+  ASSERT_EQ(convert("Change Filename|same|||\nChange File Extension|nst|||\n"
+                    "Export All Biometrics|img|||\n"),
+            ConvertStatus::kCompleted);
+  EXPECT_EQ(rows(), (std::vector<std::string>{
+                        "a.nst: NIST File successfully converted",
+                        "b.EFT: Export not written: img.BMP already written by this run",
+                        "b.EFT: Not saved: same.nst already written by this run",
+                        "bad.an2: Invalid NIST File",
+                        "c.d.nist: Export not written: img.BMP already written by this run",
+                        "c.d.nist: Not saved: same.nst already written by this run",
+                        "truncated.lffs: Invalid NIST File"}));
+  transaction::NistFile out;
+  ASSERT_EQ(out.load(dst / "same.nst"), 0);
+  std::string_view tcn;
+  ASSERT_EQ(out.getFieldText(1, 9, tcn), 0);
+  EXPECT_EQ(tcn, "T1");  // the first file's, not replaced by later ones
+  EXPECT_EQ(summary.counts.errors, 6);
+  EXPECT_EQ(summary.filesWithErrors, 4);
+
+  // The run's own results.csv is not replaced by an output of that name.
+  TempDir again;
+  FakeUi local;
+  RunSummary s;
+  writeFile(
+      ruleDir / "csv.ntx",
+      "Output to CSV|TCN|%TCN%|||\nChange Filename|results|||\nChange File Extension|csv|||\n");
+  ASSERT_EQ(convertCommand(src.path(), again.path(), ruleDir / "csv.ntx", local, s),
+            ConvertStatus::kCompleted);
+  EXPECT_EQ(readFile(again / "results.csv"), "TCN\r\nT1\r\nT2\r\nT3\r\n");
+  EXPECT_EQ(s.counts.errors, 5);
+}
+
+TEST_F(ConversionRunTest, LinksInTheDestinationAreReplacedNotFollowed) {
+  TempDir one;
+  writeFile(one / "a.nst", transactionBytes("DOE,JOHN", "T1"));
+  TempDir outside;
+  writeFile(outside / "victim", "keep");
+  std::vector<std::string> names = {"a.nst", "results.csv", "card.TIFF", "img_1.BMP"};
+  // The report's name holds the time of the run: links for the next seconds.
+  const std::time_t now = std::time(nullptr);
+  for (std::time_t t = now; t < now + 4; ++t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char name[64];
+    ASSERT_GT(std::strftime(name, sizeof name, "VarnelReport_%Y-%m-%d_%H-%M-%S.html", &tm), 0u);
+    names.emplace_back(name);
+  }
+  for (const auto& n : names) std::filesystem::create_symlink(outside / "victim", dst / n);
+  std::filesystem::create_directory_symlink(outside.path(), dst / "images");
+  ASSERT_EQ(convert("Output to CSV|TCN|%TCN%|||\nExport To Tenprint|card|||\n"
+                    "Export All Biometrics|img_%RECORD_EXPORT_COUNT%|||\n"
+                    "Export All Biometrics|images/x|||\n",
+                    one.path()),
+            ConvertStatus::kCompleted);
+  EXPECT_EQ(readFile(outside / "victim"), "keep");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outside.path()),
+                          std::filesystem::directory_iterator()),
+            1);
+  for (const auto& n : {std::string("a.nst"), std::string("results.csv"), std::string("card.TIFF"),
+                        std::string("img_1.BMP"), summary.reportPath}) {
+    const std::string path = n.front() == '/' ? n : dst / n;
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path))) << n;
+  }
+  EXPECT_EQ(readFile(dst / "results.csv"), "TCN\r\nT1\r\n");
+  EXPECT_EQ(rows().front(),
+            "a.nst: Export not written: images/x.BMP leads outside the destination folder");
+}
+
+TEST_F(ConversionRunTest, StoppedRunClosesReportAndCsvForTheFilesDone) {
+  ui.stopAfter = 2;
+  ASSERT_EQ(convert("Output to CSV|TCN|%TCN%|||\n"), ConvertStatus::kStopped);
+  EXPECT_EQ(summary.counts.processed, 2);
+  EXPECT_EQ(destEntries(),
+            (std::vector<std::string>{std::filesystem::path(summary.reportPath).filename().string(),
+                                      "a.nst", "b.EFT", "results.csv"}));
+  EXPECT_EQ(readFile(dst / "results.csv"), "TCN\r\nT1\r\nT2\r\n");
+  const std::string html = readFile(summary.reportPath);
+  EXPECT_TRUE(html.ends_with("</table></a></div></div></body></html>"));
+  EXPECT_NE(html.find("2 processed of 5<br/>Stopped before the end of the folder<br/>Time taken"),
+            std::string::npos);
+  EXPECT_EQ(rows().back(), "Conversion stopped after 2 of 5 files");
+}
+
+TEST_F(ConversionRunTest, FailedWritesOfCsvAndExportsAreErrorRows) {
+  std::filesystem::create_directories(dst / "results.csv");
+  std::filesystem::create_directories(dst / "img.BMP");
+  ASSERT_EQ(convert("Output to CSV|TCN|%TCN%|||\nExport Biometrics of Type|img|14|||\n"),
+            ConvertStatus::kCompleted);
+  const auto r = rows();
+  EXPECT_EQ(
+      std::count(r.begin(), r.end(), "a.nst: results.csv could not be written: Is a directory"), 1);
+  EXPECT_EQ(
+      std::count(r.begin(), r.end(), "a.nst: Export img.BMP could not be written: Is a directory"),
+      1);
+  EXPECT_EQ(summary.counts.errors, 2 + 3 + 3);
+  EXPECT_EQ(summary.filesWithErrors, 5);
+}
+
+TEST_F(ConversionRunTest, SecondRunIntoALockedDestinationIsRefused) {
+  const int fd = ::open(dst.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  EXPECT_EQ(convert(""), ConvertStatus::kInvalidInput);
+  ::close(fd);
+  EXPECT_TRUE(std::filesystem::is_empty(dst.path()));
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_NE(ui.messages.back().find("Another conversion is writing to the destination folder"),
+            std::string::npos);
+  EXPECT_EQ(convert(""), ConvertStatus::kCompleted);
+}
+
+TEST_F(ConversionRunTest, TakesNamesInByteOrderWithEveryExtensionAndReportsSpecialFiles) {
+  TempDir mixed;
+  for (const char* n : {"b.xml", "B.int", "a.AN2K", "d.efts", "c.ebts", "x.txt"}) {
+    writeFile(mixed / n, transactionBytes("DOE,JOHN", n));
+  }
+  ASSERT_EQ(::mkfifo((mixed / "p.nst").c_str(), 0600), 0);
+  std::filesystem::create_symlink(mixed / "nowhere", mixed / "dangling.eft");
+  std::filesystem::create_directory(mixed / "dir.nst");
+  std::vector<std::string> names;
+  ASSERT_TRUE(listTransactionFiles(mixed.path() + "/", names));
+  EXPECT_EQ(names, (std::vector<std::string>{"B.int", "a.AN2K", "b.xml", "c.ebts", "d.efts",
+                                             "dangling.eft", "p.nst"}));
+  ASSERT_EQ(convert("", mixed.path()), ConvertStatus::kCompleted);
+  EXPECT_EQ(
+      rows(),
+      (std::vector<std::string>{
+          "B.int: NIST File successfully converted", "a.AN2K: NIST File successfully converted",
+          "b.xml: NIST File successfully converted", "c.ebts: NIST File successfully converted",
+          "d.efts: NIST File successfully converted", "dangling.eft: not a regular file",
+          "p.nst: not a regular file"}));
+  EXPECT_EQ(summary.counts.processed, 7);
+  EXPECT_EQ(summary.counts.warnings, 2);
+}
+
+TEST_F(ConversionRunTest, CsvValuesWithLineBreaksStayOnTheirLine) {
+  TempDir one;
+  writeFile(one / "a.nst", transactionBytes("DOE\r\nJOHN\nX", "T1"));
+  ASSERT_EQ(convert("Output to CSV|Name|%2.018%|||\n", one.path()), ConvertStatus::kCompleted);
+  EXPECT_EQ(readFile(dst / "results.csv"), "Name\r\nDOE  JOHN X\r\n");
+}
+
+TEST(RunInputChecks, RuleFileThatCannotBeReadIsRefused) {
+  TempDir src;
+  TempDir dst;
+  writeFile(src / "x.nst", "x");
+  const std::string fifo = src / "fifo.ntx";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(checkRunInputs(src.path(), dst.path(), fifo).message,
+            "Rule file cannot be read: '" + fifo + "': not a regular file");
+  if (::geteuid() != 0) {  // root reads any file
+    writeFile(src / "locked.ntx", "");
+    ::chmod((src / "locked.ntx").c_str(), 0);
+    EXPECT_EQ(checkRunInputs(src.path(), dst.path(), src / "locked.ntx").message,
+              "Rule file cannot be read: '" + (src / "locked.ntx") + "': Permission denied");
+  }
+  FakeUi ui;
+  RunSummary summary;
+  EXPECT_EQ(runConversion(src.path() + "/", dst.path() + "/", fifo, 1, ui, summary),
+            RunStatus::kRefused);
+  EXPECT_TRUE(std::filesystem::is_empty(dst.path()));
 }
 
 }  // namespace

@@ -1,0 +1,158 @@
+#include "rules/detail/output_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "rules/status.h"
+
+namespace varnel::rules {
+
+bool RunOutputs::setSourceFolder(const std::string& folder) noexcept {
+  struct stat st {};
+  haveSource_ = ::stat(folder.c_str(), &st) == 0;
+  sourceDev_ = st.st_dev;
+  sourceIno_ = st.st_ino;
+  return haveSource_;
+}
+
+bool RunOutputs::taken(const std::string& path) const { return names_.count(path) != 0; }
+
+void RunOutputs::claim(const std::string& path) { names_.insert(path); }
+
+bool RunOutputs::inSourceFolder(const std::string& path) const noexcept {
+  if (!haveSource_) return false;
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return false;
+  return st.st_dev == sourceDev_ && st.st_ino == sourceIno_;
+}
+
+namespace detail {
+
+int prepareOutputFolders(const std::string& destFolder, const std::string& path,
+                         bool create) noexcept {
+  try {
+    if (path.compare(0, destFolder.size(), destFolder) != 0) return kPathOutsideDestination;
+    for (std::size_t slash = path.find('/', destFolder.size()); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+      const std::string folder = path.substr(0, slash);
+      struct stat st {};
+      if (::lstat(folder.c_str(), &st) != 0) {
+        if (errno != ENOENT || !create) return kWriteFailed;
+        if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) return kWriteFailed;
+        if (::lstat(folder.c_str(), &st) != 0) return kWriteFailed;
+      }
+      // A link here could lead anywhere: only real folders are written into.
+      if (!S_ISDIR(st.st_mode)) return kPathOutsideDestination;
+    }
+    return kOk;
+  } catch (...) {
+    return kOutOfMemory;
+  }
+}
+
+int createTemporaryBeside(const std::string& path, std::string& tmp) noexcept {
+  static std::atomic<unsigned> serial{0};
+  try {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string stem = folder + ".varnel-" + std::to_string(::getpid()) + "-";
+    // Names that exist (another process, or one interrupted earlier) are passed over, never
+    // reused or removed.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      tmp = stem + std::to_string(serial.fetch_add(1)) + ".tmp";
+      const int fd =
+          ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+  } catch (...) {
+    errno = ENOMEM;
+    return -1;
+  }
+}
+
+int createReplacing(const std::string& path) noexcept {
+  std::string tmp;
+  const int fd = createTemporaryBeside(path, tmp);
+  if (fd < 0) return -1;
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
+
+int replaceThroughTemporary(const std::string& path,
+                            const std::function<int(const std::string&)>& write,
+                            int& err) noexcept {
+  err = 0;
+  std::string tmp;
+  const int fd = createTemporaryBeside(path, tmp);
+  if (fd < 0) {
+    err = errno;
+    return kWriteFailed;
+  }
+  ::close(fd);
+  int rc = kWriteFailed;
+  errno = 0;
+  try {
+    rc = write(tmp);
+  } catch (...) {
+    rc = kOutOfMemory;
+  }
+  if (rc < 0) {
+    err = errno;
+    ::unlink(tmp.c_str());
+    return rc;
+  }
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    err = errno;
+    ::unlink(tmp.c_str());
+    return kWriteFailed;
+  }
+  return kOk;
+}
+
+int writeBytesTo(const std::string& path, std::string_view bytes) noexcept {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return kWriteFailed;
+  bool ok = true;
+  while (ok && !bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      ok = false;
+    } else {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+  }
+  const int err = errno;
+  const bool closed = ::close(fd) == 0;
+  if (!ok) errno = err;
+  return ok && closed ? kOk : kWriteFailed;
+}
+
+std::string systemReason(int err) {
+  if (err == 0) return "unknown reason";
+  char buf[256];
+  // The GNU strerror_r returns the text, which may or may not be in `buf`.
+  const char* text = strerror_r(err, buf, sizeof buf);
+  return text != nullptr ? std::string(text) : std::string("error ") + std::to_string(err);
+}
+
+}  // namespace detail
+}  // namespace varnel::rules
