@@ -23,6 +23,8 @@
 #include "app/settings.h"
 #include "app/shell.h"
 #include "app/update_check.h"
+#include "app/viewer_compare.h"
+#include "app/viewer_dlg.h"
 
 namespace varnel::app {
 namespace {
@@ -95,6 +97,9 @@ CvarnelDlg::~CvarnelDlg() {
 }
 
 void CvarnelDlg::buildMenus() {
+  QMenu* file = menuBar()->addMenu("&File");
+  file->addAction("&View Transaction...", QKeySequence::Open, this, &CvarnelDlg::viewTransaction);
+  file->addAction("&Compare Transactions...", this, &CvarnelDlg::compareTransactions);
   QMenu* rules = menuBar()->addMenu("Rules");
   rules->addAction("View/Edit", this, &CvarnelDlg::editRules);
   QMenu* help = menuBar()->addMenu("&Help");
@@ -175,6 +180,26 @@ void CvarnelDlg::editRules() {
   CconversionDlg dlg(shell_, this);
   dlg.openRuleFile(rule_->text());
   dlg.exec();
+}
+
+void CvarnelDlg::viewTransaction() {
+  const QString path = shell_.pickOpenFile(this, source_->text(), kTransactionFilter);
+  if (path.isEmpty()) return;
+  auto* viewer = new CViewerDlg(shell_, this);
+  viewer->setAttribute(Qt::WA_DeleteOnClose);
+  viewer->openFile(path);
+  viewer->show();
+}
+
+void CvarnelDlg::compareTransactions() {
+  const QString left = shell_.pickOpenFile(this, source_->text(), kTransactionFilter);
+  if (left.isEmpty()) return;
+  const QString right = shell_.pickOpenFile(this, dest_->text(), kTransactionFilter);
+  if (right.isEmpty()) return;
+  auto* dlg = new CCompareDlg(this);
+  dlg->setAttribute(Qt::WA_DeleteOnClose);
+  dlg->openFiles(left, right);
+  dlg->show();
 }
 
 QString CvarnelDlg::helpFilePath() {

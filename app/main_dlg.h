@@ -51,6 +51,10 @@ class CvarnelDlg : public QMainWindow {
   void browseDestination();
   /// Rules / View/Edit: the rule editor on the rule path shown.
   void editRules();
+  /// File / View Transaction: a viewer window on a picked transaction file.
+  void viewTransaction();
+  /// File / Compare Transactions: two picked files side by side.
+  void compareTransactions();
   void viewHelp();
   void checkForUpdates();
   void about();
