@@ -25,6 +25,7 @@
 #include "app/update_check.h"
 #include "app/viewer_compare.h"
 #include "app/viewer_dlg.h"
+#include "app/viewer_run_files.h"
 
 namespace varnel::app {
 namespace {
@@ -73,6 +74,8 @@ CvarnelDlg::CvarnelDlg(Shell& shell, QWidget* parent) : QMainWindow(parent), she
   status_ = new QLabel(central);
   status_->setObjectName("statusLabel");
   layout->addWidget(status_);
+  runFiles_ = new RunFilesPanel(shell_, central);
+  layout->addWidget(runFiles_, 1);
   setCentralWidget(central);
   buildMenus();
   resize(560, 300);
@@ -164,6 +167,11 @@ void CvarnelDlg::runFinished() {
   worker_->deleteLater();
   worker_ = nullptr;
   setRunning(false);
+  if (lastStatus_ == rules::ConvertStatus::kCompleted) {
+    runFiles_->showRun(source_->text(), dest_->text());
+    // Room for the file list below the controls.
+    resize(std::max(width(), 720), std::max(height(), 480));
+  }
   emit conversionFinished();
 }
 

@@ -21,10 +21,14 @@ const QColor kOnlyRight(200, 230, 201);
 
 QColor colourOf(DiffKind kind) {
   switch (kind) {
-    case DiffKind::kChanged: return kChanged;
-    case DiffKind::kOnlyLeft: return kOnlyLeft;
-    case DiffKind::kOnlyRight: return kOnlyRight;
-    case DiffKind::kSame: break;
+    case DiffKind::kChanged:
+      return kChanged;
+    case DiffKind::kOnlyLeft:
+      return kOnlyLeft;
+    case DiffKind::kOnlyRight:
+      return kOnlyRight;
+    case DiffKind::kSame:
+      break;
   }
   return {};
 }
@@ -91,9 +95,8 @@ CCompareDlg::CCompareDlg(QWidget* parent) : QMainWindow(parent) {
       if (item == nullptr) return;
       const QModelIndex index = from->currentIndex();
       const QModelIndex up = index.parent();
-      QTreeWidgetItem* peer = up.isValid()
-                                  ? to->topLevelItem(up.row())->child(index.row())
-                                  : to->topLevelItem(index.row());
+      QTreeWidgetItem* peer = up.isValid() ? to->topLevelItem(up.row())->child(index.row())
+                                           : to->topLevelItem(index.row());
       if (peer != nullptr && peer != to->currentItem()) to->setCurrentItem(peer);
     });
   }
@@ -128,7 +131,8 @@ void CCompareDlg::openFiles(const QString& left, const QString& right) {
     QMetaObject::invokeMethod(
         this,
         [this, generation, c] {
-          finish(generation, std::move(c->left), std::move(c->right), std::move(c->diff), c->reason);
+          finish(generation, std::move(c->left), std::move(c->right), std::move(c->diff),
+                 c->reason);
         },
         Qt::QueuedConnection);
   });
@@ -136,7 +140,7 @@ void CCompareDlg::openFiles(const QString& left, const QString& right) {
 
 void CCompareDlg::finish(unsigned generation, std::shared_ptr<const ViewedTransaction> left,
                          std::shared_ptr<const ViewedTransaction> right,
-                       std::vector<RecordDiff> diff, const QString& reason) {
+                         std::vector<RecordDiff> diff, const QString& reason) {
   if (generation != generation_) return;
   if (!left || !right) {
     error_ = reason;
@@ -161,8 +165,9 @@ QString CCompareDlg::summaryText() const {
     for (const FieldDiff& f : d.fields) fields += f.kind != DiffKind::kSame ? 1 : 0;
   }
   if (records == 0) return QString("The %1 records are the same.").arg(diff_.size());
-  return QString("%1 of %2 records differ (%3 fields). Amber: changed; red: only on the left; "
-                 "green: only on the right.")
+  return QString(
+             "%1 of %2 records differ (%3 fields). Amber: changed; red: only on the left; "
+             "green: only on the right.")
       .arg(records)
       .arg(diff_.size())
       .arg(fields);
@@ -201,10 +206,9 @@ void CCompareDlg::fill() {
       for (auto [parent, rows] : {std::pair{l, &lf}, std::pair{r, &rf}}) {
         auto it = rows->find(f.number);
         QTreeWidgetItem* child =
-            it == rows->end()
-                ? absentRow()
-                : new QTreeWidgetItem({qs(it->second.tag), qs(it->second.mnemonic),
-                                       qs(it->second.value)});
+            it == rows->end() ? absentRow()
+                              : new QTreeWidgetItem({qs(it->second.tag), qs(it->second.mnemonic),
+                                                     qs(it->second.value)});
         if (it != rows->end()) child->setToolTip(2, qs(it->second.value));
         paint(child, f.kind);
         parent->addChild(child);

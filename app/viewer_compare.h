@@ -39,8 +39,8 @@ class CCompareDlg : public QMainWindow {
 
  private:
   void finish(unsigned generation, std::shared_ptr<const ViewedTransaction> left,
-            std::shared_ptr<const ViewedTransaction> right, std::vector<RecordDiff> diff,
-            const QString& reason);
+              std::shared_ptr<const ViewedTransaction> right, std::vector<RecordDiff> diff,
+              const QString& reason);
   void fill();
   void syncExpansion(QTreeWidget* from, QTreeWidget* to);
 

@@ -145,9 +145,8 @@ void CViewerDlg::openFile(const QString& path) {
     const QString why = qs(reason);
     QMetaObject::invokeMethod(
         this,
-        [this, generation, viewed = std::move(viewed), records = std::move(records), why]() mutable {
-          loaded(generation, std::move(viewed), std::move(records), why);
-        },
+        [this, generation, viewed = std::move(viewed), records = std::move(records),
+         why]() mutable { loaded(generation, std::move(viewed), std::move(records), why); },
         Qt::QueuedConnection);
   });
 }
@@ -201,12 +200,12 @@ void CViewerDlg::expandItem(QTreeWidgetItem* item) {
     const std::vector<FieldRow> rows = fieldRows(rec);
     for (std::size_t i = 0; i < rows.size(); ++i) {
       const FieldRow& f = rows[i];
-      auto* child = row(kFieldRow, position, static_cast<int>(i), -1, qs(f.tag), qs(f.mnemonic),
-                        qs(f.value));
+      auto* child =
+          row(kFieldRow, position, static_cast<int>(i), -1, qs(f.tag), qs(f.mnemonic), qs(f.value));
       child->setToolTip(1, qs(f.description));
       const auto& field = rec.fields[i];
-      const bool nested =
-          field.subfields.size() > 1 || (field.subfields.size() == 1 && field.subfields[0].items.size() > 1);
+      const bool nested = field.subfields.size() > 1 ||
+                          (field.subfields.size() == 1 && field.subfields[0].items.size() > 1);
       if (!f.imageData && nested) markPending(child);
       children << child;
     }
@@ -227,9 +226,8 @@ void CViewerDlg::expandItem(QTreeWidgetItem* item) {
       }
       QStringList joined;
       for (const auto& t : items) joined << qs(t);
-      auto* child =
-          row(kSubfieldRow, position, fi, s, QString("subfield %1").arg(s + 1), QString(),
-              joined.join(" | "));
+      auto* child = row(kSubfieldRow, position, fi, s, QString("subfield %1").arg(s + 1), QString(),
+                        joined.join(" | "));
       if (items.size() > 1) markPending(child);
       children << child;
     }

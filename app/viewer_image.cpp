@@ -91,8 +91,8 @@ void ImageView::showImage(const QImage& image, const std::vector<MinutiaMark>& m
       marks_->addToGroup(dot);
       // Screen y grows downwards; the angle counts counter-clockwise from the x axis.
       const double a = qDegreesToRadians(static_cast<double>(m.theta));
-      auto* tail = new QGraphicsLineItem(m.x, m.y, m.x + 3 * r * std::cos(a),
-                                         m.y - 3 * r * std::sin(a));
+      auto* tail =
+          new QGraphicsLineItem(m.x, m.y, m.x + 3 * r * std::cos(a), m.y - 3 * r * std::sin(a));
       tail->setPen(pen);
       marks_->addToGroup(tail);
     }
@@ -106,9 +106,7 @@ void ImageView::showImage(const QImage& image, const std::vector<MinutiaMark>& m
 
 double ImageView::zoom() const { return transform().m11(); }
 
-QSize ImageView::imageSize() const {
-  return pixmap_ ? pixmap_->pixmap().size() : QSize();
-}
+QSize ImageView::imageSize() const { return pixmap_ ? pixmap_->pixmap().size() : QSize(); }
 
 void ImageView::scaleBy(double factor) {
   const double next = std::clamp(zoom() * factor, kMinZoom, kMaxZoom);

@@ -1,5 +1,6 @@
 #include "app/viewer_model.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -9,6 +10,7 @@
 #include "imaging/image_layer.h"
 #include "imaging/status.h"
 #include "rules/feature_actions.h"
+#include "rules/run.h"
 #include "transaction/field_table.h"
 #include "transaction/status.h"
 #include "transaction/traditional.h"
@@ -56,7 +58,8 @@ std::string positionText(std::string_view code) {
   for (const auto& c : transaction::codeDefinitions()) {
     if (c.table != "FGP" || c.code != padded) continue;
     std::string text(c.description.substr(0, c.description.find(" (")));
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+      text[0] = static_cast<char>(text[0] + 32);
     return text;
   }
   return {};
@@ -151,7 +154,8 @@ std::vector<MinutiaMark> incitsMinutiae(const Record& rec) {
     m.x = static_cast<double>(transaction::parseLeadingInt(sf.items[1].value));
     m.y = static_cast<double>(transaction::parseLeadingInt(sf.items[2].value));
     m.theta = static_cast<int>(transaction::parseLeadingInt(sf.items[3].value)) * 2;
-    if (sf.items.size() > 4) m.kind = static_cast<int>(transaction::parseLeadingInt(sf.items[4].value));
+    if (sf.items.size() > 4)
+      m.kind = static_cast<int>(transaction::parseLeadingInt(sf.items[4].value));
     out.push_back(m);
   }
   return out;
@@ -204,31 +208,56 @@ int openTransaction(const std::string& path, std::shared_ptr<const ViewedTransac
 
 std::string_view recordTypeName(int type) noexcept {
   switch (type) {
-    case 1: return "Transaction information";
-    case 2: return "User-defined descriptive text";
-    case 3: return "Low-resolution grayscale fingerprint image";
-    case 4: return "High-resolution grayscale fingerprint image";
-    case 5: return "Low-resolution binary fingerprint image";
-    case 6: return "High-resolution binary fingerprint image";
-    case 7: return "User-defined image";
-    case 8: return "Signature image";
-    case 9: return "Minutiae data";
-    case 10: return "Photographic body part image";
-    case 11: return "Forensic and investigatory voice data";
-    case 12: return "Forensic dental and oral data";
-    case 13: return "Variable-resolution latent friction ridge image";
-    case 14: return "Variable-resolution fingerprint image";
-    case 15: return "Variable-resolution palm print image";
-    case 16: return "User-defined variable-resolution testing image";
-    case 17: return "Iris image";
-    case 18: return "DNA data";
-    case 19: return "Variable-resolution plantar image";
-    case 20: return "Source representation";
-    case 21: return "Associated context";
-    case 22: return "Non-photographic imagery";
-    case 98: return "Information assurance";
-    case 99: return "CBEFF biometric data";
-    default: return {};
+    case 1:
+      return "Transaction information";
+    case 2:
+      return "User-defined descriptive text";
+    case 3:
+      return "Low-resolution grayscale fingerprint image";
+    case 4:
+      return "High-resolution grayscale fingerprint image";
+    case 5:
+      return "Low-resolution binary fingerprint image";
+    case 6:
+      return "High-resolution binary fingerprint image";
+    case 7:
+      return "User-defined image";
+    case 8:
+      return "Signature image";
+    case 9:
+      return "Minutiae data";
+    case 10:
+      return "Photographic body part image";
+    case 11:
+      return "Forensic and investigatory voice data";
+    case 12:
+      return "Forensic dental and oral data";
+    case 13:
+      return "Variable-resolution latent friction ridge image";
+    case 14:
+      return "Variable-resolution fingerprint image";
+    case 15:
+      return "Variable-resolution palm print image";
+    case 16:
+      return "User-defined variable-resolution testing image";
+    case 17:
+      return "Iris image";
+    case 18:
+      return "DNA data";
+    case 19:
+      return "Variable-resolution plantar image";
+    case 20:
+      return "Source representation";
+    case 21:
+      return "Associated context";
+    case 22:
+      return "Non-photographic imagery";
+    case 98:
+      return "Information assurance";
+    case 99:
+      return "CBEFF biometric data";
+    default:
+      return {};
   }
 }
 
@@ -384,6 +413,61 @@ std::vector<RecordDiff> diffTransactions(const transaction::Transaction& left,
     d.occurrence = ro[i];
     d.rightPosition = static_cast<int>(i);
     finish(std::move(d), nullptr, &right.records[i]);
+  }
+  return out;
+}
+
+namespace {
+
+// File name without its last extension.
+std::string_view stem(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+}  // namespace
+
+std::vector<RunFile> pairRunFiles(const std::string& sourceFolder, const std::string& destFolder) {
+  std::vector<std::string> inputs;
+  std::vector<std::string> outputs;
+  if (!rules::listTransactionFiles(sourceFolder, inputs)) inputs.clear();
+  if (!rules::listTransactionFiles(destFolder, outputs)) outputs.clear();
+  std::sort(inputs.begin(), inputs.end());
+  std::vector<RunFile> out;
+  out.reserve(inputs.size());
+  for (const std::string& name : inputs) {
+    RunFile f;
+    f.name = name;
+    f.input = joinPath(sourceFolder, name);
+    const std::string_view base = stem(name);
+    const std::string* sameName = nullptr;
+    const std::string* sameStem = nullptr;
+    const std::string* renamed = nullptr;
+    int stems = 0;
+    int renames = 0;
+    for (const std::string& o : outputs) {
+      const std::string_view ob = stem(o);
+      if (o == name) {
+        sameName = &o;
+      } else if (ob == base) {
+        sameStem = &o;
+        ++stems;
+      } else if (ob.size() > base.size() + 1 && ob.substr(0, base.size()) == base &&
+                 (ob[base.size()] == '_' || ob[base.size()] == '-')) {
+        renamed = &o;
+        ++renames;
+      }
+    }
+    const std::string* chosen =
+        sameName ? sameName
+                 : (stems == 1 ? sameStem : (stems == 0 && renames == 1 ? renamed : nullptr));
+    if (chosen != nullptr) f.output = joinPath(destFolder, *chosen);
+    out.push_back(std::move(f));
   }
   return out;
 }

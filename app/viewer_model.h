@@ -96,6 +96,23 @@ struct RecordDiff {
 [[nodiscard]] std::vector<RecordDiff> diffTransactions(const transaction::Transaction& left,
                                                        const transaction::Transaction& right);
 
+// ---- Files of a finished run ----
+
+/// A transaction file of the source folder and the file the run wrote for it.
+struct RunFile {
+  std::string name;    ///< file name in the source folder
+  std::string input;   ///< full path of the input
+  std::string output;  ///< full path of the output, or "" when none is found
+};
+
+/// The transaction files of `sourceFolder` sorted by name, each paired with the transaction file
+/// of `destFolder` that has the same name, or else the same base name with another extension,
+/// or else the one file whose base name is the input's followed by "_" or "-" and more (rules
+/// often rename outputs "NAME_converted"). Several candidates pair with none. An unlistable
+/// folder gives no files (source) or no outputs (destination).
+[[nodiscard]] std::vector<RunFile> pairRunFiles(const std::string& sourceFolder,
+                                                const std::string& destFolder);
+
 // ---- Images ----
 
 /// Decodes the image of a record for display: RGB order, tight rows. Returns 0 or the image

@@ -4,21 +4,27 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMimeData>
+#include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 #include <QUrl>
 
+#include "app/main_dlg.h"
 #include "app/viewer_compare.h"
 #include "app/viewer_dlg.h"
 #include "app/viewer_image.h"
 #include "app/viewer_model.h"
+#include "app/viewer_run_files.h"
 #include "imaging/image_layer.h"
 #include "samples/tx_builder.h"
-#include "transaction/traditional.h"
 #include "tests/app/fake_shell.h"
+#include "transaction/traditional.h"
 
 using namespace varnel::app;
 using varnel::app::test::FakeShell;
@@ -37,9 +43,8 @@ QByteArray readAll(const QString& path) {
 
 bool writeFile(const QString& path, const std::string& bytes) {
   QFile f(path);
-  return f.open(QIODevice::WriteOnly) &&
-         f.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-             static_cast<qint64>(bytes.size());
+  return f.open(QIODevice::WriteOnly) && f.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+                                             static_cast<qint64>(bytes.size());
 }
 
 std::shared_ptr<const ViewedTransaction> open(const QString& path) {
@@ -154,13 +159,14 @@ class ViewerTest : public QObject {
     QTest::newRow("WSQ") << corpus("nist-reference/type-14-tpcard-nqm.an2") << 2 << QSize(804, 752);
     QTest::newRow("JPEG") << corpus("nist-reference/type-10-branded-tattoo-mark.an2") << 2
                           << QSize(640, 400);
-    QTest::newRow("lossless JPEG") << corpus("nist-reference/type-10-14-17-piv-index-iris.an2")
-                                   << 4 << QSize(288, 512);
+    QTest::newRow("lossless JPEG")
+        << corpus("nist-reference/type-10-14-17-piv-index-iris.an2") << 4 << QSize(288, 512);
     QTest::newRow("PNG") << corpus("nist-reference/type-17-iris.an2") << 2 << QSize(449, 312);
     QTest::newRow("raw 8-bit") << corpus("nist-reference/type-9-14-std.an2") << 3 << QSize();
     QTest::newRow("raw 1-bit") << corpus("nist-reference/type-6.an2") << 2 << QSize();
     // JPEG 2000: a small colour JP2 file in a record built here.
-    const QByteArray jp2 = readAll(QStringLiteral(VARNEL_SOURCE_DIR "/tests/data/imaging/imageHeader_test.jp2"));
+    const QByteArray jp2 =
+        readAll(QStringLiteral(VARNEL_SOURCE_DIR "/tests/data/imaging/imageHeader_test.jp2"));
     varnel::samples::TxBuilder b;
     b.type10(240, 320, jp2.toStdString());
     const QString built = dir_.filePath("jp2.an2");
@@ -186,8 +192,8 @@ class ViewerTest : public QObject {
       const auto& r = viewer.records()[position];
       QVERIFY(viewer.viewed()->file.getFieldText(r.type, 6, w, r.occurrence) >= 0);
       QVERIFY(viewer.viewed()->file.getFieldText(r.type, 7, h, r.occurrence) >= 0);
-      QCOMPARE(viewer.imageView()->imageSize(),
-               QSize(QByteArray(w.data(), w.size()).toInt(), QByteArray(h.data(), h.size()).toInt()));
+      QCOMPARE(viewer.imageView()->imageSize(), QSize(QByteArray(w.data(), w.size()).toInt(),
+                                                      QByteArray(h.data(), h.size()).toInt()));
     }
   }
 
@@ -208,10 +214,10 @@ class ViewerTest : public QObject {
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("source");
     QTest::addColumn<int>("countField");
-    QTest::newRow("FBI IAFIS") << corpus("nist-reference/type-9-4-iafis.an2") << 4
-                               << "FBI IAFIS" << 15;
-    QTest::newRow("INCITS 378") << corpus("nist-reference/type-9-14-m1.an2") << 14
-                                << "INCITS 378" << 136;
+    QTest::newRow("FBI IAFIS") << corpus("nist-reference/type-9-4-iafis.an2") << 4 << "FBI IAFIS"
+                               << 15;
+    QTest::newRow("INCITS 378") << corpus("nist-reference/type-9-14-m1.an2") << 14 << "INCITS 378"
+                                << 136;
   }
 
   void minutiaeLandOnTheirImage() {
@@ -330,6 +336,60 @@ class ViewerTest : public QObject {
     viewer.dropEvent(&drop);
     QVERIFY(loaded.wait(60000));
     QCOMPARE(viewer.tree()->topLevelItemCount(), 3);
+  }
+
+  void runFilesPairWithTheirOutputs() {
+    QTemporaryDir run;
+    QDir d(run.path());
+    QVERIFY(d.mkpath("in") && d.mkpath("out"));
+    for (const char* name :
+         {"in/a.nst", "in/b.eft", "in/c.an2", "in/d.nst", "in/notes.txt", "out/a.nst", "out/b.nst",
+          "out/c_converted.an2", "out/d_x.nst", "out/d-y.nst"}) {
+      QVERIFY(writeFile(d.filePath(name), "x"));
+    }
+    const auto files =
+        pairRunFiles(d.filePath("in").toStdString(), d.filePath("out").toStdString());
+    QCOMPARE(files.size(), std::size_t{4});
+    const QString out = d.filePath("out") + "/";
+    QCOMPARE(QString::fromStdString(files[0].output), out + "a.nst");
+    QCOMPARE(QString::fromStdString(files[1].output), out + "b.nst");
+    QCOMPARE(QString::fromStdString(files[2].output), out + "c_converted.an2");
+    QVERIFY(files[3].output.empty());  // two candidates: none is guessed
+  }
+
+  void finishedRunOffersViewAndCompare() {
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    QTemporaryDir run;
+    QDir d(run.path());
+    QVERIFY(d.mkpath("in") && d.mkpath("out"));
+    QVERIFY(writeFile(d.filePath("in/one.nst"), sample("DOE,JOHN", false)));
+    QVERIFY(writeFile(d.filePath("rules.ntx"), "Add Field|2.018|DOE,JANE|||\n"));
+    FakeShell shell;
+    shell.answers = {FakeShell::Answer::kNo};  // do not open the report
+    CvarnelDlg w(shell);
+    QVERIFY(!w.runFiles()->isVisibleTo(&w));
+    w.sourceEdit()->setText(d.filePath("in"));
+    w.destinationEdit()->setText(d.filePath("out"));
+    w.ruleEdit()->setText(d.filePath("rules.ntx"));
+    QSignalSpy done(&w, &CvarnelDlg::conversionFinished);
+    w.convert();
+    QVERIFY(done.wait(60000));
+    QVERIFY(w.runFiles()->isVisibleTo(&w));
+    QTableWidget* table = w.runFiles()->table();
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, 1)->text(), QString("one.nst"));
+    QPushButton* compare = nullptr;
+    for (auto* b : table->cellWidget(0, 2)->findChildren<QPushButton*>()) {
+      if (b->text() == "Compare") compare = b;
+    }
+    QVERIFY(compare != nullptr);
+    QTest::mouseClick(compare, Qt::LeftButton);
+    auto* dlg = w.runFiles()->findChild<CCompareDlg*>();
+    QVERIFY(dlg != nullptr);
+    QSignalSpy compared(dlg, &CCompareDlg::compared);
+    QVERIFY(compared.wait(60000));
+    QVERIFY(dlg->summaryText().startsWith("1 of 3 records differ"));
   }
 
   void closingWhileDecodingWaitsForTheWorker() {
