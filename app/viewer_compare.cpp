@@ -39,7 +39,7 @@ void paint(QTreeWidgetItem* item, DiffKind kind) {
 }
 
 QTreeWidgetItem* absentRow() {
-  auto* item = new QTreeWidgetItem({"(absent)"});
+  auto* item = new QTreeWidgetItem({"(absent)", QString(), QString()});
   item->setForeground(0, QColor(128, 128, 128));
   return item;
 }
@@ -190,9 +190,8 @@ void CCompareDlg::fill() {
         item = absentRow();
       } else {
         const RecordSummary& s = sums[pos];
-        QString label = QString("Type-%1").arg(s.type);
-        if (!s.idc.empty()) label += " IDC " + qs(s.idc);
-        item = new QTreeWidgetItem({label, QString(), qs(s.text)});
+        const QString idc = s.idc.empty() ? QString() : "IDC " + qs(s.idc);
+        item = new QTreeWidgetItem({QString("Type-%1").arg(s.type), idc, qs(s.detail)});
         item->setToolTip(2, qs(s.text));
         for (FieldRow& f : fieldRows(recs[pos])) fields.emplace(f.number, std::move(f));
       }

@@ -178,9 +178,9 @@ void CViewerDlg::loaded(unsigned generation, std::shared_ptr<const ViewedTransac
 void CViewerDlg::fillTree() {
   tree_->clear();
   for (const RecordSummary& r : records_) {
-    QString label = QString("Type-%1").arg(r.type);
-    if (!r.idc.empty()) label += " IDC " + qs(r.idc);
-    auto* item = row(kRecordRow, r.position, -1, -1, label, QString(), qs(r.text));
+    const QString idc = r.idc.empty() ? QString() : "IDC " + qs(r.idc);
+    auto* item =
+        row(kRecordRow, r.position, -1, -1, QString("Type-%1").arg(r.type), idc, qs(r.detail));
     item->setToolTip(2, qs(r.text));
     markPending(item);
     tree_->addTopLevelItem(item);

@@ -274,7 +274,6 @@ std::vector<RecordSummary> summarizeRecords(const NistFile& file) {
     s.type = rec.type;
     s.occurrence = occ[i];
     if (rec.type != 1) s.idc = std::string(firstItem(rec, 2));
-    s.text = "Type-" + number(rec.type);
 
     std::string what;
     if (const int pf = positionField(rec.type); pf != 0) what = positionText(firstItem(rec, pf));
@@ -284,19 +283,22 @@ std::vector<RecordSummary> summarizeRecords(const NistFile& file) {
       what = eye == "1" ? "right eye" : eye == "2" ? "left eye" : "";
     }
     if (what.empty()) what = std::string(recordTypeName(rec.type));
-    if (!what.empty()) s.text += " " + what;
+    s.detail = what;
 
     if (rec.type == 1) {
-      s.text += ", TOT " + printableText(firstItem(rec, 4), 20) + ", VER " +
-                printableText(firstItem(rec, 2), 10);
+      s.detail += ", TOT " + printableText(firstItem(rec, 4), 20) + ", VER " +
+                  printableText(firstItem(rec, 2), 10);
     } else if (rec.type == 9) {
-      s.text += ", " + minutiaeText(rec);
+      s.detail += ", " + minutiaeText(rec);
     } else if (transaction::isImageType(rec.type)) {
       s.hasImage = true;
-      s.text += ", " + imageText(file, rec.type, s.occurrence);
+      s.detail += ", " + imageText(file, rec.type, s.occurrence);
     } else {
-      s.text += ", " + number(static_cast<long long>(rec.fields.size())) + " fields";
+      s.detail += ", " + number(static_cast<long long>(rec.fields.size())) + " fields";
     }
+    // A type without a name starts with the details.
+    if (s.detail.rfind(", ", 0) == 0) s.detail.erase(0, 2);
+    s.text = "Type-" + number(rec.type) + " " + s.detail;
     out.push_back(std::move(s));
   }
   return out;

@@ -36,6 +36,7 @@ struct RecordSummary {
   int occurrence = 0;  ///< index among the records of the same type
   std::string idc;     ///< field 2 ("" for Type 1 or when absent)
   std::string text;    ///< one line: "Type-14 right thumb, WSQ20 804x752 500 ppi"
+  std::string detail;  ///< the same without the leading "Type-14 "
   bool hasImage = false;
 };
 

@@ -35,8 +35,9 @@ void RunFilesPanel::showRun(const QString& source, const QString& dest) {
   for (int row = 0; row < static_cast<int>(files_.size()); ++row) {
     const RunFile& f = files_[row];
     table_->setItem(row, 0, new QTableWidgetItem(QString::fromStdString(f.name)));
-    const QString output =
-        f.output.empty() ? QString("(none)") : QFileInfo(QString::fromStdString(f.output)).fileName();
+    const QString output = f.output.empty()
+                               ? QString("(none)")
+                               : QFileInfo(QString::fromStdString(f.output)).fileName();
     table_->setItem(row, 1, new QTableWidgetItem(output));
     auto* cell = new QWidget(table_);
     auto* buttons = new QHBoxLayout(cell);
