@@ -116,11 +116,15 @@ void CViewerDlg::openCommand() {
 
 void CViewerDlg::compareCommand() {
   const QString dir = viewed_ ? QFileInfo(qs(viewed_->path)).absolutePath() : QString();
-  const QString other = shell_.pickOpenFile(this, dir, kTransactionFilter);
-  if (other.isEmpty()) return;
+  // The file shown is the left side; without one, both sides are picked.
+  const QString left =
+      viewed_ ? qs(viewed_->path) : shell_.pickOpenFile(this, dir, kTransactionFilter);
+  if (left.isEmpty()) return;
+  const QString right = shell_.pickOpenFile(this, dir, kTransactionFilter);
+  if (right.isEmpty()) return;
   auto* dlg = new CCompareDlg(this);
   dlg->setAttribute(Qt::WA_DeleteOnClose);
-  dlg->openFiles(viewed_ ? qs(viewed_->path) : other, other);
+  dlg->openFiles(left, right);
   dlg->show();
 }
 
@@ -271,7 +275,7 @@ void CViewerDlg::showRecordImage(int position) {
   std::shared_ptr<const ViewedTransaction> viewed = viewed_;
   const int type = r.type;
   const int occurrence = r.occurrence;
-  pool_.start([this, generation, viewed, type, occurrence] {
+  pool_.start([this, generation, position, viewed, type, occurrence] {
     auto result = std::make_shared<DecodedImage>();
     imaging::RawImage raw;
     std::string reason;
@@ -289,13 +293,14 @@ void CViewerDlg::showRecordImage(int position) {
     }
     QMetaObject::invokeMethod(
         this,
-        [this, generation, result] {
+        [this, generation, position, result] {
           if (generation != imageGeneration_) return;
           if (result->image.isNull()) {
             image_->showMessage("The image cannot be shown.\n" + result->note);
           } else {
             image_->showImage(result->image, result->marks);
-            status_->setText(QString("%1x%2%3")
+            status_->setText(QString("%1: %2x%3%4")
+                                 .arg(qs(records_[position].text))
                                  .arg(result->image.width())
                                  .arg(result->image.height())
                                  .arg(result->note));

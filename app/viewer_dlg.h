@@ -44,7 +44,10 @@ class CViewerDlg : public QMainWindow {
   void selectRecord(int position);
 
  public slots:
+  /// File / Open: picks a transaction file and shows it.
   void openCommand();
+  /// File / Compare With: compares the file shown with a picked one (both picked when none is
+  /// shown).
   void compareCommand();
 
  signals:

@@ -392,6 +392,20 @@ class ViewerTest : public QObject {
     QVERIFY(dlg->summaryText().startsWith("1 of 3 records differ"));
   }
 
+  void mainWindowFileMenuOpensTheViewer() {
+    const QString file = dir_.filePath("menu.an2");
+    QVERIFY(writeFile(file, sample("DOE,JOHN", false)));
+    FakeShell shell;
+    shell.picks = {file};
+    CvarnelDlg w(shell);
+    w.viewTransaction();
+    auto* viewer = w.findChild<CViewerDlg*>();
+    QVERIFY(viewer != nullptr);
+    QSignalSpy loaded(viewer, &CViewerDlg::transactionLoaded);
+    QVERIFY(loaded.wait(60000));
+    QCOMPARE(viewer->records().size(), std::size_t{3});
+  }
+
   void closingWhileDecodingWaitsForTheWorker() {
     auto* viewer = new CViewerDlg(shell_);
     QVERIFY(openInViewer(*viewer, corpus("nist-reference/type-14-tpcard-nqm.an2")));
