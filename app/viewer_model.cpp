@@ -58,8 +58,11 @@ std::string positionText(std::string_view code) {
   for (const auto& c : transaction::codeDefinitions()) {
     if (c.table != "FGP" || c.code != padded) continue;
     std::string text(c.description.substr(0, c.description.find(" (")));
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
-      text[0] = static_cast<char>(text[0] + 32);
+    // "Right thumb" becomes "right thumb"; an acronym such as "EJI" keeps its case.
+    if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' &&
+        !(text[1] >= 'A' && text[1] <= 'Z')) {
+      text[0] = static_cast<char>(text[0] + ('a' - 'A'));
+    }
     return text;
   }
   return {};
@@ -77,6 +80,14 @@ std::string imageText(const NistFile& file, int type, int occurrence) {
   std::string out(imaging::compressionName(code));
   out += " " + number(w) + "x" + number(h);
   if (depth == 24) out += " colour";
+  // Tagged records state a resolution only in pixels per inch or per centimetre (scale units 1
+  // or 2); other units give an aspect ratio, which is not shown as a resolution.
+  if (transaction::isTaggedType(type)) {
+    std::string_view units;
+    if (file.getFieldText(type, 8, units, occurrence) < 0 || (units != "1" && units != "2")) {
+      return out;
+    }
+  }
   out += " " + number(imaging::recordResolutionPpi(file, type, occurrence)) + " ppi";
   return out;
 }
