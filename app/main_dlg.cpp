@@ -152,6 +152,7 @@ void CvarnelDlg::convert() {
   const std::string dest = dest_->text().toStdString();
   const std::string ruleFile = rule_->text().toStdString();
   setRunning(true);
+  runFiles_->hide();  // the list of the previous run no longer holds
   lastSummary_ = rules::RunSummary{};
   worker_ = QThread::create([this, source, dest, ruleFile] {
     rules::RunSummary summary;
