@@ -164,7 +164,8 @@ std::vector<MinutiaMark> incitsMinutiae(const Record& rec) {
     MinutiaMark m;
     m.x = static_cast<double>(transaction::parseLeadingInt(sf.items[1].value));
     m.y = static_cast<double>(transaction::parseLeadingInt(sf.items[2].value));
-    m.theta = static_cast<int>(transaction::parseLeadingInt(sf.items[3].value)) * 2;
+    // Reduced to a turn first, so that an absurd value cannot overflow the doubling.
+    m.theta = static_cast<int>(transaction::parseLeadingInt(sf.items[3].value) % 180) * 2;
     if (sf.items.size() > 4)
       m.kind = static_cast<int>(transaction::parseLeadingInt(sf.items[4].value));
     out.push_back(m);

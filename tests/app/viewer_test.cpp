@@ -272,6 +272,16 @@ class ViewerTest : public QObject {
     QVERIFY(minutiaeForImage(tx->file, 2, 0, from).empty());
   }
 
+  void absurdMinutiaAnglesStayWithinATurn() {
+    varnel::transaction::NistFile file;
+    QCOMPARE(file.load(corpus("nist-reference/type-9-14-m1.an2").toStdString()), 0);
+    QCOMPARE(file.setItem(9, 137, 0, 0, 3, "99999999999"), 0);
+    std::string from;
+    const auto marks = minutiaeForImage(file, 14, 0, from);
+    QVERIFY(!marks.empty());
+    QVERIFY(marks[0].theta >= 0 && marks[0].theta < 360);
+  }
+
   void diffPairsRecordsAndFindsChangedFields() {
     std::unique_ptr<varnel::transaction::Transaction> a, b;
     const std::string left = sample("DOE,JOHN", false);
