@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include "app/main_dlg.h"
 #include "app/viewer_compare.h"
@@ -224,6 +225,24 @@ class ViewerTest : public QObject {
       QCOMPARE(viewer.imageView()->imageSize(), QSize(QByteArray(w.data(), w.size()).toInt(),
                                                       QByteArray(h.data(), h.size()).toInt()));
     }
+  }
+
+  void panelDrawsMinutiaeAndZoomsWithTheWheel() {
+    CViewerDlg viewer(shell_);
+    viewer.resize(900, 600);
+    QVERIFY(openInViewer(viewer, corpus("nist-reference/type-9-4-iafis.an2")));
+    QSignalSpy shown(&viewer, &CViewerDlg::imageShown);
+    viewer.selectRecord(3);
+    QVERIFY(shown.wait(60000));
+    ImageView* view = viewer.imageView();
+    QCOMPARE(view->markCount(), 48);
+    const double fitted = view->zoom();
+    QWheelEvent wheel(QPointF(50, 50), view->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view->viewport(), &wheel);
+    QVERIFY(view->zoom() > fitted);
+    view->zoomActual();
+    QCOMPARE(view->zoom(), 1.0);
   }
 
   void oneBitImagesKeepBlackAsBlack() {
