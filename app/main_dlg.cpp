@@ -23,6 +23,9 @@
 #include "app/settings.h"
 #include "app/shell.h"
 #include "app/update_check.h"
+#include "app/viewer_compare.h"
+#include "app/viewer_dlg.h"
+#include "app/viewer_run_files.h"
 
 namespace varnel::app {
 namespace {
@@ -71,6 +74,8 @@ CvarnelDlg::CvarnelDlg(Shell& shell, QWidget* parent) : QMainWindow(parent), she
   status_ = new QLabel(central);
   status_->setObjectName("statusLabel");
   layout->addWidget(status_);
+  runFiles_ = new RunFilesPanel(shell_, central);
+  layout->addWidget(runFiles_, 1);
   setCentralWidget(central);
   buildMenus();
   resize(560, 300);
@@ -98,6 +103,9 @@ CvarnelDlg::~CvarnelDlg() {
 }
 
 void CvarnelDlg::buildMenus() {
+  QMenu* file = menuBar()->addMenu("&File");
+  file->addAction("&View Transaction...", QKeySequence::Open, this, &CvarnelDlg::viewTransaction);
+  file->addAction("&Compare Transactions...", this, &CvarnelDlg::compareTransactions);
   QMenu* rules = menuBar()->addMenu("Rules");
   rules->addAction("View/Edit", this, &CvarnelDlg::editRules);
   QMenu* help = menuBar()->addMenu("&Help");
@@ -147,6 +155,7 @@ void CvarnelDlg::convert() {
   const std::string dest = dest_->text().toStdString();
   const std::string ruleFile = rule_->text().toStdString();
   setRunning(true);
+  runFiles_->hide();  // the list of the previous run no longer holds
   lastSummary_ = rules::RunSummary{};
   worker_ = QThread::create([this, source, dest, ruleFile] {
     rules::RunSummary summary;
@@ -162,6 +171,11 @@ void CvarnelDlg::runFinished() {
   worker_->deleteLater();
   worker_ = nullptr;
   setRunning(false);
+  if (lastStatus_ == rules::ConvertStatus::kCompleted) {
+    runFiles_->showRun(source_->text(), dest_->text());
+    // Room for the file list below the controls.
+    resize(std::max(width(), 720), std::max(height(), 480));
+  }
   emit conversionFinished();
 }
 
@@ -179,6 +193,26 @@ void CvarnelDlg::editRules() {
   CconversionDlg dlg(shell_, this);
   dlg.openRuleFile(rule_->text());
   dlg.exec();
+}
+
+void CvarnelDlg::viewTransaction() {
+  const QString path = shell_.pickOpenFile(this, source_->text(), kTransactionFilter);
+  if (path.isEmpty()) return;
+  auto* viewer = new CViewerDlg(shell_, this);
+  viewer->setAttribute(Qt::WA_DeleteOnClose);
+  viewer->openFile(path);
+  viewer->show();
+}
+
+void CvarnelDlg::compareTransactions() {
+  const QString left = shell_.pickOpenFile(this, source_->text(), kTransactionFilter);
+  if (left.isEmpty()) return;
+  const QString right = shell_.pickOpenFile(this, dest_->text(), kTransactionFilter);
+  if (right.isEmpty()) return;
+  auto* dlg = new CCompareDlg(this);
+  dlg->setAttribute(Qt::WA_DeleteOnClose);
+  dlg->openFiles(left, right);
+  dlg->show();
 }
 
 QString CvarnelDlg::helpFilePath() {

@@ -15,6 +15,7 @@ class QThread;
 namespace varnel::app {
 
 class GuiServices;
+class RunFilesPanel;
 class Shell;
 
 /// The main window ("Brennic - Varnel"): the source, rule and destination paths, Convert, the
@@ -34,6 +35,8 @@ class CvarnelDlg : public QMainWindow {
   QPushButton* convertButton() const { return convert_; }
   QProgressBar* progressBar() const { return progress_; }
   QLabel* statusLabel() const { return status_; }
+  /// The files of the last completed run, with their View and Compare buttons.
+  RunFilesPanel* runFiles() const { return runFiles_; }
   /// True while a conversion runs.
   [[nodiscard]] bool isRunning() const { return worker_ != nullptr; }
   /// How the last conversion ended and what it left.
@@ -51,6 +54,10 @@ class CvarnelDlg : public QMainWindow {
   void browseDestination();
   /// Rules / View/Edit: the rule editor on the rule path shown.
   void editRules();
+  /// File / View Transaction: a viewer window on a picked transaction file.
+  void viewTransaction();
+  /// File / Compare Transactions: two picked files side by side.
+  void compareTransactions();
   void viewHelp();
   void checkForUpdates();
   void about();
@@ -75,6 +82,7 @@ class CvarnelDlg : public QMainWindow {
   QPushButton* convert_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QLabel* status_ = nullptr;
+  RunFilesPanel* runFiles_ = nullptr;
   QThread* worker_ = nullptr;
   rules::ConvertStatus lastStatus_ = rules::ConvertStatus::kInvalidInput;
   rules::RunSummary lastSummary_;

@@ -1,7 +1,10 @@
-// varnel-gui-shots: renders the main window, the rule editor and the condition editor into PNG
-// files for the user documentation. Usage: varnel-gui-shots <output folder> <rule file>
+// varnel-gui-shots: renders the main window, the rule editor, the condition editor and, given the
+// sample corpus, the transaction viewer and comparison into PNG files for the user documentation.
+// Usage: varnel-gui-shots <output folder> <rule file> [<corpus folder>]
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -9,12 +12,19 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
+#include <QTreeWidget>
 #include <cstdio>
 
 #include "app/conditions_dlg.h"
 #include "app/conversion_dlg.h"
 #include "app/main_dlg.h"
 #include "app/shell.h"
+#include "app/viewer_compare.h"
+#include "app/viewer_dlg.h"
+#include "app/viewer_run_files.h"
+#include "rules/feature_actions.h"
+#include "transaction/nist_file.h"
 
 namespace {
 
@@ -26,6 +36,79 @@ bool shoot(QWidget& w, const QString& path) {
   }
   const bool ok = w.grab().save(path, "PNG");
   std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+  return ok;
+}
+
+// Runs the event loop until `object` emits `signal` (at most 30 s); false on time-out.
+template <typename Object, typename Signal>
+bool waitFor(Object* object, Signal signal) {
+  QEventLoop loop;
+  bool seen = false;
+  QObject::connect(object, signal, &loop, [&] {
+    seen = true;
+    loop.quit();
+  });
+  QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+  loop.exec();
+  return seen;
+}
+
+bool touch(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly);
+}
+
+// The viewer on a file with minutiae, a comparison with its converted form, and the run file
+// list of the main window.
+bool shootViewer(varnel::app::Shell& shell, const QDir& out, const QDir& corpus) {
+  const QString input = corpus.filePath("nist-reference/type-9-4-iafis.an2");
+  if (!QFile::exists(input)) {
+    std::printf("no corpus at %s: viewer screenshots skipped\n", qPrintable(corpus.path()));
+    return true;
+  }
+  bool ok = true;
+  varnel::app::CViewerDlg viewer(shell);
+  viewer.openFile(input);
+  if (!waitFor(&viewer, &varnel::app::CViewerDlg::transactionLoaded)) return false;
+  viewer.tree()->topLevelItem(3)->setExpanded(true);
+  viewer.selectRecord(3);
+  if (!waitFor(&viewer, &varnel::app::CViewerDlg::imageShown)) return false;
+  ok = shoot(viewer, out.filePath("viewer.png")) && ok;
+
+  // The converted form: the FBI IAFIS minutiae rewritten as an INCITS 378 block.
+  QTemporaryDir work;
+  const QString converted = QDir(work.path()).filePath("type-9-4-iafis_converted.an2");
+  varnel::transaction::NistFile file;
+  std::vector<std::string> warnings;
+  if (file.load(input.toStdString()) != 0 ||
+      varnel::rules::convertFeatureSet(file, "FBI IAFIS", warnings) != 0 ||
+      file.saveTraditional(converted.toStdString()) != 0) {
+    return false;
+  }
+  varnel::app::CCompareDlg compare;
+  compare.openFiles(input, converted);
+  if (!waitFor(&compare, &varnel::app::CCompareDlg::compared)) return false;
+  compare.leftTree()->topLevelItem(2)->setExpanded(true);
+  ok = shoot(compare, out.filePath("compare.png")) && ok;
+
+  QDir runDir(work.path());
+  runDir.mkpath("in");
+  runDir.mkpath("out");
+  for (const char* name :
+       {"in/S001-01.eft", "in/S001-02.eft", "in/S001-03.eft", "in/latent.an2",
+        "out/S001-01_converted.eft", "out/S001-02_converted.eft", "out/latent_converted.an2"}) {
+    ok = touch(runDir.filePath(name)) && ok;
+  }
+  varnel::app::CvarnelDlg main(shell);
+  main.sourceEdit()->setText("/srv/nist/incoming");
+  main.ruleEdit()->setText("/srv/nist/rules/cjis-profile.ntx");
+  main.destinationEdit()->setText("/srv/nist/converted");
+  main.progressBar()->setRange(0, 4);
+  main.progressBar()->setValue(4);
+  main.statusLabel()->setText("4 processed of 4");
+  main.runFiles()->showRun(runDir.filePath("in"), runDir.filePath("out"));
+  main.resize(720, 480);
+  ok = shoot(main, out.filePath("run-files.png")) && ok;
   return ok;
 }
 
@@ -67,5 +150,8 @@ int main(int argc, char** argv) {
   }
   varnel::app::CConditionsDlg conditionsDlg(conditions);
   ok = shoot(conditionsDlg, out.filePath("condition-editor.png")) && ok;
+  if (argc >= 4) {
+    ok = shootViewer(shell, out, QDir(QString::fromLocal8Bit(argv[3]))) && ok;
+  }
   return ok ? 0 : 1;
 }
