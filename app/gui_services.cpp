@@ -84,4 +84,6 @@ void GuiServices::openWithDefaultApplication(std::string_view path) noexcept {
   onWindowThread([&] { shell_.openFile(p); });
 }
 
+bool GuiServices::stopRequested() noexcept { return stop_; }
+
 }  // namespace varnel::app

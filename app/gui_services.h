@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,13 @@ class GuiServices final : public rules::UiServices {
   void rememberPaths(std::string_view source, std::string_view dest,
                      std::string_view ruleFile) noexcept override;
   void openWithDefaultApplication(std::string_view path) noexcept override;
+  /// True once requestStop() was called during the current run.
+  bool stopRequested() noexcept override;
+
+  /// Asks the run to stop after the file in hand (the Cancel button, closing the window).
+  void requestStop() noexcept { stop_ = true; }
+  /// Called before a run starts.
+  void clearStop() noexcept { stop_ = false; }
 
  private:
   // Runs `work` on the window's thread and waits for it.
@@ -42,6 +50,7 @@ class GuiServices final : public rules::UiServices {
   std::function<void(int, int)> range_;
   std::function<void(int)> position_;
   std::function<void(const QString&)> status_;
+  std::atomic<bool> stop_{false};
 };
 
 }  // namespace varnel::app

@@ -68,8 +68,15 @@ CvarnelDlg::CvarnelDlg(Shell& shell, QWidget* parent) : QMainWindow(parent), she
   convert_ = new QPushButton("Convert", central);
   convert_->setDefault(true);
   connect(convert_, &QPushButton::clicked, this, &CvarnelDlg::convert);
+  cancel_ = new QPushButton("Cancel", central);
+  cancel_->setObjectName("cancelButton");
+  cancel_->setToolTip("Stop after the file in hand (Esc)");
+  cancel_->setShortcut(QKeySequence(Qt::Key_Escape));
+  cancel_->hide();
+  connect(cancel_, &QPushButton::clicked, this, &CvarnelDlg::cancelRun);
   bottom->addWidget(progress_, 1);
   bottom->addWidget(convert_);
+  bottom->addWidget(cancel_);
   layout->addLayout(bottom);
   status_ = new QLabel(central);
   status_->setObjectName("statusLabel");
@@ -140,8 +147,15 @@ void CvarnelDlg::browseRule() {
 void CvarnelDlg::setRunning(bool running) {
   // Only the window's own controls and menus stop taking input; the message boxes and prompts
   // of the run stay usable.
-  centralWidget()->setEnabled(!running);
+  // Cancel stays usable: everything else of the window waits for the run.
+  for (QWidget* w : centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (w != cancel_ && w != progress_ && w != status_) w->setEnabled(!running);
+  }
   menuBar()->setEnabled(!running);
+  convert_->setVisible(!running);
+  cancel_->setVisible(running);
+  cancel_->setEnabled(running);
+  cancel_->setText("Cancel");
   if (running) {
     setCursor(Qt::BusyCursor);
   } else {
@@ -157,6 +171,7 @@ void CvarnelDlg::convert() {
   setRunning(true);
   runFiles_->hide();  // the list of the previous run no longer holds
   lastSummary_ = rules::RunSummary{};
+  services_->clearStop();
   worker_ = QThread::create([this, source, dest, ruleFile] {
     rules::RunSummary summary;
     lastStatus_ = rules::convertCommand(source, dest, ruleFile, *services_, summary);
@@ -177,12 +192,29 @@ void CvarnelDlg::runFinished() {
     resize(std::max(width(), 720), std::max(height(), 480));
   }
   emit conversionFinished();
+  if (closeAfterRun_) close();
+}
+
+void CvarnelDlg::cancelRun() {
+  if (!worker_) return;
+  services_->requestStop();
+  cancel_->setEnabled(false);
+  cancel_->setText("Stopping...");
+  status_->setText("Stopping after the file in hand...");
 }
 
 void CvarnelDlg::closeEvent(QCloseEvent* event) {
-  // A run always goes to its end; the window stays until it has.
+  // Closing during a run stops it cleanly (after the file in hand) once the operator agrees;
+  // the window closes when the run has closed its report.
   if (worker_) {
     event->ignore();
+    if (closeAfterRun_) return;
+    if (shell_.message(this, "A conversion is running. Stop it after the file in hand and close?",
+                       kCaption, Shell::Buttons::kYesNo,
+                       Shell::Icon::kQuestion) == Shell::Answer::kYes) {
+      closeAfterRun_ = true;
+      cancelRun();
+    }
     return;
   }
   writeSettingBytes(kMainWindowGeometryKey, saveGeometry());

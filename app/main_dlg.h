@@ -33,6 +33,8 @@ class CvarnelDlg : public QMainWindow {
   QLineEdit* ruleEdit() const { return rule_; }
   QLineEdit* destinationEdit() const { return dest_; }
   QPushButton* convertButton() const { return convert_; }
+  /// Shown while a run goes on: stops it after the file in hand.
+  QPushButton* cancelButton() const { return cancel_; }
   QProgressBar* progressBar() const { return progress_; }
   QLabel* statusLabel() const { return status_; }
   /// The files of the last completed run, with their View and Compare buttons.
@@ -49,6 +51,9 @@ class CvarnelDlg : public QMainWindow {
  public slots:
   /// The Convert command: checks the entered texts and starts the run.
   void convert();
+  /// Stops the running conversion after the file in hand; the report and results.csv are
+  /// closed for the files done.
+  void cancelRun();
   void browseSource();
   void browseRule();
   void browseDestination();
@@ -80,6 +85,8 @@ class CvarnelDlg : public QMainWindow {
   QLineEdit* rule_ = nullptr;
   QLineEdit* dest_ = nullptr;
   QPushButton* convert_ = nullptr;
+  QPushButton* cancel_ = nullptr;
+  bool closeAfterRun_ = false;  // the window was closed during a run that is stopping
   QProgressBar* progress_ = nullptr;
   QLabel* status_ = nullptr;
   RunFilesPanel* runFiles_ = nullptr;

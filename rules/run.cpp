@@ -593,15 +593,27 @@ ConvertStatus convertCommand(const std::string& source, const std::string& dest,
     if (rs == RunStatus::kCancelled) return ConvertStatus::kCancelled;
     if (rs == RunStatus::kReportFailed) return ConvertStatus::kReportFailed;
     if (rs == RunStatus::kRefused) return ConvertStatus::kInvalidInput;
-    if (rs == RunStatus::kStopped) return ConvertStatus::kStopped;
+    // The closing question says what happened: a run with failures or a stopped run is not
+    // "complete".
+    std::string question = "Conversion complete, would you like to see the report?";
+    UiServices::Icon icon = UiServices::Icon::kQuestion;
+    const std::string done = std::to_string(summary.counts.processed);
+    if (rs == RunStatus::kStopped) {
+      question = "Conversion stopped after " + done + " of " + std::to_string(check.count) +
+                 " files, would you like to see the report?";
+      icon = UiServices::Icon::kExclamation;
+    } else if (summary.filesWithErrors > 0) {
+      question = "Conversion finished: " + std::to_string(summary.filesWithErrors) + " of " + done +
+                 (summary.counts.processed == 1 ? " file" : " files") +
+                 " had errors, would you like to see the report?";
+      icon = UiServices::Icon::kExclamation;
+    }
+    const auto answer = ui.showMessage(question, kCaption, UiServices::Buttons::kYesNo, icon);
+    if (answer == UiServices::Answer::kYes) ui.openWithDefaultApplication(summary.reportPath);
+    return rs == RunStatus::kStopped ? ConvertStatus::kStopped : ConvertStatus::kCompleted;
   } catch (...) {
     return ConvertStatus::kReportFailed;
   }
-  const auto answer =
-      ui.showMessage("Conversion complete, would you like to see the report?", kCaption,
-                     UiServices::Buttons::kYesNo, UiServices::Icon::kQuestion);
-  if (answer == UiServices::Answer::kYes) ui.openWithDefaultApplication(summary.reportPath);
-  return ConvertStatus::kCompleted;
 }
 
 }  // namespace varnel::rules

@@ -100,6 +100,47 @@ class MainWindowTest : public QObject {
     QCOMPARE(again.geometry().topLeft(), QPoint(40, 50));
   }
 
+  void cancelAndClosingStopARunAfterTheFileInHand() {
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in"), out = dir.filePath("out");
+    QVERIFY(QDir().mkpath(in) && QDir().mkpath(out));
+    for (int i = 1; i <= 5; ++i) writeFile(in + QString("/f%1.nst").arg(i), transaction(i));
+    const QString rules = dir.filePath("r.ntx");
+    writeFile(rules, "Add Field|2.005|x||||\n");
+    {
+      FakeShell shell;
+      CvarnelDlg w(shell);
+      w.show();
+      // Cancel as soon as the first file is counted.
+      connect(w.progressBar(), &QProgressBar::valueChanged, &w, [&w](int v) {
+        if (v == 1) {
+          QVERIFY(w.cancelButton()->isVisible() && w.cancelButton()->isEnabled());
+          w.cancelButton()->click();
+        }
+      });
+      QVERIFY(convert(w, in, out, rules));
+      QCOMPARE(w.lastStatus(), varnel::rules::ConvertStatus::kStopped);
+      QCOMPARE(w.lastSummary().counts.processed, 1);
+      QCOMPARE(shell.texts().last(),
+               QString("Conversion stopped after 1 of 5 files, would you like to see the report?"));
+      QVERIFY(!w.cancelButton()->isVisible());
+      QVERIFY(w.convertButton()->isVisible() && w.convertButton()->isEnabled());
+    }
+    {
+      FakeShell shell;
+      shell.answers = {FakeShell::Answer::kYes, FakeShell::Answer::kNo};
+      CvarnelDlg w(shell);
+      w.show();
+      connect(w.progressBar(), &QProgressBar::valueChanged, &w, [&w](int v) {
+        if (v == 1) w.close();
+      });
+      QVERIFY(convert(w, in, out, rules));
+      QCOMPARE(w.lastStatus(), varnel::rules::ConvertStatus::kStopped);
+      QVERIFY(shell.texts().first().startsWith("A conversion is running"));
+      QTRY_VERIFY(!w.isVisible());
+    }
+  }
+
   void showsTheRememberedPaths() {
     varnel::app::writeSetting("SourceFolder", "/data/in");
     varnel::app::writeSetting("DestinationFolder", "/data/out");
@@ -147,7 +188,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(shell.messages[0].buttons, FakeShell::Buttons::kOk);
     QVERIFY(varnel::app::readSetting("SourceFolder").isEmpty());  // nothing remembered
     QVERIFY(reports(dst_).isEmpty());
-    QVERIFY(w.centralWidget()->isEnabled());
+    QVERIFY(w.sourceEdit()->isEnabled());
   }
 
   void sourceSpeltAnotherWayIsTheSameFolder() {
@@ -183,9 +224,15 @@ class MainWindowTest : public QObject {
     CvarnelDlg w(shell);
     QSignalSpy progress(w.progressBar(), &QProgressBar::valueChanged);
     QVERIFY(convert(w, in, out, ruleFile));
-    QCOMPARE(shell.texts(), QStringList{"Conversion complete, would you like to see the report?"});
+    // The damaged file is an error: the closing question says so rather than "complete".
+    QCOMPARE(shell.texts(),
+             QStringList{QString("Conversion finished: %1 of %2 files had errors, would you like "
+                                 "to see the report?")
+                             .arg(w.lastSummary().filesWithErrors)
+                             .arg(count)});
+    QVERIFY(w.lastSummary().filesWithErrors >= 1);
     QCOMPARE(shell.messages[0].buttons, FakeShell::Buttons::kYesNo);
-    QCOMPARE(shell.messages[0].icon, FakeShell::Icon::kQuestion);
+    QCOMPARE(shell.messages[0].icon, FakeShell::Icon::kExclamation);
     QCOMPARE(w.lastStatus(), varnel::rules::ConvertStatus::kCompleted);
     const QStringList made = reports(out);
     QCOMPARE(made.size(), 1);
@@ -220,13 +267,16 @@ class MainWindowTest : public QObject {
     shell.answers = {FakeShell::Answer::kNo};
     CvarnelDlg w(shell);
     bool blocked = false;
-    shell.onPrompt = [&] { blocked = w.isRunning() && !w.centralWidget()->isEnabled(); };
+    shell.onPrompt = [&] {
+      blocked = w.isRunning() && !w.sourceEdit()->isEnabled() && !w.convertButton()->isVisible() &&
+                w.cancelButton()->isEnabled();
+    };
     QVERIFY(convert(w, src_, run.path(), ruleFile));
     QVERIFY(blocked);
     QCOMPARE(shell.prompts, QStringList{"Agency code?"});
     QVERIFY(shell.opened.isEmpty());  // the operator answered No
     QCOMPARE(QDir(run.path()).entryList({"one.nst"}, QDir::Files).size(), 1);
-    QVERIFY(w.centralWidget()->isEnabled());
+    QVERIFY(w.sourceEdit()->isEnabled());
   }
 
   void cancelledPromptWritesNothing() {
