@@ -64,3 +64,6 @@ value-severity warning
 14.001 length 1..*
 15.001 length 1..*
 20.001 length 1..*
+# Up to six finger positions for an image of several fingers (the table allows one).
+13.013 occurs 1..6
+14.013 occurs 1..6

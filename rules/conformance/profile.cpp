@@ -346,6 +346,8 @@ class ProfileBuilder {
       FieldRule& parent = p.fields_[k];
       parent.itemCount = std::max(parent.itemCount, letter[0] - 'A' + 1);
     }
+    // Any rule but "ignore" named for one field means the field is to be checked.
+    if (rest.substr(0, 6) != "ignore") rule->ignored = false;
     return fieldWord(*rule, rest, error);
   }
 

@@ -147,9 +147,10 @@ bool charsOk(std::string_view v, const FieldRule& r, unsigned char& bad) noexcep
 
 std::string typeWords(const FieldRule& r) {
   const std::string& t = r.dataType;
-  if (t == "N") return "digits";
-  if (t == "A") return "letters";
-  if (t == "AN") return "letters and digits";
+  const bool extra = !r.specialChars.empty() && r.specialChars != "ALL";
+  if (t == "N" && !extra) return "digits";
+  if (t == "A" && !extra) return "letters";
+  if (t == "AN" && !extra) return "letters and digits";
   if (t == "H") return "hexadecimal digits";
   if (t == "U") return "text without control characters";
   std::string words;
@@ -233,7 +234,13 @@ struct RecordInfo {
 class Checker {
  public:
   Checker(const transaction::NistFile& file, const Profile& profile, std::vector<Finding>& out)
-      : tx_(*file.transaction()), profile_(profile), out_(out) {}
+      : tx_(*file.transaction()), profile_(profile), out_(out) {
+    // The version as 1.002 now says, which edits may have changed since the load.
+    long long v = 0;
+    version_ = !tx_.records.empty() && numberOf(firstText(tx_.records[0], 2), v)
+                   ? static_cast<unsigned>(v)
+                   : tx_.version;
+  }
 
   void run() {
     const auto& recs = tx_.records;
@@ -337,7 +344,7 @@ class Checker {
       add(Severity::kError, "structure", &info, 0, "", "one Type-1 record, first", "another",
           "a second Type-1 record");
     }
-    if (profile_.deprecated(r.type, tx_.version)) {
+    if (profile_.deprecated(r.type, version_)) {
       add(Severity::kError, "structure", &info, 0, "", "a current record type",
           "Type-" + std::to_string(r.type),
           "Type-" + std::to_string(r.type) + " records are deprecated in version " +
@@ -386,6 +393,8 @@ class Checker {
     }
     if (!r.hasFs) return;  // binary records: fields are numbered in file order
     int last = 0;
+    int shortTags = 0;
+    std::string firstShort;
     std::set<int> seen;
     const int dataField = transaction::imageDataFieldNumber(r);
     for (std::size_t i = 0; i < r.fields.size(); ++i) {
@@ -407,8 +416,7 @@ class Checker {
       if (f.recordType == r.type) last = std::max(last, f.fieldNumber);
       const std::size_t dot = f.tag.find('.');
       if (dot != std::string::npos && f.tag.size() >= dot + 2 && f.tag.size() - dot - 2 < 3) {
-        add(Severity::kWarning, "structure", &info, f.fieldNumber, "", "at least 3 digits",
-            quoted(f.tag), "tag " + quoted(f.tag) + " has fewer than 3 digits of field number");
+        if (shortTags++ == 0) firstShort = f.tag;
       }
       if (i == 0 && f.fieldNumber != 1) {
         add(Severity::kError, "structure", &info, f.fieldNumber, "", "LEN first", quoted(f.tag),
@@ -418,6 +426,12 @@ class Checker {
         add(Severity::kError, "structure", &info, 999, "DATA", "the last field", "not last",
             "the image data field is not the last field of the record");
       }
+    }
+    if (shortTags > 0) {
+      add(Severity::kWarning, "structure", &info, 0, "", "3-digit field numbers in tags",
+          quoted(firstShort),
+          std::to_string(shortTags) + " tag(s) with fewer than 3 digits of field number, such as " +
+              quoted(firstShort));
     }
   }
 
@@ -663,7 +677,7 @@ class Checker {
             Severity sev = Severity::kError, const std::string& mnemonic = {}) {
     // The table describes the 2011 edition; what older transactions write differently in a
     // field's content is worth a warning, not an error. The version field itself is exempt.
-    if (tx_.version < kFirst2011Version && check != "presence" &&
+    if (version_ < kFirst2011Version && check != "presence" &&
         !(info.rec->type == 1 && f.fieldNumber == 2)) {
       sev = Severity::kWarning;
     }
@@ -866,6 +880,7 @@ class Checker {
   const Profile& profile_;
   std::vector<Finding>& out_;
   std::map<int, int> typeCounts_;
+  unsigned version_ = 0;
   int fieldFindings_ = 0;
   Severity hiddenWorst_ = Severity::kWarning;
 };
