@@ -93,6 +93,10 @@ std::string localTime19() {
 }  // namespace
 
 int runValidate(const ValidateOptions& options, std::ostream& out, std::ostream& err) {
+  if (options.paths.empty()) {
+    err << "varnel validate: name at least one file or folder\n";
+    return 2;
+  }
   Profile profile;
   std::string error;
   if (rules::conformance::loadProfile(options.profile, profile, error) < 0) {
@@ -142,7 +146,8 @@ void addValidateCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<ValidateOptions>();
   auto* cmd = app.add_subcommand(
       "validate", "Check transaction files against the standard or a receiver's profile");
-  cmd->add_option("PATH", options->paths, "Transaction files or folders")->required();
+  // Checked by runValidate, so that a missing path is a usage error with status 2.
+  cmd->add_option("PATH", options->paths, "Transaction files or folders");
   cmd->add_flag("--json", options->json, "List the findings as JSON");
   cmd->add_option("--profile", options->profile,
                   "\"base\" (the standard) or a profile file that tightens it");
