@@ -8,6 +8,8 @@
 #include "rules/conformance/output.h"
 #include "rules/conformance/profile.h"
 #include "rules/conformance/validator.h"
+#include "rules/engine.h"
+#include "tests/rules/helpers.h"
 #include "tests/transaction/tx_builder.h"
 #include "transaction/nist_file.h"
 
@@ -288,6 +290,54 @@ TEST(ConformanceProfile, MissingProfileFileIsReported) {
   std::string error;
   EXPECT_EQ(varnel::rules::conformance::loadProfile("/nonexistent/x.profile", p, error),
             varnel::rules::conformance::kProfileNotFound);
+}
+
+// The "Validate" rule action adds the findings to the file's report rows.
+struct ActionRun {
+  varnel::rules::FileState state;
+  varnel::rules::RunInputs run;
+  varnel::rules::FileOutcome outcome;
+  void apply(NistFile& f, const std::string& profile) {
+    varnel::rules::ConversionRule rule;
+    rule.action = "Validate";
+    rule.parameters = {profile, {}, {}, {}, {}};
+    varnel::rules::ActionContext ctx(f, state, run, outcome);
+    varnel::rules::applyRule(rule, ctx);
+  }
+};
+
+TEST(ConformanceAction, FindingsBecomeErrorAndWarningRows) {
+  NistFile f = load(base());
+  ASSERT_EQ(f.setField(1, 11, "19.7"), 0);
+  ASSERT_EQ(f.setField(1, 6, "0"), 0);
+  ActionRun a;
+  a.apply(f, "");
+  ASSERT_EQ(a.outcome.rows.size(), 2u);
+  EXPECT_EQ(a.outcome.rows[0].kind, varnel::rules::RowKind::kError);
+  EXPECT_EQ(a.outcome.rows[0].counter, varnel::rules::RowCounter::kErrors);
+  EXPECT_EQ(a.outcome.rows[0].text,
+            "Validation: 1.011 NSR: expected 5 characters NN.NN, found '19.7'");
+  EXPECT_EQ(a.outcome.rows[1].kind, varnel::rules::RowKind::kWarning);
+  EXPECT_TRUE(a.outcome.hadErrorRow);
+}
+
+TEST(ConformanceAction, ProfileFileIsReadAgainWhenItChanges) {
+  varnel::rules::testing::TempDir dir;
+  const std::string path = dir / "p.profile";
+  varnel::rules::testing::writeFile(path, "1.006 required\n");
+  NistFile f = load(base());
+  ActionRun a;
+  a.apply(f, path);
+  ASSERT_EQ(a.outcome.rows.size(), 1u);
+  EXPECT_EQ(a.outcome.rows[0].text, "Validation: 1.006 PRY: missing; the field is mandatory");
+  varnel::rules::testing::writeFile(path, "# nothing more than the base\n");
+  ActionRun b;
+  b.apply(f, path);
+  EXPECT_TRUE(b.outcome.rows.empty());
+  ActionRun c;
+  c.apply(f, dir / "missing.profile");
+  ASSERT_EQ(c.outcome.rows.size(), 1u);
+  EXPECT_EQ(c.outcome.rows[0].kind, varnel::rules::RowKind::kError);
 }
 
 }  // namespace
