@@ -154,6 +154,96 @@ void fromDefinition(const FieldDefinition& d, FieldRule& r) {
   r.traditionalOnly = d.encodings == "T" || d.encodings == "t";
 }
 
+// Reads "\\d{4}-\\d{2}" or "\\d{14}[A-HJ-NP-RT-Z]" as one character set per character; false
+// for anything with alternatives, groups or repeats of variable length.
+bool fixedPattern(std::string_view p, std::vector<std::array<bool, 256>>& out) {
+  out.clear();
+  std::size_t i = 0;
+  while (i < p.size()) {
+    std::array<bool, 256> set{};
+    const char c = p[i];
+    if (c == '\\' && i + 1 < p.size()) {
+      const char e = p[i + 1];
+      if (e == 'd') {
+        for (int d = '0'; d <= '9'; ++d) set[static_cast<std::size_t>(d)] = true;
+      } else if (std::string_view(".-/:,_ ").find(e) != std::string_view::npos) {
+        set[static_cast<unsigned char>(e)] = true;
+      } else {
+        return false;
+      }
+      i += 2;
+    } else if (c == '[') {
+      const std::size_t end = p.find(']', i);
+      if (end == std::string_view::npos || p[i + 1] == '^') return false;
+      for (std::size_t j = i + 1; j < end; ++j) {
+        if (j + 2 < end && p[j + 1] == '-') {
+          for (int x = static_cast<unsigned char>(p[j]); x <= static_cast<unsigned char>(p[j + 2]);
+               ++x) {
+            set[static_cast<std::size_t>(x)] = true;
+          }
+          j += 2;
+        } else if (p[j] == '\\') {
+          return false;
+        } else {
+          set[static_cast<unsigned char>(p[j])] = true;
+        }
+      }
+      i = end + 1;
+    } else if (std::string_view("()|*+?{}^$.").find(c) != std::string_view::npos) {
+      return false;
+    } else {
+      set[static_cast<unsigned char>(c)] = true;
+      ++i;
+    }
+    int repeat = 1;
+    if (i < p.size() && p[i] == '{') {
+      const std::size_t close = p.find('}', i);
+      long long n = 0;
+      if (close == std::string_view::npos || !toInt(p.substr(i + 1, close - i - 1), n) || n < 0 ||
+          n > 1000) {
+        return false;
+      }
+      repeat = static_cast<int>(n);
+      i = close + 1;
+    }
+    if (i < p.size() && std::string_view("*+?").find(p[i]) != std::string_view::npos) return false;
+    out.insert(out.end(), static_cast<std::size_t>(repeat), set);
+  }
+  return true;
+}
+
+// The characters a rule's type and special characters allow, as a table.
+void prepareRule(FieldRule& r) {
+  if (r.pattern.empty() || !fixedPattern(r.pattern, r.fixedPattern)) r.fixedPattern.clear();
+  r.allowed.fill(true);
+  const std::string& t = r.dataType;
+  r.charsChecked = !(t.empty() || t == "B" || t == "Base64" || t == "Y");
+  if (!r.charsChecked) return;
+  const bool all = r.specialChars == "ALL";
+  for (int c = 0; c < 256; ++c) {
+    const bool printable = c >= 0x20 && c < 0x7F;
+    const bool alpha = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    const bool digit = c >= '0' && c <= '9';
+    bool ok = false;
+    if (t == "U") {
+      ok = c >= 0x20 || c == '\t' || c == '\n' || c == '\r';
+    } else if (t == "H") {
+      ok = digit || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    } else {
+      const bool named =
+          r.specialChars.find(static_cast<char>(c)) != std::string::npos && c != '[' && c != ']';
+      const bool special =
+          t.find('S') != std::string::npos && (all || r.specialChars.empty() || named);
+      ok = (t.find('A') != std::string::npos && alpha) ||
+           (t.find('N') != std::string::npos && digit) ||
+           (special && printable && !alpha && !digit) ||
+           // Special characters named without an S type still count ("AN" with "[-]").
+           (!all && printable && named);
+    }
+    r.allowed[static_cast<std::size_t>(c)] = ok;
+  }
+}
+
 bool traditional(const FieldDefinition& d) noexcept {
   return d.encodings.find_first_of("Tt") != std::string_view::npos;
 }
@@ -185,6 +275,24 @@ bool userRange(const FieldDefinition& d, int& first, int& last) noexcept {
 // Builds profiles: the table's rows first, then profile text line by line.
 class ProfileBuilder {
  public:
+  // The rule of item `letter` of a field, created undefined when new.
+  static FieldRule& itemSlot(FieldRule& parent, char letter) {
+    const std::size_t i = static_cast<std::size_t>(letter - 'A');
+    if (parent.items.size() <= i) parent.items.resize(i + 1);
+    parent.itemCount = std::max(parent.itemCount, static_cast<int>(i) + 1);
+    return parent.items[i];
+  }
+
+  // Fills the character tables the checks use, after the rules have changed.
+  static void prepare(Profile& p) {
+    p.mandatory_.clear();
+    for (auto& [k, r] : p.fields_) {
+      if (r.presence == 'M' && !r.ignored) p.mandatory_[k / 10000].push_back(k % 10000);
+      prepareRule(r);
+      for (FieldRule& item : r.items) prepareRule(item);
+    }
+  }
+
   static void fromTable(Profile& p) {
     for (const FieldDefinition& d : transaction::fieldDefinitions()) {
       if (!traditional(d) || d.recordType <= 0) continue;
@@ -199,18 +307,16 @@ class ProfileBuilder {
         if (p.fields_.count(k) != 0) continue;  // later rows are alternatives of the first
         FieldRule r;
         fromDefinition(d, r);
+        r.defined = true;
         p.fields_.emplace(k, std::move(r));
       } else if (d.item.size() == 1 && d.item[0] >= 'A' && d.item[0] <= 'Z') {
-        auto itemKey = std::make_pair(k, std::string(d.item));
-        if (p.items_.count(itemKey) != 0) continue;
-        FieldRule r;
-        fromDefinition(d, r);
         auto parent = p.fields_.find(k);
-        if (parent != p.fields_.end()) {
-          parent->second.itemCount = std::max(parent->second.itemCount, d.item[0] - 'A' + 1);
-          if (r.maxOccur > 1) parent->second.repeatingItems = true;
-        }
-        p.items_.emplace(std::move(itemKey), std::move(r));
+        if (parent == p.fields_.end()) continue;  // an item of a field the table lacks
+        FieldRule& slot = itemSlot(parent->second, d.item[0]);
+        if (slot.defined) continue;
+        fromDefinition(d, slot);
+        slot.defined = true;
+        if (slot.maxOccur > 1) parent->second.repeatingItems = true;
       }
     }
   }
@@ -328,8 +434,10 @@ class ProfileBuilder {
       for (auto it = p.fields_.lower_bound(first); it != p.fields_.end() && it->first < end; ++it) {
         if (!fieldWord(it->second, rest, error)) return false;
       }
-      for (auto& [k, rule] : p.items_) {
-        if (k.first >= first && k.first < end && !fieldWord(rule, rest, error)) return false;
+      for (auto it = p.fields_.lower_bound(first); it != p.fields_.end() && it->first < end; ++it) {
+        for (FieldRule& item : it->second.items) {
+          if (item.defined && !fieldWord(item, rest, error)) return false;
+        }
       }
       return true;
     }
@@ -342,10 +450,9 @@ class ProfileBuilder {
     if (letter.empty()) {
       rule = &p.fields_[k];
     } else {
-      rule = &p.items_[{k, std::string(letter)}];
-      FieldRule& parent = p.fields_[k];
-      parent.itemCount = std::max(parent.itemCount, letter[0] - 'A' + 1);
+      rule = &itemSlot(p.fields_[k], letter[0]);
     }
+    rule->defined = true;
     // Any rule but "ignore" named for one field means the field is to be checked.
     if (rest.substr(0, 6) != "ignore") rule->ignored = false;
     return fieldWord(*rule, rest, error);
@@ -420,6 +527,7 @@ const Profile& Profile::base() noexcept {
   static const Profile kBase = [] {
     Profile p;
     ProfileBuilder::fromTable(p);
+    ProfileBuilder::prepare(p);
     std::string error;
     (void)p.apply(baseProfileText(), error);
     p.name_ = "base";
@@ -443,6 +551,7 @@ int Profile::apply(std::string_view text, std::string& error) noexcept {
         return kBadProfile;
       }
     }
+    ProfileBuilder::prepare(copy);
     *this = std::move(copy);
     return 0;
   } catch (const std::bad_alloc&) {
@@ -457,12 +566,16 @@ const FieldRule* Profile::field(int type, int number) const noexcept {
 }
 
 const FieldRule* Profile::item(int type, int number, std::string_view letter) const noexcept {
-  try {
-    auto it = items_.find({key(type, number), std::string(letter)});
-    return it == items_.end() ? nullptr : &it->second;
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
+  const FieldRule* parent = field(type, number);
+  if (!parent || letter.size() != 1 || letter[0] < 'A') return nullptr;
+  const std::size_t i = static_cast<std::size_t>(letter[0] - 'A');
+  return i < parent->items.size() && parent->items[i].defined ? &parent->items[i] : nullptr;
+}
+
+const std::vector<int>& Profile::mandatoryFields(int type) const noexcept {
+  static const std::vector<int> kNone;
+  auto it = mandatory_.find(type);
+  return it == mandatory_.end() ? kNone : it->second;
 }
 
 const RecordRule* Profile::record(int type) const noexcept {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <map>
 #include <memory>
 #include <regex>
@@ -55,6 +56,16 @@ struct FieldRule {
   /// field in a form of its own (dates, names split into elements), so an XML transaction's
   /// values are not held to it.
   bool traditionalOnly = false;
+  /// The table or a profile defines the rule (an undefined item slot only keeps its place).
+  bool defined = false;
+  /// Rules of the information items, "A" first; slots of items nobody defined are undefined.
+  std::vector<FieldRule> items;
+  /// Which bytes the character type allows, filled when the profile is built.
+  std::array<bool, 256> allowed{};
+  bool charsChecked = false;
+  /// The pattern as a fixed sequence of character sets, one per character, when it has no
+  /// alternatives or variable repeats (most dates and codes); empty otherwise.
+  std::vector<std::array<bool, 256>> fixedPattern;
 };
 
 inline constexpr int kNoLimit = 1 << 30;
@@ -96,6 +107,8 @@ class Profile {
   [[nodiscard]] bool deprecated(int type, unsigned version) const noexcept;
   /// Severity of value and pattern findings of rules that do not set their own.
   [[nodiscard]] Severity valueSeverity() const noexcept { return valueSeverity_; }
+  /// Mandatory fields of a record type that are checked, in ascending order.
+  [[nodiscard]] const std::vector<int>& mandatoryFields(int type) const noexcept;
   /// All field rules, keyed by type * 10000 + field.
   [[nodiscard]] const std::map<int, FieldRule>& fields() const noexcept { return fields_; }
 
@@ -104,8 +117,8 @@ class Profile {
   std::string name_ = "base";
   Severity valueSeverity_ = Severity::kError;
   std::map<int, FieldRule> fields_;
-  std::map<std::pair<int, std::string>, FieldRule> items_;  // (type * 10000 + field, letter)
   std::map<int, RecordRule> records_;
+  std::map<int, std::vector<int>> mandatory_;                    // type -> field numbers
   std::vector<std::pair<int, std::pair<int, int>>> userRanges_;  // type, first..last field
   std::map<int, unsigned> deprecated_;                           // type -> from version
 };

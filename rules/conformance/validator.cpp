@@ -110,34 +110,11 @@ int lengthOf(std::string_view v, bool utf8) noexcept {
   return n;
 }
 
-bool isAlpha(unsigned char c) noexcept { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool isDigit(unsigned char c) noexcept { return c >= '0' && c <= '9'; }
-
 // Whether every character is of the type; `bad` receives the first that is not.
 bool charsOk(std::string_view v, const FieldRule& r, unsigned char& bad) noexcept {
-  const std::string& t = r.dataType;
-  if (t.empty() || t == "B" || t == "Base64" || t == "Y") return true;
-  const bool all = r.specialChars == "ALL";
+  if (!r.charsChecked) return true;
   for (unsigned char c : v) {
-    bool ok = false;
-    if (t == "U") {
-      ok = c >= 0x20 || c == '\t' || c == '\n' || c == '\r';
-    } else if (t == "H") {
-      ok = isDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-    } else {
-      const bool printable = c >= 0x20 && c < 0x7F;
-      const bool special =
-          t.find('S') != std::string::npos &&
-          (all || r.specialChars.empty() ||
-           (printable && r.specialChars.find(static_cast<char>(c)) != std::string::npos));
-      ok = (t.find('A') != std::string::npos && isAlpha(c)) ||
-           (t.find('N') != std::string::npos && isDigit(c)) ||
-           (special && printable && !isAlpha(c) && !isDigit(c)) ||
-           // Special characters named without an S type still count ("AN" with "[-]").
-           (!r.specialChars.empty() && !all && printable &&
-            r.specialChars.find(static_cast<char>(c)) != std::string::npos && c != '[' && c != ']');
-    }
-    if (!ok) {
+    if (!r.allowed[c]) {
       bad = c;
       return false;
     }
@@ -170,10 +147,37 @@ std::string typeWords(const FieldRule& r) {
 
 bool numericValue(std::string_view v, double& out) noexcept {
   if (v.empty() || v.size() > 30) return false;
+  if (v.size() <= 15) {
+    // Plain digits, by far the most common, without the general parser.
+    long long n = 0;
+    bool digits = true;
+    for (char c : v) {
+      if (c < '0' || c > '9') {
+        digits = false;
+        break;
+      }
+      n = n * 10 + (c - '0');
+    }
+    if (digits) {
+      out = static_cast<double>(n);
+      return true;
+    }
+  }
   if (v.front() == '+') v.remove_prefix(1);
   const char* end = v.data() + v.size();
   auto [p, ec] = std::from_chars(v.data(), end, out);
   return ec == std::errc() && p == end;
+}
+
+bool patternOk(std::string_view v, const FieldRule& r) {
+  if (!r.fixedPattern.empty()) {
+    if (v.size() != r.fixedPattern.size()) return false;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      if (!r.fixedPattern[i][static_cast<unsigned char>(v[i])]) return false;
+    }
+    return true;
+  }
+  return !r.compiled || std::regex_match(v.begin(), v.end(), *r.compiled);
 }
 
 bool inSpan(double n, const ValueSpan& s) noexcept {
@@ -495,16 +499,11 @@ class Checker {
     if (!profile_.coversType(r.type)) return;
     const bool binary = !r.hasFs;
     // Presence: every mandatory field of the type.
-    const auto& all = profile_.fields();
-    for (auto it = all.lower_bound(r.type * 10000);
-         it != all.end() && it->first < (r.type + 1) * 10000; ++it) {
-      const FieldRule& rule = it->second;
-      const int number = it->first % 10000;
-      if (rule.ignored || rule.presence != 'M') continue;
+    for (const int number : profile_.mandatoryFields(r.type)) {
       if (tx_.loadedFromXml && (number == 1 || (r.type == 1 && number == 3))) continue;
       if (transaction::findField(r, number) == nullptr) {
-        add(Severity::kError, "presence", &info, number, rule.mnemonic, "present", "missing",
-            "missing; the field is mandatory");
+        add(Severity::kError, "presence", &info, number, profile_.field(r.type, number)->mnemonic,
+            "present", "missing", "missing; the field is mandatory");
       }
     }
     const int dataField = transaction::imageDataFieldNumber(r);
@@ -575,59 +574,84 @@ class Checker {
                : std::to_string(r.minLength) + " to " + std::to_string(r.maxLength) + " bytes";
   }
 
+  // Where in a field a value stands; its texts are built only for a finding.
+  struct Place {
+    int subfield = 0;      // 0-based
+    bool several = false;  // the field has more than one subfield
+    const FieldRule* item = nullptr;
+    char letter = 0;
+    [[nodiscard]] std::string where() const {
+      return several ? "subfield " + std::to_string(subfield + 1) + ": " : std::string();
+    }
+    [[nodiscard]] std::string name(const FieldRule& field) const {
+      if (!item) return field.mnemonic;
+      return item->mnemonic.empty() ? std::string("item ") + letter : item->mnemonic;
+    }
+    // "subfield 2: FIC " for an item, "subfield 2: " for a plain field.
+    [[nodiscard]] std::string lead(const FieldRule& field) const {
+      return item ? where() + name(field) + " " : where();
+    }
+  };
+
   void checkTaggedField(const RecordInfo& info, const Field& f, const FieldRule& rule) {
     const int subs = static_cast<int>(f.subfields.size());
     occurrences(info, f, rule, subs, subs == 1 ? "subfield" : "subfields");
-    const bool several = subs > 1;
+    Place at;
+    at.several = subs > 1;
     for (int s = 0; s < subs; ++s) {
       const auto& sub = f.subfields[static_cast<std::size_t>(s)];
       const int items = static_cast<int>(sub.items.size());
-      const std::string where = several ? "subfield " + std::to_string(s + 1) + ": " : "";
+      at.subfield = s;
+      at.item = nullptr;
       if (rule.itemCount == 0) {
-        if (items > 1) {
-          note(info, f, rule, "structure", "1 item", std::to_string(items),
-               where + std::to_string(items) + " items, the field has one");
+        if (items > 1 && admit(info, f, "structure", Severity::kError)) {
+          add(Severity::kError, "structure", &info, f.fieldNumber, rule.mnemonic, "1 item",
+              std::to_string(items),
+              at.where() + std::to_string(items) + " items, the field has one");
         }
-        if (items > 0) checkValue(info, f, rule, rule.mnemonic, where, sub.items[0].value);
+        if (items > 0) checkValue(info, f, rule, rule, at, sub.items[0].value);
         continue;
       }
-      if (items > rule.itemCount && !rule.repeatingItems) {
-        note(info, f, rule, "structure", std::to_string(rule.itemCount) + " items",
-             std::to_string(items),
-             where + std::to_string(items) + " items, at most " + std::to_string(rule.itemCount) +
-                 " defined");
+      if (items > rule.itemCount && !rule.repeatingItems &&
+          admit(info, f, "structure", Severity::kError)) {
+        add(Severity::kError, "structure", &info, f.fieldNumber, rule.mnemonic,
+            std::to_string(rule.itemCount) + " items", std::to_string(items),
+            at.where() + std::to_string(items) + " items, at most " +
+                std::to_string(rule.itemCount) + " defined");
       }
-      for (int i = 0; i < rule.itemCount; ++i) {
-        const char letter[2] = {static_cast<char>('A' + i), 0};
-        const FieldRule* ir = profile_.item(info.rec->type, f.fieldNumber, letter);
-        if (!ir || ir->ignored || (tx_.loadedFromXml && ir->traditionalOnly)) continue;
-        const std::string name =
-            ir->mnemonic.empty() ? std::string("item ") + letter : ir->mnemonic;
+      const int defined = std::min(rule.itemCount, static_cast<int>(rule.items.size()));
+      for (int i = 0; i < defined; ++i) {
+        const FieldRule* ir = &rule.items[static_cast<std::size_t>(i)];
+        if (!ir->defined || ir->ignored || (tx_.loadedFromXml && ir->traditionalOnly)) continue;
+        at.item = ir;
+        at.letter = static_cast<char>('A' + i);
         if (i >= items) {
-          if (ir->presence == 'M') {
-            note(info, f, rule, "presence", name, "missing",
-                 where + "item " + name + " is missing; it is mandatory");
+          if (ir->presence == 'M' && admit(info, f, "presence", Severity::kError)) {
+            const std::string name = at.name(rule);
+            add(Severity::kError, "presence", &info, f.fieldNumber, rule.mnemonic, "present",
+                "missing", at.where() + "item " + name + " is missing; it is mandatory");
           }
           continue;
         }
         const std::string_view v = sub.items[static_cast<std::size_t>(i)].value;
         if (v.empty() && ir->presence != 'M') continue;
-        checkValue(info, f, *ir, name, where + name + " ", v);
+        checkValue(info, f, rule, *ir, at, v);
       }
     }
   }
 
-  void checkValue(const RecordInfo& info, const Field& f, const FieldRule& rule,
-                  const std::string& name, const std::string& where, std::string_view v) {
+  // Checks one value against `rule` (the field's own, or one of its items').
+  void checkValue(const RecordInfo& info, const Field& f, const FieldRule& field,
+                  const FieldRule& rule, const Place& at, std::string_view v) {
     const Severity form =
         rule.severity < 0 ? Severity::kError : static_cast<Severity>(rule.severity);
     const Severity content =
         rule.severity < 0 ? profile_.valueSeverity() : static_cast<Severity>(rule.severity);
-    const bool utf8 = rule.dataType == "U";
-    const int len = lengthOf(v, utf8);
-    const std::string shown = quoted(v);
+    const int len = lengthOf(v, rule.dataType == "U");
     if ((rule.minLength >= 0 && len < rule.minLength) ||
         (rule.maxLength >= 0 && len > rule.maxLength)) {
+      const Severity sev = adjust(info, f, "length", form);
+      if (!admit(info, f, "length", sev)) return;
       std::string expected =
           rule.minLength == rule.maxLength
               ? std::to_string(rule.minLength) + " characters"
@@ -636,32 +660,56 @@ class Checker {
                                                   std::to_string(rule.maxLength)) +
                     " characters";
       if (!rule.pattern.empty()) expected += " " + patternWords(rule.pattern);
-      note(info, f, rule, "length", expected, shown,
-           where + "expected " + expected + ", found " + shown, form, name);
+      const std::string shown = quoted(v);
+      add(sev, "length", &info, f.fieldNumber, at.name(field), expected, shown,
+          at.lead(field) + "expected " + expected + ", found " + shown);
       return;
     }
     unsigned char bad = 0;
     if (!charsOk(v, rule, bad)) {
+      const Severity sev = adjust(info, f, "charset",
+                                  bad < 0x20 && rule.dataType == "U" ? Severity::kWarning : form);
+      if (!admit(info, f, "charset", sev)) return;
       char buf[8];
       if (bad >= 0x20 && bad < 0x7F) {
         std::snprintf(buf, sizeof buf, "'%c'", bad);
       } else {
         std::snprintf(buf, sizeof buf, "\\x%02X", bad);
       }
-      const Severity sev = bad < 0x20 && rule.dataType == "U" ? Severity::kWarning : form;
-      note(info, f, rule, "charset", typeWords(rule), shown,
-           where + "expected " + typeWords(rule) + ", found " + buf + " in " + shown, sev, name);
+      const std::string shown = quoted(v);
+      add(sev, "charset", &info, f.fieldNumber, at.name(field), typeWords(rule), shown,
+          at.lead(field) + "expected " + typeWords(rule) + ", found " + buf + " in " + shown);
       return;
     }
-    if (!valueOk(v, rule)) {
-      note(info, f, rule, "value", valuesWords(rule), shown,
-           where + "expected " + valuesWords(rule) + ", found " + shown, content, name);
-      return;
+    const bool valueBad = !valueOk(v, rule);
+    if (valueBad || !patternOk(v, rule)) {
+      const Severity sev = adjust(info, f, "value", content);
+      if (!admit(info, f, "value", sev)) return;
+      const std::string shown = quoted(v);
+      const std::string expected = valueBad ? valuesWords(rule) : "the form " + rule.pattern;
+      add(sev, "value", &info, f.fieldNumber, at.name(field),
+          valueBad ? expected : patternWords(rule.pattern), shown,
+          at.lead(field) + "expected " + expected + ", found " + shown);
     }
-    if (rule.compiled && !std::regex_match(v.begin(), v.end(), *rule.compiled)) {
-      note(info, f, rule, "value", patternWords(rule.pattern), shown,
-           where + "expected the form " + rule.pattern + ", found " + shown, content, name);
+  }
+
+  // The table describes the 2011 edition; what older transactions write differently in a
+  // field's content is worth a warning, not an error. The version field itself is exempt.
+  [[nodiscard]] Severity adjust(const RecordInfo& info, const Field& f, std::string_view check,
+                                Severity sev) const noexcept {
+    if (version_ < kFirst2011Version && check != "presence" &&
+        !(info.rec->type == 1 && f.fieldNumber == 2)) {
+      return Severity::kWarning;
     }
+    return sev;
+  }
+
+  // Counts a finding of the current field; false when it is past the ones listed.
+  bool admit(const RecordInfo& info, const Field& f, std::string_view check, Severity sev) {
+    sev = adjust(info, f, check, sev);
+    if (++fieldFindings_ <= kMaxFindingsPerField) return true;
+    if (sev == Severity::kError) hiddenWorst_ = Severity::kError;
+    return false;
   }
 
   // The table's common patterns in words; others as written.
@@ -674,19 +722,11 @@ class Checker {
 
   void note(const RecordInfo& info, const Field& f, const FieldRule& rule, std::string check,
             std::string expected, std::string found, std::string body,
-            Severity sev = Severity::kError, const std::string& mnemonic = {}) {
-    // The table describes the 2011 edition; what older transactions write differently in a
-    // field's content is worth a warning, not an error. The version field itself is exempt.
-    if (version_ < kFirst2011Version && check != "presence" &&
-        !(info.rec->type == 1 && f.fieldNumber == 2)) {
-      sev = Severity::kWarning;
-    }
-    if (++fieldFindings_ > kMaxFindingsPerField) {
-      if (sev == Severity::kError) hiddenWorst_ = Severity::kError;
-      return;
-    }
-    add(sev, std::move(check), &info, f.fieldNumber, mnemonic.empty() ? rule.mnemonic : mnemonic,
-        std::move(expected), std::move(found), std::move(body));
+            Severity sev = Severity::kError) {
+    sev = adjust(info, f, check, sev);
+    if (!admit(info, f, check, sev)) return;
+    add(sev, std::move(check), &info, f.fieldNumber, rule.mnemonic, std::move(expected),
+        std::move(found), std::move(body));
   }
 
   // The minutiae count of a Type-9 record against the minutiae it lists: MIN (9.010) against
