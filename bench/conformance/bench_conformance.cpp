@@ -19,7 +19,10 @@ const char* const kFiles[] = {
     "libbiomeval/type9-efs.an2k",                                                 // minutiae text
     "nist-reference/type-15-palms.an2",                                           // JPEG 2000 palm
     "interpol/Sample-MPS-INT-ITransaction.xml",                                   // XML encoding
+    "nist-reference/type-4-tpcard.an2",                              // binary WSQ records, conforms
+    "nist-biocts/AN2011/Traditional_Encoding/pass/pass-type-1.an2",  // Type-1 only, conforms
 };
+constexpr int kFileCount = static_cast<int>(sizeof kFiles / sizeof kFiles[0]);
 
 std::string path(int i) { return std::string(VARNEL_CORPUS_DIR) + "/" + kFiles[i]; }
 
@@ -60,8 +63,8 @@ void BM_BuildBaseProfile(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_Load)->DenseRange(0, 4)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Validate)->DenseRange(0, 4)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Load)->DenseRange(0, kFileCount - 1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Validate)->DenseRange(0, kFileCount - 1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildBaseProfile)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -217,6 +217,7 @@ void prepareRule(FieldRule& r) {
   if (r.pattern.empty() || !fixedPattern(r.pattern, r.fixedPattern)) r.fixedPattern.clear();
   r.allowed.fill(true);
   const std::string& t = r.dataType;
+  r.utf8 = t == "U";
   r.charsChecked = !(t.empty() || t == "B" || t == "Base64" || t == "Y");
   if (!r.charsChecked) return;
   const bool all = r.specialChars == "ALL";

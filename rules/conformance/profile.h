@@ -63,6 +63,8 @@ struct FieldRule {
   /// Which bytes the character type allows, filled when the profile is built.
   std::array<bool, 256> allowed{};
   bool charsChecked = false;
+  /// Lengths count UTF-8 characters ("U" fields), not bytes.
+  bool utf8 = false;
   /// The pattern as a fixed sequence of character sets, one per character, when it has no
   /// alternatives or variable repeats (most dates and codes); empty otherwise.
   std::vector<std::array<bool, 256>> fixedPattern;

@@ -31,10 +31,15 @@ constexpr std::size_t kMaxQuoted = 40;
 // 1.002 of the 2011 edition ("0500"); lower values are earlier editions.
 constexpr unsigned kFirst2011Version = 500;
 
+// "14.013": the record type, a full stop and the field number in at least 3 digits.
 std::string fieldName(int type, int field) {
   char buf[32];
-  const int n = std::snprintf(buf, sizeof buf, "%d.%03d", type, field);
-  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+  char* p = std::to_chars(buf, buf + 12, type).ptr;
+  *p++ = '.';
+  if (field >= 0 && field < 100) *p++ = '0';
+  if (field >= 0 && field < 10) *p++ = '0';
+  p = std::to_chars(p, buf + sizeof buf, field).ptr;
+  return std::string(buf, p);
 }
 
 // A value as shown in a message: quoted, cut to kMaxQuoted characters, control and non-ASCII
@@ -86,14 +91,23 @@ std::string_view firstText(const Record& r, int field) noexcept {
   return f ? itemText(*f, 0, 0) : std::string_view{};
 }
 
+// One code table: its codes as written, and the numeric ones by value ("01" and "1" alike).
+struct CodeTable {
+  std::unordered_set<std::string_view> codes;
+  std::unordered_set<long long> numbers;
+};
+
 // Code tables by name, built once from the table.
-const std::unordered_map<std::string_view, std::unordered_set<std::string_view>>& codeTables() {
+const std::unordered_map<std::string_view, CodeTable>& codeTables() {
   static const auto kTables = [] {
-    std::unordered_map<std::string_view, std::unordered_set<std::string_view>> t;
+    std::unordered_map<std::string_view, CodeTable> t;
     for (const auto& c : transaction::codeDefinitions()) {
       std::string_view code = c.code;
       while (!code.empty() && code.front() == ' ') code.remove_prefix(1);
-      t[c.table].insert(code);
+      CodeTable& table = t[c.table];
+      table.codes.insert(code);
+      long long n = 0;
+      if (numberOf(code, n)) table.numbers.insert(n);
     }
     return t;
   }();
@@ -207,13 +221,8 @@ bool valueOk(std::string_view v, const FieldRule& r) {
   for (const std::string& name : r.codeTables) {
     auto it = tables.find(name);
     if (it == tables.end()) return true;  // a table we do not have cannot refuse anything
-    if (it->second.count(v) != 0) return true;
-    if (numeric) {
-      for (std::string_view code : it->second) {
-        long long m = 0;
-        if (numberOf(code, m) && m == n) return true;
-      }
-    }
+    if (it->second.codes.count(v) != 0) return true;
+    if (numeric && it->second.numbers.count(n) != 0) return true;
   }
   return false;
 }
@@ -647,7 +656,7 @@ class Checker {
         rule.severity < 0 ? Severity::kError : static_cast<Severity>(rule.severity);
     const Severity content =
         rule.severity < 0 ? profile_.valueSeverity() : static_cast<Severity>(rule.severity);
-    const int len = lengthOf(v, rule.dataType == "U");
+    const int len = lengthOf(v, rule.utf8);
     if ((rule.minLength >= 0 && len < rule.minLength) ||
         (rule.maxLength >= 0 && len > rule.maxLength)) {
       const Severity sev = adjust(info, f, "length", form);
