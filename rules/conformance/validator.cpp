@@ -409,6 +409,14 @@ class Checker {
         }
       }
     }
+    // The image of a fingerprint or palm record may be left out only for an amputated or
+    // unprintable position, which the AMP field (x.018) then states.
+    if ((r.type == 14 || r.type == 15 || r.type == 16) && !transaction::findField(r, 999) &&
+        (r.type == 16 || !transaction::findField(r, 18))) {
+      add(Severity::kError, "presence", &info, 0, "", fieldName(r.type, 999), "none",
+          "has no " + fieldName(r.type, 999) +
+              (r.type == 16 ? std::string() : " and no " + fieldName(r.type, 18) + " AMP"));
+    }
     if (!r.hasFs) return;  // binary records: fields are numbered in file order
     int last = 0;
     int shortTags = 0;

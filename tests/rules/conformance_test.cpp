@@ -125,6 +125,17 @@ TEST(ConformancePresence, MissingMandatoryFieldIsAnError) {
   EXPECT_EQ(x->field, 11);
 }
 
+TEST(ConformancePresence, FingerprintRecordWithoutImageNeedsAnAmputationNote) {
+  NistFile f = load(base().tagged(14, {{2, "00"}, {3, "0"}, {4, "SRC"}, {13, "1"}}));
+  const auto all = check(f);
+  const Finding* x = find(all, "record 1 (Type-14, IDC 00): has no 14.999 and no 14.018 AMP");
+  ASSERT_NE(x, nullptr);
+  EXPECT_EQ(x->severity, Severity::kError);
+  NistFile amputated =
+      load(base().tagged(14, {{2, "00"}, {3, "0"}, {4, "SRC"}, {13, "1"}, {18, "1\x1FXX"}}));
+  for (const Finding& y : check(amputated)) EXPECT_EQ(y.message.find("14.999"), std::string::npos);
+}
+
 TEST(ConformancePresence, MissingMandatoryItemOfASubfieldIsAnError) {
   NistFile f = load(base().tagged(2, {{2, "00"}}));
   ASSERT_EQ(f.setField(1, 15, "3"), 0);  // DCS: CSI without its CSN
