@@ -56,6 +56,11 @@ std::string formatText(const std::vector<FileFindings>& files) {
 std::string formatHtml(const std::vector<FileFindings>& files, const std::string& time19,
                        const std::string& profileName) {
   std::string out = reportTemplate(time19);
+  // The conversion report's page, titled for what this one reports.
+  for (std::size_t at = out.find("Conversion Report"); at != std::string::npos;
+       at = out.find("Conversion Report", at)) {
+    out.replace(at, 10, "Validation");
+  }
   int errors = 0;
   int warnings = 0;
   int withErrors = 0;

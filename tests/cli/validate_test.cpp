@@ -81,6 +81,8 @@ TEST_F(Validate, HtmlReportHasErrorRowsBeforeWarnings) {
       (dir / "bad.an2") + ": </strong>1.011 NSR");
   EXPECT_NE(row, std::string::npos) << page;
   EXPECT_NE(page.find("Files with errors: 1"), std::string::npos);
+  EXPECT_NE(page.find("NIST Validation Report - "), std::string::npos);
+  EXPECT_EQ(page.find("NIST Conversion"), std::string::npos);
 }
 
 TEST_F(Validate, ProfileTightensAndBadUsageExitsTwo) {
