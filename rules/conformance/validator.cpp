@@ -444,6 +444,15 @@ class Checker {
       if (dot != std::string::npos && f.tag.size() >= dot + 2 && f.tag.size() - dot - 2 < 3) {
         if (shortTags++ == 0) firstShort = f.tag;
       }
+      // A subfield separator with nothing after it leaves an empty last subfield behind.
+      // (An empty last item is how an optional item is left out, and is fine.)
+      if (f.fieldNumber != dataField && f.subfields.size() > 1) {
+        const auto& lastSub = f.subfields[f.subfields.size() - 1];
+        if (lastSub.items.size() == 1 && lastSub.items[0].value.empty()) {
+          add(Severity::kWarning, "structure", &info, f.fieldNumber, "", "no separator at the end",
+              "RS", "a subfield separator with nothing after it");
+        }
+      }
       if (i == 0 && f.fieldNumber != 1) {
         add(Severity::kError, "structure", &info, f.fieldNumber, "", "LEN first", quoted(f.tag),
             "the record does not start with its LEN field");

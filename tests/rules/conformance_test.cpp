@@ -104,6 +104,13 @@ TEST(ConformanceStructure, RepeatedFieldIsAnErrorAndDisorderAWarning) {
   EXPECT_EQ(order->severity, Severity::kWarning);
 }
 
+TEST(ConformanceStructure, TrailingSubfieldSeparatorIsAWarningButAnEmptyLastItemIsNot) {
+  NistFile f = load(base().tagged(2, {{2, "00"}, {5, "A\x1F"}, {6, "B\x1E"}}));
+  const auto all = check(f);
+  for (const Finding& y : all) EXPECT_EQ(y.message.find("2.005"), std::string::npos);
+  EXPECT_EQ(severityOf(all, "2.006: a subfield separator with nothing after it"), Sev::kWarning);
+}
+
 TEST(ConformanceStructure, WithdrawnRecordTypeIsAnErrorFromVersion0500Only) {
   const std::string data(10 * 10, '\x80');
   NistFile f = load(base().binary(3, 0, data, 10, 10));
