@@ -7,6 +7,7 @@
 
 #include "cli/console_ui.h"
 #include "cli/dump.h"
+#include "cli/validate_command.h"
 #include "rules/rule_set.h"
 #include "rules/run.h"
 #include "rules/status.h"
@@ -141,6 +142,7 @@ int main(int argc, char** argv) {
   check->callback([&] { exitCode = runRulesCheck(ruleFile); });
 
   varnel::cli::addDumpCommand(app, exitCode);
+  varnel::cli::addValidateCommand(app, exitCode);
 #ifdef VARNEL_CLI_WSQ
   varnel::cli::addWsqCommand(app, exitCode);
 #endif

@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "rules/action_context.h"
+#include "rules/conformance/validate_action.h"
 #include "rules/detail/actions.h"
 #include "rules/export_actions.h"
 #include "rules/feature_actions.h"
@@ -56,6 +57,8 @@ constexpr ActionEntry kActions[] = {
     {"Convert Image Format", &detail::convertImageFormat},
     {"Compress Records To WSQ", &detail::compressRecordsToWsq},
     {"Compress Records To JP2L", &detail::compressRecordsToJp2l},
+    // Conformance.
+    {"Validate", &detail::validateTransactionAction},
 };
 
 }  // namespace

@@ -1,0 +1,981 @@
+#include "rules/conformance/validator.h"
+
+#include <charconv>
+#include <cstdio>
+#include <map>
+#include <new>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "rules/status.h"
+#include "transaction/field_table.h"
+#include "transaction/status.h"
+#include "transaction/tree.h"
+#ifdef VARNEL_HAVE_IMAGING
+#include "imaging/codecs.h"
+#include "imaging/wsq/wsq.h"
+#endif
+
+namespace varnel::rules::conformance {
+namespace {
+
+using transaction::Field;
+using transaction::Record;
+using transaction::Transaction;
+
+constexpr std::size_t kMaxQuoted = 40;
+// 1.002 of the 2011 edition ("0500"); lower values are earlier editions.
+constexpr unsigned kFirst2011Version = 500;
+
+// "14.013": the record type, a full stop and the field number in at least 3 digits.
+std::string fieldName(int type, int field) {
+  char buf[32];
+  char* p = std::to_chars(buf, buf + 12, type).ptr;
+  *p++ = '.';
+  if (field >= 0 && field < 100) *p++ = '0';
+  if (field >= 0 && field < 10) *p++ = '0';
+  p = std::to_chars(p, buf + sizeof buf, field).ptr;
+  return std::string(buf, p);
+}
+
+// A value as shown in a message: quoted, cut to kMaxQuoted characters, control and non-ASCII
+// bytes written as \xNN.
+std::string quoted(std::string_view v) {
+  std::string out = "'";
+  std::size_t shown = 0;
+  for (unsigned char c : v) {
+    if (shown++ == kMaxQuoted) {
+      out += "...";
+      break;
+    }
+    if (c < 0x20 || c == 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out += "'";
+  return out;
+}
+
+bool digitsOnly(std::string_view s) noexcept {
+  if (s.empty()) return false;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+bool numberOf(std::string_view s, long long& out) noexcept {
+  if (!digitsOnly(s) || s.size() > 18) return false;
+  out = 0;
+  for (char c : s) out = out * 10 + (c - '0');
+  return true;
+}
+
+std::string_view itemText(const Field& f, std::size_t sub, std::size_t item) noexcept {
+  if (sub >= f.subfields.size()) return {};
+  const auto& s = f.subfields[sub];
+  if (item >= s.items.size()) return {};
+  return s.items[item].value;
+}
+
+std::string_view firstText(const Record& r, int field) noexcept {
+  const Field* f = transaction::findField(r, field);
+  return f ? itemText(*f, 0, 0) : std::string_view{};
+}
+
+// One code table: its codes as written, and the numeric ones by value ("01" and "1" alike).
+struct CodeTable {
+  std::unordered_set<std::string_view> codes;
+  std::unordered_set<long long> numbers;
+};
+
+// Code tables by name, built once from the table.
+const std::unordered_map<std::string_view, CodeTable>& codeTables() {
+  static const auto kTables = [] {
+    std::unordered_map<std::string_view, CodeTable> t;
+    for (const auto& c : transaction::codeDefinitions()) {
+      std::string_view code = c.code;
+      while (!code.empty() && code.front() == ' ') code.remove_prefix(1);
+      CodeTable& table = t[c.table];
+      table.codes.insert(code);
+      long long n = 0;
+      if (numberOf(code, n)) table.numbers.insert(n);
+    }
+    return t;
+  }();
+  return kTables;
+}
+
+// Characters of a value: UTF-8 code points for "U" fields, bytes otherwise.
+int lengthOf(std::string_view v, bool utf8) noexcept {
+  if (!utf8) return static_cast<int>(v.size());
+  int n = 0;
+  for (unsigned char c : v) {
+    if ((c & 0xC0) != 0x80) ++n;
+  }
+  return n;
+}
+
+// Whether every character is of the type; `bad` receives the first that is not.
+bool charsOk(std::string_view v, const FieldRule& r, unsigned char& bad) noexcept {
+  if (!r.charsChecked) return true;
+  for (unsigned char c : v) {
+    if (!r.allowed[c]) {
+      bad = c;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string typeWords(const FieldRule& r) {
+  const std::string& t = r.dataType;
+  const bool extra = !r.specialChars.empty() && r.specialChars != "ALL";
+  if (t == "N" && !extra) return "digits";
+  if (t == "A" && !extra) return "letters";
+  if (t == "AN" && !extra) return "letters and digits";
+  if (t == "H") return "hexadecimal digits";
+  if (t == "U") return "text without control characters";
+  std::string words;
+  if (t.find('A') != std::string::npos) words = "letters";
+  if (t.find('N') != std::string::npos) words += words.empty() ? "digits" : ", digits";
+  std::string special = r.specialChars;
+  if (special.size() >= 2 && special.front() == '[' && special.back() == ']') {
+    special = special.substr(1, special.size() - 2);
+  }
+  if (special.empty() || special == "ALL") {
+    words += words.empty() ? "printable characters" : " and printable characters";
+  } else {
+    words += (words.empty() ? "" : " and ") + ("'" + special + "'");
+  }
+  return words;
+}
+
+bool numericValue(std::string_view v, double& out) noexcept {
+  if (v.empty() || v.size() > 30) return false;
+  if (v.size() <= 15) {
+    // Plain digits, by far the most common, without the general parser.
+    long long n = 0;
+    bool digits = true;
+    for (char c : v) {
+      if (c < '0' || c > '9') {
+        digits = false;
+        break;
+      }
+      n = n * 10 + (c - '0');
+    }
+    if (digits) {
+      out = static_cast<double>(n);
+      return true;
+    }
+  }
+  if (v.front() == '+') v.remove_prefix(1);
+  const char* end = v.data() + v.size();
+  auto [p, ec] = std::from_chars(v.data(), end, out);
+  return ec == std::errc() && p == end;
+}
+
+bool patternOk(std::string_view v, const FieldRule& r) {
+  if (!r.fixedPattern.empty()) {
+    if (v.size() != r.fixedPattern.size()) return false;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      if (!r.fixedPattern[i][static_cast<unsigned char>(v[i])]) return false;
+    }
+    return true;
+  }
+  if (!r.compiled) return true;
+  try {
+    return std::regex_match(v.begin(), v.end(), *r.compiled);
+  } catch (const std::regex_error&) {
+    return true;  // too complex to decide: no finding rather than a wrong one
+  }
+}
+
+bool inSpan(double n, const ValueSpan& s) noexcept {
+  return (s.lowOpen ? n > s.low : n >= s.low) && (s.highOpen ? n < s.high : n <= s.high);
+}
+
+bool valueOk(std::string_view v, const FieldRule& r) {
+  if (!r.values.empty()) {
+    double n = 0;
+    const bool numeric = numericValue(v, n);
+    bool anyOneSided = false;
+    bool oneSidedOk = true;
+    for (const ValueSpan& s : r.values) {
+      if (s.oneSided) {
+        anyOneSided = true;
+        oneSidedOk = oneSidedOk && numeric && inSpan(n, s);
+      } else if (s.numeric ? (numeric && inSpan(n, s)) : v == s.text) {
+        return true;
+      }
+    }
+    return anyOneSided && oneSidedOk;
+  }
+  if (r.codeTables.empty()) return true;
+  long long n = 0;
+  const bool numeric = numberOf(v, n);
+  const auto& tables = codeTables();
+  for (const std::string& name : r.codeTables) {
+    auto it = tables.find(name);
+    if (it == tables.end()) return true;  // a table we do not have cannot refuse anything
+    if (it->second.codes.count(v) != 0) return true;
+    if (numeric && it->second.numbers.count(n) != 0) return true;
+  }
+  return false;
+}
+
+std::string valuesWords(const FieldRule& r) {
+  std::string out;
+  if (!r.values.empty()) {
+    for (const ValueSpan& s : r.values) out += (out.empty() ? "" : ",") + s.written;
+    return "one of " + out;
+  }
+  for (const std::string& t : r.codeTables) out += (out.empty() ? "" : " or ") + t;
+  return "a code of table " + out;
+}
+
+struct RecordInfo {
+  const Record* rec = nullptr;
+  int position = 0;
+  int occurrence = 0;  // among records of the same type
+  std::string idc;
+};
+
+class Checker {
+ public:
+  Checker(const transaction::NistFile& file, const Profile& profile, std::vector<Finding>& out)
+      : tx_(*file.transaction()), profile_(profile), out_(out) {
+    // The version as 1.002 now says, which edits may have changed since the load.
+    long long v = 0;
+    version_ = !tx_.records.empty() && numberOf(firstText(tx_.records[0], 2), v)
+                   ? static_cast<unsigned>(v)
+                   : tx_.version;
+  }
+
+  void run() {
+    const auto& recs = tx_.records;
+    std::map<int, int> counts;
+    std::map<std::pair<int, std::string>, int> idcs;  // (type, IDC) -> first position
+    for (std::size_t i = 0; i < recs.size(); ++i) {
+      RecordInfo info;
+      info.rec = &recs[i];
+      info.position = static_cast<int>(i);
+      info.occurrence = counts[recs[i].type]++;
+      if (recs[i].type != 1) info.idc = std::string(firstText(recs[i], 2));
+      checkRecordStructure(info, idcs);
+      checkFields(info);
+      if (recs[i].type == 9) checkMinutiae(info);
+#ifdef VARNEL_HAVE_IMAGING
+      checkImage(info);
+#endif
+    }
+    if (recs.empty() || recs[0].type != 1) {
+      add(Severity::kError, "structure", nullptr, 0, "", "a Type-1 record first", "",
+          "the transaction does not start with a Type-1 record");
+    } else {
+      checkCnt();
+    }
+    for (const auto& [type, rule] : recordRules()) {
+      const int n = counts.count(type) ? counts[type] : 0;
+      if (rule.minCount >= 0 && n < rule.minCount) {
+        add(Severity::kError, "presence", nullptr, 0, "",
+            "at least " + std::to_string(rule.minCount), std::to_string(n),
+            "the transaction has " + std::to_string(n) + " Type-" + std::to_string(type) +
+                " record(s), at least " + std::to_string(rule.minCount) + " required");
+      }
+      if (rule.maxCount >= 0 && n > rule.maxCount) {
+        add(Severity::kError, "presence", nullptr, 0, "",
+            "at most " + std::to_string(rule.maxCount), std::to_string(n),
+            "the transaction has " + std::to_string(n) + " Type-" + std::to_string(type) +
+                " record(s), at most " + std::to_string(rule.maxCount) + " allowed");
+      }
+    }
+  }
+
+ private:
+  std::map<int, RecordRule> recordRules() const {
+    std::map<int, RecordRule> out;
+    for (int t = 1; t <= 99; ++t) {
+      if (const RecordRule* r = profile_.record(t)) out[t] = *r;
+    }
+    return out;
+  }
+
+  std::string recordLabel(const RecordInfo& info) const {
+    std::string s =
+        "record " + std::to_string(info.position) + " (Type-" + std::to_string(info.rec->type);
+    if (!info.idc.empty()) s += ", IDC " + info.idc;
+    return s + ")";
+  }
+
+  // Adds a finding. With a record and a field, the message starts "T.FFF MNEMONIC: "; with a
+  // record only, "record N (Type-T, IDC x): ".
+  void add(Severity sev, std::string check, const RecordInfo* info, int field,
+           std::string_view mnemonic, std::string expected, std::string found, std::string body) {
+    Finding f;
+    f.severity = sev;
+    f.check = std::move(check);
+    std::string prefix;
+    if (info) {
+      f.recordType = info->rec->type;
+      f.recordPosition = info->position;
+      f.idc = info->idc;
+      if (field > 0) {
+        prefix = fieldName(info->rec->type, field);
+        if (!mnemonic.empty()) prefix += " " + std::string(mnemonic);
+        if (info->position > 0 && countOfType(info->rec->type) > 1) {
+          prefix += " in " + recordLabel(*info);
+        }
+      } else {
+        prefix = recordLabel(*info);
+      }
+    }
+    f.field = field;
+    f.mnemonic = std::string(mnemonic);
+    f.expected = std::move(expected);
+    f.found = std::move(found);
+    f.message = prefix.empty() ? std::move(body) : prefix + ": " + body;
+    out_.push_back(std::move(f));
+  }
+
+  int countOfType(int type) {
+    auto it = typeCounts_.find(type);
+    if (it != typeCounts_.end()) return it->second;
+    int n = 0;
+    for (const Record& r : tx_.records) n += r.type == type;
+    typeCounts_[type] = n;
+    return n;
+  }
+
+  void checkRecordStructure(const RecordInfo& info,
+                            std::map<std::pair<int, std::string>, int>& idcs) {
+    const Record& r = *info.rec;
+    if (r.type == 1 && info.position != 0) {
+      add(Severity::kError, "structure", &info, 0, "", "one Type-1 record, first", "another",
+          "a second Type-1 record");
+    }
+    if (profile_.deprecated(r.type, version_)) {
+      add(Severity::kError, "structure", &info, 0, "", "a current record type",
+          "Type-" + std::to_string(r.type),
+          "Type-" + std::to_string(r.type) + " records are deprecated in version " +
+              std::string(firstText(tx_.records[0], 2)));
+    }
+    // LEN: the declared length against the bytes the record holds. XML has no LEN to check.
+    if (!tx_.loadedFromXml) {
+      const Field* len = transaction::findField(r, 1);
+      if (!len) {
+        add(Severity::kError, "structure", &info, 1, "LEN", "a LEN field", "none",
+            "missing; every record starts with its length");
+      } else {
+        long long declared = 0;
+        const std::string_view text = itemText(*len, 0, 0);
+        const bool numeric = numberOf(text, declared);
+        if (!numeric) {
+          add(Severity::kError, "structure", &info, 1, "LEN", "a decimal length", quoted(text),
+              "expected a decimal length, found " + quoted(text));
+        } else if (r.declaredLength >= 0 && declared != r.byteTotal) {
+          add(Severity::kError, "structure", &info, 1, "LEN", std::to_string(r.byteTotal),
+              std::to_string(declared),
+              "says " + std::to_string(declared) + " bytes, the record holds " +
+                  std::to_string(r.byteTotal));
+        }
+      }
+    }
+    if (r.type != 1) {
+      const Field* idc = transaction::findField(r, 2);
+      long long n = 0;
+      if (!idc) {
+        add(Severity::kError, "structure", &info, 2, "IDC", "an IDC", "none", "missing");
+      } else if (!numberOf(info.idc, n)) {
+        add(Severity::kError, "structure", &info, 2, "IDC", "a decimal IDC", quoted(info.idc),
+            "expected a decimal number, found " + quoted(info.idc));
+      } else {
+        auto key = std::make_pair(r.type, std::to_string(n));
+        auto [it, fresh] = idcs.emplace(key, info.position);
+        if (!fresh) {
+          // Records of one type share an IDC only when they hold one sample in several forms.
+          add(Severity::kWarning, "structure", &info, 2, "IDC",
+              "an IDC unique among Type-" + std::to_string(r.type) + " records", info.idc,
+              "IDC " + info.idc + " is also used by record " + std::to_string(it->second) +
+                  " of the same type");
+        }
+      }
+    }
+    // The image of a fingerprint or palm record may be left out only for an amputated or
+    // unprintable position, which the AMP field (x.018) then states.
+    if ((r.type == 14 || r.type == 15 || r.type == 16) && !transaction::findField(r, 999) &&
+        (r.type == 16 || !transaction::findField(r, 18))) {
+      add(Severity::kError, "presence", &info, 0, "", fieldName(r.type, 999), "none",
+          "has no " + fieldName(r.type, 999) +
+              (r.type == 16 ? std::string() : " and no " + fieldName(r.type, 18) + " AMP"));
+    }
+    if (!r.hasFs) return;  // binary records: fields are numbered in file order
+    int last = 0;
+    int shortTags = 0;
+    std::string firstShort;
+    std::set<int> seen;
+    const int dataField = transaction::imageDataFieldNumber(r);
+    for (std::size_t i = 0; i < r.fields.size(); ++i) {
+      const Field& f = r.fields[i];
+      const std::string name = fieldName(r.type, f.fieldNumber);
+      if (f.recordType != r.type) {
+        add(Severity::kError, "structure", &info, f.fieldNumber, "",
+            "a tag of record type " + std::to_string(r.type), quoted(f.tag),
+            "tagged " + quoted(f.tag) + " in a Type-" + std::to_string(r.type) + " record");
+      } else if (f.fieldNumber == last || seen.count(f.fieldNumber) != 0) {
+        add(Severity::kError, "structure", &info, f.fieldNumber, "", "one field of each number",
+            quoted(f.tag), "appears twice");
+      } else if (f.fieldNumber < last) {
+        // Readers find fields by number; only LEN and IDC have fixed places.
+        add(Severity::kWarning, "structure", &info, f.fieldNumber, "", "ascending field order",
+            quoted(f.tag), "comes after " + fieldName(r.type, last));
+      }
+      seen.insert(f.fieldNumber);
+      if (f.recordType == r.type) last = std::max(last, f.fieldNumber);
+      const std::size_t dot = f.tag.find('.');
+      if (dot != std::string::npos && f.tag.size() >= dot + 2 && f.tag.size() - dot - 2 < 3) {
+        if (shortTags++ == 0) firstShort = f.tag;
+      }
+      // A subfield separator with nothing after it leaves an empty last subfield behind.
+      // (An empty last item is how an optional item is left out, and is fine.)
+      if (f.fieldNumber != dataField && f.subfields.size() > 1) {
+        const auto& lastSub = f.subfields[f.subfields.size() - 1];
+        if (lastSub.items.size() == 1 && lastSub.items[0].value.empty()) {
+          add(Severity::kWarning, "structure", &info, f.fieldNumber, "", "no separator at the end",
+              "RS", "a subfield separator with nothing after it");
+        }
+      }
+      if (i == 0 && f.fieldNumber != 1) {
+        add(Severity::kError, "structure", &info, f.fieldNumber, "", "LEN first", quoted(f.tag),
+            "the record does not start with its LEN field");
+      }
+      if (dataField == 999 && f.fieldNumber == 999 && i + 1 != r.fields.size()) {
+        add(Severity::kError, "structure", &info, 999, "DATA", "the last field", "not last",
+            "the image data field is not the last field of the record");
+      }
+    }
+    if (shortTags > 0) {
+      add(Severity::kWarning, "structure", &info, 0, "", "3-digit field numbers in tags",
+          quoted(firstShort),
+          std::to_string(shortTags) + " tag(s) with fewer than 3 digits of field number, such as " +
+              quoted(firstShort));
+    }
+  }
+
+  void checkCnt() {
+    const Record& t1 = tx_.records[0];
+    const RecordInfo info{&t1, 0, 0, {}};
+    const Field* cnt = transaction::findField(t1, 3);
+    if (!cnt) return;  // reported as a missing mandatory field
+    const std::size_t records = tx_.records.size();
+    long long n = 0;
+    const std::string_view first = itemText(*cnt, 0, 0);
+    const std::string_view count = itemText(*cnt, 0, 1);
+    if (first != "1") {
+      add(Severity::kError, "structure", &info, 3, "CNT", "'1'", quoted(first),
+          "first subfield: expected record type '1', found " + quoted(first));
+    }
+    if (!numberOf(count, n) || static_cast<std::size_t>(n) + 1 != records) {
+      add(Severity::kError, "structure", &info, 3, "CNT", std::to_string(records - 1),
+          quoted(count),
+          "counts " + quoted(count) + " records after the Type-1 record, the transaction holds " +
+              std::to_string(records - 1));
+    }
+    const std::size_t entries = cnt->subfields.size();
+    if (entries != records) {
+      add(Severity::kError, "structure", &info, 3, "CNT", std::to_string(records) + " subfields",
+          std::to_string(entries),
+          std::to_string(entries) + " subfields for " + std::to_string(records) + " records");
+    }
+    int reported = 0;
+    for (std::size_t i = 1; i < std::min(entries, records); ++i) {
+      const Record& r = tx_.records[i];
+      long long type = 0;
+      long long idc = 0;
+      long long recIdc = 0;
+      const std::string_view typeText = itemText(*cnt, i, 0);
+      const std::string_view idcText = itemText(*cnt, i, 1);
+      const std::string_view recIdcText = firstText(r, 2);
+      std::string problem;
+      if (!numberOf(typeText, type) || type != r.type) {
+        problem = "names type " + quoted(typeText) + " for record " + std::to_string(i) +
+                  ", a Type-" + std::to_string(r.type) + " record";
+      } else if (numberOf(recIdcText, recIdc) && (!numberOf(idcText, idc) || idc != recIdc)) {
+        problem = "names IDC " + quoted(idcText) + " for record " + std::to_string(i) +
+                  ", whose 2.002 IDC is " + quoted(recIdcText);
+        problem.replace(problem.find("2.002"), 5, fieldName(r.type, 2));
+      }
+      if (!problem.empty() && reported++ < kMaxFindingsPerField) {
+        add(Severity::kError, "structure", &info, 3, "CNT", "", "", problem);
+      }
+    }
+  }
+
+  // The rule of field `number` in a record of `type`, when it is to be checked.
+  const FieldRule* ruleOf(int type, int number) const noexcept {
+    const FieldRule* r = profile_.field(type, number);
+    return r && !r->ignored ? r : nullptr;
+  }
+
+  void checkFields(const RecordInfo& info) {
+    const Record& r = *info.rec;
+    if (!profile_.coversType(r.type)) return;
+    const bool binary = !r.hasFs;
+    // Presence: every mandatory field of the type.
+    for (const int number : profile_.mandatoryFields(r.type)) {
+      if (tx_.loadedFromXml && (number == 1 || (r.type == 1 && number == 3))) continue;
+      if (transaction::findField(r, number) == nullptr) {
+        add(Severity::kError, "presence", &info, number, profile_.field(r.type, number)->mnemonic,
+            "present", "missing", "missing; the field is mandatory");
+      }
+    }
+    const int dataField = transaction::imageDataFieldNumber(r);
+    for (const Field& f : r.fields) {
+      if (f.recordType != r.type) continue;
+      const FieldRule* rule = ruleOf(r.type, f.fieldNumber);
+      if (!rule) continue;
+      fieldFindings_ = 0;
+      hiddenWorst_ = Severity::kWarning;
+      if (f.fieldNumber == dataField && dataField != 0) {
+        const auto bytes = itemText(f, 0, 0);
+        if (bytes.empty() && rule->minLength > 0) {
+          add(Severity::kError, "length", &info, f.fieldNumber, rule->mnemonic, "image data",
+              "0 bytes", "holds no image data");
+        }
+        continue;
+      }
+      if (tx_.loadedFromXml && rule->traditionalOnly) continue;
+      if (binary) {
+        checkBinaryField(info, f, *rule);
+      } else {
+        checkTaggedField(info, f, *rule);
+      }
+      if (fieldFindings_ > kMaxFindingsPerField) {
+        add(hiddenWorst_, "value", &info, f.fieldNumber, rule->mnemonic, "", "",
+            std::to_string(fieldFindings_ - kMaxFindingsPerField) + " more findings not listed");
+      }
+    }
+  }
+
+  void occurrences(const RecordInfo& info, const Field& f, const FieldRule& rule, int n,
+                   std::string_view unit) {
+    if (rule.maxOccur >= 0 && n > rule.maxOccur) {
+      add(Severity::kError, "occurrence", &info, f.fieldNumber, rule.mnemonic,
+          "at most " + std::to_string(rule.maxOccur), std::to_string(n),
+          std::to_string(n) + " " + std::string(unit) + ", at most " +
+              std::to_string(rule.maxOccur) + " allowed");
+    } else if (rule.minOccur > 0 && n < rule.minOccur) {
+      add(Severity::kError, "occurrence", &info, f.fieldNumber, rule.mnemonic,
+          "at least " + std::to_string(rule.minOccur), std::to_string(n),
+          std::to_string(n) + " " + std::string(unit) + ", at least " +
+              std::to_string(rule.minOccur) + " required");
+    }
+  }
+
+  void checkBinaryField(const RecordInfo& info, const Field& f, const FieldRule& rule) {
+    const int n = f.subfields.empty() ? 0 : static_cast<int>(f.subfields[0].items.size());
+    occurrences(info, f, rule, n, "values");
+    if (f.subfields.empty()) return;
+    for (const auto& item : f.subfields[0].items) {
+      // Binary values are numbers; their length is the width they take in the record.
+      if (rule.minLength >= 0 && rule.maxLength >= 0 &&
+          (item.byteCount < rule.minLength || item.byteCount > rule.maxLength)) {
+        note(info, f, rule, "length", widthWords(rule), std::to_string(item.byteCount),
+             "a " + std::to_string(item.byteCount) + "-byte value, expected " + widthWords(rule));
+      }
+      if (!item.value.empty() && !valueOk(item.value, rule)) {
+        note(info, f, rule, "value", valuesWords(rule), item.value,
+             "expected " + valuesWords(rule) + ", found " + item.value,
+             rule.severity < 0 ? profile_.valueSeverity() : static_cast<Severity>(rule.severity));
+      }
+    }
+  }
+
+  static std::string widthWords(const FieldRule& r) {
+    return r.minLength == r.maxLength
+               ? std::to_string(r.minLength) + " bytes"
+               : std::to_string(r.minLength) + " to " + std::to_string(r.maxLength) + " bytes";
+  }
+
+  // Where in a field a value stands; its texts are built only for a finding.
+  struct Place {
+    int subfield = 0;      // 0-based
+    bool several = false;  // the field has more than one subfield
+    const FieldRule* item = nullptr;
+    char letter = 0;
+    [[nodiscard]] std::string where() const {
+      return several ? "subfield " + std::to_string(subfield + 1) + ": " : std::string();
+    }
+    [[nodiscard]] std::string name(const FieldRule& field) const {
+      if (!item) return field.mnemonic;
+      return item->mnemonic.empty() ? std::string("item ") + letter : item->mnemonic;
+    }
+    // "subfield 2: FIC " for an item, "subfield 2: " for a plain field.
+    [[nodiscard]] std::string lead(const FieldRule& field) const {
+      return item ? where() + name(field) + " " : where();
+    }
+  };
+
+  void checkTaggedField(const RecordInfo& info, const Field& f, const FieldRule& rule) {
+    const int subs = static_cast<int>(f.subfields.size());
+    occurrences(info, f, rule, subs, subs == 1 ? "subfield" : "subfields");
+    Place at;
+    at.several = subs > 1;
+    for (int s = 0; s < subs; ++s) {
+      const auto& sub = f.subfields[static_cast<std::size_t>(s)];
+      const int items = static_cast<int>(sub.items.size());
+      at.subfield = s;
+      at.item = nullptr;
+      if (rule.itemCount == 0) {
+        if (items > 1 && admit(info, f, "structure", Severity::kError)) {
+          add(Severity::kError, "structure", &info, f.fieldNumber, rule.mnemonic, "1 item",
+              std::to_string(items),
+              at.where() + std::to_string(items) + " items, the field has one");
+        }
+        if (items > 0) checkValue(info, f, rule, rule, at, sub.items[0].value);
+        continue;
+      }
+      if (items > rule.itemCount && !rule.repeatingItems &&
+          admit(info, f, "structure", Severity::kError)) {
+        add(Severity::kError, "structure", &info, f.fieldNumber, rule.mnemonic,
+            std::to_string(rule.itemCount) + " items", std::to_string(items),
+            at.where() + std::to_string(items) + " items, at most " +
+                std::to_string(rule.itemCount) + " defined");
+      }
+      const int defined = std::min(rule.itemCount, static_cast<int>(rule.items.size()));
+      for (int i = 0; i < defined; ++i) {
+        const FieldRule* ir = &rule.items[static_cast<std::size_t>(i)];
+        if (!ir->defined || ir->ignored || (tx_.loadedFromXml && ir->traditionalOnly)) continue;
+        at.item = ir;
+        at.letter = static_cast<char>('A' + i);
+        if (i >= items) {
+          if (ir->presence == 'M' && admit(info, f, "presence", Severity::kError)) {
+            const std::string name = at.name(rule);
+            add(Severity::kError, "presence", &info, f.fieldNumber, rule.mnemonic, "present",
+                "missing", at.where() + "item " + name + " is missing; it is mandatory");
+          }
+          continue;
+        }
+        const std::string_view v = sub.items[static_cast<std::size_t>(i)].value;
+        if (v.empty() && ir->presence != 'M') continue;
+        checkValue(info, f, rule, *ir, at, v);
+      }
+    }
+  }
+
+  // Checks one value against `rule` (the field's own, or one of its items').
+  void checkValue(const RecordInfo& info, const Field& f, const FieldRule& field,
+                  const FieldRule& rule, const Place& at, std::string_view v) {
+    const Severity form =
+        rule.severity < 0 ? Severity::kError : static_cast<Severity>(rule.severity);
+    const Severity content =
+        rule.severity < 0 ? profile_.valueSeverity() : static_cast<Severity>(rule.severity);
+    const int len = lengthOf(v, rule.utf8);
+    if ((rule.minLength >= 0 && len < rule.minLength) ||
+        (rule.maxLength >= 0 && len > rule.maxLength)) {
+      const Severity sev = adjust(info, f, "length", form);
+      if (!admit(info, f, "length", sev)) return;
+      std::string expected =
+          rule.minLength == rule.maxLength
+              ? std::to_string(rule.minLength) + " characters"
+              : (rule.maxLength >= kNoLimit ? "at least " + std::to_string(rule.minLength)
+                                            : std::to_string(std::max(rule.minLength, 0)) + " to " +
+                                                  std::to_string(rule.maxLength)) +
+                    " characters";
+      if (!rule.pattern.empty()) expected += " " + patternWords(rule.pattern);
+      const std::string shown = quoted(v);
+      add(sev, "length", &info, f.fieldNumber, at.name(field), expected, shown,
+          at.lead(field) + "expected " + expected + ", found " + shown);
+      return;
+    }
+    unsigned char bad = 0;
+    if (!charsOk(v, rule, bad)) {
+      const Severity sev = adjust(info, f, "charset",
+                                  bad < 0x20 && rule.dataType == "U" ? Severity::kWarning : form);
+      if (!admit(info, f, "charset", sev)) return;
+      char buf[8];
+      if (bad >= 0x20 && bad < 0x7F) {
+        std::snprintf(buf, sizeof buf, "'%c'", bad);
+      } else {
+        std::snprintf(buf, sizeof buf, "\\x%02X", bad);
+      }
+      const std::string shown = quoted(v);
+      add(sev, "charset", &info, f.fieldNumber, at.name(field), typeWords(rule), shown,
+          at.lead(field) + "expected " + typeWords(rule) + ", found " + buf + " in " + shown);
+      return;
+    }
+    const bool valueBad = !valueOk(v, rule);
+    if (valueBad || !patternOk(v, rule)) {
+      const Severity sev = adjust(info, f, "value", content);
+      if (!admit(info, f, "value", sev)) return;
+      const std::string shown = quoted(v);
+      const std::string expected = valueBad ? valuesWords(rule) : "the form " + rule.pattern;
+      add(sev, "value", &info, f.fieldNumber, at.name(field),
+          valueBad ? expected : patternWords(rule.pattern), shown,
+          at.lead(field) + "expected " + expected + ", found " + shown);
+    }
+  }
+
+  // The table describes the 2011 edition; what older transactions write differently in a
+  // field's content is worth a warning, not an error. The version field itself is exempt.
+  [[nodiscard]] Severity adjust(const RecordInfo& info, const Field& f, std::string_view check,
+                                Severity sev) const noexcept {
+    if (version_ < kFirst2011Version && check != "presence" &&
+        !(info.rec->type == 1 && f.fieldNumber == 2)) {
+      return Severity::kWarning;
+    }
+    return sev;
+  }
+
+  // Counts a finding of the current field; false when it is past the ones listed.
+  bool admit(const RecordInfo& info, const Field& f, std::string_view check, Severity sev) {
+    sev = adjust(info, f, check, sev);
+    if (++fieldFindings_ <= kMaxFindingsPerField) return true;
+    if (sev == Severity::kError) hiddenWorst_ = Severity::kError;
+    return false;
+  }
+
+  // The table's common patterns in words; others as written.
+  static std::string patternWords(const std::string& p) {
+    if (p == "\\d{2}\\.\\d{2}") return "NN.NN";
+    if (p == "\\d{14}Z") return "YYYYMMDDhhmmssZ";
+    if (p == "\\d{8}") return "YYYYMMDD";
+    return p;
+  }
+
+  void note(const RecordInfo& info, const Field& f, const FieldRule& rule, std::string check,
+            std::string expected, std::string found, std::string body,
+            Severity sev = Severity::kError) {
+    sev = adjust(info, f, check, sev);
+    if (!admit(info, f, check, sev)) return;
+    add(sev, std::move(check), &info, f.fieldNumber, rule.mnemonic, std::move(expected),
+        std::move(found), std::move(body));
+  }
+
+  // The minutiae count of a Type-9 record against the minutiae it lists: MIN (9.010) against
+  // MRC (9.012), and the FBI IAFIS block's NMN (9.020... 9.023).
+  void checkMinutiae(const RecordInfo& info) {
+    const Record& r = *info.rec;
+    static constexpr struct {
+      int countField;
+      const char* countName;
+      int listField;
+      const char* listName;
+    } kPairs[] = {{10, "MIN", 12, "MRC"}};
+    for (const auto& p : kPairs) {
+      const Field* count = transaction::findField(r, p.countField);
+      const Field* list = transaction::findField(r, p.listField);
+      long long n = 0;
+      if (!count || !numberOf(itemText(*count, 0, 0), n)) continue;
+      const long long listed = list ? static_cast<long long>(list->subfields.size()) : 0;
+      if (n != listed) {
+        add(Severity::kError, "minutiae", &info, p.countField, p.countName, std::to_string(listed),
+            std::to_string(n),
+            "counts " + std::to_string(n) + " minutiae, " + fieldName(9, p.listField) + " " +
+                p.listName + " lists " + std::to_string(listed));
+      }
+    }
+  }
+
+#ifdef VARNEL_HAVE_IMAGING
+  static int codeOfName(std::string_view t) noexcept {
+    if (t == "0" || t == "NONE") return 0;
+    if (t == "1" || t == "WSQ20" || t == "WSQ") return 1;
+    if (t == "2" || t == "JPEGB") return 2;
+    if (t == "3" || t == "JPEGL") return 3;
+    if (t == "4" || t == "JP2") return 4;
+    if (t == "5" || t == "JP2L") return 5;
+    if (t == "6" || t == "PNG") return 6;
+    return -1;
+  }
+
+  static std::string_view nameOfCode(int c) noexcept {
+    static constexpr std::string_view kNames[] = {"NONE", "WSQ20", "JPEGB", "JPEGL",
+                                                  "JP2",  "JP2L",  "PNG"};
+    return c >= 0 && c < 7 ? kNames[c] : std::string_view("unknown");
+  }
+
+  // JFIF density of a JPEG stream in pixels per inch, or -1.
+  static int jfifPpi(std::span<const std::uint8_t> d) noexcept {
+    if (d.size() < 18 || d[0] != 0xFF || d[1] != 0xD8 || d[2] != 0xFF || d[3] != 0xE0) return -1;
+    if (d[6] != 'J' || d[7] != 'F' || d[8] != 'I' || d[9] != 'F' || d[10] != 0) return -1;
+    const int unit = d[13];
+    const int x = d[14] << 8 | d[15];
+    if (unit == 1) return x;
+    if (unit == 2) return static_cast<int>(x * 2.54 + 0.5);
+    return -1;
+  }
+
+  void checkImage(const RecordInfo& info) {
+    const Record& r = *info.rec;
+    const int type = r.type;
+    const bool tagged = type == 10 || (type >= 13 && type <= 17) || type == 19;
+    const bool binaryGrey = type == 3 || type == 4;
+    if (!tagged && !binaryGrey) return;
+    const int dataNumber = transaction::imageDataFieldNumber(r);
+    const Field* data = transaction::findField(r, dataNumber);
+    if (!data) return;
+    const std::string_view raw = itemText(*data, 0, 0);
+    if (raw.empty()) return;
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(raw.data()),
+                                              raw.size());
+    const int cgaField = tagged ? 11 : 8;
+    const std::string_view cgaText = firstText(r, cgaField);
+    const int declared = codeOfName(cgaText);
+    const std::string_view cgaName = tagged ? "CGA" : "CGA";
+    // What the bytes are, and their own header.
+    int actual = 0;
+    int width = -1;
+    int height = -1;
+    int depth = -1;
+    int ppi = -1;
+    bool reversible = true;
+    switch (imaging::sniffStream(bytes)) {
+      case imaging::StreamKind::kWsq: {
+        actual = 1;
+        if (imaging::wsqReadFrame(bytes, width, height) < 0) width = height = -1;
+        depth = 8;
+        int p = -1;
+        if (wsq::wsqReadPpi(bytes, p) == 0) ppi = p;
+        break;
+      }
+      case imaging::StreamKind::kPng:
+        actual = 6;
+        if (imaging::pngReadHeader(bytes, width, height, depth) < 0) width = height = depth = -1;
+        break;
+      case imaging::StreamKind::kJpeg: {
+        int marker = 0;
+        int comps = 0;
+        if (imaging::jpegFindFrame(bytes, marker, width, height, comps) == 0) {
+          actual = marker == 0xC3 ? 3 : 2;
+          depth = comps * 8;
+        } else {
+          actual = 2;
+          width = height = -1;
+        }
+        ppi = jfifPpi(bytes);
+        break;
+      }
+      case imaging::StreamKind::kJ2kCodestream:
+      case imaging::StreamKind::kJp2File:
+        actual = 4;
+        if (imaging::jp2ReadHeader(bytes, width, height, depth, reversible) < 0) {
+          width = height = depth = -1;
+        }
+        break;
+      default:
+        actual = 0;
+        break;
+    }
+    if (declared >= 0) {
+      const bool jp2Family = (declared == 4 || declared == 5) && actual == 4;
+      // JPEGB and JPEGL data differ only by their frame marker, which a JPEG decoder reads
+      // anyway: such a mismatch is worth a warning, one across formats is an error.
+      const bool jpegFamily = (declared == 2 || declared == 3) && (actual == 2 || actual == 3);
+      if (!jp2Family && declared != actual) {
+        add(jpegFamily ? Severity::kWarning : Severity::kError, "image", &info, cgaField, cgaName,
+            std::string(nameOfCode(actual)), std::string(cgaText),
+            "says " + quoted(cgaText) + ", the image data are " +
+                (actual == 0 ? std::string("of no known compressed format")
+                             : std::string(nameOfCode(actual))));
+        return;  // the header checks below would only repeat this
+      }
+      if (declared == 5 && actual == 4 && !reversible && width >= 0) {
+        add(Severity::kWarning, "image", &info, cgaField, cgaName, "a reversible wavelet",
+            "irreversible", "says JP2L, the JPEG 2000 data use the irreversible wavelet");
+      }
+    }
+    long long hll = -1;
+    long long vll = -1;
+    const std::string_view hllText = firstText(r, 6);
+    const std::string_view vllText = firstText(r, 7);
+    const bool haveSize = numberOf(hllText, hll) && numberOf(vllText, vll);
+    if (actual == 0) {
+      // Uncompressed: the data length follows from the size and the bit depth.
+      long long bpx = 8;
+      if (tagged) {
+        const std::string_view b = firstText(r, 12);
+        if (!b.empty() && !numberOf(b, bpx)) return;
+      }
+      if (!haveSize || bpx <= 0 || declared != 0) return;
+      const long long expected = (hll * bpx + 7) / 8 * vll;
+      if (expected != static_cast<long long>(raw.size())) {
+        add(Severity::kError, "image", &info, dataNumber, "DATA", std::to_string(expected),
+            std::to_string(raw.size()),
+            "holds " + std::to_string(raw.size()) + " bytes; " + std::to_string(hll) + " x " +
+                std::to_string(vll) + " pixels at " + std::to_string(bpx) + " bits need " +
+                std::to_string(expected));
+      }
+      return;
+    }
+    if (width > 0 && haveSize && (hll != width || vll != height)) {
+      // Decoders take the size from the image itself; the fields only describe it.
+      add(Severity::kWarning, "image", &info, hll != width ? 6 : 7, hll != width ? "HLL" : "VLL",
+          std::to_string(width) + " x " + std::to_string(height),
+          std::to_string(hll) + " x " + std::to_string(vll),
+          "says " + std::to_string(hll != width ? hll : vll) + ", the image header says " +
+              std::to_string(width) + " x " + std::to_string(height));
+    }
+    long long bpx = 0;
+    if (tagged && depth > 0 && numberOf(firstText(r, 12), bpx) && bpx != depth) {
+      add(Severity::kWarning, "image", &info, 12, "BPX", std::to_string(depth), std::to_string(bpx),
+          "says " + std::to_string(bpx) + " bits per pixel, the image header says " +
+              std::to_string(depth));
+    }
+    long long slc = 0;
+    long long thps = 0;
+    long long tvps = 0;
+    if (tagged && ppi > 0 && numberOf(firstText(r, 8), slc) && (slc == 1 || slc == 2) &&
+        numberOf(firstText(r, 9), thps) && numberOf(firstText(r, 10), tvps)) {
+      const long long fieldPpi = slc == 1 ? thps : static_cast<long long>(thps * 2.54 + 0.5);
+      const long long diff = fieldPpi > ppi ? fieldPpi - ppi : ppi - fieldPpi;
+      if (diff > 1 && diff * 100 > ppi) {
+        add(Severity::kWarning, "image", &info, 9, "THPS", std::to_string(ppi) + " ppi",
+            std::to_string(fieldPpi) + " ppi",
+            "gives " + std::to_string(fieldPpi) + " pixels per inch, the image itself says " +
+                std::to_string(ppi));
+      }
+    }
+  }
+#endif
+
+  const Transaction& tx_;
+  const Profile& profile_;
+  std::vector<Finding>& out_;
+  std::map<int, int> typeCounts_;
+  unsigned version_ = 0;
+  int fieldFindings_ = 0;
+  Severity hiddenWorst_ = Severity::kWarning;
+};
+
+}  // namespace
+
+int validateTransaction(const transaction::NistFile& file, const Profile& profile,
+                        std::vector<Finding>& out) noexcept {
+  if (!file.transaction()) return transaction::kNoTransaction;
+  try {
+    std::vector<Finding> found;
+    Checker(file, profile, found).run();
+    out.insert(out.end(), std::make_move_iterator(found.begin()),
+               std::make_move_iterator(found.end()));
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  }
+}
+
+int countFindings(const std::vector<Finding>& findings, Severity s) noexcept {
+  int n = 0;
+  for (const Finding& f : findings) n += f.severity == s;
+  return n;
+}
+
+}  // namespace varnel::rules::conformance
