@@ -442,30 +442,38 @@ std::string resolveEntities(std::string_view text) {
 
 // Decodes base64 image data text; entity references are rare in it, so they are resolved only
 // when decoding stops at one.
-std::string decodeImageText(std::string_view text) {
-  std::string bytes;
-  if (!decodeBase64(text, bytes) && text.find('&') != std::string_view::npos) {
-    (void)decodeBase64(resolveEntities(text), bytes);
+detail::DecodedBlob decodeImageText(std::string_view text) {
+  detail::DecodedBlob blob;
+  blob.valid = decodeBase64Strict(text, blob.bytes);
+  if (!blob.valid && text.find('&') != std::string_view::npos) {
+    blob.valid = decodeBase64Strict(resolveEntities(text), blob.bytes);
   }
-  return bytes;
+  return blob;
 }
 
 // The decoded bytes of an image data element: set aside before parsing (see extractBlobs), or
-// decoded from the element's text.
+// decoded from the element's text. Text that is not base64 fails the whole read: a record
+// holding a few stray bytes in place of its image would pass for a converted one.
 std::string decodeImage(const ReadContext& c, Element data) {
   auto text = elementText(data);
   if (!text) return {};
+  detail::DecodedBlob blob;
   if (text->substr(0, kBlobMarker.size()) == kBlobMarker && c.blobs != nullptr) {
     std::uint64_t index = 0;
     if (transaction::parseUnsigned(text->substr(kBlobMarker.size()), index) &&
         index < c.blobs->size()) {
-      return std::move((*c.blobs)[index]);
+      blob = std::move((*c.blobs)[index]);
+    } else {
+      blob.valid = false;
     }
+  } else {
+    blob.valid = decodeBase64Strict(*text, blob.bytes);
+  }
+  if (!blob.valid) {
+    c.status = kBadImageData;
     return {};
   }
-  std::string bytes;
-  (void)decodeBase64(*text, bytes);
-  return bytes;
+  return std::move(blob.bytes);
 }
 
 void readType4(const ReadContext& c, bool legacy, Element h, Element data,
@@ -608,7 +616,8 @@ bool endsWithDataName(std::string_view name) {
 // cache, and replaced in the copy given to the parser by a placeholder naming the decoded bytes.
 // Comments, CDATA sections and processing instructions are stepped over; a document with a
 // DOCTYPE is left as it is.
-void extractBlobs(detail::InputWindow& in, std::string& doc, std::vector<std::string>& blobs) {
+void extractBlobs(detail::InputWindow& in, std::string& doc,
+                  std::vector<detail::DecodedBlob>& blobs) {
   constexpr std::uint64_t npos = detail::InputWindow::npos;
   doc.clear();
   std::uint64_t copied = 0;
@@ -661,34 +670,70 @@ void extractBlobs(detail::InputWindow& in, std::string& doc, std::vector<std::st
   doc.append(in.view(copied, in.size()));
 }
 
-void readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
-                  std::vector<std::string>& blobs) {
-  Element root = doc.FirstChildElement();
-  if (!root) return;
-  Element package = root;
-  const std::string_view rootName = nameOf(root);
-  if (!(rootName.size() >= kPackageSuffix.size() && endsWith(rootName, kPackageSuffix))) {
-    package = root->FirstChildElement();
+bool isPackageName(std::string_view name) { return endsWith(name, kPackageSuffix); }
+
+// The prepared Type-1 fields that the document may leave at their placeholder values.
+struct PreparedField {
+  int field;
+  std::string_view mnemonic;
+};
+constexpr std::array<PreparedField, 8> kPreparedFields = {{{2, "VER"},
+                                                           {4, "TOT"},
+                                                           {5, "DAT"},
+                                                           {7, "DAI"},
+                                                           {8, "ORI"},
+                                                           {9, "TCN"},
+                                                           {11, "NSR"},
+                                                           {12, "NTR"}}};
+
+// One warning naming every prepared Type-1 field the document did not give, with the value kept.
+void warnPlaceholders(const ReadContext& c) {
+  std::string list;
+  for (const auto& [field, mnemonic] : kPreparedFields) {
+    if (c.type1Set & (std::uint64_t{1} << field)) continue;
+    std::string_view value;
+    if (c.file.getFieldText(1, field, value) != transaction::kOk) continue;
+    char tag[16];
+    const int n = std::snprintf(tag, sizeof tag, "1.%03d ", field);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof tag) continue;
+    if (!list.empty()) list += ", ";
+    list.append(tag, static_cast<std::size_t>(n)).append(mnemonic);
+    list.append(" \"").append(value).append("\"");
   }
-  if (!package) return;
+  if (!list.empty())
+    c.file.addWarning("Fields missing from the XML document got placeholder values: " + list);
+}
+
+int readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
+                 std::vector<detail::DecodedBlob>& blobs) {
+  Element root = doc.FirstChildElement();
+  if (!root) return kNotPackage;
+  // The package is the root, or the first child of one wrapping element.
+  Element package = root;
+  if (!isPackageName(nameOf(root))) package = root->FirstChildElement();
+  if (!package || !isPackageName(nameOf(package))) return kNotPackage;
   ReadContext ctx(file, namespacePrefixFor(root, kNiemCoreUri, "nc"));
   ctx.blobs = &blobs;
-  for (Element e = package->FirstChildElement(); e; e = e->NextSiblingElement()) {
+  for (Element e = package->FirstChildElement(); e && ctx.status == kOk;
+       e = e->NextSiblingElement()) {
     try {
       readRecordElement(ctx, e);
     } catch (const std::bad_alloc&) {
       // This record element is dropped; the next one may still fit.
     }
   }
+  if (ctx.status != kOk) return ctx.status;
+  warnPlaceholders(ctx);
+  return kOk;
 }
 
-void readInput(detail::InputWindow& in, transaction::NistFile& file) {
-  std::vector<std::string> blobs;
+int readInput(detail::InputWindow& in, transaction::NistFile& file) {
+  std::vector<detail::DecodedBlob> blobs;
   std::string doc;
   extractBlobs(in, doc, blobs);
   tinyxml2::XMLDocument parsed(true, tinyxml2::PRESERVE_WHITESPACE);
-  if (parsed.Parse(doc.data(), doc.size()) != tinyxml2::XML_SUCCESS) return;
-  readDocument(parsed, file, blobs);
+  if (parsed.Parse(doc.data(), doc.size()) != tinyxml2::XML_SUCCESS) return kNotWellFormed;
+  return readDocument(parsed, file, blobs);
 }
 
 // Closes a file descriptor when it goes out of scope.
@@ -727,33 +772,32 @@ std::string dateTimeFromXml(std::string_view text) {
 
 int readXmlBytes(std::string_view document, transaction::NistFile& file) noexcept {
   try {
-    if (document.size() <= kMaxXmlFileBytes) {
-      detail::InputWindow in(document);
-      readInput(in, file);
-    }
+    if (document.size() > kMaxXmlFileBytes) return kNotWellFormed;
+    detail::InputWindow in(document);
+    return readInput(in, file);
   } catch (...) {
     // Whatever was read before the failure stays in the Transaction.
+    return transaction::kAllocFailed;
   }
-  return kOk;
 }
 
 int readXml(const std::string& path, transaction::NistFile& file) noexcept {
   try {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return kOk;
+    if (fd < 0) return kNotWellFormed;
     const FdCloser closer(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
         static_cast<std::uint64_t>(st.st_size) > kMaxXmlFileBytes) {
-      return kOk;
+      return kNotWellFormed;
     }
     // Read block by block: the image data texts are decoded while their block is in the cache.
     detail::InputWindow in(fd, static_cast<std::uint64_t>(st.st_size));
-    readInput(in, file);
+    return readInput(in, file);
   } catch (...) {
     // Whatever was read before the failure stays in the Transaction.
+    return transaction::kAllocFailed;
   }
-  return kOk;
 }
 
 }  // namespace varnel::xml

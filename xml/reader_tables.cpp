@@ -129,7 +129,10 @@ ReadContext::ReadContext(transaction::NistFile& f, std::string_view ncPrefix)
 
 void ReadContext::set(int type, int field, std::string_view text, int occurrence) const noexcept {
   // A refused step (field out of range, memory) is dropped; reading goes on.
-  (void)file.setFieldAt(type, field, text, occurrence);
+  if (file.setFieldAt(type, field, text, occurrence) == transaction::kOk && type == 1 &&
+      field >= 0 && field < 64) {
+    type1Set |= std::uint64_t{1} << field;
+  }
 }
 
 void ReadContext::set(int type, int field, const std::optional<std::string_view>& text,

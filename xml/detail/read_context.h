@@ -46,6 +46,12 @@ class ItemList {
   bool any_ = false;
 };
 
+/// Image data decoded ahead of parsing; `valid` is false when the text was not base64.
+struct DecodedBlob {
+  std::string bytes;
+  bool valid = true;
+};
+
 /// What one read needs besides the document: the handle and the niem-core keys of the document.
 struct ReadContext {
   transaction::NistFile& file;
@@ -56,7 +62,11 @@ struct ReadContext {
   std::string ncOrganizationName;
   /// Decoded bytes of the long image data texts taken out of the document before parsing (see
   /// reader.cpp), referred to from the document by placeholder text; each is moved out once used.
-  std::vector<std::string>* blobs = nullptr;
+  std::vector<DecodedBlob>* blobs = nullptr;
+  /// First failure met while reading (kBadImageData); kOk while all is well.
+  mutable int status = 0;
+  /// Type-1 fields (bit n for field n, below 64) that the document set.
+  mutable std::uint64_t type1Set = 0;
 
   ReadContext(transaction::NistFile& f, std::string_view ncPrefix);
 
