@@ -109,6 +109,71 @@ std::string sha256Hex(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
+// ---- The project's extension fields ----
+
+constexpr std::string_view kExtensionUri = "http://varnel.example/ext/1.0";
+
+// The namespace URI the element's prefix is bound to, from its own or its ancestors' xmlns
+// attributes; empty when unbound.
+std::string_view namespaceOf(Element e) {
+  const std::string_view name = nameOf(e);
+  const std::size_t colon = name.find(':');
+  std::string attr = colon == std::string_view::npos
+                         ? std::string("xmlns")
+                         : "xmlns:" + std::string(name.substr(0, colon));
+  for (const tinyxml2::XMLNode* n = e; n; n = n->Parent()) {
+    const tinyxml2::XMLElement* el = n->ToElement();
+    if (!el) break;
+    if (const char* v = el->Attribute(attr.c_str())) return v;
+  }
+  return {};
+}
+
+std::string_view localName(Element e) {
+  const std::string_view name = nameOf(e);
+  const std::size_t colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+bool isExtension(Element e, std::string_view local) {
+  return localName(e) == local && namespaceOf(e) == kExtensionUri;
+}
+
+// Fields kept in the extension namespace: each Field element by number, its Subfield elements
+// and their Item elements, in order. LEN, IDC and the image data are never taken from here.
+void readExtensionFields(const ReadContext& c, int type, int occurrence, Element set) {
+  for (Element f = set->FirstChildElement(); f; f = f->NextSiblingElement()) {
+    if (localName(f) != "Field") continue;
+    unsigned number = 0;
+    if (f->QueryUnsignedAttribute("number", &number) != tinyxml2::XML_SUCCESS || number < 3 ||
+        number == 999 || number > static_cast<unsigned>(INT32_MAX)) {
+      continue;
+    }
+    std::string text;
+    bool firstSub = true;
+    for (Element sub = f->FirstChildElement(); sub; sub = sub->NextSiblingElement()) {
+      if (localName(sub) != "Subfield") continue;
+      if (!firstSub) text.push_back('\x1E');
+      firstSub = false;
+      bool firstItem = true;
+      for (Element item = sub->FirstChildElement(); item; item = item->NextSiblingElement()) {
+        if (localName(item) != "Item") continue;
+        if (!firstItem) text.push_back('\x1F');
+        firstItem = false;
+        if (auto v = detail::verbatimText(item)) text.append(*v);
+      }
+    }
+    c.set(type, static_cast<int>(number), std::string_view(text), occurrence);
+  }
+}
+
+// The record element's extension field set, when it has one.
+void readRecordExtension(const ReadContext& c, int type, int occurrence, Element e) {
+  for (Element k = e->FirstChildElement(); k; k = k->NextSiblingElement()) {
+    if (isExtension(k, "RecordFields")) readExtensionFields(c, type, occurrence, k);
+  }
+}
+
 // ---- Type-1 ----
 
 void readType1(const ReadContext& c, Element t) {
@@ -170,29 +235,36 @@ void readType1(const ReadContext& c, Element t) {
   set(12, elementText(child(res, ":NominalTransmittingResolutionValue")));
   set(14, c.dateTimeText(child(t, ":TransactionUTCDate")));
 
-  if (Element dcs = child(t, ":TransactionCharacterSetDirectory")) {
+  // Each directory entry, and each profile, that has its first item gives one subfield.
+  std::string dcsText;
+  for (Element dcs = child(t, ":TransactionCharacterSetDirectory"); dcs;
+       dcs = nextSibling(dcs, ":TransactionCharacterSetDirectory")) {
     auto index = elementText(child(dcs, ":CharacterSetIndexCode"));
-    if (index) {
-      ItemList items;
-      items.add(index);
-      items.add(elementText(child(dcs, ":CharacterSetCommonNameCode")));
-      auto version = c.idText(child(dcs, ":CharacterSetVersionIdentification"));
-      if (!version) version = elementText(child(dcs, ":CharacterSetVersionID"));
-      items.add(version);
-      set(15, items.text());
-    }
+    if (!index) continue;
+    ItemList items;
+    items.add(index);
+    items.add(elementText(child(dcs, ":CharacterSetCommonNameCode")));
+    auto version = c.idText(child(dcs, ":CharacterSetVersionIdentification"));
+    if (!version) version = elementText(child(dcs, ":CharacterSetVersionID"));
+    items.add(version);
+    if (!dcsText.empty()) dcsText.push_back('\x1E');
+    dcsText += items.text();
   }
+  if (!dcsText.empty()) set(15, std::string_view(dcsText));
 
-  if (Element aps = child(t, ":TransactionApplicationProfile")) {
+  std::string apsText;
+  for (Element aps = child(t, ":TransactionApplicationProfile"); aps;
+       aps = nextSibling(aps, ":TransactionApplicationProfile")) {
     auto org = elementText(child(aps, ":ApplicationProfileOrganizationName"));
-    if (org) {
-      ItemList items;
-      items.add(org);
-      items.add(elementText(child(aps, ":ApplicationProfileName")));
-      items.add(c.idText(child(aps, ":ApplicationProfileVersionIdentification")));
-      set(16, items.text());
-    }
+    if (!org) continue;
+    ItemList items;
+    items.add(org);
+    items.add(elementText(child(aps, ":ApplicationProfileName")));
+    items.add(c.idText(child(aps, ":ApplicationProfileVersionIdentification")));
+    if (!apsText.empty()) apsText.push_back('\x1E');
+    apsText += items.text();
   }
+  if (!apsText.empty()) set(16, std::string_view(apsText));
 
   if (Element dom = child(t, ":TransactionDomain")) {
     auto versionId = c.idText(child(dom, ":DomainVersionNumberIdentification"));
@@ -314,7 +386,7 @@ void readInterpolLayout(const ReadContext& c, Element d) {
   }
 }
 
-void readType2(const ReadContext& c, Element container) {
+void readType2(const ReadContext& c, Element container, int occurrence) {
   // Setting and deleting 2.010 creates the Type-2 record when there is none yet.
   if (c.file.countRecords(2) == 0) {
     (void)c.file.setField(2, 10, "0");
@@ -324,6 +396,11 @@ void readType2(const ReadContext& c, Element container) {
   if (Element g = child(container, "gsat:DomainDefinedDescriptiveFields")) readGsatLayout(c, g);
   if (Element d = child(container, "int-i:DomainDefinedDescriptiveDetail"))
     readInterpolLayout(c, d);
+  for (Element k = container->FirstChildElement(); k; k = k->NextSiblingElement()) {
+    if (isExtension(k, "DescriptiveFields") || isExtension(k, "OtherDescriptiveFields")) {
+      readExtensionFields(c, 2, occurrence, k);
+    }
+  }
 }
 
 // ---- Image and minutiae records ----
@@ -333,11 +410,12 @@ struct ImageKeys {
   int category;
   std::array<std::string_view, 6> keys;
 };
-constexpr std::array<ImageKeys, 11> kImageKeys = {{
+constexpr std::array<ImageKeys, 12> kImageKeys = {{
     {4, {":FingerprintImage"}},
     {8, {":SignatureImage"}},
     {9, {":INCITSMinutiae"}},
     {10, {":FaceImage", ":PhysicalFeatureImage"}},
+    {11, {":ForensicInvestigatoryVoiceDetail"}},
     {13,
      {":FingerImpressionImage", ":PalmprintImage", ":FrictionRidgeImage", ":PlantarImage",
       ":FingerprintImage", ":FrictionRidgeDetail"}},
@@ -535,7 +613,10 @@ void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, 
   c.set(category, 996, elementText(nextSibling(a, ":ImageHashValue")), occurrence);
 
   if (category != 9) {
-    if (Element data = findImageData(e, h)) {
+    // Voice data stands in the record element itself.
+    Element data = category == 11 ? child(e, ":BinaryBase64Object") : nullptr;
+    if (!data) data = findImageData(e, h);
+    if (data) {
       std::string bytes = decodeImage(c, data);
       // A hash read from the document is replaced by the hash of the data actually held.
       std::string_view hash;
@@ -552,6 +633,7 @@ void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, 
     }
   }
   detail::readImageFields(c, category, occurrence, e, a, h);
+  readRecordExtension(c, category, occurrence, e);
 }
 
 void readRecordElement(const ReadContext& c, Element e) {
@@ -579,10 +661,26 @@ void readRecordElement(const ReadContext& c, Element e) {
     case 1:
       readType1(c, child(e, ":Transaction"));
       return;
-    case 2:
-      readType2(c, nextSibling(a, ":UserDefinedDescriptiveText"));
-      readType2(c, nextSibling(a, ":UserDefinedDescriptiveDetail"));
+    case 2: {
+      // The first Type-2 element fills the Type-2 record; each further one makes its own
+      // record, which only the extension fields fill (the domain layouts go to the first).
+      const auto idc = c.idText(child(e, ":ImageReferenceIdentification"));
+      int occurrence = 0;
+      if (c.type2Elements++ == 0) {
+        // The record is made with the document's IDC, which no setter may change afterwards.
+        if (idc && c.file.countRecords(2) == 0) {
+          std::string_view idcText = *idc;
+          (void)c.file.appendTaggedRecord(2, &idcText);
+        }
+      } else {
+        std::string_view idcText = idc.value_or("");
+        if (c.file.appendTaggedRecord(2, idc ? &idcText : nullptr) != transaction::kOk) return;
+        occurrence = c.file.countRecords(2) - 1;
+      }
+      readType2(c, nextSibling(a, ":UserDefinedDescriptiveText"), occurrence);
+      readType2(c, nextSibling(a, ":UserDefinedDescriptiveDetail"), occurrence);
       return;
+    }
     case 4:
     case 9:
     case 10:
@@ -593,6 +691,7 @@ void readRecordElement(const ReadContext& c, Element e) {
     case 19:
     case 20:
     case 21:
+    case 11:
       break;
     default:
       return;

@@ -80,7 +80,7 @@ Element path(Element parent, std::initializer_list<std::string_view> keys) noexc
   return e;
 }
 
-std::optional<std::string_view> elementText(Element element) noexcept {
+std::optional<std::string_view> verbatimText(Element element) noexcept {
   if (!element) return std::nullopt;
   const tinyxml2::XMLNode* node = element->FirstChild();
   while (node && node->ToComment()) node = node->NextSibling();
@@ -88,6 +88,17 @@ std::optional<std::string_view> elementText(Element element) noexcept {
   const char* v = node->Value();
   if (!v || !*v) return std::nullopt;
   return std::string_view(v);
+}
+
+std::optional<std::string_view> elementText(Element element) noexcept {
+  auto text = verbatimText(element);
+  if (!text) return text;
+  // Whitespace around a value is layout (a pretty-printed "5" followed by a line end and
+  // tabs), never part of a code, number or date.
+  constexpr std::string_view kSpace = " \t\r\n";
+  const std::size_t first = text->find_first_not_of(kSpace);
+  if (first == std::string_view::npos) return std::nullopt;
+  return text->substr(first, text->find_last_not_of(kSpace) - first + 1);
 }
 
 // ---- ItemList ----
@@ -463,7 +474,10 @@ void readFrictionRidge(const ReadContext& c, int t, int occ, Element e, Element 
   set(25, eachContainer(h, ":FingerprintImageSegmentPositionPolygon",
                         [](Element p) { return polygon(p, ":FingerPositionCode"); }));
   if (auto stitched = elementText(child(h, ":FingerprintImageStitchedIndicator"))) {
-    set(27, (*stitched == "true" || *stitched == "True") ? std::string_view("Y") : *stitched);
+    std::string_view code = *stitched;
+    if (code == "true" || code == "True") code = "Y";
+    if (code == "false") code = "N";
+    set(27, code);
   }
   set(18, eachContainer(h, ":FingerprintImageFingerMissing", [](Element m) {
         return itemsOf(m, {":FingerPositionCode", ":FingerMissingCode"});

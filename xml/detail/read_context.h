@@ -29,6 +29,9 @@ using Element = const tinyxml2::XMLElement*;
 [[nodiscard]] Element path(Element parent, std::initializer_list<std::string_view> keys) noexcept;
 /// Text of the element's first child node that is not a comment, when that node is text and not
 /// empty; nothing otherwise. Borrowed from the document.
+[[nodiscard]] std::optional<std::string_view> verbatimText(Element element) noexcept;
+/// verbatimText without the whitespace (space, tab, CR, LF) around it; nothing when only
+/// whitespace remains.
 [[nodiscard]] std::optional<std::string_view> elementText(Element element) noexcept;
 
 /// Items of one subfield, joined with US; an absent item stays empty so positions never shift.
@@ -67,6 +70,8 @@ struct ReadContext {
   mutable int status = 0;
   /// Type-1 fields (bit n for field n, below 64) that the document set.
   mutable std::uint64_t type1Set = 0;
+  /// Type-2 record elements met so far.
+  mutable int type2Elements = 0;
 
   ReadContext(transaction::NistFile& f, std::string_view ncPrefix);
 
