@@ -399,6 +399,21 @@ void readType2(const ReadContext& c, Element container, int occurrence) {
   for (Element k = container->FirstChildElement(); k; k = k->NextSiblingElement()) {
     if (isExtension(k, "DescriptiveFields") || isExtension(k, "OtherDescriptiveFields")) {
       readExtensionFields(c, 2, occurrence, k);
+    } else if (nameOf(k) != "gsat:DomainDefinedDescriptiveFields" &&
+               nameOf(k) != "int-i:DomainDefinedDescriptiveDetail") {
+      // A domain no layout maps (an agency's own elements): counted for the warning.
+      c.skippedDomains.emplace_back(nameOf(k));
+      long n = 0;
+      for (const tinyxml2::XMLNode* node = k; node;) {
+        if (node->ToElement()) ++n;
+        if (node->FirstChild()) {
+          node = node->FirstChild();
+          continue;
+        }
+        while (node && node != k && !node->NextSibling()) node = node->Parent();
+        node = node && node != k ? node->NextSibling() : nullptr;
+      }
+      c.skippedDomainElements += n;
     }
   }
 }
@@ -694,6 +709,8 @@ void readRecordElement(const ReadContext& c, Element e) {
     case 11:
       break;
     default:
+      c.skippedRecords.push_back(std::string(nameOf(e)) + " (type " + std::to_string(category) +
+                                 ")");
       return;
   }
   const auto idc = c.idText(child(e, ":ImageReferenceIdentification"));
@@ -803,6 +820,28 @@ void warnPlaceholders(const ReadContext& c) {
     c.file.addWarning("Fields missing from the XML document got placeholder values: " + list);
 }
 
+// Joins names with ", ".
+std::string joined(const std::vector<std::string>& names) {
+  std::string out;
+  for (const auto& n : names) {
+    if (!out.empty()) out += ", ";
+    out += n;
+  }
+  return out;
+}
+
+// One warning for the record elements left unread, one for unmapped Type-2 domain content.
+void warnSkipped(const ReadContext& c) {
+  if (!c.skippedRecords.empty()) {
+    c.file.addWarning("Record elements not read, having no form here: " + joined(c.skippedRecords));
+  }
+  if (c.skippedDomainElements > 0) {
+    c.file.addWarning("Type-2 content of a domain that cannot be mapped was not converted: " +
+                      std::to_string(c.skippedDomainElements) + " elements skipped (" +
+                      joined(c.skippedDomains) + ")");
+  }
+}
+
 int readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
                  std::vector<detail::DecodedBlob>& blobs) {
   Element root = doc.FirstChildElement();
@@ -823,6 +862,7 @@ int readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
   }
   if (ctx.status != kOk) return ctx.status;
   warnPlaceholders(ctx);
+  warnSkipped(ctx);
   return kOk;
 }
 

@@ -235,5 +235,49 @@ TEST(XmlCorpus, TraditionalFilesKeepTheirFieldsThroughXml) {
             << " fields kept\n";
 }
 
+// Fields read from each XML document of the corpus survive the trip to the traditional
+// encoding and back to XML.
+TEST(XmlCorpus, XmlFilesKeepTheirFieldsThroughTraditional) {
+  const auto files = corpusXmlFiles();
+  ASSERT_GT(files.size(), 10u);
+  long kept = 0;
+  long total = 0;
+  for (const auto& path : files) {
+    XmlFile in;
+    ASSERT_EQ(in.file.load(path), 0) << path;
+    const std::string nist = tempPath("xtrip.nist");
+    ASSERT_EQ(in.file.saveTraditional(nist), 0) << path;
+    XmlFile mid;
+    ASSERT_EQ(mid.file.load(nist), 0) << path;
+    const std::string xml = tempPath("xtrip.xml");
+    ASSERT_EQ(mid.file.saveXml(xml), 0) << path;
+    XmlFile back;
+    ASSERT_EQ(back.file.load(xml), 0) << path;
+    const auto& a = in.file.transaction()->records;
+    const auto& b = back.file.transaction()->records;
+    ASSERT_EQ(a.size(), b.size()) << path;
+    for (std::size_t r = 0; r < a.size(); ++r) {
+      ASSERT_EQ(a[r].type, b[r].type) << path;
+      for (const auto& fld : a[r].fields) {
+        if (knownLoss(a[r].type, fld.fieldNumber)) continue;
+        ++total;
+        const transaction::Field* other = nullptr;
+        for (const auto& g : b[r].fields) {
+          if (g.fieldNumber == fld.fieldNumber) other = &g;
+        }
+        if (other && comparable(*other) == comparable(fld)) {
+          ++kept;
+        } else {
+          ADD_FAILURE() << path << ": " << a[r].type << "." << fld.fieldNumber << " "
+                        << (other ? "changed: " + comparable(fld) + " -> " + comparable(*other)
+                                  : std::string("lost"));
+        }
+      }
+    }
+  }
+  std::cout << "[round trip] " << files.size() << " XML files, " << kept << " of " << total
+            << " fields kept\n";
+}
+
 }  // namespace
 }  // namespace varnel::xml::test

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "tests/xml/test_support.h"
@@ -431,6 +432,30 @@ TEST(XmlReaderFile, MissingFileFailsAndLeavesTheTransaction) {
   ASSERT_EQ(f.file.load(path), 0);
   EXPECT_EQ(readXml(tempPath("absent.xml"), f.file), kNotWellFormed);
   EXPECT_EQ(recordTypes(f.file), "1");
+}
+
+}  // namespace
+}  // namespace varnel::xml::test
+
+namespace varnel::xml::test {
+namespace {
+
+TEST(XmlReaderWarnings, UnreadRecordsAndUnmappedDomainsAreNamed) {
+  auto f = loadXml(package(
+      "<itl:PackageDescriptiveTextRecord><biom:RecordCategoryCode>2</biom:RecordCategoryCode>"
+      "<itl:UserDefinedDescriptiveDetail><ebts:DomainDefinedDescriptiveFields>"
+      "<ebts:RecordSubject><nc:PersonName>X</nc:PersonName><ebts:Y/></ebts:RecordSubject>"
+      "</ebts:DomainDefinedDescriptiveFields></itl:UserDefinedDescriptiveDetail>"
+      "</itl:PackageDescriptiveTextRecord>"
+      "<itl:PackageSignatureImageRecord><biom:X/></itl:PackageSignatureImageRecord>"));
+  ASSERT_TRUE(f);
+  const auto& w = f->file.warnings();
+  auto has = [&](std::string_view part) {
+    return std::any_of(w.begin(), w.end(),
+                       [&](const std::string& t) { return t.find(part) != std::string::npos; });
+  };
+  EXPECT_TRUE(has("itl:PackageSignatureImageRecord (type 8)"));
+  EXPECT_TRUE(has("4 elements skipped (ebts:DomainDefinedDescriptiveFields)"));
 }
 
 }  // namespace

@@ -88,9 +88,9 @@ TEST(XmlSchema, EveryWrittenDocumentValidates) {
     ASSERT_EQ(in.file.saveXml(xml), 0) << path;
     ++written;
     const std::string log = tempPath("schema.log");
-    const int rc = std::system(("xmllint --noout --nonet --schema '" + schema + "' '" + xml +
-                                "' 2>'" + log + "'")
-                                   .c_str());
+    const int rc = std::system(
+        ("xmllint --noout --nonet --schema '" + schema + "' '" + xml + "' 2>'" + log + "'")
+            .c_str());
     if (rc == 0) ++valid;
     const auto errors = structuralErrors(readFile(log));
     if (!errors.empty()) ++structural;
@@ -98,8 +98,8 @@ TEST(XmlSchema, EveryWrittenDocumentValidates) {
     for (const auto& e : errors) all += e + "\n";
     EXPECT_TRUE(errors.empty()) << path << ":\n" << all;
   }
-  std::cout << "[schema] " << written << " documents written, " << valid << " valid, "
-            << structural << " with structural errors\n";
+  std::cout << "[schema] " << written << " documents written, " << valid << " valid, " << structural
+            << " with structural errors\n";
 }
 
 }  // namespace

@@ -72,6 +72,11 @@ struct ReadContext {
   mutable std::uint64_t type1Set = 0;
   /// Type-2 record elements met so far.
   mutable int type2Elements = 0;
+  /// Record elements left unread ("itl:PackageSignatureImageRecord (type 8)"), and the Type-2
+  /// domain containers nothing maps, with the number of elements in them.
+  mutable std::vector<std::string> skippedRecords;
+  mutable std::vector<std::string> skippedDomains;
+  mutable long skippedDomainElements = 0;
 
   ReadContext(transaction::NistFile& f, std::string_view ncPrefix);
 
