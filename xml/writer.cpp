@@ -445,7 +445,8 @@ class Writer {
                      [&] { frictionRidgeBody(r); });
         break;
       case 14:
-        annotations(r);
+        // The finger image record has no place for annotations; they travel as extension
+        // fields.
         imageElement(r, "biom:FingerImpressionImage", [&] {
           frictionRidgeBody(r);
           w_.leaf("biom:FingerprintImageAcquisitionProfileCode", r.field(31));
@@ -567,6 +568,11 @@ class Writer {
       w_.leaf("biom:ProcessOwnerText", r.item(902, s, 2));
       w_.leaf("biom:ProcessDescriptionText", r.item(902, s, 3));
       w_.close("biom:ProcessAnnotation");
+    }
+    // The image hash follows the annotations in the records whose schema type has one.
+    const int t = r.type();
+    if (t == 10 || t == 13 || t == 15 || t == 17 || t == 20) {
+      w_.leaf("biom:ImageHashValue", r.field(996));
     }
   }
 

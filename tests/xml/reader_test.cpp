@@ -329,6 +329,26 @@ TEST(XmlReaderImages, CaptureDetailGeoAndAnnotations) {
   EXPECT_EQ(fullField(f->file, 17, 19), "|M|");
   EXPECT_EQ(field(f->file, 17, 903), "<missing>");
   EXPECT_EQ(fullField(f->file, 17, 902), "20200102030405Z|P||^");
+
+  // The same location under other prefixes bound to the same namespaces reads the same; a
+  // prefix bound elsewhere does not count.
+  std::string other = record;
+  for (auto [from, to] : {std::pair<std::string, std::string>{"<biom:", "<ansi-nist:"},
+                          {"</biom:", "</ansi-nist:"},
+                          {"<nc:", "<n2:"},
+                          {"</nc:", "</n2:"}}) {
+    for (std::size_t p = 0; (p = other.find(from, p)) != std::string::npos; p += to.size()) {
+      other.replace(p, from.size(), to);
+    }
+  }
+  auto g = loadXml(package(type1("") + other,
+                           " xmlns:ansi-nist=\"http://niem.gov/niem/biometrics/1.0\""
+                           " xmlns:n2=\"http://niem.gov/niem/niem-core/2.0\""));
+  ASSERT_TRUE(g);
+  EXPECT_EQ(fullField(g->file, 17, 998), "20200102030405Z|48|||||||||||Lab||");
+  auto h = loadXml(package(type1("") + other, " xmlns:ansi-nist=\"urn:x\" xmlns:n2=\"urn:y\""));
+  ASSERT_TRUE(h);
+  EXPECT_EQ(field(h->file, 17, 998), "<missing>");
 }
 
 TEST(XmlReaderMinutiae, FormatIndicatorAndDeltaAngles) {
