@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -261,10 +262,24 @@ class Writer {
     w_.leaf("biom:TransactionPriorityValue", r.field(6));
     w_.leaf("biom:TransactionCategoryCode", r.field(4));
 
+    // The summary lists the records the document holds: those without an XML form are left out
+    // of it and of the count (a warning names them).
+    int leftOut = 0;
+    for (int s = 1; s < r.subfields(3); ++s) {
+      const auto type = r.item(3, s, 0);
+      if (type && !hasXmlForm(static_cast<int>(transaction::parseLeadingInt(*type)))) ++leftOut;
+    }
     w_.open("biom:TransactionContentSummary");
     w_.leaf("biom:ContentFirstRecordCategoryCode", std::string_view("1"));
-    w_.leaf("biom:ContentRecordQuantity", r.item(3, 0, 1));
+    if (leftOut == 0) {
+      w_.leaf("biom:ContentRecordQuantity", r.item(3, 0, 1));
+    } else {
+      const long long stated = transaction::parseLeadingInt(r.item(3, 0, 1).value_or("0"));
+      w_.leaf("biom:ContentRecordQuantity", std::to_string(std::max(0LL, stated - leftOut)));
+    }
     for (int s = 1; s < r.subfields(3); ++s) {
+      const auto type = r.item(3, s, 0);
+      if (type && !hasXmlForm(static_cast<int>(transaction::parseLeadingInt(*type)))) continue;
       w_.open("biom:ContentRecordSummary");
       idLeaf("biom:ImageReferenceIdentification",
              std::string_view(stripLeadingZeros(r.item(3, s, 1).value_or(""))));
@@ -370,6 +385,25 @@ class Writer {
     w_.open("itl:UserDefinedDescriptiveDetail");
     extensionFields(RecordView(f_, 2, 0), record, "ext:DescriptiveFields");
     w_.close("itl:UserDefinedDescriptiveDetail");
+  }
+
+  // Record types this writer gives an element.
+  static bool hasXmlForm(int type) {
+    switch (type) {
+      case 2:
+      case 4:
+      case 9:
+      case 10:
+      case 11:
+      case 13:
+      case 14:
+      case 15:
+      case 17:
+      case 20:
+        return true;
+      default:
+        return false;
+    }
   }
 
   void record(const RecordView& r, const transaction::Record& record, std::size_t position) {

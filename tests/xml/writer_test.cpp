@@ -116,6 +116,9 @@ TEST(XmlWriterRecords, FaceOrPhysicalFeatureAndUnwrittenTypes) {
     EXPECT_FALSE(contains(doc, "\n\t\t<biom:RecordCategoryCode>" + std::to_string(type) + "<"))
         << type;
   }
+  // The content summary lists and counts only the records written.
+  EXPECT_TRUE(contains(doc, "<biom:ContentRecordQuantity>2</biom:ContentRecordQuantity>"));
+  EXPECT_FALSE(contains(doc, "<biom:RecordCategoryCode>7</biom:RecordCategoryCode>"));
   // One warning (after the load's own) names every record left out.
   ASSERT_EQ(f->file.warnings().size(), 2u);
   const std::string& w = f->file.warnings().back();
