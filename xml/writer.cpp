@@ -191,6 +191,7 @@ class Writer {
     type1(RecordView(f_, 1, 0));
     w_.close("biom:Transaction");
     w_.close("itl:PackageInformationRecord");
+    warnType1();
     records();
     w_.leave();
     w_.raw(kRootEnd);
@@ -317,6 +318,23 @@ class Writer {
       record(r, tx->records[i], i);
     }
     warnUnwritten();
+  }
+
+  // Type-1 fields past 1.018 have no element, and the package information record takes no
+  // extension: one warning names them.
+  void warnType1() {
+    const transaction::Transaction* tx = f_.transaction();
+    if (tx->records.empty()) return;
+    std::string list;
+    for (const transaction::Field& fld : tx->records[0].fields) {
+      if (fld.fieldNumber <= 18) continue;
+      char tag[24];
+      const int n = std::snprintf(tag, sizeof tag, "1.%03d", fld.fieldNumber);
+      if (n <= 0 || static_cast<std::size_t>(n) >= sizeof tag) continue;
+      if (!list.empty()) list += ", ";
+      list.append(tag, static_cast<std::size_t>(n));
+    }
+    if (!list.empty()) f_.addWarning("Type-1 fields not written, having no XML form: " + list);
   }
 
   // One warning naming the records that have no form in this writer's XML.

@@ -85,6 +85,12 @@ TEST(XmlWriterLayout, VersionIsTheTransactionsAndAmpersandIsEscaped) {
   EXPECT_TRUE(
       contains(doc, "<biom:TransactionMinorVersionValue>00</biom:TransactionMinorVersionValue>"));
   EXPECT_TRUE(contains(doc, "<nc:IdentificationID>A&amp;B&lt;C</nc:IdentificationID>"));
+  // Type-1 fields without an element are named in a warning.
+  ASSERT_EQ(f->file.setField(1, 21, "x"), 0);
+  const std::size_t before = f->file.warnings().size();
+  doc = written(f->file);
+  ASSERT_EQ(f->file.warnings().size(), before + 1);
+  EXPECT_EQ(f->file.warnings().back(), "Type-1 fields not written, having no XML form: 1.021");
   // A version that is not four digits gives this encoding's own, 05 01.
   ASSERT_EQ(f->file.setField(1, 2, "5.1"), 0);
   doc = written(f->file);
