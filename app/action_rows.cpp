@@ -59,6 +59,7 @@ std::vector<ActionRows> makeTable() {
        {edit("Record Type"), list("Source Format", imageFormats),
         list("Dest Format", imageFormats)}},
       {"Auto Fix", false, {list("Validation Check", {"Conflicting Image Dimensions"})}},
+      {"Validate", false, {edit("Profile")}},
   };
 }
 
@@ -107,6 +108,7 @@ const std::vector<NamedInfo>& infoTable() {
       {"Convert Feature Set", {"Records", "Converts minutiae to another feature set format"}},
       {"Delete Feature Set", {"Records", "Removes the minutiae of one vendor format"}},
       {"Auto Fix", {"Records", "Repairs a known inconsistency in the records"}},
+      {"Validate", {"Output", "Reports where the transaction breaks the standard or a profile"}},
       {"Compress Records To WSQ", {"Images", "Recompresses fingerprint images to WSQ"}},
       {"Compress Records To JP2L",
        {"Images", "Recompresses fingerprint images to lossless JPEG 2000"}},

@@ -54,13 +54,18 @@ std::string localTime(const char* format) {
   return std::string(buf, n);
 }
 
+// True when the file is saved in the XML encoding.
+bool savesXml(const NistFile& file, const FileState& st) noexcept {
+  return st.saveFormat == SaveFormat::kXml ||
+         (st.saveFormat == SaveFormat::kSameAsInput && file.isXml());
+}
+
 // Writes the converted transaction under a temporary name next to its final place and renames
 // it there, so that a failed or interrupted save never leaves a partial output file and a link
 // already at the final name is replaced, not followed.
 int saveAtomically(const NistFile& file, const FileState& st, const std::string& path) noexcept {
   try {
-    const bool xml = st.saveFormat == SaveFormat::kXml ||
-                     (st.saveFormat == SaveFormat::kSameAsInput && file.isXml());
+    const bool xml = savesXml(file, st);
     std::string bytes;
     if (!xml) {
       // Serialised before anything is created, so a transaction that cannot be written leaves
@@ -398,6 +403,13 @@ int outputPath(const RunInputs& in, const FileState& st, std::string& out) {
   return kOk;
 }
 
+// What the last load or save could not carry as it stood (NistFile::warnings), one row each.
+void addCodecWarnings(const NistFile& file, FileOutcome& out) {
+  for (const std::string& text : file.warnings()) {
+    out.rows.push_back(fileRow(RowKind::kWarning, RowCounter::kWarnings, text));
+  }
+}
+
 FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool saveEnabled,
                         NistFile& file) noexcept {
   FileOutcome out;
@@ -419,6 +431,7 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
       out.hadErrorRow = true;
       return out;
     }
+    addCodecWarnings(file, out);
     ActionContext ctx(file, st, in, out);
     for (const auto& rule : in.rules.rules) applyRule(rule, ctx);
     out.rulesRan = true;
@@ -448,6 +461,8 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
       out.hadErrorRow = true;
     } else {
       if (in.outputs != nullptr) in.outputs->claim(path);
+      // The XML writer's warnings; a traditional save leaves the load's, already shown.
+      if (savesXml(file, st)) addCodecWarnings(file, out);
       out.rows.push_back(
           fileRow(RowKind::kInfo, RowCounter::kMessages, "NIST File successfully converted"));
     }

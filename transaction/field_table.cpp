@@ -6,7 +6,8 @@
 namespace varnel::transaction {
 namespace {
 
-constexpr FieldDefinition kFields[] = {
+// Not constexpr: the table is past what clang evaluates at compile time.
+const FieldDefinition kFields[] = {
 #define VARNEL_FIELD_ROW(enc, type, field, id, ref, item, mn, desc, cond, dt, minl, maxl, mino, \
                          maxo, sc, ct, vr, re, tag, ns, bt, path)                               \
   {enc,  type, field, id, ref, item, mn, desc, cond, dt, minl,                                  \
@@ -15,7 +16,7 @@ constexpr FieldDefinition kFields[] = {
 #undef VARNEL_FIELD_ROW
 };
 
-constexpr CodeDefinition kCodes[] = {
+const CodeDefinition kCodes[] = {
 #define VARNEL_CODE_ROW(table, code, desc) {table, code, desc},
 #include "transaction/field_table_data.inc"
 #undef VARNEL_CODE_ROW

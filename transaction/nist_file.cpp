@@ -122,11 +122,20 @@ void NistFile::adopt(std::unique_ptr<Transaction> tx) noexcept { tx_ = std::move
 
 bool NistFile::isXml() const noexcept { return tx_ && tx_->loadedFromXml; }
 
+void NistFile::addWarning(std::string_view text) const noexcept {
+  try {
+    warnings_.emplace_back(text);
+  } catch (...) {
+    // A warning that cannot be kept is dropped; the load or save itself goes on.
+  }
+}
+
 // ---------------------------------------------------------------- loading and saving
 
 int NistFile::load(const std::string& path) noexcept {
   if (path.empty()) return kMissingArgument;
   tx_.reset();
+  warnings_.clear();
   std::unique_ptr<Transaction> tx;
   const int rc = readTraditional(path, tx);
   if (rc != kOk && rc != kIsXml) return rc;
@@ -197,6 +206,7 @@ void NistFile::rewriteLeadingZeroLengths() noexcept {
 int NistFile::saveTraditional(const std::string& path) const noexcept {
   if (!tx_) return kNoTransaction;
   if (path.empty()) return kMissingArgument;
+  warnings_.clear();
   return writeTraditional(path, *tx_);
 }
 
@@ -204,6 +214,7 @@ int NistFile::saveXml(const std::string& path) const noexcept {
   if (!tx_) return kNoTransaction;
   if (path.empty()) return kMissingArgument;
   if (xml_ == nullptr) return kIsXml;
+  warnings_.clear();
   return xml_->write(path, *this);
 }
 

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "transaction/status.h"
 #include "transaction/tree.h"
@@ -62,6 +63,13 @@ class NistFile {
   [[nodiscard]] int saveXml(const std::string& path) const noexcept;
   /// True when the held Transaction was loaded from XML.
   [[nodiscard]] bool isXml() const noexcept;
+  /// Warnings of the last load or save, one report row each: what the XML encoding could not
+  /// carry, or placeholder values it filled in. load and both saves clear the list first.
+  /// Borrowed until the next load or save.
+  [[nodiscard]] const std::vector<std::string>& warnings() const noexcept { return warnings_; }
+  /// Adds one warning (called by the XML codec during load and saveXml); dropped when memory
+  /// runs out.
+  void addWarning(std::string_view text) const noexcept;
 
   /// Drops the held Transaction.
   void clear() noexcept;
@@ -163,6 +171,8 @@ class NistFile {
 
   std::unique_ptr<Transaction> tx_;
   const XmlCodec* xml_ = nullptr;
+  // Filled while a const save runs, hence mutable.
+  mutable std::vector<std::string> warnings_;
 };
 
 }  // namespace varnel::transaction

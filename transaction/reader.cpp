@@ -370,6 +370,8 @@ int readBinaryRecord(ByteSource& src, int type, Record& rec) {
 int readAll(ByteSource& src, std::unique_ptr<Transaction>& out) {
   const int first = src.get();
   if (first == '<') return kIsXml;
+  // An XML document may begin with the UTF-8 byte-order mark.
+  if (first == 0xEF && src.get() == 0xBB && src.get() == 0xBF && src.get() == '<') return kIsXml;
   if (first < 0) return -1;
   src.seek(0);
   auto tx = std::make_unique<Transaction>();

@@ -354,4 +354,21 @@ bool decodeBase64(std::string_view text, std::string& out) {
   }
 }
 
+bool decodeBase64Strict(std::string_view text, std::string& out) {
+  if (!decodeBase64(text, out)) return false;
+  const std::size_t pad = text.find('=');
+  if (pad == std::string_view::npos) return true;
+  int pads = 0;
+  for (const char ch : text.substr(pad)) {
+    if (ch == '=') {
+      ++pads;
+    } else if (ch != ' ' && ch != '\t' && ch != '\r' && ch != '\n') {
+      return false;
+    }
+  }
+  // Two "=" follow a group that carried one byte, one "=" a group that carried two.
+  const std::size_t rest = out.size() % 3;
+  return (rest == 1 && pads == 2) || (rest == 2 && pads == 1);
+}
+
 }  // namespace varnel::xml

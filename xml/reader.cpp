@@ -109,6 +109,71 @@ std::string sha256Hex(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
+// ---- The project's extension fields ----
+
+constexpr std::string_view kExtensionUri = "http://varnel.example/ext/1.0";
+
+// The namespace URI the element's prefix is bound to, from its own or its ancestors' xmlns
+// attributes; empty when unbound.
+std::string_view namespaceOf(Element e) {
+  const std::string_view name = nameOf(e);
+  const std::size_t colon = name.find(':');
+  std::string attr = colon == std::string_view::npos
+                         ? std::string("xmlns")
+                         : "xmlns:" + std::string(name.substr(0, colon));
+  for (const tinyxml2::XMLNode* n = e; n; n = n->Parent()) {
+    const tinyxml2::XMLElement* el = n->ToElement();
+    if (!el) break;
+    if (const char* v = el->Attribute(attr.c_str())) return v;
+  }
+  return {};
+}
+
+std::string_view localName(Element e) {
+  const std::string_view name = nameOf(e);
+  const std::size_t colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+bool isExtension(Element e, std::string_view local) {
+  return localName(e) == local && namespaceOf(e) == kExtensionUri;
+}
+
+// Fields kept in the extension namespace: each Field element by number, its Subfield elements
+// and their Item elements, in order. LEN, IDC and the image data are never taken from here.
+void readExtensionFields(const ReadContext& c, int type, int occurrence, Element set) {
+  for (Element f = set->FirstChildElement(); f; f = f->NextSiblingElement()) {
+    if (localName(f) != "Field") continue;
+    unsigned number = 0;
+    if (f->QueryUnsignedAttribute("number", &number) != tinyxml2::XML_SUCCESS || number < 3 ||
+        number == 999 || number > static_cast<unsigned>(INT32_MAX)) {
+      continue;
+    }
+    std::string text;
+    bool firstSub = true;
+    for (Element sub = f->FirstChildElement(); sub; sub = sub->NextSiblingElement()) {
+      if (localName(sub) != "Subfield") continue;
+      if (!firstSub) text.push_back('\x1E');
+      firstSub = false;
+      bool firstItem = true;
+      for (Element item = sub->FirstChildElement(); item; item = item->NextSiblingElement()) {
+        if (localName(item) != "Item") continue;
+        if (!firstItem) text.push_back('\x1F');
+        firstItem = false;
+        if (auto v = detail::verbatimText(item)) text.append(*v);
+      }
+    }
+    c.set(type, static_cast<int>(number), std::string_view(text), occurrence);
+  }
+}
+
+// The record element's extension field set, when it has one.
+void readRecordExtension(const ReadContext& c, int type, int occurrence, Element e) {
+  for (Element k = e->FirstChildElement(); k; k = k->NextSiblingElement()) {
+    if (isExtension(k, "RecordFields")) readExtensionFields(c, type, occurrence, k);
+  }
+}
+
 // ---- Type-1 ----
 
 void readType1(const ReadContext& c, Element t) {
@@ -170,29 +235,36 @@ void readType1(const ReadContext& c, Element t) {
   set(12, elementText(child(res, ":NominalTransmittingResolutionValue")));
   set(14, c.dateTimeText(child(t, ":TransactionUTCDate")));
 
-  if (Element dcs = child(t, ":TransactionCharacterSetDirectory")) {
+  // Each directory entry, and each profile, that has its first item gives one subfield.
+  std::string dcsText;
+  for (Element dcs = child(t, ":TransactionCharacterSetDirectory"); dcs;
+       dcs = nextSibling(dcs, ":TransactionCharacterSetDirectory")) {
     auto index = elementText(child(dcs, ":CharacterSetIndexCode"));
-    if (index) {
-      ItemList items;
-      items.add(index);
-      items.add(elementText(child(dcs, ":CharacterSetCommonNameCode")));
-      auto version = c.idText(child(dcs, ":CharacterSetVersionIdentification"));
-      if (!version) version = elementText(child(dcs, ":CharacterSetVersionID"));
-      items.add(version);
-      set(15, items.text());
-    }
+    if (!index) continue;
+    ItemList items;
+    items.add(index);
+    items.add(elementText(child(dcs, ":CharacterSetCommonNameCode")));
+    auto version = c.idText(child(dcs, ":CharacterSetVersionIdentification"));
+    if (!version) version = elementText(child(dcs, ":CharacterSetVersionID"));
+    items.add(version);
+    if (!dcsText.empty()) dcsText.push_back('\x1E');
+    dcsText += items.text();
   }
+  if (!dcsText.empty()) set(15, std::string_view(dcsText));
 
-  if (Element aps = child(t, ":TransactionApplicationProfile")) {
+  std::string apsText;
+  for (Element aps = child(t, ":TransactionApplicationProfile"); aps;
+       aps = nextSibling(aps, ":TransactionApplicationProfile")) {
     auto org = elementText(child(aps, ":ApplicationProfileOrganizationName"));
-    if (org) {
-      ItemList items;
-      items.add(org);
-      items.add(elementText(child(aps, ":ApplicationProfileName")));
-      items.add(c.idText(child(aps, ":ApplicationProfileVersionIdentification")));
-      set(16, items.text());
-    }
+    if (!org) continue;
+    ItemList items;
+    items.add(org);
+    items.add(elementText(child(aps, ":ApplicationProfileName")));
+    items.add(c.idText(child(aps, ":ApplicationProfileVersionIdentification")));
+    if (!apsText.empty()) apsText.push_back('\x1E');
+    apsText += items.text();
   }
+  if (!apsText.empty()) set(16, std::string_view(apsText));
 
   if (Element dom = child(t, ":TransactionDomain")) {
     auto versionId = c.idText(child(dom, ":DomainVersionNumberIdentification"));
@@ -314,7 +386,7 @@ void readInterpolLayout(const ReadContext& c, Element d) {
   }
 }
 
-void readType2(const ReadContext& c, Element container) {
+void readType2(const ReadContext& c, Element container, int occurrence) {
   // Setting and deleting 2.010 creates the Type-2 record when there is none yet.
   if (c.file.countRecords(2) == 0) {
     (void)c.file.setField(2, 10, "0");
@@ -324,6 +396,26 @@ void readType2(const ReadContext& c, Element container) {
   if (Element g = child(container, "gsat:DomainDefinedDescriptiveFields")) readGsatLayout(c, g);
   if (Element d = child(container, "int-i:DomainDefinedDescriptiveDetail"))
     readInterpolLayout(c, d);
+  for (Element k = container->FirstChildElement(); k; k = k->NextSiblingElement()) {
+    if (isExtension(k, "DescriptiveFields") || isExtension(k, "OtherDescriptiveFields")) {
+      readExtensionFields(c, 2, occurrence, k);
+    } else if (nameOf(k) != "gsat:DomainDefinedDescriptiveFields" &&
+               nameOf(k) != "int-i:DomainDefinedDescriptiveDetail") {
+      // A domain no layout maps (an agency's own elements): counted for the warning.
+      c.skippedDomains.emplace_back(nameOf(k));
+      long n = 0;
+      for (const tinyxml2::XMLNode* node = k; node;) {
+        if (node->ToElement()) ++n;
+        if (node->FirstChild()) {
+          node = node->FirstChild();
+          continue;
+        }
+        while (node && node != k && !node->NextSibling()) node = node->Parent();
+        node = node && node != k ? node->NextSibling() : nullptr;
+      }
+      c.skippedDomainElements += n;
+    }
+  }
 }
 
 // ---- Image and minutiae records ----
@@ -333,11 +425,12 @@ struct ImageKeys {
   int category;
   std::array<std::string_view, 6> keys;
 };
-constexpr std::array<ImageKeys, 11> kImageKeys = {{
+constexpr std::array<ImageKeys, 12> kImageKeys = {{
     {4, {":FingerprintImage"}},
     {8, {":SignatureImage"}},
     {9, {":INCITSMinutiae"}},
     {10, {":FaceImage", ":PhysicalFeatureImage"}},
+    {11, {":ForensicInvestigatoryVoiceDetail"}},
     {13,
      {":FingerImpressionImage", ":PalmprintImage", ":FrictionRidgeImage", ":PlantarImage",
       ":FingerprintImage", ":FrictionRidgeDetail"}},
@@ -442,30 +535,38 @@ std::string resolveEntities(std::string_view text) {
 
 // Decodes base64 image data text; entity references are rare in it, so they are resolved only
 // when decoding stops at one.
-std::string decodeImageText(std::string_view text) {
-  std::string bytes;
-  if (!decodeBase64(text, bytes) && text.find('&') != std::string_view::npos) {
-    (void)decodeBase64(resolveEntities(text), bytes);
+detail::DecodedBlob decodeImageText(std::string_view text) {
+  detail::DecodedBlob blob;
+  blob.valid = decodeBase64Strict(text, blob.bytes);
+  if (!blob.valid && text.find('&') != std::string_view::npos) {
+    blob.valid = decodeBase64Strict(resolveEntities(text), blob.bytes);
   }
-  return bytes;
+  return blob;
 }
 
 // The decoded bytes of an image data element: set aside before parsing (see extractBlobs), or
-// decoded from the element's text.
+// decoded from the element's text. Text that is not base64 fails the whole read: a record
+// holding a few stray bytes in place of its image would pass for a converted one.
 std::string decodeImage(const ReadContext& c, Element data) {
   auto text = elementText(data);
   if (!text) return {};
+  detail::DecodedBlob blob;
   if (text->substr(0, kBlobMarker.size()) == kBlobMarker && c.blobs != nullptr) {
     std::uint64_t index = 0;
     if (transaction::parseUnsigned(text->substr(kBlobMarker.size()), index) &&
         index < c.blobs->size()) {
-      return std::move((*c.blobs)[index]);
+      blob = std::move((*c.blobs)[index]);
+    } else {
+      blob.valid = false;
     }
+  } else {
+    blob.valid = decodeBase64Strict(*text, blob.bytes);
+  }
+  if (!blob.valid) {
+    c.status = kBadImageData;
     return {};
   }
-  std::string bytes;
-  (void)decodeBase64(*text, bytes);
-  return bytes;
+  return std::move(blob.bytes);
 }
 
 void readType4(const ReadContext& c, bool legacy, Element h, Element data,
@@ -527,7 +628,10 @@ void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, 
   c.set(category, 996, elementText(nextSibling(a, ":ImageHashValue")), occurrence);
 
   if (category != 9) {
-    if (Element data = findImageData(e, h)) {
+    // Voice data stands in the record element itself.
+    Element data = category == 11 ? child(e, ":BinaryBase64Object") : nullptr;
+    if (!data) data = findImageData(e, h);
+    if (data) {
       std::string bytes = decodeImage(c, data);
       // A hash read from the document is replaced by the hash of the data actually held.
       std::string_view hash;
@@ -544,6 +648,7 @@ void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, 
     }
   }
   detail::readImageFields(c, category, occurrence, e, a, h);
+  readRecordExtension(c, category, occurrence, e);
 }
 
 void readRecordElement(const ReadContext& c, Element e) {
@@ -571,10 +676,26 @@ void readRecordElement(const ReadContext& c, Element e) {
     case 1:
       readType1(c, child(e, ":Transaction"));
       return;
-    case 2:
-      readType2(c, nextSibling(a, ":UserDefinedDescriptiveText"));
-      readType2(c, nextSibling(a, ":UserDefinedDescriptiveDetail"));
+    case 2: {
+      // The first Type-2 element fills the Type-2 record; each further one makes its own
+      // record, which only the extension fields fill (the domain layouts go to the first).
+      const auto idc = c.idText(child(e, ":ImageReferenceIdentification"));
+      int occurrence = 0;
+      if (c.type2Elements++ == 0) {
+        // The record is made with the document's IDC, which no setter may change afterwards.
+        if (idc && c.file.countRecords(2) == 0) {
+          std::string_view idcText = *idc;
+          (void)c.file.appendTaggedRecord(2, &idcText);
+        }
+      } else {
+        std::string_view idcText = idc.value_or("");
+        if (c.file.appendTaggedRecord(2, idc ? &idcText : nullptr) != transaction::kOk) return;
+        occurrence = c.file.countRecords(2) - 1;
+      }
+      readType2(c, nextSibling(a, ":UserDefinedDescriptiveText"), occurrence);
+      readType2(c, nextSibling(a, ":UserDefinedDescriptiveDetail"), occurrence);
       return;
+    }
     case 4:
     case 9:
     case 10:
@@ -585,8 +706,11 @@ void readRecordElement(const ReadContext& c, Element e) {
     case 19:
     case 20:
     case 21:
+    case 11:
       break;
     default:
+      c.skippedRecords.push_back(std::string(nameOf(e)) + " (type " + std::to_string(category) +
+                                 ")");
       return;
   }
   const auto idc = c.idText(child(e, ":ImageReferenceIdentification"));
@@ -608,7 +732,8 @@ bool endsWithDataName(std::string_view name) {
 // cache, and replaced in the copy given to the parser by a placeholder naming the decoded bytes.
 // Comments, CDATA sections and processing instructions are stepped over; a document with a
 // DOCTYPE is left as it is.
-void extractBlobs(detail::InputWindow& in, std::string& doc, std::vector<std::string>& blobs) {
+void extractBlobs(detail::InputWindow& in, std::string& doc,
+                  std::vector<detail::DecodedBlob>& blobs) {
   constexpr std::uint64_t npos = detail::InputWindow::npos;
   doc.clear();
   std::uint64_t copied = 0;
@@ -661,34 +786,93 @@ void extractBlobs(detail::InputWindow& in, std::string& doc, std::vector<std::st
   doc.append(in.view(copied, in.size()));
 }
 
-void readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
-                  std::vector<std::string>& blobs) {
-  Element root = doc.FirstChildElement();
-  if (!root) return;
-  Element package = root;
-  const std::string_view rootName = nameOf(root);
-  if (!(rootName.size() >= kPackageSuffix.size() && endsWith(rootName, kPackageSuffix))) {
-    package = root->FirstChildElement();
+bool isPackageName(std::string_view name) { return endsWith(name, kPackageSuffix); }
+
+// The prepared Type-1 fields that the document may leave at their placeholder values.
+struct PreparedField {
+  int field;
+  std::string_view mnemonic;
+};
+constexpr std::array<PreparedField, 8> kPreparedFields = {{{2, "VER"},
+                                                           {4, "TOT"},
+                                                           {5, "DAT"},
+                                                           {7, "DAI"},
+                                                           {8, "ORI"},
+                                                           {9, "TCN"},
+                                                           {11, "NSR"},
+                                                           {12, "NTR"}}};
+
+// One warning naming every prepared Type-1 field the document did not give, with the value kept.
+void warnPlaceholders(const ReadContext& c) {
+  std::string list;
+  for (const auto& [field, mnemonic] : kPreparedFields) {
+    if (c.type1Set & (std::uint64_t{1} << field)) continue;
+    std::string_view value;
+    if (c.file.getFieldText(1, field, value) != transaction::kOk) continue;
+    char tag[16];
+    const int n = std::snprintf(tag, sizeof tag, "1.%03d ", field);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof tag) continue;
+    if (!list.empty()) list += ", ";
+    list.append(tag, static_cast<std::size_t>(n)).append(mnemonic);
+    list.append(" \"").append(value).append("\"");
   }
-  if (!package) return;
+  if (!list.empty())
+    c.file.addWarning("Fields missing from the XML document got placeholder values: " + list);
+}
+
+// Joins names with ", ".
+std::string joined(const std::vector<std::string>& names) {
+  std::string out;
+  for (const auto& n : names) {
+    if (!out.empty()) out += ", ";
+    out += n;
+  }
+  return out;
+}
+
+// One warning for the record elements left unread, one for unmapped Type-2 domain content.
+void warnSkipped(const ReadContext& c) {
+  if (!c.skippedRecords.empty()) {
+    c.file.addWarning("Record elements not read, having no form here: " + joined(c.skippedRecords));
+  }
+  if (c.skippedDomainElements > 0) {
+    c.file.addWarning("Type-2 content of a domain that cannot be mapped was not converted: " +
+                      std::to_string(c.skippedDomainElements) + " elements skipped (" +
+                      joined(c.skippedDomains) + ")");
+  }
+}
+
+int readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
+                 std::vector<detail::DecodedBlob>& blobs) {
+  Element root = doc.FirstChildElement();
+  if (!root) return kNotPackage;
+  // The package is the root, or the first child of one wrapping element.
+  Element package = root;
+  if (!isPackageName(nameOf(root))) package = root->FirstChildElement();
+  if (!package || !isPackageName(nameOf(package))) return kNotPackage;
   ReadContext ctx(file, namespacePrefixFor(root, kNiemCoreUri, "nc"));
   ctx.blobs = &blobs;
-  for (Element e = package->FirstChildElement(); e; e = e->NextSiblingElement()) {
+  for (Element e = package->FirstChildElement(); e && ctx.status == kOk;
+       e = e->NextSiblingElement()) {
     try {
       readRecordElement(ctx, e);
     } catch (const std::bad_alloc&) {
       // This record element is dropped; the next one may still fit.
     }
   }
+  if (ctx.status != kOk) return ctx.status;
+  warnPlaceholders(ctx);
+  warnSkipped(ctx);
+  return kOk;
 }
 
-void readInput(detail::InputWindow& in, transaction::NistFile& file) {
-  std::vector<std::string> blobs;
+int readInput(detail::InputWindow& in, transaction::NistFile& file) {
+  std::vector<detail::DecodedBlob> blobs;
   std::string doc;
   extractBlobs(in, doc, blobs);
   tinyxml2::XMLDocument parsed(true, tinyxml2::PRESERVE_WHITESPACE);
-  if (parsed.Parse(doc.data(), doc.size()) != tinyxml2::XML_SUCCESS) return;
-  readDocument(parsed, file, blobs);
+  if (parsed.Parse(doc.data(), doc.size()) != tinyxml2::XML_SUCCESS) return kNotWellFormed;
+  return readDocument(parsed, file, blobs);
 }
 
 // Closes a file descriptor when it goes out of scope.
@@ -727,33 +911,32 @@ std::string dateTimeFromXml(std::string_view text) {
 
 int readXmlBytes(std::string_view document, transaction::NistFile& file) noexcept {
   try {
-    if (document.size() <= kMaxXmlFileBytes) {
-      detail::InputWindow in(document);
-      readInput(in, file);
-    }
+    if (document.size() > kMaxXmlFileBytes) return kNotWellFormed;
+    detail::InputWindow in(document);
+    return readInput(in, file);
   } catch (...) {
     // Whatever was read before the failure stays in the Transaction.
+    return transaction::kAllocFailed;
   }
-  return kOk;
 }
 
 int readXml(const std::string& path, transaction::NistFile& file) noexcept {
   try {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return kOk;
+    if (fd < 0) return kNotWellFormed;
     const FdCloser closer(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
         static_cast<std::uint64_t>(st.st_size) > kMaxXmlFileBytes) {
-      return kOk;
+      return kNotWellFormed;
     }
     // Read block by block: the image data texts are decoded while their block is in the cache.
     detail::InputWindow in(fd, static_cast<std::uint64_t>(st.st_size));
-    readInput(in, file);
+    return readInput(in, file);
   } catch (...) {
     // Whatever was read before the failure stays in the Transaction.
+    return transaction::kAllocFailed;
   }
-  return kOk;
 }
 
 }  // namespace varnel::xml

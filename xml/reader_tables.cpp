@@ -3,6 +3,7 @@
 #include <tinyxml2.h>
 
 #include <array>
+#include <string>
 
 #include "xml/detail/read_context.h"
 #include "xml/reader.h"
@@ -14,6 +15,41 @@ namespace {
 constexpr char kRs = '\x1E';
 constexpr char kUs = '\x1F';
 
+// The namespaces that exact keys name by their usual prefix.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kKnownPrefixes = {{
+    {"nc", "http://niem.gov/niem/niem-core/2.0"},
+    {"biom", "http://niem.gov/niem/biometrics/1.0"},
+    {"int-i", "http://interpol.gov/int-i/1.0"},
+    {"itl", "http://biometrics.nist.gov/standard/2011"},
+}};
+
+// True when the element's prefix is bound (on it or an ancestor) to `uri`.
+bool boundTo(Element e, std::string_view prefix, std::string_view uri) {
+  const std::string attr = "xmlns:" + std::string(prefix);
+  for (const tinyxml2::XMLNode* n = e; n; n = n->Parent()) {
+    const tinyxml2::XMLElement* el = n->ToElement();
+    if (!el) break;
+    if (const char* v = el->Attribute(attr.c_str())) return uri == v;
+  }
+  return false;
+}
+
+// An exact key "p:Local" also matches an element of the same local name under another prefix
+// bound to the namespace that p stands for (documents may write ansi-nist: for biom:).
+bool sameNamespace(Element e, std::string_view name, std::string_view key) {
+  const std::size_t kc = key.find(':');
+  const std::size_t nc = name.find(':');
+  if (kc == std::string_view::npos || nc == std::string_view::npos ||
+      name.substr(nc) != key.substr(kc)) {
+    return false;
+  }
+  const std::string_view keyPrefix = key.substr(0, kc);
+  for (const auto& [prefix, uri] : kKnownPrefixes) {
+    if (prefix == keyPrefix) return boundTo(e, name.substr(0, nc), uri);
+  }
+  return false;
+}
+
 bool matches(Element e, std::string_view key) {
   const char* n = e->Name();
   if (!n) return false;
@@ -21,7 +57,7 @@ bool matches(Element e, std::string_view key) {
   if (!key.empty() && key.front() == ':') {
     return name.size() >= key.size() && name.substr(name.size() - key.size()) == key;
   }
-  return name == key;
+  return name == key || sameNamespace(e, name, key);
 }
 
 }  // namespace
@@ -53,7 +89,9 @@ Element nextSiblingBySuffix(Element element, std::string_view key) noexcept {
 Element firstChildExact(Element parent, std::string_view key) noexcept {
   if (!parent) return nullptr;
   for (Element e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {
-    if (e->Name() && std::string_view(e->Name()) == key) return e;
+    if (e->Name() && (std::string_view(e->Name()) == key || sameNamespace(e, e->Name(), key))) {
+      return e;
+    }
   }
   return nullptr;
 }
@@ -80,7 +118,7 @@ Element path(Element parent, std::initializer_list<std::string_view> keys) noexc
   return e;
 }
 
-std::optional<std::string_view> elementText(Element element) noexcept {
+std::optional<std::string_view> verbatimText(Element element) noexcept {
   if (!element) return std::nullopt;
   const tinyxml2::XMLNode* node = element->FirstChild();
   while (node && node->ToComment()) node = node->NextSibling();
@@ -88,6 +126,17 @@ std::optional<std::string_view> elementText(Element element) noexcept {
   const char* v = node->Value();
   if (!v || !*v) return std::nullopt;
   return std::string_view(v);
+}
+
+std::optional<std::string_view> elementText(Element element) noexcept {
+  auto text = verbatimText(element);
+  if (!text) return text;
+  // Whitespace around a value is layout (a pretty-printed "5" followed by a line end and
+  // tabs), never part of a code, number or date.
+  constexpr std::string_view kSpace = " \t\r\n";
+  const std::size_t first = text->find_first_not_of(kSpace);
+  if (first == std::string_view::npos) return std::nullopt;
+  return text->substr(first, text->find_last_not_of(kSpace) - first + 1);
 }
 
 // ---- ItemList ----
@@ -129,7 +178,10 @@ ReadContext::ReadContext(transaction::NistFile& f, std::string_view ncPrefix)
 
 void ReadContext::set(int type, int field, std::string_view text, int occurrence) const noexcept {
   // A refused step (field out of range, memory) is dropped; reading goes on.
-  (void)file.setFieldAt(type, field, text, occurrence);
+  if (file.setFieldAt(type, field, text, occurrence) == transaction::kOk && type == 1 &&
+      field >= 0 && field < 64) {
+    type1Set |= std::uint64_t{1} << field;
+  }
 }
 
 void ReadContext::set(int type, int field, const std::optional<std::string_view>& text,
@@ -460,7 +512,10 @@ void readFrictionRidge(const ReadContext& c, int t, int occ, Element e, Element 
   set(25, eachContainer(h, ":FingerprintImageSegmentPositionPolygon",
                         [](Element p) { return polygon(p, ":FingerPositionCode"); }));
   if (auto stitched = elementText(child(h, ":FingerprintImageStitchedIndicator"))) {
-    set(27, (*stitched == "true" || *stitched == "True") ? std::string_view("Y") : *stitched);
+    std::string_view code = *stitched;
+    if (code == "true" || code == "True") code = "Y";
+    if (code == "false") code = "N";
+    set(27, code);
   }
   set(18, eachContainer(h, ":FingerprintImageFingerMissing", [](Element m) {
         return itemsOf(m, {":FingerPositionCode", ":FingerMissingCode"});

@@ -11,4 +11,12 @@ inline constexpr int kCannotCreate = -6;
 /// Writing or closing the output file failed after it was created (disk full, I/O error).
 inline constexpr int kWriteFailed = -7;
 
+/// The document cannot be read: not well-formed XML (cut short, not UTF-8, nested too deep),
+/// or the file cannot be opened or is larger than the reader accepts.
+inline constexpr int kNotWellFormed = -320;
+/// The document is well-formed but its root is not an ANSI/NIST-ITL exchange package.
+inline constexpr int kNotPackage = -321;
+/// Image or binary data that is not valid base64.
+inline constexpr int kBadImageData = -322;
+
 }  // namespace varnel::xml

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -19,6 +20,8 @@ using transaction::NistFile;
 namespace {
 
 using Text = std::optional<std::string_view>;
+
+bool digits(std::string_view text, std::size_t count);
 
 constexpr std::string_view kProlog = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 constexpr std::string_view kRootStart =
@@ -159,6 +162,9 @@ class RecordView {
     const int n = f_.getItemCount(type_, field, occ_, sub);
     return n > 0 ? n : 0;
   }
+  [[nodiscard]] bool simple(int field) const {
+    return subfields(field) == 1 && items(field, 0) == 1;
+  }
 
  private:
   const NistFile& f_;
@@ -185,12 +191,22 @@ class Writer {
     type1(RecordView(f_, 1, 0));
     w_.close("biom:Transaction");
     w_.close("itl:PackageInformationRecord");
+    warnType1();
     records();
     w_.leave();
     w_.raw(kRootEnd);
   }
 
  private:
+  static bool isFace(const RecordView& r) { return r.field(3) == std::string_view("FACE"); }
+
+  // An indicator as the schema's boolean; a value that is neither code is written as it stands.
+  static Text indicator(const Text& code, std::string_view yes, std::string_view no) {
+    if (code == yes) return std::string_view("true");
+    if (code == no) return std::string_view("false");
+    return code;
+  }
+
   void idLeaf(std::string_view container, const Text& id) {
     if (!id) return;
     w_.open(container);
@@ -219,33 +235,52 @@ class Writer {
       w_.leaf("biom:TransactionDomainName", r.item(13, 0, 0));
       w_.close("biom:TransactionDomain");
     }
-    if (r.exists(16)) {
+    // One profile per subfield.
+    for (int sub = 0; sub < r.subfields(16); ++sub) {
       w_.open("biom:TransactionApplicationProfile");
-      w_.leaf("biom:ApplicationProfileOrganizationName", r.item(16, 0, 0));
-      w_.leaf("biom:ApplicationProfileName", r.item(16, 0, 1));
-      idLeaf("biom:ApplicationProfileVersionIdentification", r.item(16, 0, 2));
+      w_.leaf("biom:ApplicationProfileOrganizationName", r.item(16, sub, 0));
+      w_.leaf("biom:ApplicationProfileName", r.item(16, sub, 1));
+      idLeaf("biom:ApplicationProfileVersionIdentification", r.item(16, sub, 2));
       w_.close("biom:TransactionApplicationProfile");
     }
+    // The resolutions the transaction states; "00.00" (no Type-4 images) when it states none.
+    // With Type-4 records present, an absent value stays absent.
+    const bool type4 = f_.countRecords(4) > 0;
     w_.open("biom:TransactionImageResolutionDetails");
-    if (f_.countRecords(4) > 0) {
-      w_.leaf("biom:NativeScanningResolutionValue", r.field(11));
-      w_.leaf("biom:NominalTransmittingResolutionValue", r.field(12));
-    } else {
-      w_.leaf("biom:NativeScanningResolutionValue", std::string_view("00.00"));
-      w_.leaf("biom:NominalTransmittingResolutionValue", std::string_view("00.00"));
-    }
+    w_.leaf("biom:NativeScanningResolutionValue",
+            type4 ? r.field(11) : Text(r.field(11).value_or("00.00")));
+    w_.leaf("biom:NominalTransmittingResolutionValue",
+            type4 ? r.field(12) : Text(r.field(12).value_or("00.00")));
     w_.close("biom:TransactionImageResolutionDetails");
     if (r.exists(2)) {
-      w_.leaf("biom:TransactionMajorVersionValue", std::string_view("05"));
-      w_.leaf("biom:TransactionMinorVersionValue", std::string_view("01"));
+      // The version the transaction states, "0502" as major 05 and minor 02; a value that is
+      // not four digits gives the version of this encoding, 05 01.
+      const std::string_view ver = r.field(2).value_or("");
+      const bool four = ver.size() == 4 && digits(ver, 4);
+      w_.leaf("biom:TransactionMajorVersionValue", four ? ver.substr(0, 2) : "05");
+      w_.leaf("biom:TransactionMinorVersionValue", four ? ver.substr(2, 2) : "01");
     }
     w_.leaf("biom:TransactionPriorityValue", r.field(6));
     w_.leaf("biom:TransactionCategoryCode", r.field(4));
 
+    // The summary lists the records the document holds: those without an XML form are left out
+    // of it and of the count (a warning names them).
+    int leftOut = 0;
+    for (int s = 1; s < r.subfields(3); ++s) {
+      const auto type = r.item(3, s, 0);
+      if (type && !hasXmlForm(static_cast<int>(transaction::parseLeadingInt(*type)))) ++leftOut;
+    }
     w_.open("biom:TransactionContentSummary");
     w_.leaf("biom:ContentFirstRecordCategoryCode", std::string_view("1"));
-    w_.leaf("biom:ContentRecordQuantity", r.item(3, 0, 1));
+    if (leftOut == 0) {
+      w_.leaf("biom:ContentRecordQuantity", r.item(3, 0, 1));
+    } else {
+      const long long stated = transaction::parseLeadingInt(r.item(3, 0, 1).value_or("0"));
+      w_.leaf("biom:ContentRecordQuantity", std::to_string(std::max(0LL, stated - leftOut)));
+    }
     for (int s = 1; s < r.subfields(3); ++s) {
+      const auto type = r.item(3, s, 0);
+      if (type && !hasXmlForm(static_cast<int>(transaction::parseLeadingInt(*type)))) continue;
       w_.open("biom:ContentRecordSummary");
       idLeaf("biom:ImageReferenceIdentification",
              std::string_view(stripLeadingZeros(r.item(3, s, 1).value_or(""))));
@@ -253,11 +288,16 @@ class Writer {
       w_.close("biom:ContentRecordSummary");
     }
     w_.close("biom:TransactionContentSummary");
-    w_.open("biom:TransactionCharacterSetDirectory");
-    w_.leaf("biom:CharacterSetCommonNameCode", r.item(15, 0, 1));
-    w_.leaf("biom:CharacterSetIndexCode", r.item(15, 0, 0));
-    idLeaf("biom:CharacterSetVersionIdentification", r.item(15, 0, 2));
-    w_.close("biom:TransactionCharacterSetDirectory");
+    // One directory entry per subfield; none when 1.015 is absent (an empty one is invalid).
+    for (int sub = 0; sub < r.subfields(15); ++sub) {
+      if (!r.item(15, sub, 0)) continue;
+      w_.open("biom:TransactionCharacterSetDirectory");
+      w_.leaf("biom:CharacterSetCommonNameCode", r.item(15, sub, 1));
+      w_.leaf("biom:CharacterSetIndexCode", r.item(15, sub, 0));
+      idLeaf("biom:CharacterSetVersionIdentification", r.item(15, sub, 2));
+      w_.close("biom:TransactionCharacterSetDirectory");
+    }
+    w_.leaf("biom:TransactionGeographicNameSetCode", r.field(18));
   }
 
   void organization(std::string_view container, const Text& id, const Text& name) {
@@ -275,11 +315,116 @@ class Writer {
       const int type = tx->records[i].type;
       if (type < 0 || type > 99) continue;
       const RecordView r(f_, type, counters[type]++);
-      record(r);
+      record(r, tx->records[i], i);
+    }
+    warnUnwritten();
+  }
+
+  // Type-1 fields past 1.018 have no element, and the package information record takes no
+  // extension: one warning names them.
+  void warnType1() {
+    const transaction::Transaction* tx = f_.transaction();
+    if (tx->records.empty()) return;
+    std::string list;
+    for (const transaction::Field& fld : tx->records[0].fields) {
+      if (fld.fieldNumber <= 18) continue;
+      char tag[24];
+      const int n = std::snprintf(tag, sizeof tag, "1.%03d", fld.fieldNumber);
+      if (n <= 0 || static_cast<std::size_t>(n) >= sizeof tag) continue;
+      if (!list.empty()) list += ", ";
+      list.append(tag, static_cast<std::size_t>(n));
+    }
+    if (!list.empty()) f_.addWarning("Type-1 fields not written, having no XML form: " + list);
+  }
+
+  // One warning naming the records that have no form in this writer's XML.
+  void warnUnwritten() {
+    if (unwritten_.empty()) return;
+    std::string text = "Records not written, having no XML form: ";
+    for (std::size_t k = 0; k < unwritten_.size(); ++k) {
+      if (k) text += ", ";
+      text += "record " + std::to_string(unwritten_[k].first + 1) + " of type " +
+              std::to_string(unwritten_[k].second);
+    }
+    f_.addWarning(text);
+  }
+
+  // True when the exchange schema's elements written for this record carry the field whole.
+  static bool carried(const RecordView& r, int field) {
+    const int type = r.type();
+    if (field == 1 || field == 2 || type == 4) return true;
+    if (field == 999) return type != 9;
+    switch (type) {
+      case 9:
+        return field == 3 && r.simple(field);
+      case 10:
+        return field >= 3 && field <= 11 && r.simple(field) && (isFace(r) || field != 3);
+      case 13:
+      case 14:
+      case 15:
+      case 17:
+      case 20:
+        return field >= 3 && field <= 11 && r.simple(field);
+      default:
+        return false;
     }
   }
 
-  void record(const RecordView& r) {
+  // Every field the schema's elements do not carry whole, in the project's extension namespace:
+  // each field by number, its subfields and their items in order, empty items included.
+  void extensionFields(const RecordView& r, const transaction::Record& record,
+                       std::string_view container) {
+    bool opened = false;
+    for (const transaction::Field& fld : record.fields) {
+      if (carried(r, fld.fieldNumber)) continue;
+      if (!opened) {
+        w_.open(container);
+        opened = true;
+      }
+      char tag[40];
+      const int n = std::snprintf(tag, sizeof tag, "ext:Field number=\"%d\"", fld.fieldNumber);
+      if (n <= 0 || static_cast<std::size_t>(n) >= sizeof tag) continue;
+      w_.open(std::string_view(tag, static_cast<std::size_t>(n)));
+      for (const auto& sub : fld.subfields) {
+        w_.open("ext:Subfield");
+        for (const auto& item : sub.items) w_.leaf("ext:Item", std::string_view(item.value));
+        w_.close("ext:Subfield");
+      }
+      w_.close("ext:Field");
+    }
+    if (opened) w_.close(container);
+  }
+
+  // Type-2 fields go in the descriptive detail, as extension fields.
+  void descriptiveFields(const transaction::Record& record) {
+    bool any = false;
+    for (const transaction::Field& fld : record.fields) any = any || fld.fieldNumber > 2;
+    if (!any) return;
+    w_.open("itl:UserDefinedDescriptiveDetail");
+    extensionFields(RecordView(f_, 2, 0), record, "ext:DescriptiveFields");
+    w_.close("itl:UserDefinedDescriptiveDetail");
+  }
+
+  // Record types this writer gives an element.
+  static bool hasXmlForm(int type) {
+    switch (type) {
+      case 2:
+      case 4:
+      case 9:
+      case 10:
+      case 11:
+      case 13:
+      case 14:
+      case 15:
+      case 17:
+      case 20:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  void record(const RecordView& r, const transaction::Record& record, std::size_t position) {
     std::string_view element;
     switch (r.type()) {
       case 2:
@@ -313,6 +458,7 @@ class Writer {
         element = "itl:PackageSourceRepresentationRecord";
         break;
       default:
+        unwritten_.push_back({position, r.type()});
         return;
     }
     w_.open(element);
@@ -322,6 +468,11 @@ class Writer {
     if (r.type() == 11) idc = stripLeadingZeros(idc);
     w_.leaf("nc:IdentificationID", std::string_view(idc));
     w_.close("biom:ImageReferenceIdentification");
+    if (r.type() == 2) {
+      descriptiveFields(record);
+    } else {
+      extensionFields(r, record, "ext:RecordFields");
+    }
     switch (r.type()) {
       case 4:
         type4(r);
@@ -329,13 +480,13 @@ class Writer {
       case 9:
         type9(r);
         break;
-      case 10:
+      case 10: {
         annotations(r);
-        imageElement(
-            r,
-            r.field(3) == std::string_view("FACE") ? "biom:FaceImage" : "biom:PhysicalFeatureImage",
-            [&] { type10Body(r); });
+        const bool face = isFace(r);
+        imageElement(r, face ? "biom:FaceImage" : "biom:PhysicalFeatureImage",
+                     [&] { type10Body(r, face); });
         break;
+      }
       case 11:
         type11(r);
         break;
@@ -346,11 +497,12 @@ class Writer {
                      [&] { frictionRidgeBody(r); });
         break;
       case 14:
-        annotations(r);
+        // The finger image record has no place for annotations; they travel as extension
+        // fields.
         imageElement(r, "biom:FingerImpressionImage", [&] {
           frictionRidgeBody(r);
           w_.leaf("biom:FingerprintImageAcquisitionProfileCode", r.field(31));
-          w_.leaf("biom:FingerprintImageStitchedIndicator", r.field(27));
+          w_.leaf("biom:FingerprintImageStitchedIndicator", indicator(r.field(27), "Y", "N"));
         });
         break;
       case 17:
@@ -403,7 +555,7 @@ class Writer {
 
   void type11(const RecordView& r) {
     annotations(r);
-    w_.open("biom:ForensicInvestigatoryVoiceDetail");
+    // The voice data stands in the record itself, before the (here empty) voice detail.
     const std::string_view data = r.bytes(999);
     // The field normally holds base64 text already; anything else (raw audio read from a
     // traditional file) is encoded so the document stays well-formed.
@@ -421,6 +573,7 @@ class Writer {
     } else {
       imageData(data);
     }
+    w_.open("biom:ForensicInvestigatoryVoiceDetail");
     w_.close("biom:ForensicInvestigatoryVoiceDetail");
   }
 
@@ -468,51 +621,23 @@ class Writer {
       w_.leaf("biom:ProcessDescriptionText", r.item(902, s, 3));
       w_.close("biom:ProcessAnnotation");
     }
+    // The image hash follows the annotations in the records whose schema type has one.
+    const int t = r.type();
+    if (t == 10 || t == 13 || t == 15 || t == 17 || t == 20) {
+      w_.leaf("biom:ImageHashValue", r.field(996));
+    }
   }
 
+  // The exchange schema's location holds only an address and the alternate geographic system;
+  // the other GEO items are carried by the record's extension fields.
   void captureLocation(const RecordView& r) {
     auto geo = [&](int n) { return r.item(998, 0, n - 1); };
-    bool any = false;
-    for (int n = 2; n <= 15; ++n) any = any || geo(n).has_value();
-    if (any) {
+    if (geo(14) || geo(15)) {
       w_.open("biom:CaptureLocation");
-      w_.leaf("nc:LocationDescriptionText", geo(13));
-      if (geo(8)) {
-        w_.open("nc:LocationGeographicElevation");
-        w_.leaf("nc:MeasurePointValue", geo(8));
-        w_.close("nc:LocationGeographicElevation");
-      }
-      bool coords = false;
-      for (int n = 2; n <= 7; ++n) coords = coords || geo(n).has_value();
-      // The datum belongs to the coordinates; it is written with them even when they are absent.
-      if (coords || geo(9)) {
-        w_.open("biom:LocationTwoDimensionalGeographicCoordinate");
-        w_.open("nc:GeographicCoordinateLatitude");
-        w_.leaf("nc:LatitudeDegreeValue", geo(2));
-        w_.leaf("nc:LatitudeMinuteValue", geo(3));
-        w_.leaf("nc:LatitudeSecondValue", geo(4));
-        w_.close("nc:GeographicCoordinateLatitude");
-        w_.open("nc:GeographicCoordinateLongitude");
-        w_.leaf("nc:LongitudeDegreeValue", geo(5));
-        w_.leaf("nc:LongitudeMinuteValue", geo(6));
-        w_.leaf("nc:LongitudeSecondValue", geo(7));
-        w_.close("nc:GeographicCoordinateLongitude");
-        w_.leaf("biom:GeodeticDatumCoordinateSystemCode", geo(9));
-        w_.close("biom:LocationTwoDimensionalGeographicCoordinate");
-      }
-      if (geo(10) || geo(11) || geo(12)) {
-        w_.open("nc:LocationUTMCoordinate");
-        w_.leaf("nc:UTMEastingValue", geo(11));
-        w_.leaf("nc:UTMGridZoneID", geo(10));
-        w_.leaf("nc:UTMNorthingValue", geo(12));
-        w_.close("nc:LocationUTMCoordinate");
-      }
-      if (geo(14) || geo(15)) {
-        w_.open("biom:LocationAlternateGeographicSystemValue");
-        w_.leaf("biom:GeographicLocationSystemName", geo(14));
-        w_.leaf("biom:GeographicLocationText", geo(15));
-        w_.close("biom:LocationAlternateGeographicSystemValue");
-      }
+      w_.open("biom:LocationAlternateGeographicSystemValue");
+      w_.leaf("biom:GeographicLocationSystemName", geo(14));
+      w_.leaf("biom:GeographicLocationText", geo(15));
+      w_.close("biom:LocationAlternateGeographicSystemValue");
       w_.close("biom:CaptureLocation");
     }
     if (auto utc = geo(1)) {
@@ -537,12 +662,12 @@ class Writer {
       w_.leaf("biom:CaptureDeviceSerialNumberText", r.item(mms, 0, 2));
     }
     w_.leaf("biom:CaptureHorizontalPixelDensityValue", r.field(iris ? 22 : 16));
-    w_.open("biom:CaptureOrganization");
-    w_.open("nc:OrganizationIdentification");
-    w_.leaf("nc:IdentificationID", r.field(4));
-    w_.close("nc:OrganizationIdentification");
-    w_.leaf("nc:OrganizationName", r.field(993));
-    w_.close("biom:CaptureOrganization");
+    if (r.field(4) || r.field(993)) {
+      w_.open("biom:CaptureOrganization");
+      idLeaf("nc:OrganizationIdentification", r.field(4));
+      w_.leaf("nc:OrganizationName", r.field(993));
+      w_.close("biom:CaptureOrganization");
+    }
     w_.leaf("biom:CaptureVerticalPixelDensityValue", r.field(iris ? 23 : 17));
     w_.leaf("biom:CaptureDeviceMonitoringModeCode", r.field(30));
     if (r.type() == 14) idLeaf("biom:CaptureIdentification", r.field(26));
@@ -591,7 +716,7 @@ class Writer {
     }
   }
 
-  void type10Body(const RecordView& r) {
+  void type10Body(const RecordView& r, bool face) {
     captureDetail(r);
     w_.leaf("biom:ImageColorSpaceCode", r.field(12));
     w_.leaf("biom:ImageCommentText", r.field(38));
@@ -609,6 +734,10 @@ class Writer {
       w_.leaf("biom:ImageDistortionMeasurementCode", r.item(18, 0, 1));
       w_.leaf("biom:ImageDistortionSeverityCode", r.item(18, 0, 2));
       w_.close("biom:ImageDistortion");
+    }
+    if (!face) {
+      physicalFeatureBody(r);
+      return;
     }
     bool pose = false;
     for (int i = 0; i < 6; ++i) pose = pose || r.item(25, 0, i).has_value();
@@ -656,13 +785,25 @@ class Writer {
     }
     repeatedLeaves(r, 19, "biom:FaceImageLightingArtifactsCode");
     w_.leaf("biom:FaceImageFeaturePointTierCode", r.field(31));
-    repeatedLeaves(r, 40, "biom:PhysicalFeatureNCICCode");
+    polygons(r, 33, "biom:FaceImageContour", "biom:FaceImageContourCategoryCode");
+    idLeaf("biom:PhysicalFeatureReferenceIdentification", r.field(39));
+    repeatedLeaves(r, 44, "biom:ImageTransformationCode");
+    physicalFeatureSize(r);
+  }
+
+  void physicalFeatureSize(const RecordView& r) {
     if (r.item(41, 0, 0) || r.item(41, 0, 1)) {
       w_.open("biom:PhysicalFeatureSize");
       w_.leaf("biom:PhysicalFeatureHeightMeasure", r.item(41, 0, 0));
       w_.leaf("biom:PhysicalFeatureWidthMeasure", r.item(41, 0, 1));
       w_.close("biom:PhysicalFeatureSize");
     }
+  }
+
+  // A photograph of another body part: the face-only fields are carried as extension fields.
+  void physicalFeatureBody(const RecordView& r) {
+    repeatedLeaves(r, 40, "biom:PhysicalFeatureNCICCode");
+    physicalFeatureSize(r);
     idLeaf("biom:PhysicalFeatureReferenceIdentification", r.field(39));
     polygons(r, 33, "biom:FaceImageContour", "biom:FaceImageContourCategoryCode");
     repeatedLeaves(r, 44, "biom:ImageTransformationCode");
@@ -681,6 +822,8 @@ class Writer {
     w_.leaf("biom:FingerprintImageImpressionCaptureCategoryCode", r.field(3));
     w_.leaf("biom:FrictionRidgeCaptureTechnology", r.field(901));
     repeatedLeaves(r, 13, r.type() == 15 ? "biom:PalmPositionCode" : "biom:FingerPositionCode");
+    // Palm prints have no finger elements; their quality fields are carried as extension fields.
+    if (r.type() == 15) return;
     itemContainers(r, 18, "biom:FingerprintImageFingerMissing",
                    {{0, "biom:FingerPositionCode"}, {1, "biom:FingerMissingCode"}});
     for (int s = 0; s < r.subfields(22); ++s) {
@@ -729,16 +872,9 @@ class Writer {
 
   void type9(const RecordView& r) {
     w_.leaf("biom:MinutiaeImpressionCaptureCategoryCode", r.field(3));
-    w_.leaf("biom:MinutiaeFormatNISTStandardIndicator", r.field(4));
+    w_.leaf("biom:MinutiaeFormatNISTStandardIndicator", indicator(r.field(4), "S", "U"));
     if (r.exists(320) || r.exists(321) || r.exists(331)) {
       w_.open("biom:ExtendedFeatureSetMinutiae");
-      itemContainers(r, 331, "biom:EFSMinutia",
-                     {{0, "biom:ImageLocationHorizontalCoordinateMeasure"},
-                      {1, "biom:ImageLocationVerticalCoordinateMeasure"},
-                      {2, "biom:ImageLocationThetaAngleMeasure"},
-                      {3, "biom:EFSMinutiaCategoryCode"},
-                      {4, "biom:ImageLocationUncertaintyRadiusMeasure"},
-                      {5, "biom:MinutiaDirectionUncertaintyValue"}});
       itemContainers(r, 320, "biom:MinutiaeCore",
                      {{0, "biom:ImageLocationHorizontalCoordinateMeasure"},
                       {1, "biom:ImageLocationVerticalCoordinateMeasure"},
@@ -756,6 +892,13 @@ class Writer {
                       {7, "biom:MinutiaeDeltaDirectionUpUncertaintyValue"},
                       {8, "biom:MinutiaeDeltaDirectionLeftUncertaintyValue"},
                       {9, "biom:MinutiaeDeltaDirectionRightUncertaintyValue"}});
+      itemContainers(r, 331, "biom:EFSMinutia",
+                     {{0, "biom:ImageLocationHorizontalCoordinateMeasure"},
+                      {1, "biom:ImageLocationVerticalCoordinateMeasure"},
+                      {2, "biom:ImageLocationThetaAngleMeasure"},
+                      {3, "biom:EFSMinutiaCategoryCode"},
+                      {4, "biom:ImageLocationUncertaintyRadiusMeasure"},
+                      {5, "biom:MinutiaDirectionUncertaintyValue"}});
       w_.close("biom:ExtendedFeatureSetMinutiae");
     }
     if (r.exists(126) || r.exists(136) || r.exists(137) || r.exists(139) || r.exists(140)) {
@@ -793,10 +936,18 @@ class Writer {
       }
       w_.close("biom:INCITSMinutiae");
     }
+    // The schema wants a minutiae element; with no feature set to put in one, the extension's
+    // empty one stands in (the record's fields travel as extension fields).
+    if (!(r.exists(320) || r.exists(321) || r.exists(331) || r.exists(126) || r.exists(136) ||
+          r.exists(137) || r.exists(139) || r.exists(140))) {
+      w_.raw("<ext:Minutiae/>");
+    }
   }
 
   const NistFile& f_;
   XmlLineWriter& w_;
+  // Position and type of each record left out.
+  std::vector<std::pair<std::size_t, int>> unwritten_;
   std::string scratch_;
 };
 

@@ -11,7 +11,7 @@ namespace varnel::xml {
 /// serve any number of handles.
 class XmlCodecImpl final : public transaction::XmlCodec {
  public:
-  /// readXml: always 0.
+  /// readXml: 0, or its failure status.
   [[nodiscard]] int read(const std::string& path,
                          transaction::NistFile& file) const noexcept override;
   /// writeXml: 0, or its failure status.

@@ -331,6 +331,38 @@ TEST_F(ConversionRunTest, SaveAsXmlWithANewExtension) {
   EXPECT_EQ(s.counts.messages, 1);
 }
 
+TEST_F(ConversionRunTest, XmlThatDoesNotParseIsAnInvalidFileAndPlaceholdersAreWarned) {
+#ifndef VARNEL_HAVE_XML
+  GTEST_SKIP() << "built without the XML encoding";
+#endif
+  const std::string pkg =
+      "<itl:NISTBiometricInformationExchangePackage><itl:PackageInformationRecord>"
+      "<biom:RecordCategoryCode>1</biom:RecordCategoryCode><biom:Transaction>"
+      "<biom:TransactionControlIdentification><nc:IdentificationID>T9</nc:IdentificationID>"
+      "</biom:TransactionControlIdentification></biom:Transaction></itl:PackageInformationRecord>"
+      "</itl:NISTBiometricInformationExchangePackage>";
+  TempDir xmlSrc;
+  TempDir out;
+  writeFile(xmlSrc / "half.xnst", pkg.substr(0, pkg.size() / 2));
+  writeFile(xmlSrc / "page.xnst", "<html><body>404</body></html>");
+  writeFile(xmlSrc / "plain.xnst", pkg);
+  writeFile(ruleDir / "n.ntx", "");
+  RunSummary s;
+  ASSERT_EQ(convertCommand(xmlSrc.path(), out.path(), ruleDir / "n.ntx", ui, s),
+            ConvertStatus::kCompleted);
+  EXPECT_EQ(s.counts.errors, 2);
+  EXPECT_EQ(s.counts.warnings, 1);
+  EXPECT_FALSE(std::filesystem::exists(out / "half.xnst"));
+  EXPECT_FALSE(std::filesystem::exists(out / "page.xnst"));
+  EXPECT_TRUE(std::filesystem::exists(out / "plain.xnst"));
+  const auto rows = reportRows(readFile(s.reportPath));
+  EXPECT_NE(std::find(rows.begin(), rows.end(), "page.xnst: Invalid NIST File"), rows.end());
+  const bool warned = std::any_of(rows.begin(), rows.end(), [](const std::string& r) {
+    return r.starts_with("plain.xnst: ") && r.find("1.007 DAI") != std::string::npos;
+  });
+  EXPECT_TRUE(warned);
+}
+
 TEST_F(ConversionRunTest, ReportThatCannotBeCreatedStopsBeforeConverting) {
   FakeUi local;
   RunSummary s;

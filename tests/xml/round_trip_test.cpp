@@ -261,12 +261,12 @@ TEST(XmlRoundTrip, DocumentedExceptions) {
   ASSERT_EQ(f.saveXml(path), 0);
   XmlFile back;
   ASSERT_EQ(back.file.load(path), 0);
-  EXPECT_EQ(field(back.file, 1, 2), "0501");
+  EXPECT_EQ(field(back.file, 1, 2), "0400");
   EXPECT_EQ(field(back.file, 1, 5), "2024");
-  EXPECT_EQ(field(back.file, 9, 4), "U");  // the indicator is written as the field text
-  EXPECT_EQ(field(back.file, 20, 14), "6");
-  // No Type-4 record: the resolutions are written as 00.00.
-  EXPECT_EQ(field(back.file, 1, 11), "00.00");
+  EXPECT_EQ(field(back.file, 9, 4), "S");      // the indicator goes as a boolean and back
+  EXPECT_EQ(field(back.file, 20, 14), "006");  // kept whole by the extension fields
+  // No Type-4 record: the resolutions the transaction states are kept, 00.00 only when absent.
+  EXPECT_EQ(field(back.file, 1, 11), "19.69");
 }
 
 }  // namespace

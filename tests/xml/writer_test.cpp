@@ -48,8 +48,8 @@ TEST(XmlWriterLayout, Type1AndType2OnlyGiveFixedLinesByteForByte) {
   EXPECT_TRUE(contains(
       doc,
       "\t\t\t<biom:TransactionImageResolutionDetails>\n"
-      "\t\t\t\t<biom:NativeScanningResolutionValue>00.00</biom:NativeScanningResolutionValue>\n"
-      "\t\t\t\t<biom:NominalTransmittingResolutionValue>00.00</"
+      "\t\t\t\t<biom:NativeScanningResolutionValue>19.69</biom:NativeScanningResolutionValue>\n"
+      "\t\t\t\t<biom:NominalTransmittingResolutionValue>19.69</"
       "biom:NominalTransmittingResolutionValue>\n"));
   EXPECT_TRUE(contains(doc, "<biom:ContentRecordQuantity>1</biom:ContentRecordQuantity>"));
   // CNT IDC 007 is written without its leading zeros.
@@ -60,22 +60,42 @@ TEST(XmlWriterLayout, Type1AndType2OnlyGiveFixedLinesByteForByte) {
       "\t\t<biom:ImageReferenceIdentification>\n"
       "\t\t\t<nc:IdentificationID>00</nc:IdentificationID>\n"
       "\t\t</biom:ImageReferenceIdentification>\n"
+      "\t\t<itl:UserDefinedDescriptiveDetail>\n"
+      "\t\t\t<ext:DescriptiveFields>\n"
+      "\t\t\t\t<ext:Field number=\"3\">\n"
+      "\t\t\t\t\t<ext:Subfield>\n"
+      "\t\t\t\t\t\t<ext:Item>x</ext:Item>\n"
+      "\t\t\t\t\t</ext:Subfield>\n"
+      "\t\t\t\t</ext:Field>\n"
+      "\t\t\t</ext:DescriptiveFields>\n"
+      "\t\t</itl:UserDefinedDescriptiveDetail>\n"
       "\t</itl:PackageDescriptiveTextRecord>\n"
       "</itl:NISTBiometricInformationExchangePackage>\n";
   EXPECT_EQ(doc.substr(doc.size() - type2.size()), type2);
 }
 
-TEST(XmlWriterLayout, VersionIsAlways0501AndAmpersandIsEscaped) {
+TEST(XmlWriterLayout, VersionIsTheTransactionsAndAmpersandIsEscaped) {
   auto f = prepared();
   ASSERT_TRUE(f);
   ASSERT_EQ(f->file.setField(1, 2, "0400"), 0);
   ASSERT_EQ(f->file.setField(1, 9, "A&B<C"), 0);
-  const std::string doc = written(f->file);
+  std::string doc = written(f->file);
+  EXPECT_TRUE(
+      contains(doc, "<biom:TransactionMajorVersionValue>04</biom:TransactionMajorVersionValue>"));
+  EXPECT_TRUE(
+      contains(doc, "<biom:TransactionMinorVersionValue>00</biom:TransactionMinorVersionValue>"));
+  EXPECT_TRUE(contains(doc, "<nc:IdentificationID>A&amp;B&lt;C</nc:IdentificationID>"));
+  // Type-1 fields without an element are named in a warning.
+  ASSERT_EQ(f->file.setField(1, 21, "x"), 0);
+  const std::size_t before = f->file.warnings().size();
+  doc = written(f->file);
+  ASSERT_EQ(f->file.warnings().size(), before + 1);
+  EXPECT_EQ(f->file.warnings().back(), "Type-1 fields not written, having no XML form: 1.021");
+  // A version that is not four digits gives this encoding's own, 05 01.
+  ASSERT_EQ(f->file.setField(1, 2, "5.1"), 0);
+  doc = written(f->file);
   EXPECT_TRUE(
       contains(doc, "<biom:TransactionMajorVersionValue>05</biom:TransactionMajorVersionValue>"));
-  EXPECT_TRUE(
-      contains(doc, "<biom:TransactionMinorVersionValue>01</biom:TransactionMinorVersionValue>"));
-  EXPECT_TRUE(contains(doc, "<nc:IdentificationID>A&amp;B&lt;C</nc:IdentificationID>"));
 }
 
 TEST(XmlWriterRecords, FaceOrPhysicalFeatureAndUnwrittenTypes) {
@@ -102,6 +122,14 @@ TEST(XmlWriterRecords, FaceOrPhysicalFeatureAndUnwrittenTypes) {
     EXPECT_FALSE(contains(doc, "\n\t\t<biom:RecordCategoryCode>" + std::to_string(type) + "<"))
         << type;
   }
+  // The content summary lists and counts only the records written.
+  EXPECT_TRUE(contains(doc, "<biom:ContentRecordQuantity>2</biom:ContentRecordQuantity>"));
+  EXPECT_FALSE(contains(doc, "<biom:RecordCategoryCode>7</biom:RecordCategoryCode>"));
+  // One warning (after the load's own) names every record left out.
+  ASSERT_EQ(f->file.warnings().size(), 2u);
+  const std::string& w = f->file.warnings().back();
+  EXPECT_NE(w.find(": record 4 of type 7, record 5 of type 12, "), std::string::npos) << w;
+  EXPECT_NE(w.find("record 12 of type 99"), std::string::npos) << w;
 }
 
 TEST(XmlWriterRecords, ImageDataLeafEndsAtLineStart) {

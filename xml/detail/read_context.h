@@ -29,6 +29,9 @@ using Element = const tinyxml2::XMLElement*;
 [[nodiscard]] Element path(Element parent, std::initializer_list<std::string_view> keys) noexcept;
 /// Text of the element's first child node that is not a comment, when that node is text and not
 /// empty; nothing otherwise. Borrowed from the document.
+[[nodiscard]] std::optional<std::string_view> verbatimText(Element element) noexcept;
+/// verbatimText without the whitespace (space, tab, CR, LF) around it; nothing when only
+/// whitespace remains.
 [[nodiscard]] std::optional<std::string_view> elementText(Element element) noexcept;
 
 /// Items of one subfield, joined with US; an absent item stays empty so positions never shift.
@@ -46,6 +49,12 @@ class ItemList {
   bool any_ = false;
 };
 
+/// Image data decoded ahead of parsing; `valid` is false when the text was not base64.
+struct DecodedBlob {
+  std::string bytes;
+  bool valid = true;
+};
+
 /// What one read needs besides the document: the handle and the niem-core keys of the document.
 struct ReadContext {
   transaction::NistFile& file;
@@ -56,7 +65,18 @@ struct ReadContext {
   std::string ncOrganizationName;
   /// Decoded bytes of the long image data texts taken out of the document before parsing (see
   /// reader.cpp), referred to from the document by placeholder text; each is moved out once used.
-  std::vector<std::string>* blobs = nullptr;
+  std::vector<DecodedBlob>* blobs = nullptr;
+  /// First failure met while reading (kBadImageData); kOk while all is well.
+  mutable int status = 0;
+  /// Type-1 fields (bit n for field n, below 64) that the document set.
+  mutable std::uint64_t type1Set = 0;
+  /// Type-2 record elements met so far.
+  mutable int type2Elements = 0;
+  /// Record elements left unread ("itl:PackageSignatureImageRecord (type 8)"), and the Type-2
+  /// domain containers nothing maps, with the number of elements in them.
+  mutable std::vector<std::string> skippedRecords;
+  mutable std::vector<std::string> skippedDomains;
+  mutable long skippedDomainElements = 0;
 
   ReadContext(transaction::NistFile& f, std::string_view ncPrefix);
 
