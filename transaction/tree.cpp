@@ -154,6 +154,12 @@ int insertFieldOrdered(Record& record, Field field, std::int32_t& growth) {
       break;
     }
   }
+  // Image data runs to the end of its record when read back, so nothing may follow it: a field
+  // numbered above it goes in front of it.
+  if (pos == record.fields.size() && record.hasFs && !record.fields.empty() &&
+      isImageDataField(record.type, record.fields.back().fieldNumber)) {
+    pos = record.fields.size() - 1;
+  }
   if (pos == record.fields.size()) {
     growth = appendField(record, std::move(field));
     return kOk;
