@@ -340,6 +340,10 @@ bool CconversionDlg::update() {
     if (!check.message.empty()) message(qs(check.message));
     return false;
   }
+  // Stored all the same: the warning says what will happen when it runs.
+  if (const std::string warning = rules::structuralEditWarning(rule); !warning.empty()) {
+    message(qs(warning));
+  }
   set_.rules[row] = std::move(rule);
   list_->item(row)->setText(qs(set_.rules[row].action));
   leaveEditing();

@@ -58,7 +58,10 @@ void exportOne(ActionContext& ctx, int type, int index, bool setExportIndex,
   const int code = imaging::compressionFromField(ctx.file, type, index);
   const std::string_view ext = exportExtension(code, noExtension);
   ++ctx.state.exportCounter;
-  if (setExportIndex) ctx.state.exportRecordIndex = index;
+  if (setExportIndex) {
+    ctx.state.exportRecordIndex = index;
+    ctx.state.exportRecordType = type;
+  }
   const std::string name = ctx.expand(ctx.params[0], RecordContext{type, index});
   std::string path;
   int rc = prepareExportPath(ctx.run.destFolder, name, ext, path);

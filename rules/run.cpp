@@ -327,6 +327,13 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
     ActionContext ctx(file, st, in, out);
     for (const auto& rule : in.rules.rules) applyRule(rule, ctx);
     out.rulesRan = true;
+    if (out.refusedEdit) {
+      // A rule could not make its edit: the file would not be what the rules ask for, so none
+      // is written rather than one that looks converted.
+      out.rows.push_back(fileRow(RowKind::kError, RowCounter::kNone,
+                                 "NIST File not saved: a rule could not be applied"));
+      return out;
+    }
     if (!st.saveEnabled) {
       out.rows.push_back(
           fileRow(RowKind::kInfo, RowCounter::kMessages, "NIST File successfully processed"));

@@ -238,6 +238,19 @@ TEST_F(ConversionRunTest, PromptsAreAskedOnceAndAnswersUsed) {
   EXPECT_EQ(v, std::string(kMaxPromptAnswer, 'w'));
 }
 
+TEST_F(ConversionRunTest, RefusedEditWritesNoFile) {
+  ui.answers["WHO"] = "x\x1Cy";
+  ASSERT_EQ(convert("Prompt for Parameter|WHO|Operator?|||\nAdd Field|2.031|%WHO%|||\n"),
+            ConvertStatus::kCompleted);
+  EXPECT_FALSE(std::filesystem::exists(dst / "a.nst"));
+  const auto rows = reportRows(readFile(summary.reportPath));
+  EXPECT_NE(std::find(rows.begin(), rows.end(),
+                      "a.nst: NIST File not saved: a rule could not be applied"),
+            rows.end());
+  EXPECT_EQ(summary.counts.errors, 2 + 3);  // two unreadable files, one refusal per good file
+  EXPECT_EQ(summary.filesWithErrors, 5);
+}
+
 TEST_F(ConversionRunTest, CancelledPromptWritesNothing) {
   EXPECT_EQ(convert("Prompt for Parameter|WHO|Operator?|||\n"), ConvertStatus::kCancelled);
   EXPECT_EQ(ui.messages.back(), "Varnel: Conversion was cancelled");
