@@ -78,10 +78,14 @@ bool writeAll(int fd, std::string_view bytes) {
 
 // Writes the converted transaction next to its final place and renames it there, so that a
 // failed or interrupted save never leaves a partial output file.
+bool savesXml(const NistFile& file, const FileState& st) noexcept {
+  return st.saveFormat == SaveFormat::kXml ||
+         (st.saveFormat == SaveFormat::kSameAsInput && file.isXml());
+}
+
 int saveAtomically(const NistFile& file, const FileState& st, const std::string& path) noexcept {
   try {
-    const bool xml = st.saveFormat == SaveFormat::kXml ||
-                     (st.saveFormat == SaveFormat::kSameAsInput && file.isXml());
+    const bool xml = savesXml(file, st);
     std::string bytes;
     int rc = kOk;
     if (!xml) {
@@ -111,6 +115,28 @@ int saveAtomically(const NistFile& file, const FileState& st, const std::string&
   } catch (...) {
     return kOutOfMemory;
   }
+}
+
+ReportRow fileRow(RowKind kind, RowCounter counter, std::string text);
+
+// A binary header value the traditional encoding cannot store (an IDC "A1" or "300" read from
+// XML into a 1-byte field) is an error of its record, rather than a number written wrapped or
+// a save that fails without saying why.
+void reportUnfitValue(const NistFile& file, FileOutcome& out) {
+  int position = 0;
+  int field = 0;
+  int width = 0;
+  std::string text;
+  if (file.findUnfitBinaryValue(position, field, text, width) != 1) return;
+  const int type = file.recordTypeAt(position);
+  char buf[200];
+  std::snprintf(buf, sizeof buf,
+                "Record %d (Type %d): field %d.%03d value \"%s\" does not fit its %d-byte binary "
+                "field",
+                position + 1, type, type, field, text.substr(0, 40).c_str(), width);
+  out.rows.push_back(fileRow(RowKind::kError, RowCounter::kErrors, buf));
+  out.hadErrorRow = true;
+  out.refusedEdit = true;
 }
 
 ReportRow fileRow(RowKind kind, RowCounter counter, std::string text) {
@@ -327,6 +353,7 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
     ActionContext ctx(file, st, in, out);
     for (const auto& rule : in.rules.rules) applyRule(rule, ctx);
     out.rulesRan = true;
+    if (st.saveEnabled && !out.refusedEdit && !savesXml(file, st)) reportUnfitValue(file, out);
     if (out.refusedEdit) {
       // A rule could not make its edit: the file would not be what the rules ask for, so none
       // is written rather than one that looks converted.

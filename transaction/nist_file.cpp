@@ -862,6 +862,35 @@ int NistFile::appendBinaryImageRecord(int type, const std::string_view* idcText,
   }
 }
 
+int NistFile::findUnfitBinaryValue(int& position, int& field, std::string& text,
+                                   int& width) const noexcept {
+  if (!tx_) return 0;
+  for (std::size_t r = 0; r < tx_->records.size(); ++r) {
+    const Record& rec = tx_->records[r];
+    if (rec.hasFs || !isBinaryType(rec.type)) continue;
+    const int dataField = imageDataFieldNumber(rec);
+    for (const Field& f : rec.fields) {
+      if (f.fieldNumber == dataField) continue;
+      for (const Subfield& sf : f.subfields) {
+        for (const Item& item : sf.items) {
+          const bool number = item.byteCount == 1 || item.byteCount == 2 || item.byteCount == 4;
+          if (!number || fitsBinaryWidth(item.value, item.byteCount)) continue;
+          try {
+            text = item.value;
+          } catch (...) {
+            text.clear();
+          }
+          position = static_cast<int>(r);
+          field = f.fieldNumber;
+          width = item.byteCount;
+          return 1;
+        }
+      }
+    }
+  }
+  return 0;
+}
+
 // ---------------------------------------------------------------- image data
 
 int NistFile::exportImageData(int type, int occurrence, const std::string& path) const noexcept {

@@ -141,6 +141,12 @@ class NistFile {
                                             int isr, int hll, int vll, int gca,
                                             std::span<const std::uint8_t> data) noexcept;
 
+  /// Finds the first value of a binary record header that the traditional writer cannot store: not
+  /// decimal digits, or too large for its width. Returns 1 with the record's position, the field
+  /// number, the text and the width (1, 2 or 4 bytes); 0 when every value fits.
+  [[nodiscard]] int findUnfitBinaryValue(int& position, int& field, std::string& text,
+                                         int& width) const noexcept;
+
   // ---- Image data ----
 
   /// Writes the image data field's bytes to `path` (Type 11: decoded from base64 first).

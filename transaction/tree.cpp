@@ -245,6 +245,21 @@ std::int64_t computeRecordBytes(const Record& record) noexcept {
   return total + (record.hasFs ? 1 : 0);
 }
 
+bool fitsBinaryWidth(std::string_view text, int width) noexcept {
+  std::uint64_t v = 0;
+  if (!parseUnsigned(text, v)) return false;
+  switch (width) {
+    case 1:
+      return v <= 0xFF;
+    case 2:
+      return v <= 0xFFFF;
+    case 4:
+      return v <= 0xFFFFFFFFu;
+    default:
+      return false;
+  }
+}
+
 bool parseUnsigned(std::string_view text, std::uint64_t& out) noexcept {
   if (text.empty() || text.size() > 10) return false;
   std::uint64_t v = 0;

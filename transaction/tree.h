@@ -140,6 +140,8 @@ std::int32_t appendField(Record& record, Field field);
 
 /// Parses an unsigned decimal text of at most 10 digits (no sign, no spaces). False otherwise.
 [[nodiscard]] bool parseUnsigned(std::string_view text, std::uint64_t& out) noexcept;
+/// True when `text` is a decimal number that fits a binary value of `width` bytes (1, 2 or 4).
+[[nodiscard]] bool fitsBinaryWidth(std::string_view text, int width) noexcept;
 /// Parses a decimal integer the way the engine reads numbers: leading digits, optional sign,
 /// stops at the first non-digit; 0 when there are none.
 [[nodiscard]] long long parseLeadingInt(std::string_view text) noexcept;

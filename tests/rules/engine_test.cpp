@@ -322,6 +322,19 @@ TEST_F(Engine, ReplaceStringsStopsAtTheFieldLimit) {
   EXPECT_EQ(field(2, 5).size(), 1000004u);
 }
 
+TEST_F(Engine, Type14To4RefusesValuesBeyondTheBinaryFields) {
+  TxBuilder b;
+  b.type14(1, 70000, 2, "abcd");
+  load(b);
+  apply(rule("Convert Type 14 to Type 4"));
+  EXPECT_EQ(file.countRecords(14), 1);
+  ASSERT_EQ(outcome.rows.size(), 1u);
+  EXPECT_EQ(outcome.rows[0].text,
+            "Type-14 record 1 was not converted to Type 4: field 14.006 value \"70000\" does "
+            "not fit its 2-byte binary field");
+  EXPECT_TRUE(outcome.refusedEdit);
+}
+
 TEST_F(Engine, StringLeftAndRight) {
   loadStandard();
   apply(rule("Add Field", "2.040", "ABCDEFG"));

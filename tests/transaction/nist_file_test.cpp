@@ -425,6 +425,29 @@ TEST(NistFileEditing, AppendRecordsAndReplaceImageData) {
   std::remove(out.c_str());
 }
 
+// A binary header value the writer cannot store is found before saving and never wrapped.
+TEST(NistFileEditing, BinaryValuesBeyondTheirWidthAreFoundNotWrapped) {
+  for (const std::string_view idc : {std::string_view("300"), std::string_view("A1")}) {
+    NistFile nf = loaded(TxBuilder().type1().bytes());
+    const std::uint8_t fgp[6] = {1, 255, 255, 255, 255, 255};
+    const std::uint8_t data[3] = {1, 2, 3};
+    ASSERT_EQ(nf.appendBinaryImageRecord(4, &idc, 0, 1, fgp, 0, 1, 3, 0, data), kOk);
+    int position = 0, field = 0, width = 0;
+    std::string text;
+    ASSERT_EQ(nf.findUnfitBinaryValue(position, field, text, width), 1);
+    EXPECT_EQ(position, 1);
+    EXPECT_EQ(field, 2);
+    EXPECT_EQ(text, idc);
+    EXPECT_EQ(width, 1);
+    std::string out;
+    EXPECT_EQ(writeTraditionalBytes(*nf.transaction(), out), -41);
+  }
+  NistFile fits = loaded(TxBuilder().type1().binary(4, 1, "data", 300, 65535).bytes());
+  int position = 0, field = 0, width = 0;
+  std::string text;
+  EXPECT_EQ(fits.findUnfitBinaryValue(position, field, text, width), 0);
+}
+
 TEST(NistFileLoad, XmlWithoutCodecAndDefaultType1WithOne) {
   const std::string path =
       tempFile("<?xml version=\"1.0\"?><itl:NISTBiometricInformationExchangePackage/>", ".xnst");
