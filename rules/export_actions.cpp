@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <new>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "imaging/graphics.h"
 #include "imaging/image_layer.h"
+#include "imaging/status.h"
 #include "imaging/tenprint_card.h"
 #include "rules/status.h"
 #include "transaction/tree.h"
@@ -66,6 +69,10 @@ void exportOne(ActionContext& ctx, int type, int index, bool setExportIndex,
   std::string path;
   int rc = prepareExportPath(ctx.run.destFolder, name, ext, path);
   if (rc == kOk) rc = writeRecordImage(ctx.file, type, index, code, path);
+  if (rc == imaging::kUndecodable) {
+    ctx.warn("Type-" + std::to_string(type) + " record " + std::to_string(index + 1) +
+             ": the image could not be decoded and was not exported");
+  }
   if (rc < 0) --ctx.state.exportCounter;
 }
 
@@ -185,7 +192,12 @@ void exportToTenprint(ActionContext& ctx) {
                                imaging::kCardPixelsPerMetre, surface) != 0) {
     return;
   }
-  (void)imaging::renderTenprintCard(ctx.file, surface, path);
+  std::vector<imaging::CardRecord> undecodable;
+  (void)imaging::renderTenprintCard(ctx.file, surface, path, &undecodable);
+  for (const auto& r : undecodable) {
+    ctx.warn("Type-" + std::to_string(r.type) + " record " + std::to_string(r.index + 1) +
+             ": the image could not be decoded and is missing from the tenprint card");
+  }
 }
 
 }  // namespace detail

@@ -335,6 +335,19 @@ TEST_F(Engine, Type14To4RefusesValuesBeyondTheBinaryFields) {
   EXPECT_TRUE(outcome.refusedEdit);
 }
 
+TEST_F(Engine, ConvertImageFormatReportsImagesItCannotDecode) {
+  TxBuilder b;
+  b.type14(1, 8, 8, "not a wsq stream", {{11, "WSQ20"}});
+  load(b);
+  apply(rule("Convert Image Format", "14", "WSQ", "PNG"));
+  ASSERT_EQ(outcome.rows.size(), 1u);
+  EXPECT_EQ(outcome.rows[0].kind, RowKind::kWarning);
+  EXPECT_EQ(outcome.rows[0].text,
+            "Type-14 record 1: the image could not be decoded; \"Convert Image Format\" left it as "
+            "it was");
+  EXPECT_EQ(field(14, 11), "WSQ20");
+}
+
 TEST_F(Engine, StringLeftAndRight) {
   loadStandard();
   apply(rule("Add Field", "2.040", "ABCDEFG"));
