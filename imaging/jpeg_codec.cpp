@@ -33,7 +33,8 @@ struct ErrorManager {
 }
 void jpegOutputMessage(j_common_ptr /*cinfo*/) {}
 // Level -1 is a libjpeg warning. Those about the header alone (an unknown JFIF revision, a bad
-// ICC marker, an unknown Adobe transform code) leave the pixels whole and are accepted. Data
+// ICC marker, an unknown Adobe transform code, stray bytes between header segments before the
+// first scan) leave the pixels whole and are accepted. Data
 // that ends before the end-of-image marker is judged once the scans are read (see startJpeg).
 // Every other warning means corrupt or cut entropy-coded data, which libjpeg papers over with
 // grey ("premature end of data segment", bad Huffman codes, missing restart markers, extraneous
@@ -46,6 +47,10 @@ void jpegEmitMessage(j_common_ptr cinfo, int level) {
     case JWRN_JFIF_MAJOR:
     case JWRN_BOGUS_ICC:
     case JWRN_ADOBE_XFORM:
+      break;
+    case JWRN_EXTRANEOUS_DATA:
+      // After a scan has begun, stray bytes mean its data ended where it should not have.
+      if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > 0) err->corrupt = true;
       break;
     case JWRN_JPEG_EOF:
       err->endMissing = true;

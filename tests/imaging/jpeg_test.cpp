@@ -119,6 +119,12 @@ TEST(JpegDecoding, RecoverableWarningsAreAcceptedAndCutScansRefused) {
     RawImage newer;
     ASSERT_EQ(jpegDecode(jfif201, newer), kOk);
     EXPECT_EQ(newer.pixels, whole.pixels);
+    auto padded = jpeg;  // two stray bytes after the 16-byte JFIF segment
+    ASSERT_EQ(padded[20], 0xFF);
+    padded.insert(padded.begin() + 20, {0x00, 0x00});
+    RawImage stray;
+    ASSERT_EQ(jpegDecode(padded, stray), kOk);
+    EXPECT_EQ(stray.pixels, whole.pixels);
   }
   // A progressive image that lacks its last scan (cut just before it) is refused.
   auto jpeg = makeJpeg(colour, 24, 16, 3, 1, 500, true);
