@@ -427,6 +427,10 @@ bool CconversionDlg::update() {
     if (!check.message.empty()) message(qs(check.message));
     return false;
   }
+  // Stored all the same: the warning says what will happen when it runs.
+  if (const std::string warning = rules::structuralEditWarning(rule); !warning.empty()) {
+    message(qs(warning));
+  }
   set_.rules[row] = std::move(rule);
   refreshList();
   dirty_ = true;

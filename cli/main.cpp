@@ -102,7 +102,10 @@ int runRulesCheck(const std::string& path) {
     const auto& rule = set.rules[i];
     const auto check = varnel::rules::validateRule(rule);
     std::cout << "Rule " << i + 1 << " \"" << rule.action << "\": ";
-    if (check.accepted) {
+    const std::string warning = varnel::rules::structuralEditWarning(rule);
+    if (check.accepted && !warning.empty()) {
+      std::cout << "ok, warning: " << warning << "\n";
+    } else if (check.accepted) {
       std::cout << "ok\n";
     } else {
       ++refused;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "imaging/graphics.h"
 #include "imaging/image.h"
@@ -87,10 +88,24 @@ inline constexpr int kExportTiff = 3;
 /// records converted so far kept.
 [[nodiscard]] int convertType4ToType14(transaction::NistFile& file) noexcept;
 
+/// A header value of a Type-13/14 record that does not fit its binary Type-4/6 field, so the
+/// record was left as it was: the record (type, occurrence among its type), the tagged field,
+/// its text and the width of the binary field in bytes.
+struct UnfitValue {
+  int type = 0;
+  int occurrence = 0;
+  int field = 0;
+  std::string text;
+  int width = 0;
+};
+
 /// Replaces every Type-13 and Type-14 record that qualifies (WSQ or raw, 19.49 to 19.89 pixels
-/// per millimetre, 1 or 8 bits) by a binary Type-4 or Type-6 record at the same place. Returns 0,
-/// -1, or the first negative status of a record build (kT14...).
-[[nodiscard]] int convertType14ToType4(transaction::NistFile& file) noexcept;
+/// per millimetre, 1 or 8 bits) by a binary Type-4 or Type-6 record at the same place. A record
+/// whose IDC, impression, finger positions or size do not fit the binary fields stays as it is
+/// and is listed in `unfit` (when given). Returns 0, -1, or the first negative status of a
+/// record build (kT14...).
+[[nodiscard]] int convertType14ToType4(transaction::NistFile& file,
+                                       std::vector<UnfitValue>* unfit = nullptr) noexcept;
 
 /// One line describing the record image for a dump: format, size, depth and data length, for
 /// example "WSQ20 804x752 8-bit, 28414 bytes", or the reason it cannot be read, for example

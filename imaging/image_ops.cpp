@@ -96,6 +96,32 @@ std::optional<int> scalePpi(const Record& rec, int otherUnits, bool roundPpcm) {
   return otherUnits;
 }
 
+// WSQ holds 8-bit grey: a record whose colour image became WSQ says so in its depth and colour
+// space fields, where its type has them.
+void markGrey(transaction::NistFile& file, int type, int index) {
+  switch (type) {
+    case 10:
+      (void)file.setFieldAt(10, 12, "GRAY", index);  // Type 10 has a colour space, no depth
+      break;
+    case 13:
+    case 14:
+    case 15:
+    case 19:
+      (void)file.setFieldAt(type, 12, "8", index);
+      break;
+    case 17:
+    case 20: {
+      (void)file.setFieldAt(type, 12, "8", index);
+      std::string_view csp;
+      if (file.getFieldText(type, 13, csp, index) == 0)
+        (void)file.setFieldAt(type, 13, "GRAY", index);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
 int writeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return kSizeOrWriteError;
@@ -136,6 +162,7 @@ int recompressRecordImage(transaction::NistFile& file, int type, int index, int 
     }
     if (transaction::isTaggedType(type)) {
       (void)file.setFieldAt(type, 11, compressionName(target), index);
+      if (target == 1 && img.depth == 24) markGrey(file, type, index);
     } else if (type >= 3 && type <= 7) {
       (void)file.setFieldAt(type, detail::compressionFieldNumber(*rec), detail::decimal(target),
                             index);
@@ -177,6 +204,7 @@ int compressRecordsOfType(transaction::NistFile& file, int type, float bitrate,
       if (encodeTo(target, img, bitrate, encoded) < 0) continue;
       if (storeImage(file, type, i, *rec, encoded) < 0) continue;
       (void)file.setFieldAt(type, 11, compressionName(target), i);
+      if (target == 1 && img.depth == 24) markGrey(file, type, i);
       ++compressed;
     } catch (...) {
       continue;

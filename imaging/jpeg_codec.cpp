@@ -7,6 +7,8 @@
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
+// After jpeglib.h: the warning codes.
+#include <jerror.h>
 
 #include "imaging/codecs.h"
 #include "imaging/status.h"
@@ -20,7 +22,8 @@ constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{1} << 28;
 struct ErrorManager {
   jpeg_error_mgr base;
   std::jmp_buf jump;
-  bool corrupt = false;
+  bool corrupt = false;     // a warning that libjpeg made up pixels
+  bool endMissing = false;  // the data ended before the end-of-image marker
 };
 
 // libjpeg's default error_exit calls exit(); ours returns to the decoder's setjmp instead.
@@ -29,10 +32,45 @@ struct ErrorManager {
   std::longjmp(err->jump, 1);  // NOLINT(cert-err52-cpp): libjpeg reports errors by longjmp
 }
 void jpegOutputMessage(j_common_ptr /*cinfo*/) {}
-// Level -1 is libjpeg's warning about corrupt or truncated data, which it papers over with grey:
-// such an image is refused so that nothing is stored from it.
+// Level -1 is a libjpeg warning. Those about the header alone (an unknown JFIF revision, a bad
+// ICC marker, an unknown Adobe transform code, stray bytes between header segments before the
+// first scan) leave the pixels whole and are accepted. Data
+// that ends before the end-of-image marker is judged once the scans are read (see startJpeg).
+// Every other warning means corrupt or cut entropy-coded data, which libjpeg papers over with
+// grey ("premature end of data segment", bad Huffman codes, missing restart markers, extraneous
+// bytes, an inconsistent progression): such an image is refused so that nothing is stored
+// from it.
 void jpegEmitMessage(j_common_ptr cinfo, int level) {
-  if (level < 0) reinterpret_cast<ErrorManager*>(cinfo->err)->corrupt = true;
+  if (level >= 0) return;
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  switch (cinfo->err->msg_code) {
+    case JWRN_JFIF_MAJOR:
+    case JWRN_BOGUS_ICC:
+    case JWRN_ADOBE_XFORM:
+      break;
+    case JWRN_EXTRANEOUS_DATA:
+      // After a scan has begun, stray bytes mean its data ended where it should not have.
+      if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > 0) err->corrupt = true;
+      break;
+    case JWRN_JPEG_EOF:
+      err->endMissing = true;
+      break;
+    default:
+      err->corrupt = true;
+      break;
+  }
+}
+
+// True when every coefficient of every component was refined to full precision: a progressive
+// image whose data ends early lacks later scans, which libjpeg leaves at zero without a warning.
+bool allCoefficientsComplete(const jpeg_decompress_struct& cinfo) {
+  if (cinfo.coef_bits == nullptr) return false;
+  for (int c = 0; c < cinfo.num_components; ++c) {
+    for (int k = 0; k < DCTSIZE2; ++k) {
+      if (cinfo.coef_bits[c][k] != 0) return false;
+    }
+  }
+  return true;
 }
 
 struct Decompressor {
@@ -79,6 +117,13 @@ int startJpeg(Decompressor* d, const std::uint8_t* data, unsigned long size, Jpe
     h->cmyk = true;
   }
   jpeg_start_decompress(&d->cinfo);
+  // An image of several scans has been read whole by now. Its data may lack only the end
+  // marker; any scan cut short or missing makes it incomplete. (In a single scan a cut shows
+  // as "premature end of data segment" while the rows are read.)
+  if (d->err.endMissing && jpeg_has_multiple_scans(&d->cinfo) &&
+      !(d->cinfo.progressive_mode && allCoefficientsComplete(d->cinfo))) {
+    return kUndecodable;
+  }
   h->width = static_cast<int>(d->cinfo.output_width);
   h->height = static_cast<int>(d->cinfo.output_height);
   h->components = d->cinfo.output_components;

@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imaging/codecs.h"
@@ -32,6 +33,8 @@ constexpr double kMaxPpmm = 19.89;
 constexpr double kNativePpmm = 19.7;
 
 constexpr int kNotConverted = 1;
+// The record holds a value its binary counterpart cannot store.
+constexpr int kValueDoesNotFit = 2;
 
 // Builds a tagged field of one-item subfields, one per text.
 Field taggedField(int type, int number, const std::vector<std::string>& subfieldTexts) {
@@ -158,8 +161,9 @@ int buildTaggedFromBinary(const transaction::NistFile& file, const Record& old, 
   return kOk;
 }
 
-// Builds the binary Type-4 (or Type-6) record from a Type-14/13 record.
-int buildBinaryFromTagged(const Record& old, Record& out) {
+// Builds the binary Type-4 (or Type-6) record from a Type-14/13 record. A value that does not
+// fit its binary field gives kValueDoesNotFit with the field in `unfit`.
+int buildBinaryFromTagged(const Record& old, Record& out, UnfitValue& unfit) {
   const auto cga = fieldText(old, 11);
   if (!cga) return kT14NoCompressionOrUnits;
   std::string gca;
@@ -220,6 +224,19 @@ int buildBinaryFromTagged(const Record& old, Record& out) {
   }
   while (fingers.size() < 6) fingers.emplace_back("255");
 
+  // Written as they are, larger numbers would wrap to other ones.
+  const std::pair<int, std::string_view> checks[] = {
+      {2, *idc},        {3, *imp},        {13, fingers[0]}, {13, fingers[1]}, {13, fingers[2]},
+      {13, fingers[3]}, {13, fingers[4]}, {13, fingers[5]}, {6, *hll},        {7, *vll}};
+  for (const auto& [number, text] : checks) {
+    const int width = number == 6 || number == 7 ? 2 : 1;
+    if (transaction::fitsBinaryWidth(text, width)) continue;
+    unfit.field = number;
+    unfit.text = std::string(text);
+    unfit.width = width;
+    return kValueDoesNotFit;
+  }
+
   const auto len = static_cast<std::int32_t>(data->size() + 18);
   Record r;
   r.type = newType;
@@ -249,9 +266,10 @@ int buildBinaryFromTagged(const Record& old, Record& out) {
   return kOk;
 }
 
-using Builder = int (*)(const transaction::NistFile&, const Record&, Record&);
+using Builder = int (*)(const transaction::NistFile&, const Record&, Record&, UnfitValue&);
 
-int convertRecords(transaction::NistFile& file, int typeA, int typeB, Builder build) {
+int convertRecords(transaction::NistFile& file, int typeA, int typeB, Builder build,
+                   std::vector<UnfitValue>* unfit) {
   if (file.transaction() == nullptr) return kNoTransaction;
   std::size_t pos = 1;
   while (pos < file.transaction()->records.size()) {
@@ -261,8 +279,14 @@ int convertRecords(transaction::NistFile& file, int typeA, int typeB, Builder bu
       continue;
     }
     Record built;
-    const int rc = build(file, rec, built);
+    UnfitValue bad;
+    const int rc = build(file, rec, built, bad);
     if (rc < 0) return rc;
+    if (rc == kValueDoesNotFit && unfit != nullptr) {
+      bad.type = rec.type;
+      bad.occurrence = detail::occurrenceAt(*file.transaction(), pos);
+      unfit->push_back(std::move(bad));
+    }
     if (rc == kOk) {
       if (int ins = replaceRecordAt(file, pos, std::move(built)); ins < 0) return ins;
     }
@@ -275,7 +299,12 @@ int convertRecords(transaction::NistFile& file, int typeA, int typeB, Builder bu
 
 int convertType4ToType14(transaction::NistFile& file) noexcept {
   try {
-    return convertRecords(file, 4, 6, &buildTaggedFromBinary);
+    return convertRecords(
+        file, 4, 6,
+        [](const transaction::NistFile& f, const Record& old, Record& out, UnfitValue&) {
+          return buildTaggedFromBinary(f, old, out);
+        },
+        nullptr);
   } catch (const std::bad_alloc&) {
     return kAllocFailed;
   } catch (...) {
@@ -283,12 +312,14 @@ int convertType4ToType14(transaction::NistFile& file) noexcept {
   }
 }
 
-int convertType14ToType4(transaction::NistFile& file) noexcept {
+int convertType14ToType4(transaction::NistFile& file, std::vector<UnfitValue>* unfit) noexcept {
   try {
-    return convertRecords(file, 13, 14,
-                          [](const transaction::NistFile&, const Record& old, Record& out) {
-                            return buildBinaryFromTagged(old, out);
-                          });
+    return convertRecords(
+        file, 13, 14,
+        [](const transaction::NistFile&, const Record& old, Record& out, UnfitValue& bad) {
+          return buildBinaryFromTagged(old, out, bad);
+        },
+        unfit);
   } catch (const std::bad_alloc&) {
     return kAllocFailed;
   } catch (...) {

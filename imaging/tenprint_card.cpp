@@ -38,6 +38,18 @@ struct Card {
   double offsetXmm = 0;
   double offsetYmm = 0;
   TextAlign align = TextAlign::kLeft;
+  std::vector<CardRecord>* undecodable = nullptr;
+
+  // Decodes a record image for the card, noting a record whose image cannot be decoded.
+  bool bitmap(int type, int index, Bitmap& out) {
+    if (recordImageToBitmap(file, type, index, out) == kOk) return true;
+    const CardRecord r{type, index};
+    if (undecodable != nullptr &&
+        std::find(undecodable->begin(), undecodable->end(), r) == undecodable->end()) {
+      undecodable->push_back(r);
+    }
+    return false;
+  }
 
   [[nodiscard]] double px(double mm, bool horizontal) const {
     return (mm - (horizontal ? offsetXmm : offsetYmm)) * kCardPixelsPerMm;
@@ -233,7 +245,8 @@ int fieldNumber(const NistFile& file, int type, int field, int index) {
 
 // The first record of the impression list (Type 4 before Type 14 for each impression code)
 // for the finger position, decoded into `out`.
-bool findFinger(const NistFile& file, int position, std::span<const int> impressions, Bitmap& out) {
+bool findFinger(Card& card, int position, std::span<const int> impressions, Bitmap& out) {
+  const NistFile& file = card.file;
   struct Source {
     int type;
     int fgpField;
@@ -248,7 +261,7 @@ bool findFinger(const NistFile& file, int position, std::span<const int> impress
           continue;
         }
         // A record that cannot be decoded does not hide a later one that can.
-        if (recordImageToBitmap(file, s.type, i, out) == kOk) return true;
+        if (card.bitmap(s.type, i, out)) return true;
       }
     }
   }
@@ -275,7 +288,7 @@ void drawMissingCode(Card& card, int position, double x, double y, double w, dou
 bool fingerBox(Card& card, int position, std::span<const int> impressions, double x, double y,
                double w, double h, bool missingCode) {
   Bitmap image;
-  if (findFinger(card.file, position, impressions, image)) {
+  if (findFinger(card, position, impressions, image)) {
     drawFinger(card, image, x, y, w, h);
     return true;
   }
@@ -291,8 +304,7 @@ void drawPhoto(Card& card) {
     std::string_view pose;
     if (card.file.getFieldText(10, 20, pose, i) < 0 || pose.empty() || pose[0] != 'F') continue;
     Bitmap face;
-    if (recordImageToBitmap(card.file, 10, i, face) == kOk && face.width() > 0 &&
-        face.height() > 0) {
+    if (card.bitmap(10, i, face) && face.width() > 0 && face.height() > 0) {
       constexpr double kBoxX = 141;
       constexpr double kBoxY = 8;
       constexpr double kBoxW = 60;
@@ -351,11 +363,12 @@ void drawCaptions(Card& card) {
 
 }  // namespace
 
-int renderTenprintCard(const NistFile& file, Surface& surface,
-                       const std::string& outputPath) noexcept {
+int renderTenprintCard(const NistFile& file, Surface& surface, const std::string& outputPath,
+                       std::vector<CardRecord>* undecodable) noexcept {
   if (file.transaction() == nullptr || !surface.valid()) return kNoTransaction;
   try {
     Card card{file, surface};
+    card.undecodable = undecodable;
     int left = 0;
     int top = 0;
     surface.printableOffset(left, top);

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "imaging/graphics.h"
 #include "transaction/nist_file.h"
@@ -20,14 +21,23 @@ inline constexpr double kCardPixelsPerMm = 23.622047;
 /// Version text of the card's footer.
 inline constexpr std::string_view kCardProgramVersion = "3.3.0.0";
 
+/// A record whose image the card could not decode: its type and index among its type.
+struct CardRecord {
+  int type = 0;
+  int index = 0;
+  bool operator==(const CardRecord&) const = default;
+};
+
 /// Draws the tenprint card of the transaction held by `file` on `surface` (normally a white
 /// kCardWidthPx x kCardHeightPx surface): the descriptive data of the Type-1 and Type-2 records,
 /// the frontal face photo, the ten rolled fingers, the plain impressions and the missing-finger
 /// codes of 2.084. With a non-empty `outputPath` it also draws the footer and writes the whole
 /// card as a 24-bit TIFF at 600 x 600 dpi. Returns 0; -1 when no transaction is held or the
 /// surface is not valid (nothing drawn); the saving status of saveSurface (-6, -10, -302) when
-/// the TIFF cannot be written. Images that cannot be decoded leave their boxes empty.
+/// the TIFF cannot be written. Images that cannot be decoded leave their boxes empty and, when
+/// `undecodable` is given, are listed there once each.
 [[nodiscard]] int renderTenprintCard(const transaction::NistFile& file, Surface& surface,
-                                     const std::string& outputPath) noexcept;
+                                     const std::string& outputPath,
+                                     std::vector<CardRecord>* undecodable = nullptr) noexcept;
 
 }  // namespace varnel::imaging

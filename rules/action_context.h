@@ -55,7 +55,8 @@ struct FileState {
   std::string outputExtension;  ///< "Change File Extension" sets it
   std::string displayName;      ///< base name "." input extension, fixed before the rules run
   int exportCounter = 0;        ///< %RECORD_EXPORT_COUNT%
-  int exportRecordIndex = 0;    ///< record index used by %T.F% for other record types
+  int exportRecordIndex = 0;    ///< index of the record last exported, read by %T.F% ...
+  int exportRecordType = -1;    ///< ... when T is its type (-1 before any export)
   SaveFormat saveFormat = SaveFormat::kTraditional;
   bool saveEnabled = true;  ///< false once "Disable Save" ran
 };
@@ -107,6 +108,7 @@ struct FileOutcome {
   bool rulesRan = false;      ///< the file loaded and its rules were applied
   bool disabledSave = false;  ///< a "Disable Save" rule ran
   bool hadErrorRow = false;
+  bool refusedEdit = false;  ///< a rule's edit was refused: the file is not saved
 };
 
 /// Everything an action gets. The references are valid for the duration of one applyRule call.
@@ -123,10 +125,16 @@ struct ActionContext {
 
   /// Expands a template in a record context (see expandPlaceholders).
   [[nodiscard]] std::string expand(std::string_view tmpl, RecordContext rc) const;
+  /// Same, telling whether a placeholder brought a separator byte in (see expandPlaceholders).
+  [[nodiscard]] std::string expand(std::string_view tmpl, RecordContext rc,
+                                   bool& foreignSeparator) const;
   /// True when the rule's conditions hold in the record context (an empty list holds).
   [[nodiscard]] bool conditionsHold(RecordContext rc) const;
   /// Adds a warning row counted in warnings; `withFileName` false gives a row without the name.
   void warn(std::string text, bool withFileName = true);
+  /// Adds an error row counted in errors for an edit that could not be made as the rule asks.
+  /// The file is then not saved: it would not be what the rules asked for.
+  void refuse(std::string text);
 };
 
 /// An action: carries out the rule of `ctx` on the loaded transaction.

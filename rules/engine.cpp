@@ -51,6 +51,13 @@ bool isOneOf(int type, std::initializer_list<int> types) noexcept {
   return false;
 }
 
+// Index of the record of type `t` a field reference reads outside its own record context: the
+// record last exported when it is of that type, else the first. An exported record of another
+// type says nothing about which record of type `t` is meant.
+int otherRecordIndex(int t, const FileState& state) noexcept {
+  return t == state.exportRecordType ? state.exportRecordIndex : 0;
+}
+
 // Appends the replacement of a field reference placeholder (T.F:c, T.F[s], T.F).
 void appendFieldReference(std::string_view name, RecordContext rc, const ExpandInputs& in,
                           std::string& result) {
@@ -72,7 +79,7 @@ void appendFieldReference(std::string_view name, RecordContext rc, const ExpandI
   if (pos + 1 < name.size() && name[pos] == '[') {
     // T.F[s] - the first items of every subfield joined by s.
     const char sep = name[pos + 1];
-    const int index = (t == rc.type) ? rc.index : in.state.exportRecordIndex;
+    const int index = (t == rc.type) ? rc.index : otherRecordIndex(t, in.state);
     const int n = in.file.getSubfieldCount(t, f, index);
     for (int i = 0; i < n; ++i) {
       std::string_view text;
@@ -82,7 +89,7 @@ void appendFieldReference(std::string_view name, RecordContext rc, const ExpandI
     }
     return;
   }
-  int index = in.state.exportRecordIndex;
+  int index = otherRecordIndex(t, in.state);
   if (t == 1) {
     index = 0;
   } else if (t == rc.type) {
@@ -188,6 +195,13 @@ bool scanFieldAddress(std::string_view text, FieldAddress& out) noexcept {
 }
 
 std::string expandPlaceholders(std::string_view tmpl, RecordContext rc, const ExpandInputs& in) {
+  bool foreignSeparator = false;
+  return expandPlaceholders(tmpl, rc, in, foreignSeparator);
+}
+
+std::string expandPlaceholders(std::string_view tmpl, RecordContext rc, const ExpandInputs& in,
+                               bool& foreignSeparator) {
+  foreignSeparator = false;
   std::string result;
   result.reserve(64);
   std::size_t i = 0;
@@ -202,7 +216,14 @@ std::string expandPlaceholders(std::string_view tmpl, RecordContext rc, const Ex
     if (close == std::string_view::npos) break;
     std::string_view name = tmpl.substr(i + 1, close - i - 1);
     if (name.size() > kMaxPlaceholderName) name = name.substr(0, kMaxPlaceholderName);
-    if (!name.empty()) appendPlaceholder(name, rc, in, result);
+    if (!name.empty()) {
+      const std::size_t before = result.size();
+      appendPlaceholder(name, rc, in, result);
+      if (name != "RS" && name != "US" &&
+          result.find_first_of("\x1C\x1D\x1E\x1F", before) != std::string::npos) {
+        foreignSeparator = true;
+      }
+    }
     i = close + 1;
   }
   return result;
@@ -220,6 +241,11 @@ std::string ActionContext::expand(std::string_view tmpl, RecordContext rc) const
   return expandPlaceholders(tmpl, rc, ExpandInputs{file, state, run});
 }
 
+std::string ActionContext::expand(std::string_view tmpl, RecordContext rc,
+                                  bool& foreignSeparator) const {
+  return expandPlaceholders(tmpl, rc, ExpandInputs{file, state, run}, foreignSeparator);
+}
+
 bool ActionContext::conditionsHold(RecordContext rc) const {
   if (rule == nullptr) return true;
   return evaluateConditions(rule->conditions, rc, ExpandInputs{file, state, run});
@@ -228,6 +254,12 @@ bool ActionContext::conditionsHold(RecordContext rc) const {
 void ActionContext::warn(std::string text, bool withFileName) {
   outcome.rows.push_back(
       ReportRow{RowKind::kWarning, RowCounter::kWarnings, withFileName, std::move(text)});
+}
+
+void ActionContext::refuse(std::string text) {
+  outcome.rows.push_back(ReportRow{RowKind::kError, RowCounter::kErrors, true, std::move(text)});
+  outcome.hadErrorRow = true;
+  outcome.refusedEdit = true;
 }
 
 void applyRule(const ConversionRule& rule, ActionContext& ctx) noexcept {

@@ -34,6 +34,10 @@ struct ExpandInputs {
 /// kMaxExpansion bytes; placeholder names are cut to kMaxPlaceholderName bytes.
 [[nodiscard]] std::string expandPlaceholders(std::string_view tmpl, RecordContext rc,
                                              const ExpandInputs& in);
+/// Same; `foreignSeparator` becomes true when a placeholder other than %RS% and %US% (a prompt
+/// answer, a field, a file name) brought an FS, GS, RS or US byte into the result.
+[[nodiscard]] std::string expandPlaceholders(std::string_view tmpl, RecordContext rc,
+                                             const ExpandInputs& in, bool& foreignSeparator);
 
 /// True when every condition holds in the record context; an empty list is true.
 [[nodiscard]] bool evaluateConditions(const std::vector<RuleCondition>& conditions,

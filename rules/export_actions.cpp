@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <functional>
 #include <new>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "imaging/graphics.h"
 #include "imaging/image_layer.h"
@@ -106,7 +108,10 @@ void exportOne(ActionContext& ctx, int type, int index, bool setExportIndex,
   const int code = imaging::compressionFromField(ctx.file, type, index);
   const std::string_view ext = exportExtension(code, noExtension);
   ++ctx.state.exportCounter;
-  if (setExportIndex) ctx.state.exportRecordIndex = index;
+  if (setExportIndex) {
+    ctx.state.exportRecordIndex = index;
+    ctx.state.exportRecordType = type;
+  }
   const std::string name = ctx.expand(ctx.params[0], RecordContext{type, index});
   std::string path;
   int rc = prepareExportPath(ctx.run.destFolder, name, ext, path);
@@ -115,6 +120,10 @@ void exportOne(ActionContext& ctx, int type, int index, bool setExportIndex,
     rc = writeExport(ctx, "Export", path, [&](const std::string& tmp) {
       return writeRecordImage(ctx.file, type, index, code, tmp);
     });
+  }
+  if (rc == imaging::kUndecodable) {
+    ctx.warn("Type-" + std::to_string(type) + " record " + std::to_string(index + 1) +
+             ": the image could not be decoded and was not exported");
   }
   if (rc < 0) --ctx.state.exportCounter;
 }
@@ -239,11 +248,16 @@ void exportToTenprint(ActionContext& ctx) {
                                imaging::kCardPixelsPerMetre, surface) != 0) {
     return;
   }
+  std::vector<imaging::CardRecord> undecodable;
   (void)writeExport(ctx, "Tenprint card", path, [&](const std::string& tmp) {
-    const int rc = imaging::renderTenprintCard(ctx.file, surface, tmp);
+    const int rc = imaging::renderTenprintCard(ctx.file, surface, tmp, &undecodable);
     // The saving statuses of the card are failures to write its file.
     return rc == imaging::kEncoderFailed || rc == imaging::kNegativeIndex ? kFileWriteFailed : rc;
   });
+  for (const auto& r : undecodable) {
+    ctx.warn("Type-" + std::to_string(r.type) + " record " + std::to_string(r.index + 1) +
+             ": the image could not be decoded and is missing from the tenprint card");
+  }
 }
 
 }  // namespace detail

@@ -1,10 +1,12 @@
 // The field actions: add, copy, move, delete, and the text edits that write a field back.
+#include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "rules/detail/actions.h"
 #include "rules/engine.h"
 #include "rules/status.h"
+#include "transaction/status.h"
 #include "transaction/tree.h"
 
 namespace varnel::rules {
@@ -36,31 +38,62 @@ bool scanParam(const ActionContext& ctx, std::size_t n, FieldAddress& a) noexcep
 
 }  // namespace
 
+bool detail::reportRefusedEdit(ActionContext& ctx, int status, int type, int field) {
+  const char* why = nullptr;
+  switch (status) {
+    case transaction::kStructuralField:
+      why = "the field holds the record's length, version or IDC";
+      break;
+    case transaction::kSeparatorInValue:
+      why = "the value holds a separator character";
+      break;
+    case transaction::kValueTooLong:
+      why = "the text would be longer than 268435456 bytes";
+      break;
+    default:
+      return false;
+  }
+  char address[32];
+  std::snprintf(address, sizeof address, "%d.%03d", type, field);
+  const std::string action = ctx.rule != nullptr ? ctx.rule->action : std::string();
+  ctx.refuse("\"" + action + "\" was not applied to field " + address + ": " + why);
+  return true;
+}
+
 void setFieldFromRule(ActionContext& ctx, int t, int item, int f, std::string_view tmpl) {
   NistFile& file = ctx.file;
+  bool foreign = false;
   if (t == 1 || t == 2) {
-    const std::string text = ctx.expand(tmpl, RecordContext{});
-    if (item >= 0) {
-      (void)file.setItem(t, f, 0, 0, item, text);
+    const std::string text = ctx.expand(tmpl, RecordContext{}, foreign);
+    int rc = transaction::kSeparatorInValue;
+    if (foreign) {
+      // A separator that came from an answer or another field is data, not structure.
+    } else if (item >= 0) {
+      rc = file.setItem(t, f, 0, 0, item, text);
     } else if (hasSeparator(text)) {
       // RS and US in the value build subfields and items instead of landing inside one item.
-      (void)file.setFieldAt(t, f, text, 0);
+      rc = file.setFieldAt(t, f, text, 0);
     } else {
-      (void)file.setField(t, f, text);
+      rc = file.setField(t, f, text);
     }
+    (void)detail::reportRefusedEdit(ctx, rc, t, f);
     return;
   }
   if (t < 3) return;
   const int count = file.countRecords(t);
   for (int i = 0; i < count; ++i) {
     const RecordContext rc{t, i};
-    const std::string text = ctx.expand(tmpl, rc);
+    const std::string text = ctx.expand(tmpl, rc, foreign);
     if (!ctx.conditionsHold(rc)) continue;
-    if (item >= 0) {
-      (void)file.setItem(t, f, i, 0, item, text);
+    int status = transaction::kSeparatorInValue;
+    if (foreign) {
+      // As above.
+    } else if (item >= 0) {
+      status = file.setItem(t, f, i, 0, item, text);
     } else {
-      (void)file.setFieldAt(t, f, text, i);
+      status = file.setFieldAt(t, f, text, i);
     }
+    if (detail::reportRefusedEdit(ctx, status, t, f)) return;
   }
 }
 
@@ -75,6 +108,7 @@ int removeCharacters(NistFile& file, int t, int f, int index, std::string_view s
     for (char c : text) {
       if (set.find(c) == std::string_view::npos) kept.push_back(c);
     }
+    if (kept.size() == text.size()) return kOk;  // nothing removed
     return writeFirstItem(file, t, f, index, kept);
   } catch (...) {
     return kOutOfMemory;
@@ -113,7 +147,9 @@ bool copyFieldText(ActionContext& ctx, const FieldAddress& from, const FieldAddr
   std::string_view view;
   if (ctx.file.getFieldText(from.type, from.field, view, 0) != 0) return false;
   const std::string text(view);  // the view dies with the next edit
-  return ctx.file.setField(to.type, to.field, text) == 0;
+  const int rc = ctx.file.setField(to.type, to.field, text);
+  (void)reportRefusedEdit(ctx, rc, to.type, to.field);
+  return rc == 0;
 }
 
 }  // namespace
@@ -138,14 +174,15 @@ void deleteField(ActionContext& ctx) {
   FieldAddress a;
   if (!scanParam(ctx, 1, a)) return;
   if (a.type == 1 || a.type == 2) {
-    (void)ctx.file.deleteField(a.type, a.field);
+    (void)reportRefusedEdit(ctx, ctx.file.deleteField(a.type, a.field), a.type, a.field);
     return;
   }
   if (a.type < 3) return;
   int count = ctx.file.countRecords(a.type);
   for (int i = 0; i < count;) {
     if (ctx.conditionsHold(RecordContext{a.type, i})) {
-      (void)ctx.file.deleteFieldAt(a.type, a.field, i);
+      if (reportRefusedEdit(ctx, ctx.file.deleteFieldAt(a.type, a.field, i), a.type, a.field))
+        return;
       const int now = ctx.file.countRecords(a.type);
       // Deleting a record's only field deletes the record: the next record moved to index i.
       if (now < count) {
@@ -162,7 +199,8 @@ void removeInvalidCharacters(ActionContext& ctx) {
   if (!scanParam(ctx, 1, a)) return;
   for (int i = ctx.file.countRecords(a.type) - 1; i >= 0; --i) {
     if (ctx.conditionsHold(RecordContext{a.type, i})) {
-      (void)removeCharacters(ctx.file, a.type, a.field, i, ctx.params[1]);
+      const int rc = removeCharacters(ctx.file, a.type, a.field, i, ctx.params[1]);
+      if (reportRefusedEdit(ctx, rc, a.type, a.field)) return;
     }
   }
 }
@@ -177,7 +215,21 @@ void replaceStrings(ActionContext& ctx) {
   for (int k = 0; k < count; ++k) {
     std::string_view text;
     if (ctx.file.getFieldText(a.type, a.field, text, k) != 0) continue;
+    // The size of the result is known before it is built: one beyond the field limit is refused
+    // without allocating it.
+    std::size_t hits = 0;
+    for (std::size_t at = text.find(find); at != std::string_view::npos;
+         at = text.find(find, at + find.size())) {
+      ++hits;
+    }
+    if (hits == 0) continue;
+    const std::size_t size = text.size() - hits * find.size() + hits * with.size();
+    if (size > transaction::kMaxFieldText) {
+      (void)reportRefusedEdit(ctx, transaction::kValueTooLong, a.type, a.field);
+      return;
+    }
     std::string out;
+    out.reserve(size);
     std::size_t pos = 0;
     while (true) {
       const std::size_t hit = text.find(find, pos);
@@ -187,7 +239,8 @@ void replaceStrings(ActionContext& ctx) {
       pos = hit + find.size();
     }
     out.append(text.substr(pos));
-    (void)writeFirstItem(ctx.file, a.type, a.field, k, out);
+    if (reportRefusedEdit(ctx, writeFirstItem(ctx.file, a.type, a.field, k, out), a.type, a.field))
+      return;
   }
 }
 
@@ -204,8 +257,10 @@ void cutStrings(ActionContext& ctx, bool left) {
     std::string_view text;
     if (ctx.file.getFieldText(a.type, a.field, text, j) != 0) continue;
     const std::size_t keep = std::min<std::size_t>(static_cast<std::size_t>(n), text.size());
+    if (keep == text.size()) continue;  // nothing to cut
     const std::string out(left ? text.substr(0, keep) : text.substr(text.size() - keep));
-    (void)writeFirstItem(ctx.file, a.type, a.field, j, out);
+    if (reportRefusedEdit(ctx, writeFirstItem(ctx.file, a.type, a.field, j, out), a.type, a.field))
+      return;
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "imaging/image.h"
 #include "imaging/image_layer.h"
+#include "imaging/status.h"
 #include "imaging/wsq/wsq.h"
 #include "transaction/tree.h"
 
@@ -22,7 +23,14 @@ void convertImageFormat(ActionContext& ctx) {
   for (int i = 0; i < count; ++i) {
     if (imaging::compressionFromField(ctx.file, type, i) != source) continue;
     if (!ctx.conditionsHold(RecordContext{type, i})) continue;
-    (void)imaging::recompressRecordImage(ctx.file, type, i, target);
+    const int rc = imaging::recompressRecordImage(ctx.file, type, i, target);
+    if (rc < 0 && rc != imaging::kAlreadyTarget) {
+      const char* why = rc == imaging::kUndecodable ? "the image could not be decoded"
+                        : rc == imaging::kBadDepth  ? "1-bit images are not converted"
+                                                    : "the image could not be converted";
+      ctx.warn("Type-" + std::to_string(type) + " record " + std::to_string(i + 1) + ": " + why +
+               "; \"Convert Image Format\" left it as it was");
+    }
   }
 }
 

@@ -176,7 +176,17 @@ void convertType4To14(ActionContext& ctx) {
   }
 }
 
-void convertType14To4(ActionContext& ctx) { (void)imaging::convertType14ToType4(ctx.file); }
+void convertType14To4(ActionContext& ctx) {
+  std::vector<imaging::UnfitValue> unfit;
+  (void)imaging::convertType14ToType4(ctx.file, &unfit);
+  for (const auto& u : unfit) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Type-%d record %d", u.type, u.occurrence + 1);
+    ctx.refuse(std::string(text) + " was not converted to Type 4: field " +
+               fieldAddress(u.type, u.field) + " value \"" + u.text.substr(0, 40) +
+               "\" does not fit its " + std::to_string(u.width) + "-byte binary field");
+  }
+}
 
 void convertToCjis(ActionContext& ctx) {
   NistFile& f = ctx.file;

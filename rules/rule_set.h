@@ -86,6 +86,11 @@ struct RuleCheck {
 /// Editor-side validation of a rule before it is stored.
 [[nodiscard]] RuleCheck validateRule(const ConversionRule& rule) noexcept;
 
+/// A warning for a rule that would remove, split or rewrite a field holding a record's structure:
+/// LEN (x.001), the version (1.002) or a record's IDC (x.002 of Types 3 to 99). Such edits are
+/// refused file by file with an error row when the rule runs. Empty when there is nothing to say.
+[[nodiscard]] std::string structuralEditWarning(const ConversionRule& rule) noexcept;
+
 /// The 33 action names the editor offers, sorted alphabetically.
 [[nodiscard]] const std::vector<std::string_view>& actionNames() noexcept;
 

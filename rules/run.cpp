@@ -170,6 +170,28 @@ std::string csvCell(std::string_view text) {
   return out;
 }
 
+ReportRow fileRow(RowKind kind, RowCounter counter, std::string text);
+
+// A binary header value the traditional encoding cannot store (an IDC "A1" or "300" read from
+// XML into a 1-byte field) is an error of its record, rather than a number written wrapped or
+// a save that fails without saying why.
+void reportUnfitValue(const NistFile& file, FileOutcome& out) {
+  int position = 0;
+  int field = 0;
+  int width = 0;
+  std::string text;
+  if (file.findUnfitBinaryValue(position, field, text, width) != 1) return;
+  const int type = file.recordTypeAt(position);
+  char buf[200];
+  std::snprintf(buf, sizeof buf,
+                "Record %d (Type %d): field %d.%03d value \"%s\" does not fit its %d-byte binary "
+                "field",
+                position + 1, type, type, field, text.substr(0, 40).c_str(), width);
+  out.rows.push_back(fileRow(RowKind::kError, RowCounter::kErrors, buf));
+  out.hadErrorRow = true;
+  out.refusedEdit = true;
+}
+
 ReportRow fileRow(RowKind kind, RowCounter counter, std::string text) {
   return ReportRow{kind, counter, true, std::move(text)};
 }
@@ -435,6 +457,14 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
     ActionContext ctx(file, st, in, out);
     for (const auto& rule : in.rules.rules) applyRule(rule, ctx);
     out.rulesRan = true;
+    if (st.saveEnabled && !out.refusedEdit && !savesXml(file, st)) reportUnfitValue(file, out);
+    if (out.refusedEdit) {
+      // A rule could not make its edit: the file would not be what the rules ask for, so none
+      // is written rather than one that looks converted.
+      out.rows.push_back(fileRow(RowKind::kError, RowCounter::kNone,
+                                 "NIST File not saved: a rule could not be applied"));
+      return out;
+    }
     if (!st.saveEnabled) {
       out.rows.push_back(
           fileRow(RowKind::kInfo, RowCounter::kMessages, "NIST File successfully processed"));

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "rules/action_context.h"
+#include "rules/engine.h"
 #include "rules/rule_set.h"
 
 namespace varnel::rules {
@@ -168,7 +169,38 @@ RuleCheck validate(const ConversionRule& rule) {
   return {};
 }
 
+// Which structural fields an action would break: LEN for every action that writes or removes a
+// field; the version and IDCs when removed, or split by an item letter past the first.
+std::string structuralWarning(const ConversionRule& rule) {
+  const std::string_view a = rule.action;
+  const bool removes = a == "Delete Field";
+  const bool sets = a == "Add Field" || a == "Add Field If Blank" || a == "Add Field If Missing";
+  const bool rewrites = a == "Replace Strings" || a == "String Left" || a == "String Right" ||
+                        a == "Remove Invalid Characters";
+  if (!removes && !sets && !rewrites) return {};
+  FieldAddress f;
+  if (!scanFieldAddress(rule.parameter(1), f) || f.type < 1) return {};
+  const bool singleValue = f.field == 2 && f.type != 2;
+  const bool structural =
+      f.field == 1 || (singleValue && (removes || (sets && f.hasItem && f.item > 0)));
+  if (!structural) return {};
+  char buf[160];
+  std::snprintf(buf, sizeof buf,
+                "Field %d.%03d holds the record's length, version or IDC: this rule will not be "
+                "applied",
+                f.type, f.field);
+  return buf;
+}
+
 }  // namespace
+
+std::string structuralEditWarning(const ConversionRule& rule) noexcept {
+  try {
+    return structuralWarning(rule);
+  } catch (...) {
+    return {};
+  }
+}
 
 RuleCheck validateRule(const ConversionRule& rule) noexcept {
   try {

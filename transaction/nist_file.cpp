@@ -20,6 +20,32 @@ bool isProtected(int type, int field) noexcept {
   return (type == 1 && (field == 1 || field == 3)) || (type == 2 && (field == 1 || field == 2));
 }
 
+// The version (1.002) and a record's IDC (x.002 of Types 3 to 99) are read back as one value.
+bool isSingleValueField(int type, int field) noexcept {
+  return field == 2 && (type == 1 || type >= 3);
+}
+
+bool isSeparator(char c) noexcept {
+  const auto b = static_cast<std::uint8_t>(c);
+  return b == kFs || b == kGs || b == kRs || b == kUs;
+}
+
+bool splitsIntoParts(std::string_view text) noexcept {
+  return text.find_first_of("\x1E\x1F") != std::string_view::npos;
+}
+
+// Checks a text an edit gives a field. FS and GS can never be stored inside a value; RS and US
+// only where `split` lets them build subfields and items.
+int checkValue(std::string_view text, bool split) noexcept {
+  if (text.size() > kMaxFieldText) return kValueTooLong;
+  for (char c : text) {
+    if (!isSeparator(c)) continue;
+    const auto b = static_cast<std::uint8_t>(c);
+    if (!split || b == kFs || b == kGs) return kSeparatorInValue;
+  }
+  return kOk;
+}
+
 std::string fmt02(long long v) {
   char buf[32];
   const int n = std::snprintf(buf, sizeof buf, "%02lld", v);
@@ -595,12 +621,18 @@ int NistFile::setField(int type, int field, std::string_view text) noexcept {
   if (isProtected(type, field)) return kProtected;
   if (field < 1 || field > 9999) return kFieldNumberRange;
   if (isBinaryType(type)) return setFieldAt(type, field, text, 0);
+  if (field == 1) return kStructuralField;
+  const bool split = splitsIntoParts(text);
+  if (split && isSingleValueField(type, field)) return kStructuralField;
+  if (int rc = checkValue(text, true); rc < 0) return rc;
   Record* rec = recordAt(type, 0);
   if (rec == nullptr) {
     if (int rc = createRecordForSet(type, rec); rc < 0) return rc;
   }
   const int pos = static_cast<int>(rec - tx_->records.data());
-  const int rc = setFieldOnRecord(*rec, type, field, text);
+  // RS and US build subfields and items, as they would when the file is read back.
+  const int rc =
+      split ? setSplitField(*rec, type, field, text) : setFieldOnRecord(*rec, type, field, text);
   if (rc == kOk && field == 2 && type != 1 && type != 2) syncCntIdc(pos);
   return rc;
 }
@@ -631,6 +663,10 @@ int NistFile::setFieldAt(int type, int field, std::string_view text, int occurre
     if (field == 2) syncCntIdc(static_cast<int>(rec - tx_->records.data()));
     return kOk;
   }
+  if (field == 1) return kStructuralField;
+  const bool split = splitsIntoParts(text);
+  if (split && isSingleValueField(type, field)) return kStructuralField;
+  if (int rc = checkValue(text, true); rc < 0) return rc;
   Record* rec = recordAt(type, occurrence);
   if (rec == nullptr) {
     const bool creatable =
@@ -639,8 +675,6 @@ int NistFile::setFieldAt(int type, int field, std::string_view text, int occurre
     if (int rc = createRecordForSet(type, rec); rc < 0) return rc;
   }
   const int pos = static_cast<int>(rec - tx_->records.data());
-  const bool split = text.find(static_cast<char>(kRs)) != std::string_view::npos ||
-                     text.find(static_cast<char>(kUs)) != std::string_view::npos;
   const int rc =
       split ? setSplitField(*rec, type, field, text) : setFieldOnRecord(*rec, type, field, text);
   if (rc == kOk && field == 2 && type != 1 && type != 2) syncCntIdc(pos);
@@ -654,6 +688,9 @@ int NistFile::setItem(int type, int field, int occurrence, int subfield, int ite
   if (field < 1 || field > 9999) return kFieldNumberRange;
   if (isBinaryType(type)) return kBadArgument;
   if (occurrence < 0 || subfield < 0 || item < 0) return kBadArgument;
+  if (field == 1) return kStructuralField;
+  if (isSingleValueField(type, field) && (subfield != 0 || item != 0)) return kStructuralField;
+  if (int rc = checkValue(text, false); rc < 0) return rc;
   Record* rec = recordAt(type, occurrence);
   if (rec == nullptr) return kNotFound;
   const int pos = static_cast<int>(rec - tx_->records.data());
@@ -737,6 +774,7 @@ int NistFile::deleteFieldAt(int type, int field, int occurrence) noexcept {
   if (!tx_) return kNoTransaction;
   if (isProtected(type, field)) return kProtected;
   if (field < 1 || field > 9999) return kFieldNumberRange;
+  if (field == 1 || isSingleValueField(type, field)) return kStructuralField;
   if (type == 1 && (field == 4 || field == 7 || field == 8 || field == 9)) {
     // These Type-1 fields are mandatory: emptied rather than removed.
     Record* rec = recordAt(1, occurrence);
@@ -833,6 +871,35 @@ int NistFile::appendBinaryImageRecord(int type, const std::string_view* idcText,
   } catch (...) {
     return kAllocFailed;
   }
+}
+
+int NistFile::findUnfitBinaryValue(int& position, int& field, std::string& text,
+                                   int& width) const noexcept {
+  if (!tx_) return 0;
+  for (std::size_t r = 0; r < tx_->records.size(); ++r) {
+    const Record& rec = tx_->records[r];
+    if (rec.hasFs || !isBinaryType(rec.type)) continue;
+    const int dataField = imageDataFieldNumber(rec);
+    for (const Field& f : rec.fields) {
+      if (f.fieldNumber == dataField) continue;
+      for (const Subfield& sf : f.subfields) {
+        for (const Item& item : sf.items) {
+          const bool number = item.byteCount == 1 || item.byteCount == 2 || item.byteCount == 4;
+          if (!number || fitsBinaryWidth(item.value, item.byteCount)) continue;
+          try {
+            text = item.value;
+          } catch (...) {
+            text.clear();
+          }
+          position = static_cast<int>(r);
+          field = f.fieldNumber;
+          width = item.byteCount;
+          return 1;
+        }
+      }
+    }
+  }
+  return 0;
 }
 
 // ---------------------------------------------------------------- image data

@@ -110,9 +110,15 @@ class NistFile {
                                      std::string& out) const noexcept;
 
   // ---- Editing ----
+  // Every edit of a tagged field refuses: -97 (kStructuralField) for LEN (x.001), for removing the
+  // version (1.002) or a record's IDC (x.002 of Types 3 to 99), or for splitting them into
+  // subfields or items; -96 (kSeparatorInValue) for an FS or GS in a text, or an RS or US in a
+  // single item; -95 (kValueTooLong) for a text longer than kMaxFieldText. The tree is then
+  // unchanged.
 
-  /// Sets a field of the first record of `type` to one item holding `text`, creating the record
-  /// (Types 1, 2, 9) when missing. -99 protected, -98 field number out of range.
+  /// Sets a field of the first record of `type` to `text`, creating the record (Types 1, 2, 9)
+  /// when missing; RS and US split it as in setFieldAt. -99 protected, -98 field number out of
+  /// range.
   [[nodiscard]] int setField(int type, int field, std::string_view text) noexcept;
   /// Sets a field of the `occurrence`-th record. RS and US in `text` split it into subfields and
   /// items; the whole field is replaced by the new value. Binary records take decimal digits only
@@ -142,6 +148,12 @@ class NistFile {
                                             int idcNumber, int imp, const std::uint8_t fgp[6],
                                             int isr, int hll, int vll, int gca,
                                             std::span<const std::uint8_t> data) noexcept;
+
+  /// Finds the first value of a binary record header that the traditional writer cannot store: not
+  /// decimal digits, or too large for its width. Returns 1 with the record's position, the field
+  /// number, the text and the width (1, 2 or 4 bytes); 0 when every value fits.
+  [[nodiscard]] int findUnfitBinaryValue(int& position, int& field, std::string& text,
+                                         int& width) const noexcept;
 
   // ---- Image data ----
 

@@ -17,6 +17,13 @@ inline constexpr int kBadLengthField = -4;
 inline constexpr int kReadFailed = -5;
 /// A field with that number is already present in the record.
 inline constexpr int kFieldExists = -8;
+/// Value too long for a field: its text would exceed kMaxFieldText bytes.
+inline constexpr int kValueTooLong = -95;
+/// A value holds a separator byte (FS, GS, RS or US) where the encoding cannot carry it.
+inline constexpr int kSeparatorInValue = -96;
+/// The edit would break a record's structure: LEN (x.001) is the library's to keep, and the
+/// version (1.002) and a record's IDC (x.002 of Types 3 to 99) may be set but not removed or split.
+inline constexpr int kStructuralField = -97;
 /// Field number outside 1..9999.
 inline constexpr int kFieldNumberRange = -98;
 /// Protected field or record (1.001, 1.003, 2.001, 2.002, or Type 1/2 where refused).

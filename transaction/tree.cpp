@@ -154,6 +154,12 @@ int insertFieldOrdered(Record& record, Field field, std::int32_t& growth) {
       break;
     }
   }
+  // Image data runs to the end of its record when read back, so nothing may follow it: a field
+  // numbered above it goes in front of it.
+  if (pos == record.fields.size() && record.hasFs && !record.fields.empty() &&
+      isImageDataField(record.type, record.fields.back().fieldNumber)) {
+    pos = record.fields.size() - 1;
+  }
   if (pos == record.fields.size()) {
     growth = appendField(record, std::move(field));
     return kOk;
@@ -237,6 +243,21 @@ std::int64_t computeRecordBytes(const Record& record) noexcept {
     total += ft + (f.hasGs ? 1 : 0);
   }
   return total + (record.hasFs ? 1 : 0);
+}
+
+bool fitsBinaryWidth(std::string_view text, int width) noexcept {
+  std::uint64_t v = 0;
+  if (!parseUnsigned(text, v)) return false;
+  switch (width) {
+    case 1:
+      return v <= 0xFF;
+    case 2:
+      return v <= 0xFFFF;
+    case 4:
+      return v <= 0xFFFFFFFFu;
+    default:
+      return false;
+  }
 }
 
 bool parseUnsigned(std::string_view text, std::uint64_t& out) noexcept {

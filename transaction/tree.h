@@ -13,6 +13,10 @@ namespace varnel::transaction {
 /// Longest tag text, colon included.
 inline constexpr std::size_t kMaxTagLength = 20;
 
+/// Longest text an edit may give one field or item (256 MiB). Longer texts are refused, so that
+/// chained text replacements cannot grow a field without bound.
+inline constexpr std::size_t kMaxFieldText = std::size_t{1} << 28;
+
 /// Separator bytes of the traditional encoding.
 inline constexpr std::uint8_t kFs = 0x1C;
 inline constexpr std::uint8_t kGs = 0x1D;
@@ -114,7 +118,8 @@ std::int32_t appendItem(Subfield& subfield, Item item);
 std::int32_t appendSubfield(Field& field, Subfield subfield);
 std::int32_t appendField(Record& record, Field field);
 
-/// Inserts a field before the first field whose number is greater. Returns 0, or -8 when a field
+/// Inserts a field before the first field whose number is greater, and always before the image
+/// data field of a tagged image record, which stays last. Returns 0, or -8 when a field
 /// with that number exists. The record's total grows; `growth` receives the change.
 [[nodiscard]] int insertFieldOrdered(Record& record, Field field, std::int32_t& growth);
 
@@ -135,6 +140,8 @@ std::int32_t appendField(Record& record, Field field);
 
 /// Parses an unsigned decimal text of at most 10 digits (no sign, no spaces). False otherwise.
 [[nodiscard]] bool parseUnsigned(std::string_view text, std::uint64_t& out) noexcept;
+/// True when `text` is a decimal number that fits a binary value of `width` bytes (1, 2 or 4).
+[[nodiscard]] bool fitsBinaryWidth(std::string_view text, int width) noexcept;
 /// Parses a decimal integer the way the engine reads numbers: leading digits, optional sign,
 /// stops at the first non-digit; 0 when there are none.
 [[nodiscard]] long long parseLeadingInt(std::string_view text) noexcept;

@@ -169,17 +169,18 @@ int writeRecord(Sink& out, const Record& rec) {
       for (const Item& item : sf.items) {
         std::uint64_t v = 0;
         switch (raw ? -1 : item.byteCount) {
+          // A value beyond its width is refused: written, it would wrap to another number.
           case 1:
-            if (!parseUnsigned(item.value, v)) return -41;
+            if (!fitsBinaryWidth(item.value, 1) || !parseUnsigned(item.value, v)) return -41;
             out.put(static_cast<char>(v & 0xFF));
             break;
           case 2:
-            if (!parseUnsigned(item.value, v)) return -31;
+            if (!fitsBinaryWidth(item.value, 2) || !parseUnsigned(item.value, v)) return -31;
             out.put(static_cast<char>((v >> 8) & 0xFF));
             out.put(static_cast<char>(v & 0xFF));
             break;
           case 4:
-            if (!parseUnsigned(item.value, v)) return -21;
+            if (!fitsBinaryWidth(item.value, 4) || !parseUnsigned(item.value, v)) return -21;
             out.put(static_cast<char>((v >> 24) & 0xFF));
             out.put(static_cast<char>((v >> 16) & 0xFF));
             out.put(static_cast<char>((v >> 8) & 0xFF));

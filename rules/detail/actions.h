@@ -5,6 +5,11 @@
 // Actions built into the rules library; the table in action_table.cpp names them.
 namespace varnel::rules::detail {
 
+/// Adds the error row of an edit the transaction refused because it would make the file
+/// unreadable (a structural field, a separator inside a value, a text beyond the field limit).
+/// Returns true when `status` was such a refusal.
+bool reportRefusedEdit(ActionContext& ctx, int status, int type, int field);
+
 void addField(ActionContext& ctx);
 void addFieldIfBlank(ActionContext& ctx);
 void addFieldIfMissing(ActionContext& ctx);

@@ -203,6 +203,16 @@ TEST_F(VarnelCommand, RulesCheckPrintsTheEditorMessages) {
   EXPECT_EQ(r.status, 0);
 }
 
+TEST_F(VarnelCommand, RulesCheckWarnsAboutStructuralEdits) {
+  writeFile(rules / "len.ntx", "Delete Field|14.001||||\n");
+  const Result r = runVarnel("rules check " + q(rules / "len.ntx"), scratch);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "Rule 1 \"Delete Field\": ok, warning: Field 14.001 holds the record's length, "
+            "version or IDC: this rule will not be applied\n"
+            "1 rule(s), 0 refused\n");
+}
+
 TEST_F(VarnelCommand, DumpShowsFieldsOrFailsWithTheLoadStatus) {
   Result r = runVarnel("dump " + q(src / "one.nst"), scratch);
   EXPECT_EQ(r.status, 0) << r.err;

@@ -229,6 +229,25 @@ TEST(TenprintCard, MissingFingersShowTheirCodes) {
   EXPECT_GT(t.count(mm(5), mm(22), mm(30), mm(27), isBlack), 100);  // "TCN2"
 }
 
+TEST(TenprintCard, RecordsThatCannotBeDecodedAreListedOnce) {
+  TxBuilder b;
+  b.type1({{8, "ORI4"}});
+  TxBuilder::Fields face = imageFields(1, 0, 8, 8, "NONE", "short", 0);  // raw 8 x 8 needs 64
+  face.insert(face.end() - 1, {20, "F"});
+  b.tagged(10, face);
+  b.tagged(14, imageFields(2, 1, 8, 8, "NONE", "abc", 1));                    // rolled right thumb
+  b.tagged(14, imageFields(3, 2, 8, 8, "NONE", finger(8, 8, 1, '\x40'), 1));  // decodes
+  NistFile f;
+  loadBytes(f, b.bytes());
+  imaging::Surface surface;
+  ASSERT_EQ(imaging::Surface::create(imaging::kCardWidthPx, imaging::kCardHeightPx,
+                                     imaging::kCardPixelsPerMetre, surface),
+            0);
+  std::vector<imaging::CardRecord> undecodable;
+  EXPECT_EQ(imaging::renderTenprintCard(f, surface, "", &undecodable), 0);
+  EXPECT_EQ(undecodable, (std::vector<imaging::CardRecord>{{10, 0}, {14, 0}}));
+}
+
 TEST(TenprintCard, NoOutputPathDrawsWithoutFooterOrFile) {
   TxBuilder b;
   b.type1({{8, "ORI3"}});

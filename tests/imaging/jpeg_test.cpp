@@ -96,6 +96,46 @@ TEST(JpegDecoding, BaselineAndProgressiveColourRecords) {
   EXPECT_EQ(compressionFromField(f, 10, 0), 2);
 }
 
+// What libjpeg decodes whole with a warning is accepted; data whose scans are cut is not.
+TEST(JpegDecoding, RecoverableWarningsAreAcceptedAndCutScansRefused) {
+  const auto grey = test::testPicture(32, 32, 1);
+  const auto colour = test::testPicture(24, 16, 3);
+  for (const bool progressive : {false, true}) {
+    SCOPED_TRACE(progressive);
+    const auto jpeg = makeJpeg(progressive ? colour : grey, progressive ? 24 : 32,
+                               progressive ? 16 : 32, progressive ? 3 : 1, 1, 500, progressive);
+    RawImage whole;
+    ASSERT_EQ(jpegDecode(jpeg, whole), kOk);
+    auto noEnd = jpeg;
+    ASSERT_EQ(noEnd[noEnd.size() - 1], 0xD9);
+    noEnd.resize(noEnd.size() - 2);
+    RawImage img;
+    ASSERT_EQ(jpegDecode(noEnd, img), kOk);
+    EXPECT_EQ(img.pixels, whole.pixels);
+    auto jfif201 = jpeg;
+    ASSERT_EQ(jfif201[6], 'J');
+    jfif201[11] = 2;  // JFIF version 2.01
+    jfif201[12] = 1;
+    RawImage newer;
+    ASSERT_EQ(jpegDecode(jfif201, newer), kOk);
+    EXPECT_EQ(newer.pixels, whole.pixels);
+    auto padded = jpeg;  // two stray bytes after the 16-byte JFIF segment
+    ASSERT_EQ(padded[20], 0xFF);
+    padded.insert(padded.begin() + 20, {0x00, 0x00});
+    RawImage stray;
+    ASSERT_EQ(jpegDecode(padded, stray), kOk);
+    EXPECT_EQ(stray.pixels, whole.pixels);
+  }
+  // A progressive image that lacks its last scan (cut just before it) is refused.
+  auto jpeg = makeJpeg(colour, 24, 16, 3, 1, 500, true);
+  std::size_t lastScan = jpeg.size() - 2;
+  while (lastScan > 0 && !(jpeg[lastScan] == 0xFF && jpeg[lastScan + 1] == 0xDA)) --lastScan;
+  ASSERT_GT(lastScan, 0u);
+  jpeg.resize(lastScan);
+  RawImage img;
+  EXPECT_EQ(jpegDecode(jpeg, img), kUndecodable);
+}
+
 TEST(JpegDecoding, TruncatedStreamFailsAndLeavesRecord) {
   auto jpeg = makeJpeg(test::testPicture(32, 32, 1), 32, 32, 1, 0, 1, false);
   jpeg.resize(jpeg.size() / 2);

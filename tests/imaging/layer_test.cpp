@@ -289,6 +289,22 @@ TEST(Recompression, WsqWithinToleranceAndColourBecomesGrey) {
   EXPECT_EQ(img.depth, 8);
 }
 
+TEST(Recompression, ColourRecordsThatBecomeWsqSayTheyAreGrey) {
+  Type14 colour = raw14(64, 64, 3);
+  colour.bpx = "24";
+  Type14 other = colour;
+  other.idc = 1;
+  other.scale = "1000";  // not compressed by the resolution table
+  NistFile f;
+  test::loadTagged(f, {colour, other});
+  EXPECT_EQ(compressRecordsOfType(f, 14, 0.75f, true), 1);
+  EXPECT_EQ(fieldText(f, 14, 11), "WSQ20");
+  EXPECT_EQ(fieldText(f, 14, 12), "8");
+  EXPECT_EQ(fieldText(f, 14, 12, 1), "24");
+  ASSERT_EQ(recompressRecordImage(f, 14, 1, 1), kOk);
+  EXPECT_EQ(fieldText(f, 14, 12, 1), "8");
+}
+
 TEST(Recompression, BinaryRecordsGetTheDigitAndOneBitIsRefused) {
   NistFile f;
   const Pixels px = testPicture(40, 30, 1);

@@ -157,6 +157,27 @@ TEST(Type14ToType4, MissingFieldsStopTheWalk) {
   EXPECT_EQ(f.countRecords(14), 1);
 }
 
+TEST(Type14ToType4, ValuesBeyondTheBinaryFieldsKeepTheRecord) {
+  test::Type14 wide;
+  wide.width = "70000";
+  test::Type14 fine = wide;
+  fine.idc = 1;
+  fine.width = "8";
+  NistFile f;
+  test::loadTagged(f, {wide, fine});
+  std::vector<UnfitValue> unfit;
+  ASSERT_EQ(convertType14ToType4(f, &unfit), kOk);
+  EXPECT_EQ(f.recordTypeAt(1), 14);
+  EXPECT_EQ(f.recordTypeAt(2), 4);
+  ASSERT_EQ(unfit.size(), 1u);
+  EXPECT_EQ(unfit[0].type, 14);
+  EXPECT_EQ(unfit[0].occurrence, 0);
+  EXPECT_EQ(unfit[0].field, 6);
+  EXPECT_EQ(unfit[0].text, "70000");
+  EXPECT_EQ(unfit[0].width, 2);
+  expectWritesAndReadsBack(f);
+}
+
 TEST(AddImageRecord, WsqPngAndBmpBecomeType7) {
   NistFile f;
   test::loadTagged(f, {});

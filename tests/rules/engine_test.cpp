@@ -93,13 +93,17 @@ TEST_F(Engine, FieldReferencesChooseTheirRecord) {
   b.type2(0, {{5, "second"}});
   for (const char* value : {"r0", "r1", "r2", "r3"}) b.type14(1, 2, 2, "abcd", {{5, value}});
   load(b);
-  // Another type than the context: the export record index (0 unless an export set it).
+  // Another type than the context: the record last exported when of that type, else the first.
   EXPECT_EQ(expand("%2.005%", {14, 3}), "first");
   state.exportRecordIndex = 1;
-  EXPECT_EQ(expand("%2.005%", {14, 3}), "second");
+  state.exportRecordType = 14;
+  EXPECT_EQ(expand("%2.005%", {14, 3}), "first");  // a Type-14 index names no Type-2 record
+  EXPECT_EQ(expand("%2.005[,]%", {14, 3}), "first");
   EXPECT_EQ(expand("%14.005%", {14, 3}), "r3");
   EXPECT_EQ(expand("%1.009%", {14, 3}), "TCN0001");
-  EXPECT_EQ(expand("%14.005%"), "r1");              // no context: export record index
+  EXPECT_EQ(expand("%14.005%"), "r1");  // no context: the exported record
+  state.exportRecordType = 2;
+  EXPECT_EQ(expand("%2.005%", {14, 3}), "second");
   EXPECT_EQ(expand("%2.005:a%", {2, 1}), "first");  // T.F:c always reads the first record
   EXPECT_EQ(expand("%9.005%%2.999%"), "");
 }
@@ -259,6 +263,89 @@ TEST_F(Engine, WriteBackKeepsFurtherSubfields) {
   EXPECT_EQ(field(2, 33), "p\x1EQ\x1ER");
   apply(rule("Remove Invalid Characters", "2.033", "p"));
   EXPECT_EQ(field(2, 33), "\x1EQ\x1ER");
+}
+
+// Edits that would write a file no reader loads are refused with an error row each, and the
+// file is marked so that it is not saved.
+TEST_F(Engine, StructuralEditsAreRefusedWithAnErrorRow) {
+  loadStandard();
+  apply(rule("Delete Field", "14.001"));
+  apply(rule("Delete Field", "14.002"));
+  apply(rule("Delete Field", "1.002"));
+  apply(rule("Add Field", "14.001:b", "7"));
+  apply(rule("String Left", "14.001", "1"));
+  ASSERT_EQ(outcome.rows.size(), 5u);
+  for (const auto& row : outcome.rows) {
+    EXPECT_EQ(row.kind, RowKind::kError);
+    EXPECT_EQ(row.counter, RowCounter::kErrors);
+  }
+  EXPECT_EQ(outcome.rows[0].text,
+            "\"Delete Field\" was not applied to field 14.001: the field holds the record's "
+            "length, version or IDC");
+  EXPECT_TRUE(outcome.refusedEdit);
+  std::string bytes;
+  ASSERT_EQ(transaction::writeTraditionalBytes(*file.transaction(), bytes), 0);
+  std::unique_ptr<transaction::Transaction> back;
+  EXPECT_EQ(transaction::readTraditionalBytes(bytes, back), 0);
+}
+
+TEST_F(Engine, SeparatorsBroughtInByPlaceholdersAreRefused) {
+  loadStandard();
+  run.answers = {{"WHO", "", "x\x1Ey"}};
+  state.baseName = "a\x1C";
+  apply(rule("Add Field", "2.005", "%WHO%"));
+  apply(rule("Add Field", "14.020", "%FILENAME%"));
+  apply(rule("Add Field", "2.040:a", "1\x1F"));
+  ASSERT_EQ(outcome.rows.size(), 3u);
+  EXPECT_EQ(outcome.rows[0].text,
+            "\"Add Field\" was not applied to field 2.005: the value holds a separator character");
+  EXPECT_EQ(field(2, 5), "A-B-C");
+  EXPECT_EQ(field(14, 20), "<missing>");
+  // %RS% and %US% are the rule's own structure: they still build subfields and items.
+  apply(rule("Add Field", "2.041", "A%RS%B%US%C"));
+  EXPECT_EQ(outcome.rows.size(), 3u);
+  EXPECT_EQ(file.getSubfieldCount(2, 41), 2);
+}
+
+TEST_F(Engine, ReplaceStringsStopsAtTheFieldLimit) {
+  loadStandard();
+  const ConversionRule grow = rule("Replace Strings", "2.005", "A", std::string(1000, 'A'));
+  apply(grow);
+  apply(grow);
+  EXPECT_EQ(field(2, 5).size(), 1000004u);
+  EXPECT_TRUE(outcome.rows.empty());
+  apply(grow);  // would be about 10^9 bytes
+  ASSERT_EQ(outcome.rows.size(), 1u);
+  EXPECT_EQ(outcome.rows[0].text,
+            "\"Replace Strings\" was not applied to field 2.005: the text would be longer than "
+            "268435456 bytes");
+  EXPECT_EQ(field(2, 5).size(), 1000004u);
+}
+
+TEST_F(Engine, Type14To4RefusesValuesBeyondTheBinaryFields) {
+  TxBuilder b;
+  b.type14(1, 70000, 2, "abcd");
+  load(b);
+  apply(rule("Convert Type 14 to Type 4"));
+  EXPECT_EQ(file.countRecords(14), 1);
+  ASSERT_EQ(outcome.rows.size(), 1u);
+  EXPECT_EQ(outcome.rows[0].text,
+            "Type-14 record 1 was not converted to Type 4: field 14.006 value \"70000\" does "
+            "not fit its 2-byte binary field");
+  EXPECT_TRUE(outcome.refusedEdit);
+}
+
+TEST_F(Engine, ConvertImageFormatReportsImagesItCannotDecode) {
+  TxBuilder b;
+  b.type14(1, 8, 8, "not a wsq stream", {{11, "WSQ20"}});
+  load(b);
+  apply(rule("Convert Image Format", "14", "WSQ", "PNG"));
+  ASSERT_EQ(outcome.rows.size(), 1u);
+  EXPECT_EQ(outcome.rows[0].kind, RowKind::kWarning);
+  EXPECT_EQ(outcome.rows[0].text,
+            "Type-14 record 1: the image could not be decoded; \"Convert Image Format\" left it as "
+            "it was");
+  EXPECT_EQ(field(14, 11), "WSQ20");
 }
 
 TEST_F(Engine, StringLeftAndRight) {

@@ -196,6 +196,21 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{rule("Frobnicate"), false, "Unknown action \"Frobnicate\""},
         CheckCase{rule("add field"), false, "Unknown action \"add field\""}));
 
+TEST(RuleValidation, WarnsAboutEditsOfStructuralFields) {
+  const std::string warning =
+      "Field 14.001 holds the record's length, version or IDC: this rule will not be applied";
+  EXPECT_EQ(structuralEditWarning(rule("Delete Field", "14.001")), warning);
+  EXPECT_EQ(structuralEditWarning(rule("Add Field", "14.001:b", "7")), warning);
+  EXPECT_EQ(structuralEditWarning(rule("Replace Strings", "14.001", "1", "2")), warning);
+  EXPECT_NE(structuralEditWarning(rule("Delete Field", "10.002")), "");
+  EXPECT_NE(structuralEditWarning(rule("Delete Field", "1.002")), "");
+  EXPECT_NE(structuralEditWarning(rule("Add Field", "1.002:b", "x")), "");
+  // Setting an IDC or the version, and fields of no structural role, are fine.
+  EXPECT_EQ(structuralEditWarning(rule("Add Field", "14.002", "05")), "");
+  EXPECT_EQ(structuralEditWarning(rule("Delete Field", "14.1000")), "");
+  EXPECT_EQ(structuralEditWarning(rule("Delete Field", "2.002")), "");
+}
+
 TEST(ActionNames, ListsThe33ActionsSorted) {
   const auto& names = actionNames();
   ASSERT_EQ(names.size(), 33u);

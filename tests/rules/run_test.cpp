@@ -262,6 +262,19 @@ TEST_F(ConversionRunTest, PromptsAreAskedOnceAndAnswersUsed) {
   EXPECT_EQ(v, std::string(kMaxPromptAnswer, 'w'));
 }
 
+TEST_F(ConversionRunTest, RefusedEditWritesNoFile) {
+  ui.answers["WHO"] = "x\x1Cy";
+  ASSERT_EQ(convert("Prompt for Parameter|WHO|Operator?|||\nAdd Field|2.031|%WHO%|||\n"),
+            ConvertStatus::kCompleted);
+  EXPECT_FALSE(std::filesystem::exists(dst / "a.nst"));
+  const auto rows = reportRows(readFile(summary.reportPath));
+  EXPECT_NE(std::find(rows.begin(), rows.end(),
+                      "a.nst: NIST File not saved: a rule could not be applied"),
+            rows.end());
+  EXPECT_EQ(summary.counts.errors, 2 + 3);  // two unreadable files, one refusal per good file
+  EXPECT_EQ(summary.filesWithErrors, 5);
+}
+
 TEST_F(ConversionRunTest, CancelledPromptWritesNothing) {
   EXPECT_EQ(convert("Prompt for Parameter|WHO|Operator?|||\n"), ConvertStatus::kCancelled);
   EXPECT_EQ(ui.messages.back(), "Varnel: Conversion was cancelled");
@@ -390,6 +403,36 @@ TEST_F(ConversionRunTest, FileNamesAndTextsAreEscapedInTheReport) {
 struct InputCase {
   std::string source, dest, rules, message;
 };
+
+// An XML reader that adds one Type-4 record whose IDC does not fit its 1-byte field.
+class Type4IdcCodec final : public transaction::XmlCodec {
+ public:
+  int read(const std::string&, transaction::NistFile& file) const noexcept override {
+    const std::string_view idc = "A1";
+    const std::uint8_t fgp[6] = {1, 255, 255, 255, 255, 255};
+    const std::uint8_t data[3] = {1, 2, 3};
+    return file.appendBinaryImageRecord(4, &idc, 0, 1, fgp, 0, 1, 3, 0, data);
+  }
+  int write(const std::string&, const transaction::NistFile&) const noexcept override { return -1; }
+};
+
+TEST(RunUnfitValues, AValueTheTraditionalEncodingCannotHoldIsAnErrorOfItsRecord) {
+  TempDir src;
+  TempDir dst;
+  writeFile(src / "x.xml", "<x/>");
+  RunInputs in;
+  in.sourceFolder = src.path() + "/";
+  in.destFolder = dst.path() + "/";
+  const Type4IdcCodec codec;
+  transaction::NistFile file(&codec);
+  const FileOutcome out = convertFile(in, "x.xml", true, file);
+  ASSERT_EQ(out.rows.size(), 2u);
+  EXPECT_EQ(out.rows[0].text,
+            "Record 2 (Type 4): field 4.002 value \"A1\" does not fit its 1-byte binary field");
+  EXPECT_EQ(out.rows[0].counter, RowCounter::kErrors);
+  EXPECT_EQ(out.rows[1].text, "NIST File not saved: a rule could not be applied");
+  EXPECT_TRUE(std::filesystem::is_empty(dst.path()));
+}
 
 TEST(RunInputChecks, FirstFailingCheckGivesItsMessage) {
   TempDir src;

@@ -91,7 +91,7 @@ void checkInvariants(const NistFile& nf, int step) {
 std::string randomText(std::mt19937& rng, bool separators) {
   std::uniform_int_distribution<int> len(0, 40);
   std::uniform_int_distribution<int> ch(32, 126);
-  std::uniform_int_distribution<int> sep(0, 9);
+  std::uniform_int_distribution<int> sep(0, 11);
   std::string s;
   const int n = len(rng);
   for (int i = 0; i < n; ++i) {
@@ -100,6 +100,10 @@ std::string randomText(std::mt19937& rng, bool separators) {
       s.push_back('\x1E');
     } else if (separators && k == 1) {
       s.push_back('\x1F');
+    } else if (k == 2) {
+      s.push_back('\x1C');  // FS and GS can never be stored inside a value
+    } else if (k == 3) {
+      s.push_back('\x1D');
     } else {
       s.push_back(static_cast<char>(ch(rng)));
     }
@@ -118,13 +122,15 @@ void runSteps(unsigned seed, int steps) {
                                         .bytes());
   ASSERT_EQ(nf.load(path), kOk);
   std::remove(path.c_str());
-  const int types[] = {2, 4, 9, 10, 13, 14, 17};
+  const int types[] = {1, 2, 4, 9, 10, 13, 14, 17};
   auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
   for (int step = 0; step < steps; ++step) {
-    const int type = types[pick(7)];
+    const int type = types[pick(8)];
     const int count = nf.countRecords(type);
     const int occ = count > 0 ? pick(count) : 0;
-    const int field = 3 + pick(40);
+    // Mostly ordinary fields; also LEN, the IDC or version, and numbers above the image data.
+    const int kind = pick(12);
+    const int field = kind == 0 ? 1 : (kind == 1 ? 2 : (kind == 2 ? 1000 + pick(3) : 3 + pick(40)));
     switch (pick(8)) {
       case 0:
         (void)nf.setFieldAt(type, field, randomText(rng, false), occ);
@@ -164,7 +170,7 @@ void runSteps(unsigned seed, int steps) {
         if (type != 4) (void)nf.appendTaggedRecord(type);
         break;
       case 7:
-        (void)nf.setFieldAt(type, 2, std::to_string(pick(30)), occ);
+        if (type != 1) (void)nf.setFieldAt(type, 2, std::to_string(pick(30)), occ);
         break;
     }
     checkInvariants(nf, step);

@@ -269,13 +269,81 @@ TEST(NistFileEditing, SetItemOnImageFieldLoadsTheFile) {
   std::remove(img.c_str());
 }
 
-TEST(NistFileEditing, DeletingTheOnlyFieldDeletesTheRecord) {
+TEST(NistFileEditing, LenIsNotDeletedEvenAsTheOnlyField) {
   NistFile nf = loaded(TxBuilder().type1().tagged(2, {{2, "00"}}).tagged(9, {}).bytes());
   ASSERT_EQ(nf.countRecords(9), 1);
-  ASSERT_EQ(nf.deleteField(9, 1), kOk);
-  EXPECT_EQ(nf.countRecords(9), 0);
-  EXPECT_EQ(nf.getSubfieldCount(1, 3), 2);
+  ASSERT_EQ(nf.deleteField(9, 1), kStructuralField);
+  EXPECT_EQ(nf.countRecords(9), 1);
+  EXPECT_EQ(nf.getSubfieldCount(1, 3), 3);
   expectConsistent(nf);
+}
+
+// LEN, the version and a record's IDC hold the file together: removing or splitting them would
+// write a file no reader loads. The IDC and the version may still be set to a new value.
+TEST(NistFileEditing, StructuralFieldsAreNotRemovedOrSplit) {
+  NistFile nf = loaded(
+      TxBuilder().type1().tagged(2, {{2, "00"}}).tagged(14, {{2, "01"}, {999, "img"}}).bytes());
+  EXPECT_EQ(nf.deleteField(14, 1), kStructuralField);
+  EXPECT_EQ(nf.deleteField(14, 2), kStructuralField);
+  EXPECT_EQ(nf.deleteField(1, 2), kStructuralField);
+  EXPECT_EQ(nf.deleteField(2, 1), kProtected);
+  EXPECT_EQ(nf.setItem(14, 1, 0, 0, 1, "7"), kStructuralField);
+  EXPECT_EQ(nf.setItem(14, 2, 0, 1, 0, "7"), kStructuralField);
+  EXPECT_EQ(nf.setFieldAt(14, 1, "99", 0), kStructuralField);
+  EXPECT_EQ(nf.setFieldAt(14, 2,
+                          "1\x1E"
+                          "2",
+                          0),
+            kStructuralField);
+  EXPECT_EQ(nf.setItem(1, 2, 0, 0, 1, "x"), kStructuralField);
+  EXPECT_EQ(nf.setFieldAt(14, 2, "05", 0), kOk);
+  EXPECT_EQ(nf.setField(1, 2, "0500"), kOk);
+  EXPECT_EQ(cntIdcs(nf), "00,05");
+  expectConsistent(nf);
+}
+
+TEST(NistFileEditing, SeparatorsInsideOneValueAreRefused) {
+  NistFile nf = loaded(TxBuilder().type1().tagged(2, {{2, "00"}, {5, "old"}}).bytes());
+  EXPECT_EQ(nf.setField(2, 5,
+                        "a\x1C"
+                        "b"),
+            kSeparatorInValue);
+  EXPECT_EQ(nf.setFieldAt(2, 5,
+                          "a\x1D"
+                          "b",
+                          0),
+            kSeparatorInValue);
+  EXPECT_EQ(nf.setItem(2, 5, 0, 0, 0,
+                       "a\x1E"
+                       "b"),
+            kSeparatorInValue);
+  EXPECT_EQ(nf.setItem(2, 5, 0, 0, 1, "a\x1F"), kSeparatorInValue);
+  std::string full;
+  ASSERT_EQ(nf.getFieldFullText(2, 5, 0, full), kOk);
+  EXPECT_EQ(full, "old");
+  // RS and US in a whole field's text build subfields and items, as they do when read back.
+  ASSERT_EQ(nf.setField(2, 73,
+                        "A\x1E"
+                        " \x1E"
+                        " "),
+            kOk);
+  EXPECT_EQ(nf.getSubfieldCount(2, 73), 3);
+  expectConsistent(nf);
+}
+
+TEST(NistFileEditing, FieldsNumberedAboveTheImageDataGoBeforeIt) {
+  NistFile nf = loaded(TxBuilder().type1().tagged(14, {{2, "01"}, {999, "img\x1Cx"}}).bytes());
+  ASSERT_EQ(nf.setFieldAt(14, 1000, "late", 0), kOk);
+  ASSERT_EQ(nf.setItem(14, 1001, 0, 0, 0, "later"), kOk);
+  const Record& r = nf.transaction()->records[1];
+  EXPECT_EQ(r.fields.back().fieldNumber, 999);
+  EXPECT_EQ(r.fields[r.fields.size() - 2].fieldNumber, 1001);
+  expectConsistent(nf);
+  std::string out;
+  ASSERT_EQ(writeTraditionalBytes(*nf.transaction(), out), kOk);
+  std::unique_ptr<Transaction> back;
+  ASSERT_EQ(readTraditionalBytes(out, back), kOk);
+  EXPECT_EQ(back->records[1].fields.back().subfields[0].items[0].value, "img\x1Cx");
 }
 
 TEST(NistFileEditing, DeleteFeatureBlockRemovesItsRange) {
@@ -355,6 +423,29 @@ TEST(NistFileEditing, AppendRecordsAndReplaceImageData) {
   EXPECT_EQ(nf.exportImageData(4, 0, ""), kMissingArgument);
   EXPECT_EQ(nf.exportImageData(4, 5, out), kRecordNotFound);
   std::remove(out.c_str());
+}
+
+// A binary header value the writer cannot store is found before saving and never wrapped.
+TEST(NistFileEditing, BinaryValuesBeyondTheirWidthAreFoundNotWrapped) {
+  for (const std::string_view idc : {std::string_view("300"), std::string_view("A1")}) {
+    NistFile nf = loaded(TxBuilder().type1().bytes());
+    const std::uint8_t fgp[6] = {1, 255, 255, 255, 255, 255};
+    const std::uint8_t data[3] = {1, 2, 3};
+    ASSERT_EQ(nf.appendBinaryImageRecord(4, &idc, 0, 1, fgp, 0, 1, 3, 0, data), kOk);
+    int position = 0, field = 0, width = 0;
+    std::string text;
+    ASSERT_EQ(nf.findUnfitBinaryValue(position, field, text, width), 1);
+    EXPECT_EQ(position, 1);
+    EXPECT_EQ(field, 2);
+    EXPECT_EQ(text, idc);
+    EXPECT_EQ(width, 1);
+    std::string out;
+    EXPECT_EQ(writeTraditionalBytes(*nf.transaction(), out), -41);
+  }
+  NistFile fits = loaded(TxBuilder().type1().binary(4, 1, "data", 300, 65535).bytes());
+  int position = 0, field = 0, width = 0;
+  std::string text;
+  EXPECT_EQ(fits.findUnfitBinaryValue(position, field, text, width), 0);
 }
 
 TEST(NistFileLoad, XmlWithoutCodecAndDefaultType1WithOne) {
