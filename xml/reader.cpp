@@ -160,7 +160,7 @@ void readExtensionFields(const ReadContext& c, int type, int occurrence, Element
         if (localName(item) != "Item") continue;
         if (!firstItem) text.push_back('\x1F');
         firstItem = false;
-        if (auto v = detail::verbatimText(item)) text.append(*v);
+        if (auto v = detail::verbatimText(item)) text.append(detail::withoutSeparators(*v));
       }
     }
     c.set(type, static_cast<int>(number), std::string_view(text), occurrence);

@@ -141,14 +141,29 @@ std::optional<std::string_view> elementText(Element element) noexcept {
 
 // ---- ItemList ----
 
+bool hasSeparator(std::string_view text) noexcept {
+  for (char ch : text) {
+    if (ch >= '\x1C' && ch <= '\x1F') return true;
+  }
+  return false;
+}
+
+std::string withoutSeparators(std::string_view text) {
+  std::string out(text);
+  for (char& ch : out) {
+    if (ch >= '\x1C' && ch <= '\x1F') ch = ' ';
+  }
+  return out;
+}
+
 void ItemList::add(std::optional<std::string_view> item) {
-  items_.emplace_back(item ? *item : std::string_view());
+  items_.emplace_back(item ? withoutSeparators(*item) : std::string());
   present_.push_back(item.has_value());
   any_ = any_ || item.has_value();
 }
 
 void ItemList::add(const std::optional<std::string>& item) {
-  items_.emplace_back(item ? *item : std::string());
+  items_.emplace_back(item ? withoutSeparators(*item) : std::string());
   present_.push_back(item.has_value());
   any_ = any_ || item.has_value();
 }
@@ -186,7 +201,12 @@ void ReadContext::set(int type, int field, std::string_view text, int occurrence
 
 void ReadContext::set(int type, int field, const std::optional<std::string_view>& text,
                       int occurrence) const noexcept {
-  if (text) set(type, field, *text, occurrence);
+  if (!text) return;
+  if (hasSeparator(*text)) {
+    set(type, field, std::string_view(withoutSeparators(*text)), occurrence);
+  } else {
+    set(type, field, *text, occurrence);
+  }
 }
 
 void ReadContext::set(int type, int field, const std::optional<std::string>& text,

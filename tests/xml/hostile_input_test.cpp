@@ -37,6 +37,19 @@ TEST(XmlHostileInput, Utf8ByteOrderMarkIsAccepted) {
   EXPECT_EQ(field(f->file, 1, 9), "T-42");
 }
 
+TEST(XmlHostileInput, SeparatorBytesInTextsBecomeSpaces) {
+  // A character reference may bring in the traditional encoding's separators; the value stays
+  // one value instead of being cut into items or refused.
+  auto f = loadXml(
+      package("<itl:PackageInformationRecord><biom:RecordCategoryCode>1</biom:RecordCategoryCode>"
+              "<biom:Transaction><biom:TransactionControlIdentification><nc:IdentificationID>T&#"
+              "x1C;4&#x1F;2"
+              "</nc:IdentificationID></biom:TransactionControlIdentification></biom:Transaction>"
+              "</itl:PackageInformationRecord>"));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(field(f->file, 1, 9), "T 4 2");
+}
+
 TEST(XmlHostileInput, DeepNestingFailsWithoutCrashing) {
   std::string doc = "<p>";
   for (int i = 0; i < 100000; ++i) doc += "<a>";

@@ -30,6 +30,13 @@ using Element = const tinyxml2::XMLElement*;
 /// Text of the element's first child node that is not a comment, when that node is text and not
 /// empty; nothing otherwise. Borrowed from the document.
 [[nodiscard]] std::optional<std::string_view> verbatimText(Element element) noexcept;
+/// `text` with the traditional encoding's separator bytes (FS, GS, RS, US) replaced by spaces: an
+/// XML text is one value, and such a byte would otherwise cut it into fields or items (or make
+/// the value refused) when the transaction is written in the traditional encoding.
+[[nodiscard]] std::string withoutSeparators(std::string_view text);
+/// True when `text` holds one of those bytes.
+[[nodiscard]] bool hasSeparator(std::string_view text) noexcept;
+
 /// verbatimText without the whitespace (space, tab, CR, LF) around it; nothing when only
 /// whitespace remains.
 [[nodiscard]] std::optional<std::string_view> elementText(Element element) noexcept;
