@@ -1,13 +1,17 @@
 // varnel-gui-shots: renders the main window, the rule editor, the condition editor and, given the
 // sample corpus, the transaction viewer and comparison into PNG files for the user documentation.
 // Usage: varnel-gui-shots <output folder> <rule file> [<corpus folder>]
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -112,6 +116,62 @@ bool shootViewer(varnel::app::Shell& shell, const QDir& out, const QDir& corpus)
   return ok;
 }
 
+// A desktop that answers every question with No and shows nothing, for a run nobody watches.
+class QuietShell final : public varnel::app::Shell {
+ public:
+  Answer message(QWidget*, const QString&, const QString&, Buttons, Icon) override {
+    return Answer::kNo;
+  }
+  QString pickFolder(QWidget*, const QString&, const QString&) override { return {}; }
+  QString pickOpenFile(QWidget*, const QString&, const QString&) override { return {}; }
+  QString pickSaveFile(QWidget*, const QString&, const QString&) override { return {}; }
+  QString prompt(QWidget*, const QString&) override { return "%%CANCELLED%%"; }
+  void openFile(const QString&) override {}
+};
+
+// The main window in the middle of a run over copies of the sample transactions, with its Cancel
+// button; the picture is taken when half of the files are done.
+bool shootRunningWindow(const QDir& out, const QDir& rulesDir) {
+  QuietShell shell;
+  QTemporaryDir work;
+  QDir dir(work.path());
+  if (!dir.mkpath("incoming") || !dir.mkpath("converted")) return false;
+  const QDir samples(rulesDir.filePath("../transactions"));
+  int n = 0;
+  for (int copy = 0; copy < 8; ++copy) {
+    for (const QString& name : samples.entryList({"*.eft", "*.an2"}, QDir::Files)) {
+      if (QFile::copy(
+              samples.filePath(name),
+              dir.filePath(QString("incoming/%1_%2").arg(copy, 2, 10, QChar('0')).arg(name))))
+        ++n;
+    }
+  }
+  const QString rules = dir.filePath("profile.ntx");
+  {
+    QFile f(rules);
+    if (!f.open(QIODevice::WriteOnly)) return false;
+    f.write("Add Field|2.005|Y||||\n");
+  }
+  varnel::app::CvarnelDlg main(shell);
+  main.sourceEdit()->setText(dir.filePath("incoming"));
+  main.ruleEdit()->setText(rules);
+  main.destinationEdit()->setText(dir.filePath("converted"));
+  main.show();
+  bool shot = false;
+  QObject::connect(main.progressBar(), &QProgressBar::valueChanged, &main, [&](int v) {
+    if (shot || v < n / 2) return;
+    shot = true;
+    main.sourceEdit()->setText("/srv/nist/incoming");
+    main.ruleEdit()->setText("/srv/nist/rules/cjis-profile.ntx");
+    main.destinationEdit()->setText("/srv/nist/converted");
+    shot = shoot(main, out.filePath("main-window.png"));
+    main.cancelRun();
+  });
+  main.convert();
+  if (!waitFor(&main, &varnel::app::CvarnelDlg::conversionFinished)) return false;
+  return shot;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,19 +188,28 @@ int main(int argc, char** argv) {
   varnel::app::DesktopShell shell;
   bool ok = true;
 
-  varnel::app::CvarnelDlg main(shell);
-  main.sourceEdit()->setText("/srv/nist/incoming");
-  main.ruleEdit()->setText("/srv/nist/rules/cjis-profile.ntx");
-  main.destinationEdit()->setText("/srv/nist/converted");
-  main.progressBar()->setRange(0, 12);
-  main.progressBar()->setValue(7);
-  main.statusLabel()->setText("7 processed of 12");
-  ok = shoot(main, out.filePath("main-window.png")) && ok;
+  ok = shootRunningWindow(out, QFileInfo(ruleFile).dir()) && ok;
 
   varnel::app::CconversionDlg editor(shell);
   editor.openRuleFile(ruleFile);
   editor.ruleList()->setCurrentRow(4);
   ok = shoot(editor, out.filePath("rule-editor.png")) && ok;
+
+  // The grouped action list, open as the operator sees it when choosing an action.
+  editor.addRule();
+  editor.actionBox()->showPopup();
+  for (int i = 0; i < 20; ++i) {
+    QApplication::processEvents();
+    QThread::msleep(10);
+  }
+  QWidget* popup = editor.actionBox()->view()->window();
+  const QPixmap list = popup->grab();
+  const bool listOk = list.save(out.filePath("action-list.png"), "PNG");
+  std::printf("%s %s\n", listOk ? "wrote" : "could not write",
+              qPrintable(out.filePath("action-list.png")));
+  ok = listOk && ok;
+  editor.actionBox()->hidePopup();
+  editor.deleteOrCancel();
 
   std::vector<varnel::rules::RuleCondition> conditions = {
       {varnel::rules::kEquals, "%IMP%", "0,1"}, {varnel::rules::kStartsWith, "%1.004%", "CAR,CNA"}};

@@ -207,6 +207,7 @@ const std::vector<std::string_view>& actionNames() noexcept {
       "Set CJIS MNU",
       "String Left",
       "String Right",
+      "Validate",
   };
   return kNames;
 }
