@@ -298,7 +298,9 @@ int readBinaryRecord(ByteSource& src, int type, Record& rec) {
     if (len < 18) return -17;
     std::uint32_t a = 0, b = 0, c = 0, d = 0;
     bool extended = false;
-    if (src.seek(start + 13) && readBigEndian(src, 2, a) && readBigEndian(src, 2, b) &&
+    // The extended layout's header is 33 bytes: a shorter record cannot have it, and the bytes
+    // the test looks at would belong to the next record.
+    if (len >= 33 && src.seek(start + 13) && readBigEndian(src, 2, a) && readBigEndian(src, 2, b) &&
         src.seek(start + 28) && readBigEndian(src, 2, c) && readBigEndian(src, 2, d)) {
       extended = a == 0 && b == 0 && c > 0 && d > 0;
     }

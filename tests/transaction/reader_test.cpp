@@ -160,6 +160,13 @@ TEST(TraditionalReader, Type7LayoutChosenByHeaderValues) {
   std7[14] = 1;  // a width at offset 13: standard layout
   ASSERT_EQ(readBytes(TxBuilder().type1().raw(7, std7).bytes(), tx), kOk);
   EXPECT_EQ(tx->records[1].fields.size(), 9u);
+
+  // A short standard record followed by another: the next record's bytes are not its header.
+  std::string shortStd = be32(18) + std::string(14, '\0');
+  // Its bytes 10..13 ("4.00") are where a 33-byte header would have non-zero values.
+  const std::string next = TxBuilder::taggedRecord(14, {{2, "2"}});
+  ASSERT_EQ(readBytes(TxBuilder().type1().raw(7, shortStd).raw(14, next).bytes(), tx), kOk);
+  EXPECT_EQ(tx->records[1].fields.size(), 9u);
 }
 
 TEST(TraditionalReader, TagsKeepTheirTextAndAreBounded) {
