@@ -19,9 +19,11 @@
 #include "rules/detail/text.h"
 #include "rules/engine.h"
 #include "rules/status.h"
+#include "transaction/status.h"
 #include "transaction/traditional.h"
 
 #ifdef VARNEL_HAVE_XML
+#include "xml/status.h"
 #include "xml/xml_codec.h"
 #endif
 
@@ -274,22 +276,27 @@ class RunState {
   RunState(ReportFile& report, std::string destFolder)
       : report_(report), csv_(std::move(destFolder)) {}
 
+  bool dryRun = false;  ///< rows are counted, not written; results.csv is not written
   void take(const FileOutcome& o, RunSummary& summary) {
     ++summary.counts.processed;
+    FileResult result{o.displayName, o.output, o.exports, o.rows, o.hadErrorRow};
     for (const auto& row : o.rows) addRow(row, o.displayName, summary);
     int err = 0;
-    if (o.rulesRan && !csv_.take(o.csv, err)) {
-      addRow(ReportRow{RowKind::kError, RowCounter::kErrors, true,
-                       "results.csv could not be written: " + detail::systemReason(err)},
-             o.displayName, summary);
+    if (o.rulesRan && !dryRun && !csv_.take(o.csv, err)) {
+      result.rows.push_back(
+          ReportRow{RowKind::kError, RowCounter::kErrors, true,
+                    "results.csv could not be written: " + detail::systemReason(err)});
+      addRow(result.rows.back(), o.displayName, summary);
       if (!o.hadErrorRow) ++summary.filesWithErrors;
+      result.hadErrorRow = true;
     }
     if (o.hadErrorRow) ++summary.filesWithErrors;
+    summary.files.push_back(std::move(result));
     if (o.disabledSave) saveEnabled = false;
   }
 
   void addRow(const ReportRow& row, std::string_view displayName, RunSummary& summary) {
-    (void)report_.append(row, displayName);
+    if (!dryRun) (void)report_.append(row, displayName);
     switch (row.counter) {
       case RowCounter::kErrors:
         ++summary.counts.errors;
@@ -432,6 +439,33 @@ void addCodecWarnings(const NistFile& file, FileOutcome& out) {
   }
 }
 
+std::string_view loadFailureReason(int status) noexcept {
+  switch (status) {
+    case transaction::kReadFailed:
+      return "the file cannot be read";
+    case transaction::kBadLengthField:
+      return "a record's length (LEN) is missing, malformed or runs past the end of the file";
+    case transaction::kTagTooLong:
+      return "a field tag is too long";
+    case transaction::kNotType1:
+      return "the first record is not a Type-1 record";
+    case transaction::kAllocFailed:
+      return "out of memory";
+    case transaction::kIsXml:
+      return "XML transactions are not supported by this build";
+#ifdef VARNEL_HAVE_XML
+    case xml::kNotWellFormed:
+      return "not well-formed XML";
+    case xml::kNotPackage:
+      return "the XML is not a transaction package";
+    case xml::kBadImageData:
+      return "the XML holds image data that is not valid base64";
+#endif
+    default:
+      return "";
+  }
+}
+
 FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool saveEnabled,
                         NistFile& file) noexcept {
   FileOutcome out;
@@ -448,8 +482,11 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
       out.rows.push_back(fileRow(RowKind::kWarning, RowCounter::kWarnings, "not a regular file"));
       return out;
     }
-    if (file.load(loadPath) != 0) {
-      out.rows.push_back(fileRow(RowKind::kError, RowCounter::kErrors, "Invalid NIST File"));
+    if (const int rc = file.load(loadPath); rc != 0) {
+      const std::string_view reason = loadFailureReason(rc);
+      out.rows.push_back(fileRow(RowKind::kError, RowCounter::kErrors,
+                                 reason.empty() ? std::string("Invalid NIST File")
+                                                : "Invalid NIST File: " + std::string(reason)));
       out.hadErrorRow = true;
       return out;
     }
@@ -473,6 +510,14 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
     std::string path;
     int rc = outputPath(in, st, path);
     if (rc == kOk) rc = detail::prepareOutputFolders(in.destFolder, path, false);
+    struct stat existing {};
+    if (rc == kOk && in.noClobber && ::lstat(path.c_str(), &existing) == 0) {
+      out.rows.push_back(
+          fileRow(RowKind::kError, RowCounter::kErrors,
+                  "Not saved: " + path.substr(in.destFolder.size()) + " already exists"));
+      out.hadErrorRow = true;
+      return out;
+    }
     if (rc == kOk && in.outputs != nullptr) {
       if (in.outputs->taken(path)) {
         // Another file of this run (or the run's own report or results.csv) has this name.
@@ -484,15 +529,16 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
       }
       if (in.outputs->inSourceFolder(path)) rc = kPathOutsideDestination;
     }
-    if (rc == kOk) rc = saveAtomically(file, st, path);
+    if (rc == kOk && !in.dryRun) rc = saveAtomically(file, st, path);
     if (rc != kOk) {
       out.rows.push_back(
           fileRow(RowKind::kError, RowCounter::kErrors, "An error occurred saving the NIST file"));
       out.hadErrorRow = true;
     } else {
       if (in.outputs != nullptr) in.outputs->claim(path);
+      out.output = path.substr(in.destFolder.size());
       // The XML writer's warnings; a traditional save leaves the load's, already shown.
-      if (savesXml(file, st)) addCodecWarnings(file, out);
+      if (savesXml(file, st) && !in.dryRun) addCodecWarnings(file, out);
       out.rows.push_back(
           fileRow(RowKind::kInfo, RowCounter::kMessages, "NIST File successfully converted"));
     }
@@ -505,8 +551,8 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
 }
 
 RunStatus runConversion(const std::string& sourceFolder, const std::string& destFolder,
-                        const std::string& ruleFile, int total, UiServices& ui,
-                        RunSummary& summary) noexcept {
+                        const std::string& ruleFile, int total, UiServices& ui, RunSummary& summary,
+                        const RunOptions& options) noexcept {
   try {
     summary = RunSummary{};
     summary.counts.total = total;
@@ -523,6 +569,8 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
 #endif
     RunOutputs outputs;
     in.outputs = &outputs;
+    in.dryRun = options.dryRun;
+    in.noClobber = options.noClobber;
     if (sameFolder(sourceFolder, destFolder)) {
       return refuse("Source and Destination paths cannot be the same");
     }
@@ -561,7 +609,9 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
                     [](const ConversionRule& r) { return r.action == "Output to CSV"; });
     if (writesCsv) outputs.claim(destFolder + "results.csv");
     ReportFile report;
-    if (report.create(summary.reportPath, localTime("%Y-%m-%d %H:%M:%S")) != kOk) {
+    if (options.dryRun) summary.reportPath.clear();
+    if (!options.dryRun &&
+        report.create(summary.reportPath, localTime("%Y-%m-%d %H:%M:%S")) != kOk) {
       (void)ui.showMessage("The report file could not be created: '" + summary.reportPath +
                                "': " + detail::systemReason(report.error()),
                            kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
@@ -573,6 +623,7 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
     }
     NistFile file(in.xml);
     RunState state(report, destFolder);
+    state.dryRun = options.dryRun;
     char status[64];
     bool reportFailed = false;
     for (const auto& name : names) {
@@ -587,13 +638,13 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
                                   summary.counts.processed, total);
       ui.setStatusText(n > 0 ? std::string_view(status) : std::string_view());
       // Converting on without a record of it would leave outputs the report does not show.
-      if (report.flush() != kOk) {
+      if (!options.dryRun && report.flush() != kOk) {
         reportFailed = true;
         summary.counts.stopped = summary.counts.processed < static_cast<int>(names.size());
         break;
       }
     }
-    if (summary.counts.stopped && !reportFailed) {
+    if (summary.counts.stopped && !reportFailed && !options.dryRun) {
       char text[96];
       const int n = std::snprintf(text, sizeof text, "Conversion stopped after %d of %d files",
                                   summary.counts.processed, static_cast<int>(names.size()));
@@ -604,7 +655,7 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
     const auto end = std::chrono::steady_clock::now();
     summary.counts.elapsedMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
-    if (report.finish(summary.counts) != kOk || reportFailed) {
+    if (!options.dryRun && (report.finish(summary.counts) != kOk || reportFailed)) {
       (void)ui.showMessage("The report file could not be written: '" + summary.reportPath +
                                "': " + detail::systemReason(report.error()),
                            kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
@@ -617,8 +668,8 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
 }
 
 ConvertStatus convertCommand(const std::string& source, const std::string& dest,
-                             const std::string& ruleFile, UiServices& ui,
-                             RunSummary& summary) noexcept {
+                             const std::string& ruleFile, UiServices& ui, RunSummary& summary,
+                             const RunOptions& options) noexcept {
   const InputCheck check = checkRunInputs(source, dest, ruleFile);
   if (!check.ok) {
     if (check.listingFailed) {
@@ -634,10 +685,11 @@ ConvertStatus convertCommand(const std::string& source, const std::string& dest,
   ui.rememberPaths(source, dest, ruleFile);
   try {
     const RunStatus rs = runConversion(withTrailingSlash(source), withTrailingSlash(dest), ruleFile,
-                                       check.count, ui, summary);
+                                       check.count, ui, summary, options);
     if (rs == RunStatus::kCancelled) return ConvertStatus::kCancelled;
     if (rs == RunStatus::kReportFailed) return ConvertStatus::kReportFailed;
     if (rs == RunStatus::kRefused) return ConvertStatus::kInvalidInput;
+    if (options.dryRun) return ConvertStatus::kCompleted;  // no report to offer
     // The closing question says what happened: a run with failures or a stopped run is not
     // "complete".
     std::string question = "Conversion complete, would you like to see the report?";
