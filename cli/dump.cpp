@@ -174,10 +174,9 @@ void addDumpCommand(CLI::App& app, int& exitCode) {
     }
     const int status = file.load(*path);
     if (status != 0) {
-      const std::string_view reason = rules::loadFailureReason(status);
+      const std::string reason = rules::loadFailureDetail(*path, status);
       std::cerr << "varnel dump: '" << *path << "' is not a transaction file that loads: "
-                << (reason.empty() ? "status " + std::to_string(status) : std::string(reason))
-                << "\n";
+                << (reason.empty() ? "status " + std::to_string(status) : reason) << "\n";
       exitCode = 1;
       return;
     }

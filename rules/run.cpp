@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -439,10 +440,81 @@ void addCodecWarnings(const NistFile& file, FileOutcome& out) {
   }
 }
 
+namespace {
+
+// Walks the records of a file that did not load by their lengths alone (a tagged record starts
+// "T.001:LEN", a binary one with its length in 4 big-endian bytes) and says where the first
+// length leads: missing, or past the end of the file. "" when every length fits.
+std::string walkRecordLengths(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "the file cannot be read: " + detail::systemReason(errno);
+  in.seekg(0, std::ios::end);
+  const long long size = static_cast<long long>(in.tellg());
+  if (size <= 0) return "the file is empty";
+  long long pos = 0;
+  for (int n = 1; pos < size; ++n) {
+    char window[40] = {};
+    in.clear();
+    in.seekg(pos);
+    in.read(window, sizeof window);
+    const std::string head(window, static_cast<std::size_t>(in.gcount()));
+    std::size_t q = 0;
+    const auto digits = [&] {
+      const std::size_t start = q;
+      while (q < head.size() && head[q] >= '0' && head[q] <= '9') ++q;
+      return head.substr(start, q - start);
+    };
+    const std::string type = digits();
+    long long len = -1;
+    std::string what;
+    if (!type.empty() && type.size() <= 3 && q < head.size() && head[q] == '.') {
+      ++q;
+      const std::string field = digits();
+      if (field.empty() || std::stoi(field) != 1 || q >= head.size() || head[q] != ':') {
+        return "record " + std::to_string(n) + " (Type-" + type +
+               ") does not start with its "
+               "length (LEN) field";
+      }
+      ++q;
+      const std::string value = digits();
+      if (value.empty() || value.size() > 12) {
+        return "the length (LEN) of record " + std::to_string(n) + " (Type-" + type +
+               ") is not a number";
+      }
+      len = std::stoll(value);
+      what = " (Type-" + type + ")";
+    } else if (n > 1 && head.size() >= 4) {
+      len = 0;
+      for (int i = 0; i < 4; ++i) len = len * 256 + static_cast<unsigned char>(head[i]);
+    } else {
+      return n == 1 ? "the file does not start with a Type-1 record" : "";
+    }
+    if (len <= 0) return "";
+    if (pos + len > size) {
+      return "the length (LEN) of record " + std::to_string(n) + what + ", " + std::to_string(len) +
+             " bytes from byte " + std::to_string(pos) +
+             ", runs past the end of the file (truncated at byte " + std::to_string(size) + ")";
+    }
+    pos += len;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string loadFailureDetail(const std::string& path, int status) noexcept {
+  try {
+    if (status == transaction::kReadFailed || status == transaction::kBadLengthField) {
+      if (std::string walked = walkRecordLengths(path); !walked.empty()) return walked;
+    }
+    return std::string(loadFailureReason(status));
+  } catch (...) {
+    return {};
+  }
+}
+
 std::string_view loadFailureReason(int status) noexcept {
   switch (status) {
-    case transaction::kReadFailed:
-      return "the file cannot be read";
     case transaction::kBadLengthField:
       return "a record's length (LEN) is missing, malformed or runs past the end of the file";
     case transaction::kTagTooLong:
@@ -483,10 +555,10 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
       return out;
     }
     if (const int rc = file.load(loadPath); rc != 0) {
-      const std::string_view reason = loadFailureReason(rc);
-      out.rows.push_back(fileRow(RowKind::kError, RowCounter::kErrors,
-                                 reason.empty() ? std::string("Invalid NIST File")
-                                                : "Invalid NIST File: " + std::string(reason)));
+      const std::string reason = loadFailureDetail(loadPath, rc);
+      out.rows.push_back(fileRow(
+          RowKind::kError, RowCounter::kErrors,
+          reason.empty() ? std::string("Invalid NIST File") : "Invalid NIST File: " + reason));
       out.hadErrorRow = true;
       return out;
     }

@@ -93,6 +93,11 @@ struct RunSummary {
 /// status says nothing more than that it failed).
 [[nodiscard]] std::string_view loadFailureReason(int status) noexcept;
 
+/// Why the file at `path` did not load with `status`: for a file whose structure could not be
+/// read, where its record lengths go wrong (missing, or past the end of the file, with the byte
+/// offsets), else loadFailureReason. "" when nothing more is known.
+[[nodiscard]] std::string loadFailureDetail(const std::string& path, int status) noexcept;
+
 /// A whole run over the source folder. Folders end with "/". `total` is the count found by the
 /// checks (display only). For the whole run the destination folder is locked (flock) against
 /// other runs; a run that finds it locked is refused with a message. Every problem that stops
