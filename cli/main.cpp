@@ -296,7 +296,7 @@ constexpr const char* kConvertExitStatuses =
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Varnel: batch conversion of ANSI/NIST-ITL transaction files"};
+  CLI::App app{"Varnel: batch conversion of ANSI/NIST-ITL transaction files", "varnel"};
   app.set_version_flag("--version", versionText());
   app.require_subcommand(1);
   int exitCode = 0;
