@@ -2,9 +2,11 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -66,6 +68,8 @@ rules::UiServices::Answer ConsoleUi::showMessage(std::string_view text,
     // The only question is the offer to open the report: --open-report answers it.
     return openReport_ ? Answer::kYes : Answer::kNo;
   }
+  // The missing answer was named already; "cancelled" would blame the user for a cancel.
+  if (!missing_.empty()) return Answer::kOk;
   finishProgress();
   std::cerr << text << '\n';
   return Answer::kOk;
@@ -74,10 +78,18 @@ rules::UiServices::Answer ConsoleUi::showMessage(std::string_view text,
 std::string ConsoleUi::promptText(std::string_view prompt,
                                   std::string_view parameterName) noexcept {
   try {
+    asked_.emplace(parameterName);
     if (auto it = answers_.find(std::string(parameterName)); it != answers_.end()) {
       return it->second.substr(0, rules::kMaxPromptText);
     }
-    if (::isatty(STDIN_FILENO) == 0) return std::string(rules::kPromptCancelled);
+    if (::isatty(STDIN_FILENO) == 0) {
+      // Nobody to ask: the command line must carry the answer.
+      missing_ = std::string(parameterName);
+      finishProgress();
+      std::cerr << "varnel convert: no answer for the prompt \"" << prompt
+                << "\": give it with --param " << parameterName << "=VALUE\n";
+      return std::string(rules::kPromptCancelled);
+    }
     finishProgress();
     std::cerr << prompt << ' ' << std::flush;
     std::string line;
@@ -90,6 +102,14 @@ std::string ConsoleUi::promptText(std::string_view prompt,
   } catch (...) {
     return std::string(rules::kPromptCancelled);
   }
+}
+
+std::vector<std::string> ConsoleUi::unaskedParameters() const {
+  std::vector<std::string> names;
+  for (const auto& [name, value] : answers_) {
+    if (asked_.find(name) == asked_.end()) names.push_back(name);
+  }
+  return names;
 }
 
 void ConsoleUi::setProgressRange(int /*low*/, int high) noexcept {
@@ -115,22 +135,55 @@ void ConsoleUi::setStatusText(std::string_view text) noexcept {
   draw();
 }
 
+namespace {
+
+// Columns of the terminal on stderr (80 when it does not say).
+int terminalColumns() noexcept {
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+}  // namespace
+
 void ConsoleUi::draw() noexcept {
   if (!showProgress_) return;
-  constexpr int kWidth = 30;
-  const int total = high_ > 0 ? high_ : 1;
-  const int pos = position_ < 0 ? 0 : (position_ > total ? total : position_);
-  const int filled = static_cast<int>(static_cast<long long>(pos) * kWidth / total);
-  const long long elapsed =
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_)
-          .count();
-  const long long remaining = pos > 0 ? elapsed * (total - pos) / pos : 0;
-  std::string bar(static_cast<std::size_t>(filled), '#');
-  bar.resize(kWidth, '.');
-  std::fprintf(stderr, "\r[%s] %s  elapsed %s  remaining %s\x1b[K", bar.c_str(), status_.c_str(),
-               formatDuration(elapsed).c_str(), formatDuration(remaining).c_str());
-  std::fflush(stderr);
-  lineShown_ = true;
+  try {
+    const int total = high_ > 0 ? high_ : 1;
+    const int pos = position_ < 0 ? 0 : (position_ > total ? total : position_);
+    const long long elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - start_)
+                                    .count();
+    // Before a second has passed, or a file is done, there is nothing to estimate from.
+    const std::string remaining =
+        pos > 0 && elapsedMs >= 1000
+            ? formatDuration((elapsedMs * (total - pos) / pos + 999) / 1000)
+            : std::string("--:--");
+    const std::string times =
+        "  elapsed " + formatDuration(elapsedMs / 1000) + "  remaining " + remaining;
+    // The line must fit the terminal (one column spare, or it wraps and redraws stack up):
+    // the bar narrows first, then the times go, then the status is cut.
+    const int columns = terminalColumns() - 1;
+    const int fixed = static_cast<int>(status_.size() + times.size()) + 3;  // "[", "] "
+    int width = std::min(30, columns - fixed);
+    std::string line;
+    if (width >= 10) {
+      const int filled = static_cast<int>(static_cast<long long>(pos) * width / total);
+      std::string bar(static_cast<std::size_t>(filled), '#');
+      bar.resize(static_cast<std::size_t>(width), '.');
+      line = "[" + bar + "] " + status_ + times;
+    } else {
+      line = status_ + times;
+      if (static_cast<int>(line.size()) > columns) line = status_;
+    }
+    if (columns > 0 && static_cast<int>(line.size()) > columns) {
+      line.resize(static_cast<std::size_t>(columns));
+    }
+    std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+    std::fflush(stderr);
+    lineShown_ = true;
+  } catch (...) {
+  }
 }
 
 void ConsoleUi::finishProgress() noexcept {

@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "rules/ui_services.h"
 
@@ -37,10 +39,18 @@ class ConsoleUi final : public rules::UiServices {
   /// Ends the progress line (if one is shown) so that later output starts on a new line.
   void finishProgress() noexcept;
 
+  /// The parameter a prompt asked for when no --param answered it and there was no terminal to
+  /// ask on (the run was then cancelled), or "".
+  [[nodiscard]] const std::string& missingParameter() const noexcept { return missing_; }
+  /// The --param names no prompt asked for, in name order.
+  [[nodiscard]] std::vector<std::string> unaskedParameters() const;
+
  private:
   void draw() noexcept;
 
   std::map<std::string, std::string> answers_;
+  std::set<std::string, std::less<>> asked_;
+  std::string missing_;
   bool showProgress_ = false;
   bool openReport_ = false;
   bool lineShown_ = false;

@@ -2,11 +2,15 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
+#include <system_error>
 
+#include "rules/run.h"
 #include "transaction/tree.h"
 
 #ifdef VARNEL_HAVE_XML
@@ -82,26 +86,105 @@ void dumpTransaction(const transaction::NistFile& file, std::ostream& out) {
   }
 }
 
+namespace {
+
+// Image data as its format, size and depth, parsed from the describer's line
+// ("WSQ20 804x752 8-bit, 28414 bytes"); what the line does not say is left out.
+nlohmann::json imageJson(const transaction::NistFile& file, int type, int occurrence,
+                         std::size_t bytes) {
+  nlohmann::json image{{"bytes", bytes}};
+  if (gDescriber == nullptr) return image;
+  const std::string text = gDescriber(file, type, occurrence);
+  if (text.empty()) return image;
+  image["description"] = text;
+  char format[32] = {};
+  int width = 0, height = 0, depth = 0;
+  if (std::sscanf(text.c_str(), "%31s %dx%d %d-bit", format, &width, &height, &depth) == 4) {
+    image["format"] = format;
+    image["width"] = width;
+    image["height"] = height;
+    image["depth"] = depth;
+  }
+  return image;
+}
+
+void dumpTransactionJson(const transaction::NistFile& file, std::ostream& out) {
+  const transaction::Transaction* tx = file.transaction();
+  if (tx == nullptr) return;
+  nlohmann::json records = nlohmann::json::array();
+  std::map<int, int> seen;
+  for (const transaction::Record& rec : tx->records) {
+    const int occurrence = seen[rec.type]++;
+    nlohmann::json fields = nlohmann::json::array();
+    for (const auto& field : rec.fields) {
+      char tag[32];
+      std::snprintf(tag, sizeof tag, "%d.%03d", rec.type, field.fieldNumber);
+      nlohmann::json f{{"tag", tag}};
+      if (transaction::isImageDataField(rec.type, field.fieldNumber)) {
+        std::size_t bytes = 0;
+        for (const auto& sf : field.subfields) {
+          for (const auto& item : sf.items) bytes += item.value.size();
+        }
+        f["image"] = imageJson(file, rec.type, occurrence, bytes);
+      } else {
+        nlohmann::json subfields = nlohmann::json::array();
+        for (const auto& sf : field.subfields) {
+          nlohmann::json items = nlohmann::json::array();
+          // Values are bytes: invalid UTF-8 is replaced rather than failing the document.
+          for (const auto& item : sf.items) items.push_back(item.value);
+          subfields.push_back(std::move(items));
+        }
+        f["subfields"] = std::move(subfields);
+      }
+      fields.push_back(std::move(f));
+    }
+    records.push_back({{"type", rec.type},
+                       {"occurrence", occurrence},
+                       {"bytes", rec.byteTotal},
+                       {"encoding", rec.hasFs ? "tagged" : "binary"},
+                       {"fields", std::move(fields)}});
+  }
+  const nlohmann::json doc{
+      {"bytes", tx->byteTotal}, {"xml", tx->loadedFromXml}, {"records", std::move(records)}};
+  out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+}  // namespace
+
 void addDumpCommand(CLI::App& app, int& exitCode) {
   auto* cmd = app.add_subcommand("dump",
                                  "Show the records, fields, subfields and items of a "
                                  "transaction file");
   auto path = std::make_shared<std::string>();
   cmd->add_option("FILE", *path, "Transaction file")->required();
-  cmd->callback([path, &exitCode] {
+  auto json = std::make_shared<bool>(false);
+  cmd->add_flag("--json", *json, "Print the transaction as one JSON document");
+  cmd->callback([path, json, &exitCode] {
 #ifdef VARNEL_HAVE_XML
     static const xml::XmlCodecImpl kXml;
     transaction::NistFile file(&kXml);
 #else
     transaction::NistFile file;
 #endif
-    const int status = file.load(*path);
-    if (status != 0) {
-      std::cerr << "varnel dump: \"" << *path << "\" does not load (status " << status << ")\n";
+    std::error_code ec;
+    if (!std::filesystem::exists(*path, ec)) {
+      std::cerr << "varnel dump: '" << *path << "' does not exist\n";
       exitCode = 1;
       return;
     }
-    dumpTransaction(file, std::cout);
+    const int status = file.load(*path);
+    if (status != 0) {
+      const std::string reason = rules::loadFailureDetail(*path, status);
+      std::cerr << "varnel dump: '" << *path << "' is not a transaction file that loads: "
+                << (reason.empty() ? "status " + std::to_string(status) : reason) << "\n";
+      exitCode = 1;
+      return;
+    }
+    if (*json) {
+      dumpTransactionJson(file, std::cout);
+    } else {
+      dumpTransaction(file, std::cout);
+    }
     exitCode = 0;
   });
 }

@@ -1,7 +1,11 @@
 // The varnel command line: convert a folder, check a rule file, dump a transaction.
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -52,7 +56,98 @@ struct ConvertOptions {
   std::vector<std::string> params;
   bool quiet = false;
   bool openReport = false;
+  bool json = false;
+  bool dryRun = false;
+  bool noClobber = false;
 };
+
+// A folder or file the command line names that is not there, said as what it is meant to be:
+// "varnel: source folder '/x/y' does not exist". Returns false after saying so.
+bool present(const std::string& path, const char* what) {
+  std::error_code ec;
+  if (path.empty() || std::filesystem::exists(path, ec)) return true;
+  std::cerr << "varnel: " << what << " '" << path << "' does not exist\n";
+  return false;
+}
+
+const char* rowKindName(varnel::rules::RowKind kind) {
+  switch (kind) {
+    case varnel::rules::RowKind::kError:
+      return "error";
+    case varnel::rules::RowKind::kWarning:
+      return "warning";
+    case varnel::rules::RowKind::kInfo:
+      break;
+  }
+  return "message";
+}
+
+// The run as one JSON document: how it ended, the totals, the outputs, one entry per file.
+void printRunJson(const char* ended, bool dryRun, const varnel::rules::RunSummary& summary) {
+  const auto& c = summary.counts;
+  nlohmann::json files = nlohmann::json::array();
+  nlohmann::json outputs = nlohmann::json::array();
+  for (const auto& f : summary.files) {
+    nlohmann::json messages = nlohmann::json::array();
+    bool warned = false;
+    for (const auto& row : f.rows) {
+      warned = warned || row.kind == varnel::rules::RowKind::kWarning;
+      messages.push_back({{"kind", rowKindName(row.kind)}, {"text", row.text}});
+    }
+    const char* outcome = f.hadErrorRow ? "error" : (warned ? "warning" : "ok");
+    nlohmann::json entry{{"name", f.name}, {"outcome", outcome}, {"messages", messages}};
+    entry["output"] = f.output.empty() ? nlohmann::json(nullptr) : nlohmann::json(f.output);
+    entry["exports"] = f.exports;
+    if (!f.output.empty()) outputs.push_back(f.output);
+    for (const auto& e : f.exports) outputs.push_back(e);
+    files.push_back(std::move(entry));
+  }
+  const nlohmann::json doc{
+      {"status", ended},
+      {"dry_run", dryRun},
+      {"report",
+       summary.reportPath.empty() ? nlohmann::json(nullptr) : nlohmann::json(summary.reportPath)},
+      {"totals",
+       {{"files", c.total},
+        {"processed", c.processed},
+        {"errors", c.errors},
+        {"warnings", c.warnings},
+        {"messages", c.messages},
+        {"files_with_errors", summary.filesWithErrors},
+        {"seconds", static_cast<double>(c.elapsedMs) / 1000.0}}},
+      {"outputs", outputs},
+      {"files", files}};
+  std::cout << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+// What a dry run would write: one line per file, "NAME -> OUTPUT, EXPORT...", or its errors.
+void printDryRun(const varnel::rules::RunSummary& summary) {
+  int converted = 0;
+  for (const auto& f : summary.files) {
+    std::cout << f.name;
+    if (!f.output.empty() || !f.exports.empty()) {
+      std::cout << " ->";
+      const char* sep = " ";
+      if (!f.output.empty()) {
+        std::cout << sep << f.output;
+        sep = ", ";
+        ++converted;
+      }
+      for (const auto& e : f.exports) {
+        std::cout << sep << e;
+        sep = ", ";
+      }
+    }
+    std::cout << "\n";
+    for (const auto& row : f.rows) {
+      if (row.kind != varnel::rules::RowKind::kInfo) {
+        std::cout << "  " << rowKindName(row.kind) << ": " << row.text << "\n";
+      }
+    }
+  }
+  std::cout << "Dry run: " << converted << " of " << summary.counts.total
+            << " files would be converted; nothing was written\n";
+}
 
 int runConvert(const ConvertOptions& o) {
   std::map<std::string, std::string> answers;
@@ -64,31 +159,61 @@ int runConvert(const ConvertOptions& o) {
     }
     answers.emplace(p.substr(0, eq), p.substr(eq + 1));
   }
+  if (!present(o.source, "source folder") || !present(o.dest, "destination folder") ||
+      !present(o.rules, "rule file")) {
+    return kExitInvalidInput;
+  }
   varnel::cli::catchStopSignals();
   varnel::cli::ConsoleUi ui(std::move(answers), o.quiet, o.openReport);
   varnel::rules::RunSummary summary;
+  varnel::rules::RunOptions options;
+  options.dryRun = o.dryRun;
+  options.noClobber = o.noClobber;
   const ConvertStatus status =
-      varnel::rules::convertCommand(o.source, o.dest, o.rules, ui, summary);
+      varnel::rules::convertCommand(o.source, o.dest, o.rules, ui, summary, options);
   ui.finishProgress();
+  if (status == ConvertStatus::kCompleted || status == ConvertStatus::kStopped) {
+    for (const std::string& name : ui.unaskedParameters()) {
+      std::cerr << "varnel convert: warning: no prompt asks for --param " << name << "\n";
+    }
+  }
+  int code = kExitClean;
+  const char* ended = "completed";
   switch (status) {
     case ConvertStatus::kInvalidInput:
-      return kExitInvalidInput;
+      code = kExitInvalidInput;
+      ended = "refused";
+      break;
     case ConvertStatus::kCancelled:
-      return kExitCancelled;
+      // With nobody to ask, a prompt without its --param is a usage error.
+      code = ui.missingParameter().empty() ? kExitCancelled : kExitInvalidInput;
+      ended = "cancelled";
+      break;
     case ConvertStatus::kStopped:
       std::cerr << "varnel convert: stopped after " << summary.counts.processed << " of "
                 << summary.counts.total << " files; report: " << summary.reportPath << "\n";
-      return kExitCancelled;
+      code = kExitCancelled;
+      ended = "stopped";
+      break;
     case ConvertStatus::kReportFailed:
-      return kExitReportFailed;
+      code = kExitReportFailed;
+      ended = "report failed";
+      break;
     case ConvertStatus::kCompleted:
+      code = summary.filesWithErrors > 0 ? kExitFileErrors : kExitClean;
       break;
   }
-  const auto& c = summary.counts;
-  std::cout << "Report: " << summary.reportPath << "\n"
-            << c.processed << " processed of " << c.total << ", errors: " << c.errors
-            << ", warnings: " << c.warnings << ", messages: " << c.messages << "\n";
-  return summary.filesWithErrors > 0 ? kExitFileErrors : kExitClean;
+  if (o.json) {
+    printRunJson(ended, o.dryRun, summary);
+  } else if (o.dryRun && status == ConvertStatus::kCompleted) {
+    printDryRun(summary);
+  } else if (status == ConvertStatus::kCompleted && !o.dryRun) {
+    const auto& c = summary.counts;
+    std::cout << "Report: " << summary.reportPath << "\n"
+              << c.processed << " processed of " << c.total << ", errors: " << c.errors
+              << ", warnings: " << c.warnings << ", messages: " << c.messages << "\n";
+  }
+  return code;
 }
 
 int runRulesCheck(const std::string& path) {
@@ -116,10 +241,62 @@ int runRulesCheck(const std::string& path) {
   return refused > 0 ? 1 : 0;
 }
 
+// Edit distance between two short words (insertions, deletions, substitutions).
+std::size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The subcommand nearest to a mistyped word, or "" when none is close.
+std::string nearestCommand(const CLI::App& app, const std::string& word) {
+  std::string best;
+  std::size_t bestDistance = 3;  // more than two edits away is not a typo
+  for (const CLI::App* sub : app.get_subcommands({})) {
+    const std::string& name = sub->get_name();
+    std::size_t d = editDistance(word, name);
+    if (name.rfind(word, 0) == 0 && !word.empty()) d = 0;  // an unfinished name
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = name;
+    }
+  }
+  return best;
+}
+
+// The deepest subcommand the command line selected, for its usage.
+const CLI::App* selectedCommand(const CLI::App& app) {
+  for (const CLI::App* sub : app.get_subcommands()) return selectedCommand(*sub);
+  return &app;
+}
+
+// A usage error: the message, then the usage of the command it concerns, on stderr.
+int usageError(const CLI::App& usage, const std::string& message) {
+  std::cerr << "varnel: " << message << "\n\n" << usage.help();
+  return kExitInvalidInput;
+}
+
+constexpr const char* kConvertExitStatuses =
+    "Exit status:\n"
+    "  0  the run completed and no file had an error row\n"
+    "  1  the run completed; some files had error rows (see the report)\n"
+    "  2  usage error, or inputs refused before anything was written\n"
+    "  3  a prompt was cancelled, or the run was stopped by SIGINT or SIGTERM\n"
+    "  4  the report could not be created or written\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Varnel: batch conversion of ANSI/NIST-ITL transaction files"};
+  CLI::App app{"Varnel: batch conversion of ANSI/NIST-ITL transaction files", "varnel"};
   app.set_version_flag("--version", versionText());
   app.require_subcommand(1);
   int exitCode = 0;
@@ -134,6 +311,13 @@ int main(int argc, char** argv) {
                    "Answer to a \"Prompt for Parameter\" rule, NAME=VALUE (repeatable)");
   conv->add_flag("--quiet", convert.quiet, "No progress line");
   conv->add_flag("--open-report", convert.openReport, "Open the report when the run is done");
+  conv->add_flag("--json", convert.json,
+                 "Print the outcome as one JSON document on stdout: totals, outputs, every file");
+  conv->add_flag("--dry-run", convert.dryRun,
+                 "Run the rules and list what would be written; write nothing");
+  conv->add_flag("--no-clobber", convert.noClobber,
+                 "Do not replace outputs that already exist (error row instead)");
+  conv->footer(kConvertExitStatuses);
   conv->callback([&] { exitCode = runConvert(convert); });
 
   std::string ruleFile;
@@ -153,6 +337,43 @@ int main(int argc, char** argv) {
   varnel::cli::addJpeglCommand(app, exitCode);
 #endif
 
-  CLI11_PARSE(app, argc, argv);
+  app.footer("Run 'varnel COMMAND --help' for the options of a command.");
+
+  if (argc < 2) return usageError(app, "a command is required");
+  const std::string first = argv[1];
+  if (first == "help") {
+    // "varnel help" and "varnel help COMMAND" show the usage on stdout.
+    const CLI::App* topic = &app;
+    if (argc > 2) {
+      try {
+        topic = app.get_subcommand(argv[2]);
+      } catch (const CLI::Error&) {
+        return usageError(app, "'" + std::string(argv[2]) + "' is not a varnel command");
+      }
+    }
+    std::cout << topic->help();
+    return 0;
+  }
+  if (first.empty() || first[0] != '-') {
+    bool known = false;
+    for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->get_name() == first;
+    if (!known) {
+      const std::string near = nearestCommand(app, first);
+      return usageError(app, "'" + first + "' is not a varnel command" +
+                                 (near.empty() ? "" : "; did you mean " + near + "?"));
+    }
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    // Unknown options, missing required options, extra arguments: exit 2 with the usage.
+    return usageError(*selectedCommand(app), e.what());
+  }
   return exitCode;
 }

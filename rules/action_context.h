@@ -79,6 +79,8 @@ struct RunInputs {
   const transaction::XmlCodec* xml = nullptr;  ///< borrowed; may be null
   /// Names the run has written so far (borrowed; null: no check for names written twice).
   RunOutputs* outputs = nullptr;
+  bool dryRun = false;     ///< do everything but write: no output, folder, report or CSV
+  bool noClobber = false;  ///< an output that already exists is not replaced (error row)
 };
 
 /// Kinds of report rows, by icon.
@@ -108,7 +110,9 @@ struct FileOutcome {
   bool rulesRan = false;      ///< the file loaded and its rules were applied
   bool disabledSave = false;  ///< a "Disable Save" rule ran
   bool hadErrorRow = false;
-  bool refusedEdit = false;  ///< a rule's edit was refused: the file is not saved
+  bool refusedEdit = false;          ///< a rule's edit was refused: the file is not saved
+  std::string output;                ///< path written, relative to the destination folder, or ""
+  std::vector<std::string> exports;  ///< exports written, relative to the destination folder
 };
 
 /// Everything an action gets. The references are valid for the duration of one applyRule call.

@@ -2,6 +2,8 @@
 // template, and the rendered tenprint card.
 #include "rules/export_actions.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <functional>
@@ -90,10 +92,22 @@ int writeExport(ActionContext& ctx, std::string_view what, const std::string& pa
     errorRow(ctx, std::string(what) + " not written: " + name + " is in the source folder");
     return kPathOutsideDestination;
   }
+  struct stat info {};
+  if (ctx.run.noClobber && ::lstat(path.c_str(), &info) == 0) {
+    errorRow(ctx, std::string(what) + " not written: " + name + " already exists");
+    return kPathOutsideDestination;
+  }
+  if (ctx.run.dryRun) {
+    // Everything but the write: the name is taken, so that later clashes show as they would.
+    if (outputs != nullptr) outputs->claim(path);
+    ctx.outcome.exports.push_back(name);
+    return kOk;
+  }
   int err = 0;
   const int rc = detail::replaceThroughTemporary(path, write, err);
   if (rc == kOk) {
     if (outputs != nullptr) outputs->claim(path);
+    ctx.outcome.exports.push_back(name);
   } else if (rc == kFileWriteFailed || rc == kWriteFailed) {
     errorRow(ctx, std::string(what) + " " + name +
                       " could not be written: " + detail::systemReason(err));
@@ -114,7 +128,7 @@ void exportOne(ActionContext& ctx, int type, int index, bool setExportIndex,
   }
   const std::string name = ctx.expand(ctx.params[0], RecordContext{type, index});
   std::string path;
-  int rc = prepareExportPath(ctx.run.destFolder, name, ext, path);
+  int rc = prepareExportPath(ctx.run.destFolder, name, ext, path, !ctx.run.dryRun);
   if (rc < 0) pathRefused(ctx, "Export", name, ext, rc);
   if (rc == kOk) {
     rc = writeExport(ctx, "Export", path, [&](const std::string& tmp) {
@@ -170,7 +184,7 @@ std::string_view exportExtension(int compression, std::string_view otherwise) no
 }
 
 int prepareExportPath(const std::string& destFolder, std::string_view name,
-                      std::string_view extension, std::string& path) noexcept {
+                      std::string_view extension, std::string& path, bool create) noexcept {
   try {
     std::string local(name);
     // Rule files written on Windows separate folders with "\".
@@ -193,7 +207,7 @@ int prepareExportPath(const std::string& destFolder, std::string_view name,
     } else if (!destNormal.ends_with('/')) {
       destNormal += '/';
     }
-    return detail::prepareOutputFolders(destNormal, path, true);
+    return detail::prepareOutputFolders(destNormal, path, create);
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
   } catch (...) {
@@ -239,7 +253,8 @@ void exportAllBiometrics(ActionContext& ctx) {
 void exportToTenprint(ActionContext& ctx) {
   const std::string name = ctx.expand(ctx.params[0], RecordContext{});
   std::string path;
-  if (const int rc = prepareExportPath(ctx.run.destFolder, name, "TIFF", path); rc < 0) {
+  if (const int rc = prepareExportPath(ctx.run.destFolder, name, "TIFF", path, !ctx.run.dryRun);
+      rc < 0) {
     pathRefused(ctx, "Tenprint card", name, "TIFF", rc);
     return;
   }

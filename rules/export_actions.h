@@ -26,9 +26,10 @@ namespace varnel::rules {
 /// in the name read as a folder separator. Creates the folders the name names. Returns kOk and
 /// sets `path`; kPathOutsideDestination when the name would lead outside the destination
 /// folder (nothing created) or through a folder that is a link or not a folder; kWriteFailed
-/// when a folder cannot be created.
+/// when a folder cannot be created. With `create` false, folders are checked but not created.
 [[nodiscard]] int prepareExportPath(const std::string& destFolder, std::string_view name,
-                                    std::string_view extension, std::string& path) noexcept;
+                                    std::string_view extension, std::string& path,
+                                    bool create = true) noexcept;
 
 /// Writes the image of one record: BMP for uncompressed images (code 0), the stored bytes
 /// otherwise. Returns 0 or the failing layer's negative status.

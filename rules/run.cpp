@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,9 +20,11 @@
 #include "rules/detail/text.h"
 #include "rules/engine.h"
 #include "rules/status.h"
+#include "transaction/status.h"
 #include "transaction/traditional.h"
 
 #ifdef VARNEL_HAVE_XML
+#include "xml/status.h"
 #include "xml/xml_codec.h"
 #endif
 
@@ -274,22 +277,27 @@ class RunState {
   RunState(ReportFile& report, std::string destFolder)
       : report_(report), csv_(std::move(destFolder)) {}
 
+  bool dryRun = false;  ///< rows are counted, not written; results.csv is not written
   void take(const FileOutcome& o, RunSummary& summary) {
     ++summary.counts.processed;
+    FileResult result{o.displayName, o.output, o.exports, o.rows, o.hadErrorRow};
     for (const auto& row : o.rows) addRow(row, o.displayName, summary);
     int err = 0;
-    if (o.rulesRan && !csv_.take(o.csv, err)) {
-      addRow(ReportRow{RowKind::kError, RowCounter::kErrors, true,
-                       "results.csv could not be written: " + detail::systemReason(err)},
-             o.displayName, summary);
+    if (o.rulesRan && !dryRun && !csv_.take(o.csv, err)) {
+      result.rows.push_back(
+          ReportRow{RowKind::kError, RowCounter::kErrors, true,
+                    "results.csv could not be written: " + detail::systemReason(err)});
+      addRow(result.rows.back(), o.displayName, summary);
       if (!o.hadErrorRow) ++summary.filesWithErrors;
+      result.hadErrorRow = true;
     }
     if (o.hadErrorRow) ++summary.filesWithErrors;
+    summary.files.push_back(std::move(result));
     if (o.disabledSave) saveEnabled = false;
   }
 
   void addRow(const ReportRow& row, std::string_view displayName, RunSummary& summary) {
-    (void)report_.append(row, displayName);
+    if (!dryRun) (void)report_.append(row, displayName);
     switch (row.counter) {
       case RowCounter::kErrors:
         ++summary.counts.errors;
@@ -432,6 +440,104 @@ void addCodecWarnings(const NistFile& file, FileOutcome& out) {
   }
 }
 
+namespace {
+
+// Walks the records of a file that did not load by their lengths alone (a tagged record starts
+// "T.001:LEN", a binary one with its length in 4 big-endian bytes) and says where the first
+// length leads: missing, or past the end of the file. "" when every length fits.
+std::string walkRecordLengths(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "the file cannot be read: " + detail::systemReason(errno);
+  in.seekg(0, std::ios::end);
+  const long long size = static_cast<long long>(in.tellg());
+  if (size <= 0) return "the file is empty";
+  long long pos = 0;
+  for (int n = 1; pos < size; ++n) {
+    char window[40] = {};
+    in.clear();
+    in.seekg(pos);
+    in.read(window, sizeof window);
+    const std::string head(window, static_cast<std::size_t>(in.gcount()));
+    std::size_t q = 0;
+    const auto digits = [&] {
+      const std::size_t start = q;
+      while (q < head.size() && head[q] >= '0' && head[q] <= '9') ++q;
+      return head.substr(start, q - start);
+    };
+    const std::string type = digits();
+    long long len = -1;
+    std::string what;
+    if (!type.empty() && type.size() <= 3 && q < head.size() && head[q] == '.') {
+      ++q;
+      const std::string field = digits();
+      if (field.empty() || std::stoi(field) != 1 || q >= head.size() || head[q] != ':') {
+        return "record " + std::to_string(n) + " (Type-" + type +
+               ") does not start with its "
+               "length (LEN) field";
+      }
+      ++q;
+      const std::string value = digits();
+      if (value.empty() || value.size() > 12) {
+        return "the length (LEN) of record " + std::to_string(n) + " (Type-" + type +
+               ") is not a number";
+      }
+      len = std::stoll(value);
+      what = " (Type-" + type + ")";
+    } else if (n > 1 && head.size() >= 4) {
+      len = 0;
+      for (int i = 0; i < 4; ++i) len = len * 256 + static_cast<unsigned char>(head[i]);
+    } else {
+      return n == 1 ? "the file does not start with a Type-1 record" : "";
+    }
+    if (len <= 0) return "";
+    if (pos + len > size) {
+      return "the length (LEN) of record " + std::to_string(n) + what + ", " + std::to_string(len) +
+             " bytes from byte " + std::to_string(pos) +
+             ", runs past the end of the file (truncated at byte " + std::to_string(size) + ")";
+    }
+    pos += len;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string loadFailureDetail(const std::string& path, int status) noexcept {
+  try {
+    if (status == transaction::kReadFailed || status == transaction::kBadLengthField) {
+      if (std::string walked = walkRecordLengths(path); !walked.empty()) return walked;
+    }
+    return std::string(loadFailureReason(status));
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string_view loadFailureReason(int status) noexcept {
+  switch (status) {
+    case transaction::kBadLengthField:
+      return "a record's length (LEN) is missing, malformed or runs past the end of the file";
+    case transaction::kTagTooLong:
+      return "a field tag is too long";
+    case transaction::kNotType1:
+      return "the first record is not a Type-1 record";
+    case transaction::kAllocFailed:
+      return "out of memory";
+    case transaction::kIsXml:
+      return "XML transactions are not supported by this build";
+#ifdef VARNEL_HAVE_XML
+    case xml::kNotWellFormed:
+      return "not well-formed XML";
+    case xml::kNotPackage:
+      return "the XML is not a transaction package";
+    case xml::kBadImageData:
+      return "the XML holds image data that is not valid base64";
+#endif
+    default:
+      return "";
+  }
+}
+
 FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool saveEnabled,
                         NistFile& file) noexcept {
   FileOutcome out;
@@ -448,8 +554,11 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
       out.rows.push_back(fileRow(RowKind::kWarning, RowCounter::kWarnings, "not a regular file"));
       return out;
     }
-    if (file.load(loadPath) != 0) {
-      out.rows.push_back(fileRow(RowKind::kError, RowCounter::kErrors, "Invalid NIST File"));
+    if (const int rc = file.load(loadPath); rc != 0) {
+      const std::string reason = loadFailureDetail(loadPath, rc);
+      out.rows.push_back(fileRow(
+          RowKind::kError, RowCounter::kErrors,
+          reason.empty() ? std::string("Invalid NIST File") : "Invalid NIST File: " + reason));
       out.hadErrorRow = true;
       return out;
     }
@@ -473,6 +582,14 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
     std::string path;
     int rc = outputPath(in, st, path);
     if (rc == kOk) rc = detail::prepareOutputFolders(in.destFolder, path, false);
+    struct stat existing {};
+    if (rc == kOk && in.noClobber && ::lstat(path.c_str(), &existing) == 0) {
+      out.rows.push_back(
+          fileRow(RowKind::kError, RowCounter::kErrors,
+                  "Not saved: " + path.substr(in.destFolder.size()) + " already exists"));
+      out.hadErrorRow = true;
+      return out;
+    }
     if (rc == kOk && in.outputs != nullptr) {
       if (in.outputs->taken(path)) {
         // Another file of this run (or the run's own report or results.csv) has this name.
@@ -484,15 +601,16 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
       }
       if (in.outputs->inSourceFolder(path)) rc = kPathOutsideDestination;
     }
-    if (rc == kOk) rc = saveAtomically(file, st, path);
+    if (rc == kOk && !in.dryRun) rc = saveAtomically(file, st, path);
     if (rc != kOk) {
       out.rows.push_back(
           fileRow(RowKind::kError, RowCounter::kErrors, "An error occurred saving the NIST file"));
       out.hadErrorRow = true;
     } else {
       if (in.outputs != nullptr) in.outputs->claim(path);
+      out.output = path.substr(in.destFolder.size());
       // The XML writer's warnings; a traditional save leaves the load's, already shown.
-      if (savesXml(file, st)) addCodecWarnings(file, out);
+      if (savesXml(file, st) && !in.dryRun) addCodecWarnings(file, out);
       out.rows.push_back(
           fileRow(RowKind::kInfo, RowCounter::kMessages, "NIST File successfully converted"));
     }
@@ -505,8 +623,8 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
 }
 
 RunStatus runConversion(const std::string& sourceFolder, const std::string& destFolder,
-                        const std::string& ruleFile, int total, UiServices& ui,
-                        RunSummary& summary) noexcept {
+                        const std::string& ruleFile, int total, UiServices& ui, RunSummary& summary,
+                        const RunOptions& options) noexcept {
   try {
     summary = RunSummary{};
     summary.counts.total = total;
@@ -523,6 +641,8 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
 #endif
     RunOutputs outputs;
     in.outputs = &outputs;
+    in.dryRun = options.dryRun;
+    in.noClobber = options.noClobber;
     if (sameFolder(sourceFolder, destFolder)) {
       return refuse("Source and Destination paths cannot be the same");
     }
@@ -561,7 +681,9 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
                     [](const ConversionRule& r) { return r.action == "Output to CSV"; });
     if (writesCsv) outputs.claim(destFolder + "results.csv");
     ReportFile report;
-    if (report.create(summary.reportPath, localTime("%Y-%m-%d %H:%M:%S")) != kOk) {
+    if (options.dryRun) summary.reportPath.clear();
+    if (!options.dryRun &&
+        report.create(summary.reportPath, localTime("%Y-%m-%d %H:%M:%S")) != kOk) {
       (void)ui.showMessage("The report file could not be created: '" + summary.reportPath +
                                "': " + detail::systemReason(report.error()),
                            kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
@@ -573,6 +695,7 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
     }
     NistFile file(in.xml);
     RunState state(report, destFolder);
+    state.dryRun = options.dryRun;
     char status[64];
     bool reportFailed = false;
     for (const auto& name : names) {
@@ -587,13 +710,13 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
                                   summary.counts.processed, total);
       ui.setStatusText(n > 0 ? std::string_view(status) : std::string_view());
       // Converting on without a record of it would leave outputs the report does not show.
-      if (report.flush() != kOk) {
+      if (!options.dryRun && report.flush() != kOk) {
         reportFailed = true;
         summary.counts.stopped = summary.counts.processed < static_cast<int>(names.size());
         break;
       }
     }
-    if (summary.counts.stopped && !reportFailed) {
+    if (summary.counts.stopped && !reportFailed && !options.dryRun) {
       char text[96];
       const int n = std::snprintf(text, sizeof text, "Conversion stopped after %d of %d files",
                                   summary.counts.processed, static_cast<int>(names.size()));
@@ -604,7 +727,7 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
     const auto end = std::chrono::steady_clock::now();
     summary.counts.elapsedMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
-    if (report.finish(summary.counts) != kOk || reportFailed) {
+    if (!options.dryRun && (report.finish(summary.counts) != kOk || reportFailed)) {
       (void)ui.showMessage("The report file could not be written: '" + summary.reportPath +
                                "': " + detail::systemReason(report.error()),
                            kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
@@ -617,8 +740,8 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
 }
 
 ConvertStatus convertCommand(const std::string& source, const std::string& dest,
-                             const std::string& ruleFile, UiServices& ui,
-                             RunSummary& summary) noexcept {
+                             const std::string& ruleFile, UiServices& ui, RunSummary& summary,
+                             const RunOptions& options) noexcept {
   const InputCheck check = checkRunInputs(source, dest, ruleFile);
   if (!check.ok) {
     if (check.listingFailed) {
@@ -634,10 +757,11 @@ ConvertStatus convertCommand(const std::string& source, const std::string& dest,
   ui.rememberPaths(source, dest, ruleFile);
   try {
     const RunStatus rs = runConversion(withTrailingSlash(source), withTrailingSlash(dest), ruleFile,
-                                       check.count, ui, summary);
+                                       check.count, ui, summary, options);
     if (rs == RunStatus::kCancelled) return ConvertStatus::kCancelled;
     if (rs == RunStatus::kReportFailed) return ConvertStatus::kReportFailed;
     if (rs == RunStatus::kRefused) return ConvertStatus::kInvalidInput;
+    if (options.dryRun) return ConvertStatus::kCompleted;  // no report to offer
     // The closing question says what happened: a run with failures or a stopped run is not
     // "complete".
     std::string question = "Conversion complete, would you like to see the report?";

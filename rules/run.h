@@ -54,6 +54,12 @@ void startFileState(const std::string& listedName, FileState& state);
 /// the base name and extension would lead outside the destination folder.
 [[nodiscard]] int outputPath(const RunInputs& in, const FileState& state, std::string& out);
 
+/// How a run is carried out.
+struct RunOptions {
+  bool dryRun = false;     ///< run the rules, write nothing (no report, CSV, output or folder)
+  bool noClobber = false;  ///< outputs that already exist are not replaced (error row)
+};
+
 /// How a run ended.
 enum class RunStatus {
   kCompleted,     ///< the report is complete (files may have failed)
@@ -66,12 +72,31 @@ enum class RunStatus {
                   ///< for the files done
 };
 
+/// What became of one file of a run, as its report rows tell it.
+struct FileResult {
+  std::string name;                  ///< the name the report shows
+  std::string output;                ///< path written, relative to the destination folder, or ""
+  std::vector<std::string> exports;  ///< exports written, relative to the destination folder
+  std::vector<ReportRow> rows;       ///< the file's report rows, in order
+  bool hadErrorRow = false;
+};
+
 /// What a run leaves for its caller.
 struct RunSummary {
   RunCounts counts;
   int filesWithErrors = 0;  ///< files that got at least one error row
   std::string reportPath;
+  std::vector<FileResult> files;  ///< one per file taken, in the order of the run
 };
+
+/// Why a transaction file did not load, from the status NistFile::load returned ("" when the
+/// status says nothing more than that it failed).
+[[nodiscard]] std::string_view loadFailureReason(int status) noexcept;
+
+/// Why the file at `path` did not load with `status`: for a file whose structure could not be
+/// read, where its record lengths go wrong (missing, or past the end of the file, with the byte
+/// offsets), else loadFailureReason. "" when nothing more is known.
+[[nodiscard]] std::string loadFailureDetail(const std::string& path, int status) noexcept;
 
 /// A whole run over the source folder. Folders end with "/". `total` is the count found by the
 /// checks (display only). For the whole run the destination folder is locked (flock) against
@@ -79,7 +104,8 @@ struct RunSummary {
 /// or refuses the run is shown with ui.showMessage.
 [[nodiscard]] RunStatus runConversion(const std::string& sourceFolder,
                                       const std::string& destFolder, const std::string& ruleFile,
-                                      int total, UiServices& ui, RunSummary& summary) noexcept;
+                                      int total, UiServices& ui, RunSummary& summary,
+                                      const RunOptions& options = {}) noexcept;
 
 /// How the Convert command ended.
 enum class ConvertStatus { kInvalidInput, kCancelled, kReportFailed, kCompleted, kStopped };
@@ -88,6 +114,7 @@ enum class ConvertStatus { kInvalidInput, kCancelled, kReportFailed, kCompleted,
 /// runs, and offers to open the report.
 [[nodiscard]] ConvertStatus convertCommand(const std::string& source, const std::string& dest,
                                            const std::string& ruleFile, UiServices& ui,
-                                           RunSummary& summary) noexcept;
+                                           RunSummary& summary,
+                                           const RunOptions& options = {}) noexcept;
 
 }  // namespace varnel::rules

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "samples/tx_builder.h"
@@ -91,25 +92,101 @@ TEST_F(VarnelCommand, ConvertRefusesBadInputWithTheMessage) {
                            " --rules " + q(rules / "empty.ntx"),
                        scratch);
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "Source NIST Path does not exist\n");
+  EXPECT_EQ(r.err, "varnel: source folder '" + (src / "nope") + "' does not exist\n");
   r = runVarnel(convertArgs(rules / "missing.ntx"), scratch);
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "Rule file does not exist\n");
+  EXPECT_EQ(r.err, "varnel: rule file '" + (rules / "missing.ntx") + "' does not exist\n");
   r = runVarnel(convertArgs(rules / "empty.ntx") + " --param NOEQUALS", scratch);
   EXPECT_EQ(r.status, 2);
 }
 
-TEST_F(VarnelCommand, PromptsAreAnsweredByParamOrCancelled) {
+TEST_F(VarnelCommand, PromptsWithoutATerminalNeedTheirParamAndUnaskedParamsAreWarned) {
   writeFile(rules / "prompt.ntx",
             "Prompt for Parameter|WHO|Who is converting?|||\n"
             "Add Field|2.040|%WHO%|||\n");
   Result r = runVarnel(convertArgs(rules / "prompt.ntx"), scratch);
-  EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(r.err, "Conversion was cancelled\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "varnel convert: no answer for the prompt \"Who is converting?\": give it with "
+            "--param WHO=VALUE\n");
   EXPECT_TRUE(std::filesystem::is_empty(dst.path()));
   r = runVarnel(convertArgs(rules / "prompt.ntx") + " --param WHO=Ann --param X=1", scratch);
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "varnel convert: warning: no prompt asks for --param X\n");
   EXPECT_NE(readFile(dst / "one.nst").find("2.040:Ann"), std::string::npos);
+}
+
+TEST_F(VarnelCommand, UsageErrorsExitTwoWithTheUsage) {
+  Result r = runVarnel("", scratch);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("Subcommands:"), std::string::npos) << r.err;
+  r = runVarnel("conver", scratch);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("varnel: 'conver' is not a varnel command; did you mean convert?\n", 0), 0u)
+      << r.err;
+  r = runVarnel(convertArgs(rules / "empty.ntx") + " --frobnicate", scratch);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--frobnicate"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--no-clobber"), std::string::npos) << r.err;  // convert's usage
+  EXPECT_EQ(runVarnel("convert --source " + q(src.path()), scratch).status, 2);
+  EXPECT_EQ(runVarnel("dump a b", scratch).status, 2);
+  EXPECT_TRUE(std::filesystem::is_empty(dst.path()));
+  r = runVarnel("help", scratch);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("convert"), std::string::npos) << r.out;
+  r = runVarnel("help convert", scratch);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Exit status:\n  0  "), std::string::npos) << r.out;
+}
+
+TEST_F(VarnelCommand, InvalidFileRowSaysWhyAndJsonListsEveryFile) {
+  writeFile(src / "broken.an2",
+            "1.001:9999\x1D"
+            "1.002:0502\x1C");
+  const Result r = runVarnel(convertArgs(rules / "empty.ntx") + " --json", scratch);
+  EXPECT_EQ(r.status, 1);
+  const auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["status"], "completed");
+  EXPECT_EQ(doc["totals"]["processed"], 3);
+  EXPECT_EQ(doc["totals"]["errors"], 1);
+  EXPECT_EQ(doc["outputs"], nlohmann::json({"one.nst", "two.eft"}));
+  ASSERT_EQ(doc["files"].size(), 3u);
+  const auto& broken = doc["files"][0];
+  EXPECT_EQ(broken["name"], "broken.an2");
+  EXPECT_EQ(broken["outcome"], "error");
+  EXPECT_TRUE(broken["output"].is_null());
+  const std::string text = broken["messages"][0]["text"];
+  EXPECT_EQ(text,
+            "Invalid NIST File: the length (LEN) of record 1 (Type-1), 9999 bytes from byte 0, "
+            "runs past the end of the file (truncated at byte 22)");
+  EXPECT_EQ(doc["files"][1]["output"], "one.nst");
+  std::string report;
+  for (const auto& e : std::filesystem::directory_iterator(dst.path())) {
+    if (e.path().filename().string().starts_with("VarnelReport_")) {
+      report = readFile(e.path().string());
+    }
+  }
+  EXPECT_NE(report.find("Invalid NIST File: the length (LEN) of record 1"), std::string::npos);
+}
+
+TEST_F(VarnelCommand, DryRunListsOutputsAndWritesNothing) {
+  writeFile(rules / "rename.ntx",
+            "Change Filename|new_%FILENAME%|||\nOutput to CSV|N|%2.018%|||\n");
+  const Result r = runVarnel(convertArgs(rules / "rename.ntx") + " --dry-run", scratch);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("one.nst -> new_one.nst\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Dry run: 2 of 2 files would be converted"), std::string::npos) << r.out;
+  EXPECT_TRUE(std::filesystem::is_empty(dst.path()));
+}
+
+TEST_F(VarnelCommand, NoClobberRefusesToReplaceAnExistingOutput) {
+  writeFile(dst / "one.nst", "mine");
+  const Result r = runVarnel(convertArgs(rules / "empty.ntx") + " --no-clobber --json", scratch);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(readFile(dst / "one.nst"), "mine");
+  const auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["files"][0]["messages"][0]["text"], "Not saved: one.nst already exists");
+  EXPECT_EQ(doc["files"][1]["output"], "two.eft");
 }
 
 TEST_F(VarnelCommand, ReportThatCannotBeCreatedStopsWithStatusFour) {
@@ -213,6 +290,37 @@ TEST_F(VarnelCommand, RulesCheckWarnsAboutStructuralEdits) {
             "1 rule(s), 0 refused\n");
 }
 
+TEST_F(VarnelCommand, ProgressLineFitsANarrowTerminal) {
+  // `script` gives the program a terminal 40 columns wide.
+  const std::string cmd = "script -qec \"stty cols 40; '" + std::string(VARNEL_EXE) + "' " +
+                          convertArgs(rules / "empty.ntx") + "\" /dev/null > " +
+                          q(scratch / "tty.txt");
+  ASSERT_EQ(runScript(cmd, scratch), 0);
+  const std::string tty = readFile(scratch / "tty.txt");
+  EXPECT_NE(tty.find("\r2 processed of 2"), std::string::npos) << tty;
+  for (std::size_t p = 0, next = 0; p < tty.size(); p = next + 1) {
+    next = std::min(tty.find_first_of("\r\n", p), tty.size());
+    const std::string line = tty.substr(p, next - p);
+    if (line.ends_with("\x1b[K")) {  // a progress line
+      EXPECT_LT(line.size() - 3, 40u) << line;
+    }
+  }
+}
+
+TEST_F(VarnelCommand, DumpJsonHasRecordsFieldsSubfieldsAndItems) {
+  const Result r = runVarnel("dump --json " + q(src / "one.nst"), scratch);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto doc = nlohmann::json::parse(r.out);
+  ASSERT_EQ(doc["records"].size(), 2u);
+  const auto& type2 = doc["records"][1];
+  EXPECT_EQ(type2["type"], 2);
+  bool found = false;
+  for (const auto& f : type2["fields"]) {
+    found = found || (f["tag"] == "2.018" && f["subfields"] == nlohmann::json({{"DOE,JOHN"}}));
+  }
+  EXPECT_TRUE(found) << r.out;
+}
+
 TEST_F(VarnelCommand, DumpShowsFieldsOrFailsWithTheLoadStatus) {
   Result r = runVarnel("dump " + q(src / "one.nst"), scratch);
   EXPECT_EQ(r.status, 0) << r.err;
@@ -221,7 +329,12 @@ TEST_F(VarnelCommand, DumpShowsFieldsOrFailsWithTheLoadStatus) {
   writeFile(src / "bad.nst", "garbage");
   r = runVarnel("dump " + q(src / "bad.nst"), scratch);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("status -"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("'" + (src / "bad.nst") + "' is not a transaction file that loads: "),
+            std::string::npos)
+      << r.err;
+  r = runVarnel("dump " + q(src / "gone.nst"), scratch);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "varnel dump: '" + (src / "gone.nst") + "' does not exist\n");
 }
 
 TEST_F(VarnelCommand, VersionShowsProgramAndLibraryBanners) {

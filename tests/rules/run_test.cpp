@@ -168,7 +168,12 @@ TEST_F(ConversionRunTest, ConvertsAFolderWithReportAndCsv) {
       expectedRows.push_back(n + ": NIST File successfully converted");
       EXPECT_TRUE(std::filesystem::is_regular_file(dst / n)) << n;
     } else {
-      expectedRows.push_back(n + ": Invalid NIST File");
+      // The row says why, where the reader's failure can be traced.
+      expectedRows.push_back(
+          n == "bad.an2"
+              ? "bad.an2: Invalid NIST File: the file does not start with a Type-1 record"
+              : "truncated.lffs: Invalid NIST File: the length (LEN) of record 3 (Type-14), 213 "
+                "bytes from byte 187, runs past the end of the file (truncated at byte 360)");
       EXPECT_FALSE(std::filesystem::exists(dst / n)) << n;
     }
   }
@@ -369,7 +374,9 @@ TEST_F(ConversionRunTest, XmlThatDoesNotParseIsAnInvalidFileAndPlaceholdersAreWa
   EXPECT_FALSE(std::filesystem::exists(out / "page.xnst"));
   EXPECT_TRUE(std::filesystem::exists(out / "plain.xnst"));
   const auto rows = reportRows(readFile(s.reportPath));
-  EXPECT_NE(std::find(rows.begin(), rows.end(), "page.xnst: Invalid NIST File"), rows.end());
+  EXPECT_NE(std::find(rows.begin(), rows.end(),
+                      "page.xnst: Invalid NIST File: the XML is not a transaction package"),
+            rows.end());
   const bool warned = std::any_of(rows.begin(), rows.end(), [](const std::string& r) {
     return r.starts_with("plain.xnst: ") && r.find("1.007 DAI") != std::string::npos;
   });
@@ -548,14 +555,17 @@ TEST_F(ConversionRunTest, SecondOutputOfOneNameIsAnErrorNotAReplacement) {
   ASSERT_EQ(convert("Change Filename|same|||\nChange File Extension|nst|||\n"
                     "Export All Biometrics|img|||\n"),
             ConvertStatus::kCompleted);
-  EXPECT_EQ(rows(), (std::vector<std::string>{
-                        "a.nst: NIST File successfully converted",
-                        "b.EFT: Export not written: img.BMP already written by this run",
-                        "b.EFT: Not saved: same.nst already written by this run",
-                        "bad.an2: Invalid NIST File",
-                        "c.d.nist: Export not written: img.BMP already written by this run",
-                        "c.d.nist: Not saved: same.nst already written by this run",
-                        "truncated.lffs: Invalid NIST File"}));
+  EXPECT_EQ(rows(),
+            (std::vector<std::string>{
+                "a.nst: NIST File successfully converted",
+                "b.EFT: Export not written: img.BMP already written by this run",
+                "b.EFT: Not saved: same.nst already written by this run",
+                "bad.an2: Invalid NIST File: the file does not start with a Type-1 record",
+                "c.d.nist: Export not written: img.BMP already written by this run",
+                "c.d.nist: Not saved: same.nst already written by this run",
+                "truncated.lffs: Invalid NIST File: the length (LEN) of record 3 (Type-14), "
+                "213 bytes from byte 187, runs past the end of the file (truncated at "
+                "byte 360)"}));
   transaction::NistFile out;
   ASSERT_EQ(out.load(dst / "same.nst"), 0);
   std::string_view tcn;
