@@ -329,9 +329,6 @@ TEST_F(ConversionRunTest, FailedSaveLeavesNoPartialFile) {
 }
 
 TEST_F(ConversionRunTest, SaveAsXmlWithANewExtension) {
-#ifndef VARNEL_HAVE_XML
-  GTEST_SKIP() << "built without the XML encoding";
-#endif
   ASSERT_EQ(convert("Change File Extension|eft|||\nSave As|XML|||\n"), ConvertStatus::kCompleted);
   const std::string xml = readFile(dst / "a.eft");
   EXPECT_EQ(xml.rfind("<", 0), 0u) << xml.substr(0, 40);
@@ -350,9 +347,6 @@ TEST_F(ConversionRunTest, SaveAsXmlWithANewExtension) {
 }
 
 TEST_F(ConversionRunTest, XmlThatDoesNotParseIsAnInvalidFileAndPlaceholdersAreWarned) {
-#ifndef VARNEL_HAVE_XML
-  GTEST_SKIP() << "built without the XML encoding";
-#endif
   const std::string pkg =
       "<itl:NISTBiometricInformationExchangePackage><itl:PackageInformationRecord>"
       "<biom:RecordCategoryCode>1</biom:RecordCategoryCode><biom:Transaction>"
