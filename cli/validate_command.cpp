@@ -13,9 +13,7 @@
 #include "rules/conformance/validator.h"
 #include "rules/run.h"
 #include "transaction/nist_file.h"
-#ifdef VARNEL_HAVE_XML
 #include "xml/xml_codec.h"
-#endif
 
 namespace varnel::cli {
 namespace {
@@ -105,12 +103,8 @@ int runValidate(const ValidateOptions& options, std::ostream& out, std::ostream&
   }
   std::vector<std::string> files;
   if (!collect(options.paths, files, err)) return 2;
-#ifdef VARNEL_HAVE_XML
   static const xml::XmlCodecImpl kXml;
   transaction::NistFile file(&kXml);
-#else
-  transaction::NistFile file;
-#endif
   std::vector<FileFindings> results;
   results.reserve(files.size());
   for (const std::string& path : files) {
