@@ -4,8 +4,10 @@ namespace varnel::wsq {
 
 /// Success.
 inline constexpr int kOk = 0;
-/// A comment line without a name, or "PPI" missing from a "NIST_COM" comment.
-inline constexpr int kBadComment = -2;
+/// A line of a "NIST_COM" comment without a name.
+inline constexpr int kCommentWithoutName = -2;
+/// A "NIST_COM" comment without "PPI".
+inline constexpr int kNoPpi = -2;
 /// Bad arguments: width or height outside 1..65535, fewer pixels than width x height, or a
 /// bitrate that is not a positive finite number.
 inline constexpr int kInvalidArgument = -3;
@@ -32,8 +34,9 @@ inline constexpr int kRunTooLong8 = -47;
 inline constexpr int kRunTooLong16 = -48;
 inline constexpr int kRunTooLongCount8 = -49;
 inline constexpr int kRunTooLongCount16 = -50;
-/// More coefficients than the image holds, or a block names an undefined Huffman table.
+/// More coefficients than the image holds.
 inline constexpr int kTooManyCoefficients = -51;
+/// A block names an undefined Huffman table, or a table segment names a table id above 7.
 inline constexpr int kUndefinedHuffmanTable = -51;
 /// A decoded symbol outside 1..254.
 inline constexpr int kInvalidSymbol = -52;
@@ -49,15 +52,19 @@ inline constexpr int kZTooLarge = -87;
 inline constexpr int kNoSoi = -88;
 /// An unexpected marker before the frame header.
 inline constexpr int kUnexpectedMarkerBeforeFrame = -89;
-/// An unexpected marker before a block, or the quantized data could not be allocated.
+/// An unexpected marker before a block.
 inline constexpr int kUnexpectedMarkerBeforeBlock = -90;
+/// The quantized data could not be allocated.
 inline constexpr int kQuantizedAlloc = -90;
-/// Pixel sum overflow; a value read where a marker is due is below 0xFF00; unquantize allocation.
+/// The pixel sum overflowed.
 inline constexpr int kPixelSumOverflow = -91;
+/// A value read where a marker is due is below 0xFF00.
 inline constexpr int kNotAMarker = -91;
+/// The unquantized coefficients could not be allocated.
 inline constexpr int kUnquantizeAlloc = -91;
-/// A marker outside 0xFFA0-0xFFA8, or no quantization table when unquantizing.
+/// A marker outside 0xFFA0-0xFFA8.
 inline constexpr int kUnknownMarker = -92;
+/// No quantization table when unquantizing.
 inline constexpr int kNoQuantizationTable = -92;
 /// Decomposition scratch allocation failed.
 inline constexpr int kDecomposeAlloc = -94;
@@ -69,5 +76,7 @@ inline constexpr int kNoHighPassFilter = -96;
 inline constexpr int kReconstructAlloc = -97;
 /// A Huffman code matched no table entry (index out of range).
 inline constexpr int kHuffmanIndex = -303;
+/// A Huffman table holds more than 256 values, or code lengths that overflow the code space.
+inline constexpr int kBadHuffmanTable = -303;
 
 }  // namespace varnel::wsq

@@ -52,6 +52,10 @@ struct WsqInfo {
                                          std::array<float, 64>& q,
                                          std::array<float, 64>& z) noexcept;
 
+/// A short English text for a status of imaging/wsq/status.h ("stream truncated"); "WSQ error"
+/// for a value it does not name.
+[[nodiscard]] const char* wsqStatusText(int status) noexcept;
+
 /// "2.4.0.0".
 [[nodiscard]] std::string_view wsqVersion() noexcept;
 /// "wsq version 2.4.0.0 - April 13, 2024".

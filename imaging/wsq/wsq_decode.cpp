@@ -204,7 +204,7 @@ int wsqReadPpi(std::span<const std::uint8_t> stream, int& ppi) noexcept {
       detail::NameValueList list;
       if (int rc = detail::parseNameValues(body, list); rc < 0) return rc;
       const std::string* v = list.find("PPI");
-      if (v == nullptr) return kBadComment;
+      if (v == nullptr) return kNoPpi;
       ppi = detail::atoiRule(*v);
       return kOk;
     } catch (const std::bad_alloc&) {

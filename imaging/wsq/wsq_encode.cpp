@@ -383,7 +383,7 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     detail::HuffmanTable table;
     detail::HuffmanEncoder enc;
     detail::buildHuffmanTable(freq, table);
-    if (!detail::makeEncoder(table, enc)) return kHuffmanIndex;
+    if (!detail::makeEncoder(table, enc)) return kBadHuffmanTable;
     if (int rc = writeHuffmanTable(w, 0, table); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 0); rc < 0) return rc;
     if (int rc = encodeBlock(w, enc, b1, blockSize[0]); rc < 0) return rc;
@@ -392,7 +392,7 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     countSymbols(b2, blockSize[1], freq);
     countSymbols(b3, blockSize[2], freq);
     detail::buildHuffmanTable(freq, table);
-    if (!detail::makeEncoder(table, enc)) return kHuffmanIndex;
+    if (!detail::makeEncoder(table, enc)) return kBadHuffmanTable;
     if (int rc = writeHuffmanTable(w, 1, table); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 1); rc < 0) return rc;
     if (int rc = encodeBlock(w, enc, b2, blockSize[1]); rc < 0) return rc;

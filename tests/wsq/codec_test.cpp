@@ -255,7 +255,7 @@ TEST(WsqNameValues, LinesNamesAndValues) {
   detail::NameValueList l2;
   EXPECT_EQ(detail::parseNameValues(
                 std::span(reinterpret_cast<const std::uint8_t*>(bad.data()), bad.size()), l2),
-            kBadComment);
+            kCommentWithoutName);
 }
 
 }  // namespace

@@ -136,14 +136,14 @@ int readTableSegment(ByteReader& in, int marker, StreamTables& t) noexcept {
             table.bits[static_cast<std::size_t>(l)] = static_cast<std::uint8_t>(b);
             total += b;
           }
-          if (total > 256) return kHuffmanIndex;
+          if (total > 256) return kBadHuffmanTable;
           std::span<const std::uint8_t> vals;
           if (int rc = r.block(static_cast<std::size_t>(total), vals); rc < 0) return rc;
           for (int i = 0; i < total; ++i)
             table.values[static_cast<std::size_t>(i)] = vals[static_cast<std::size_t>(i)];
           table.count = total;
           if (id < 0 || id >= kHuffmanSlots) return kUndefinedHuffmanTable;
-          if (!makeDecoder(table, t.huffman[static_cast<std::size_t>(id)])) return kHuffmanIndex;
+          if (!makeDecoder(table, t.huffman[static_cast<std::size_t>(id)])) return kBadHuffmanTable;
         }
         return kOk;
       }

@@ -30,7 +30,7 @@ int parseNameValues(std::span<const std::uint8_t> text, NameValueList& out) {
   while (i < n) {
     const std::size_t nameStart = i;
     while (i < n && text[i] != ' ' && text[i] != '\t' && text[i] != '\n') ++i;
-    if (i == nameStart) return kBadComment;
+    if (i == nameStart) return kCommentWithoutName;
     std::string name(reinterpret_cast<const char*>(text.data()) + nameStart, i - nameStart);
     while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
     const std::size_t valueStart = i;
