@@ -22,24 +22,6 @@ bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes) {
   return !in.bad();
 }
 
-// What a decoder status most likely means, for the message on the error stream.
-const char* statusHint(int status) {
-  switch (status) {
-    case -3:
-      return "no JFIF APP0 segment right after SOI, or out of memory";
-    case -4:
-      return "a marker other than tables or comments before the lossless frame header";
-    case -5:
-      return "a marker other than tables, comments or scans after the frame header";
-    case -39:
-    case -40:
-      return "the stream is truncated";
-    default:
-      return "invalid or unsupported stream (not lossless, interleaved scan, precision above 8 "
-             "bits, or corrupt header or data)";
-  }
-}
-
 }  // namespace
 
 int runJpeglDecode(const std::string& in, const std::string& out, std::ostream& err) {
@@ -50,8 +32,8 @@ int runJpeglDecode(const std::string& in, const std::string& out, std::ostream& 
   }
   jpegl::JpeglDecoded image;
   if (int rc = jpegl::jpeglDecode(stream, image); rc < 0) {
-    err << "jpegl decode: cannot decode \"" << in << "\": " << statusHint(rc) << " (status " << rc
-        << ")\n";
+    err << "jpegl decode: cannot decode \"" << in << "\": " << jpegl::jpeglStatusText(rc)
+        << " (status " << rc << ")\n";
     return 1;
   }
   const auto& comps = image.components;

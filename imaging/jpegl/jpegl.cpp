@@ -696,4 +696,24 @@ void jpeglSetDebugLevel(int level) noexcept { gDebugLevel.store(level, std::memo
 
 int jpeglDebugLevel() noexcept { return gDebugLevel.load(std::memory_order_relaxed); }
 
+const char* jpeglStatusText(int status) noexcept {
+  // Several causes share each value (see status.h): the text names them together.
+  switch (status) {
+    case kOk:
+      return "success";
+    case kNoApp0:  // also kPlaneAllocFailed
+      return "no JFIF APP0 segment right after SOI, or out of memory";
+    case kBadMarkerBeforeFrame:
+      return "a marker other than tables or comments before the lossless frame header";
+    case kBadMarkerBeforeScan:
+      return "a marker other than tables, comments or scans after the frame header";
+    case kReadPastEnd:
+    case kBlockPastEnd:
+      return "the stream is truncated";
+    default:
+      return "invalid or unsupported stream (not lossless, interleaved scan, precision above 8 "
+             "bits, or corrupt header or data)";
+  }
+}
+
 }  // namespace varnel::jpegl

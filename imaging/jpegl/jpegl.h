@@ -34,6 +34,10 @@ struct JpeglDecoded {
 /// implementation leaves it untouched). Reads never go past `stream`.
 [[nodiscard]] int jpeglDecode(std::span<const std::uint8_t> stream, JpeglDecoded& out) noexcept;
 
+/// What a status of imaging/jpegl/status.h most likely means, as a short English text for
+/// messages and failure reasons ("the stream is truncated").
+[[nodiscard]] const char* jpeglStatusText(int status) noexcept;
+
 /// Concatenates the component planes (component 1 first) into `pixels` and reports width, height,
 /// depth (8 x component count) and ppi of the image. Returns 0, or kImageFailed (outputs
 /// untouched) when the image has no components, a plane that was never decoded, or allocation
