@@ -8,7 +8,8 @@ namespace varnel::test {
 /// the command could not be started).
 std::string runCommand(const std::string& command, int& status);
 
-/// True when `name` is a command on the PATH (tests that need an outside tool skip without it).
+/// True when `name` is a command on the PATH. A test that needs an outside tool asserts this, so
+/// a missing tool fails it (scripts/install-deps installs every one).
 bool haveTool(const std::string& name);
 
 }  // namespace varnel::test

@@ -79,7 +79,7 @@ TEST(ExportAll, TypesAscendingRecordsInOrderCountedInNames) {
   EXPECT_EQ(e.runner.state.exportRecordIndex, 1);  // last record exported: Type 14, index 1
   EXPECT_EQ(slurp(e.dest() + "a_2.WSQ"), testData("exports/Fingerprint_LeftPointer.wsq"));
   EXPECT_EQ(slurp(e.dest() + "a_3.WSQ"), testData("exports/Fingerprint_RightPointer.wsq"));
-  if (!haveTool("identify")) GTEST_SKIP() << "ImageMagick identify not installed";
+  ASSERT_TRUE(haveTool("identify")) << "ImageMagick identify is needed (scripts/install-deps)";
   EXPECT_EQ(identify(e.dest() + "a_1.JPG"), "400 533 JPEG");
 }
 
@@ -109,7 +109,7 @@ TEST(ExportAll, RawImagesBecomeBitmapsOfTheirSize) {
   e.runner.apply(f, "Export All Biometrics", {"img_%RECORD_EXPORT_COUNT%"});
   ASSERT_EQ(listing(e.dest()), (std::vector<std::string>{"img_1.BMP", "img_2.BMP"}));
   EXPECT_EQ(slurp(e.dest() + "img_1.BMP").substr(0, 2), "BM");
-  if (!haveTool("identify")) GTEST_SKIP() << "ImageMagick identify not installed";
+  ASSERT_TRUE(haveTool("identify")) << "ImageMagick identify is needed (scripts/install-deps)";
   EXPECT_EQ(identify(e.dest() + "img_1.BMP"), "40 30 BMP3");
   EXPECT_EQ(identify(e.dest() + "img_2.BMP"), "33 17 BMP3");
 }
@@ -237,7 +237,7 @@ TEST(ExportTenprint, WritesTheCardAsTiffWithoutCounting) {
   e.runner.apply(f, "Export To Tenprint", {"cards/%FILENAME%"});
   ASSERT_TRUE(fs::is_regular_file(e.dest() + "cards/a.TIFF"));
   EXPECT_EQ(e.counter(), 0);
-  if (!haveTool("identify")) GTEST_SKIP() << "ImageMagick identify not installed";
+  ASSERT_TRUE(haveTool("identify")) << "ImageMagick identify is needed (scripts/install-deps)";
   EXPECT_EQ(identify(e.dest() + "cards/a.TIFF"), "4795 7015 TIFF");
 }
 

@@ -104,20 +104,19 @@ TEST_F(Actions, AddHashMatchesSha256sumAndIsStable) {
   apply(rule("Add Hash"));
   EXPECT_EQ(fieldText(file, 14, 996), hash);
   EXPECT_EQ(file.getSubfieldCount(14, 996, 0), 1);
-  if (test::haveTool("sha256sum")) {
-    const std::string path = test::tempPath(".bin");
-    {
-      std::FILE* f = std::fopen(path.c_str(), "wb");
-      const std::string bytes = imageBytes(file, 14, 0);
-      ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-      std::fclose(f);
-    }
-    int status = 0;
-    std::string out = test::runCommand("sha256sum " + path, status);
-    std::remove(path.c_str());
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    EXPECT_EQ(out.substr(0, 64), hash);
+  ASSERT_TRUE(test::haveTool("sha256sum"));
+  const std::string path = test::tempPath(".bin");
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    const std::string bytes = imageBytes(file, 14, 0);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    std::fclose(f);
   }
+  int status = 0;
+  std::string out = test::runCommand("sha256sum " + path, status);
+  std::remove(path.c_str());
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_EQ(out.substr(0, 64), hash);
 }
 
 TEST_F(Actions, AddHashSkipsBinaryRecordsAndHonoursConditions) {

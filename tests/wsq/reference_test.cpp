@@ -96,7 +96,7 @@ TEST(WsqReferenceDecode, PublishedSamplesDecodeWithTheirResolution) {
 TEST(WsqReferenceDecode, CorpusSweep) {
   const std::string root = test::corpusDir();
   const std::string ref = root + "/nist-wsq-reference";
-  if (!test::fileExists(ref)) GTEST_SKIP() << "corpus not present";
+  ASSERT_TRUE(test::fileExists(ref)) << ref << " absent";
   std::printf("  file                      size         worst  exact pixels\n");
   int files = 0;
   for (const char* rate : {"225", "75", "not_7_9"}) {
@@ -188,7 +188,7 @@ TEST(WsqReferenceEncode, BundledOriginalsMatchReferenceQuantization) {
 
 TEST(WsqReferenceEncode, CorpusSweep) {
   const std::string ref = test::corpusDir() + "/nist-wsq-reference";
-  if (!test::fileExists(ref)) GTEST_SKIP() << "corpus not present";
+  ASSERT_TRUE(test::fileExists(ref)) << ref << " absent";
   std::vector<fs::path> names;
   for (const auto& e : fs::directory_iterator(ref + "/input")) names.push_back(e.path());
   std::sort(names.begin(), names.end());

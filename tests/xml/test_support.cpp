@@ -86,11 +86,15 @@ std::string fullField(const transaction::NistFile& f, int type, int fieldNumber,
   return v;
 }
 
-bool wellFormed(const std::string& path, bool& ran) {
-  ran = std::system("command -v xmllint >/dev/null 2>&1") == 0;
-  if (!ran) return true;
+::testing::AssertionResult wellFormed(const std::string& path) {
+  if (std::system("command -v xmllint >/dev/null 2>&1") != 0) {
+    return ::testing::AssertionFailure() << "xmllint is needed (scripts/install-deps)";
+  }
   const std::string cmd = "xmllint --noout --nonet '" + path + "' 2>/dev/null";
-  return std::system(cmd.c_str()) == 0;
+  if (std::system(cmd.c_str()) != 0) {
+    return ::testing::AssertionFailure() << path << " is not well-formed";
+  }
+  return ::testing::AssertionSuccess();
 }
 
 std::string recordTypes(const transaction::NistFile& f) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -31,9 +33,9 @@ std::string field(const transaction::NistFile& f, int type, int field, int occur
 /// Whole field with US shown as "|" and RS as "^", or "<missing>".
 std::string fullField(const transaction::NistFile& f, int type, int field, int occurrence = 0);
 
-/// True when xmllint finds the file well-formed (skips when xmllint is absent: returns true and
-/// sets `ran` false).
-bool wellFormed(const std::string& path, bool& ran);
+/// Success when xmllint finds the file well-formed; a failure when it does not or when xmllint
+/// is missing.
+::testing::AssertionResult wellFormed(const std::string& path);
 
 /// Record types in Transaction order, e.g. "1 2 14 14".
 std::string recordTypes(const transaction::NistFile& f);
