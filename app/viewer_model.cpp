@@ -488,12 +488,14 @@ std::vector<RunFile> pairRunFiles(const std::string& sourceFolder, const std::st
 
 int decodeForView(const NistFile& file, int type, int occurrence, imaging::RawImage& out,
                   std::string& reason) noexcept {
-  const int rc = imaging::decodeRecordImage(file, type, occurrence, false, out);
+  std::string why;
+  const int rc = imaging::decodeRecordImage(file, type, occurrence, false, out, why);
   if (rc == 0) return 0;
   try {
     switch (rc) {
-      case imaging::kUndecodable:
-        reason = "The image data cannot be decoded.";
+      case imaging::kUndecodable:  // also kNoDataField, which the same words cover
+        reason = why.empty() ? "The image data cannot be decoded."
+                             : "The image data cannot be decoded: " + why + ".";
         break;
       case imaging::kBadCompression:
         reason = "The compression field names no known format.";

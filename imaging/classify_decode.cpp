@@ -5,6 +5,7 @@
 #include <string>
 
 #include "imaging/codecs.h"
+#include "imaging/detail/reason.h"
 #include "imaging/detail/record_access.h"
 #include "imaging/image_layer.h"
 #include "imaging/jpegl/jpegl.h"
@@ -13,6 +14,7 @@
 
 namespace varnel::imaging {
 
+using detail::fail;
 using detail::fieldBytes;
 using detail::fieldText;
 using transaction::Record;
@@ -47,24 +49,24 @@ int classifyData(const Record& rec, Bytes d) {
     case StreamKind::kJp2File: {
       int w = 0, h = 0, depth = 0;
       bool reversible = false;
-      if (jp2ReadHeader(d, w, h, depth, reversible) < 0) return kUndecodable;
+      if (jp2ReadHeader(d, w, h, depth, reversible) < 0) return kUnrecognisedData;
       return reversible ? 5 : 4;
     }
     case StreamKind::kJpeg: {
       int marker = 0, w = 0, h = 0, comps = 0;
-      if (jpegFindFrame(d, marker, w, h, comps) < 0) return kUndecodable;
+      if (jpegFindFrame(d, marker, w, h, comps) < 0) return kUnrecognisedData;
       return marker == 0xC3 ? 3 : 2;
     }
     case StreamKind::kBmp:
-      return kUndecodable;
+      return kUnrecognisedData;
     case StreamKind::kUnknown:
       break;
   }
   const auto w = static_cast<std::uint64_t>(std::max(0LL, detail::fieldNumberOr0(rec, 6)));
   const auto h = static_cast<std::uint64_t>(std::max(0LL, detail::fieldNumberOr0(rec, 7)));
-  if (w > 0xFFFFFFFFu || h > 0xFFFFFFFFu) return kUndecodable;
+  if (w > 0xFFFFFFFFu || h > 0xFFFFFFFFu) return kUnrecognisedData;
   if (d.size() == w * h || rawDepthByLength(w, h, d.size()) != 0) return 0;
-  return kUndecodable;
+  return kUnrecognisedData;
 }
 
 int lookupData(const transaction::NistFile& file, int type, int index, const Record*& rec,
@@ -85,18 +87,21 @@ bool jpegPrefix(Bytes d, std::initializer_list<std::uint8_t> allowed) {
 }
 
 // Uncompressed data: BMP container or raw pixels sized by fields 6 and 7.
-int decodeUncompressed(const Record& rec, Bytes d, RawImage& out, bool& packedOneBit) {
+int decodeUncompressed(const Record& rec, Bytes d, RawImage& out, bool& packedOneBit,
+                       std::string* why) {
   const auto wText = fieldText(rec, 6);
-  if (!wText) return kNoWidth;
+  if (!wText) return fail(why, kNoWidth, "no width field (6) for the raw image");
   const auto hText = fieldText(rec, 7);
-  if (!hText) return kNoHeight;
+  if (!hText) return fail(why, kNoHeight, "no height field (7) for the raw image");
   if (sniffStream(d) == StreamKind::kBmp) {
-    return bmpDecodeContainer(d, out) < 0 ? kUndecodable : kOk;
+    return bmpDecodeContainer(d, out, why) < 0 ? kUndecodable : kOk;
   }
-  if (hasIirHeader(d)) return kUndecodable;
+  if (hasIirHeader(d)) return fail(why, kUndecodable, "raw data behind an IIR header");
   const long long w = transaction::parseLeadingInt(*wText);
   const long long h = transaction::parseLeadingInt(*hText);
-  if (w < 1 || h < 1 || w > 0x7FFFFFFF || h > 0x7FFFFFFF) return kUndecodable;
+  if (w < 1 || h < 1 || w > 0x7FFFFFFF || h > 0x7FFFFFFF) {
+    return fail(why, kUndecodable, "raw image width or height outside 1 to 2147483647");
+  }
   const auto uw = static_cast<std::uint64_t>(w);
   const auto uh = static_cast<std::uint64_t>(h);
   int depth = 0;
@@ -111,7 +116,9 @@ int decodeUncompressed(const Record& rec, Bytes d, RawImage& out, bool& packedOn
     depth = 1;  // bits run on from row to row
     packedOneBit = true;
   } else {
-    return kUndecodable;
+    return fail(why, kUndecodable,
+                std::to_string(d.size()) + " bytes are not " + std::to_string(w) + "x" +
+                    std::to_string(h) + " raw pixels of 1, 8 or 24 bits");
   }
   out.width = static_cast<int>(w);
   out.height = static_cast<int>(h);
@@ -120,13 +127,15 @@ int decodeUncompressed(const Record& rec, Bytes d, RawImage& out, bool& packedOn
   return kOk;
 }
 
-int decodeWsq(Bytes d, RawImage& out) {
-  if (d.size() < kMinWsqBytes) return kUndecodable;
+int decodeWsq(Bytes d, RawImage& out, std::string* why) {
+  if (d.size() < kMinWsqBytes) return fail(why, kUndecodable, "WSQ data shorter than 100 bytes");
   std::vector<std::uint8_t> px;
   int w = 0, h = 0, depth = 0, ppi = -1, lossy = 0;
-  if (wsq::wsqDecode(d, px, w, h, depth, ppi, lossy) < 0) return kUndecodable;
+  if (int rc = wsq::wsqDecode(d, px, w, h, depth, ppi, lossy); rc < 0) {
+    return fail(why, kUndecodable, std::string("WSQ: ") + wsq::wsqStatusText(rc));
+  }
   if (w < 1 || h < 1 || px.size() < static_cast<std::size_t>(w) * static_cast<std::size_t>(h)) {
-    return kUndecodable;
+    return fail(why, kUndecodable, "WSQ: fewer pixels than the frame size");
   }
   out.pixels = std::move(px);
   out.width = w;
@@ -136,17 +145,27 @@ int decodeWsq(Bytes d, RawImage& out) {
   return kOk;
 }
 
-int decodeJpegLossless(Bytes d, RawImage& out) {
-  if (!jpegPrefix(d, {0xE0, 0xE1, 0xEE})) return kUndecodable;
+int decodeJpegLossless(Bytes d, RawImage& out, std::string* why) {
+  if (!jpegPrefix(d, {0xE0, 0xE1, 0xEE})) {
+    return fail(why, kUndecodable, "lossless JPEG without a JFIF, EXIF or Adobe segment");
+  }
   jpegl::JpeglDecoded dec;
-  if (jpegl::jpeglDecode(d, dec) < 0) return kUndecodable;
+  if (int rc = jpegl::jpeglDecode(d, dec); rc < 0) {
+    return fail(why, kUndecodable, std::string("lossless JPEG: ") + jpegl::jpeglStatusText(rc));
+  }
   std::vector<std::uint8_t> planes;
   int w = 0, h = 0, depth = 0, ppi = -1;
-  if (jpegl::jpeglImage(dec, planes, w, h, depth, ppi) < 0) return kUndecodable;
-  if (w < 1 || h < 1 || (depth != 8 && depth != 24)) return kUndecodable;
+  if (int rc = jpegl::jpeglImage(dec, planes, w, h, depth, ppi); rc < 0) {
+    return fail(why, kUndecodable, std::string("lossless JPEG: ") + jpegl::jpeglStatusText(rc));
+  }
+  if (w < 1 || h < 1 || (depth != 8 && depth != 24)) {
+    return fail(why, kUndecodable, "lossless JPEG neither grey nor RGB");
+  }
   const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
   const std::size_t comps = static_cast<std::size_t>(depth) / 8;
-  if (planes.size() != n * comps) return kUndecodable;
+  if (planes.size() != n * comps) {
+    return fail(why, kUndecodable, "lossless JPEG components of different sizes");
+  }
   out.width = w;
   out.height = h;
   out.depth = depth;
@@ -166,7 +185,7 @@ int decodeJpegLossless(Bytes d, RawImage& out) {
 }
 
 // Brings decoded pixels (tight rows, RGB) into the RawImage layout.
-int repack(RawImage& img, bool forBitmap, bool packedOneBit, RawImage& out) {
+int repack(RawImage& img, bool forBitmap, bool packedOneBit, RawImage& out, std::string* why) {
   const std::size_t w = static_cast<std::size_t>(img.width);
   const std::size_t h = static_cast<std::size_t>(img.height);
   RawImage r;
@@ -179,12 +198,12 @@ int repack(RawImage& img, bool forBitmap, bool packedOneBit, RawImage& out) {
     const std::size_t inRow = (w + 7) / 8;
     r.pixels.assign(outRow * h, 0);
     if (!packedOneBit) {
-      if (img.pixels.size() < inRow * h) return kUndecodable;
+      if (img.pixels.size() < inRow * h) return fail(why, kUndecodable, "too few pixels");
       for (std::size_t y = 0; y < h; ++y) {
         std::memcpy(r.pixels.data() + y * outRow, img.pixels.data() + y * inRow, inRow);
       }
     } else {
-      if (img.pixels.size() * 8 < w * h) return kUndecodable;
+      if (img.pixels.size() * 8 < w * h) return fail(why, kUndecodable, "too few pixels");
       for (std::size_t y = 0; y < h; ++y) {
         for (std::size_t x = 0; x < w; ++x) {
           const std::size_t bit = y * w + x;
@@ -209,11 +228,11 @@ int repack(RawImage& img, bool forBitmap, bool packedOneBit, RawImage& out) {
       inPx = 4;
       break;
     default:
-      return kUndecodable;
+      return fail(why, kUndecodable, "decoded depth not 1, 8, 24 or 32 bits");
   }
   const std::size_t outPx = inPx == 1 ? 1 : 3;
   r.depth = static_cast<int>(outPx * 8);
-  if (img.pixels.size() < w * h * inPx) return kUndecodable;
+  if (img.pixels.size() < w * h * inPx) return fail(why, kUndecodable, "too few pixels");
   const std::size_t outRow = rawRowBytes(img.width, r.depth, forBitmap);
   if (inPx == outPx && !forBitmap) {
     img.pixels.resize(w * h * inPx);
@@ -245,6 +264,23 @@ int repack(RawImage& img, bool forBitmap, bool packedOneBit, RawImage& out) {
   return kOk;
 }
 
+// Why classifyData found no format in `d`, in the same order of tests.
+std::string unrecognisedReason(const Record& rec, Bytes d) {
+  switch (sniffStream(d)) {
+    case StreamKind::kJ2kCodestream:
+    case StreamKind::kJp2File:
+      return "JPEG 2000 header unreadable";
+    case StreamKind::kJpeg:
+      return "no JPEG frame header";
+    case StreamKind::kBmp:
+      return "a BMP file";
+    default:
+      break;
+  }
+  return "not " + detail::decimal(detail::fieldNumberOr0(rec, 6)) + "x" +
+         detail::decimal(detail::fieldNumberOr0(rec, 7)) + " raw pixels of 1, 8 or 24 bits";
+}
+
 }  // namespace
 
 int detectImageFormat(const transaction::NistFile& file, int type, int index) noexcept {
@@ -254,7 +290,7 @@ int detectImageFormat(const transaction::NistFile& file, int type, int index) no
   try {
     return classifyData(*rec, data);
   } catch (...) {
-    return kUndecodable;
+    return kUnrecognisedData;
   }
 }
 
@@ -321,13 +357,17 @@ int compressionFromField(const transaction::NistFile& file, int type, int index)
   if (!fieldText(*rec, 6)) return kNoWidth;
   if (!fieldText(*rec, 7)) return kNoHeight;
   const auto text = fieldText(*rec, detail::compressionFieldNumber(*rec));
-  if (!text) return kBadCompression;
+  if (!text) return kNoCompressionField;
   const auto data = fieldBytes(*rec, detail::dataFieldNumber(*rec));
-  if (!data) return kUndecodable;
+  if (!data) return kNoDataField;
   const std::string_view t = *text;
   if (t == "0" || t == "NONE") return 0;
-  if (t == "3" || t == "JPEGL") return jpegPrefix(*data, {0xE0, 0xE1, 0xEE}) ? 3 : kUndecodable;
-  if (t == "2" || t == "JPEGB") return jpegPrefix(*data, {0xE0, 0xE1, 0xEE}) ? 2 : kUndecodable;
+  if (t == "3" || t == "JPEGL") {
+    return jpegPrefix(*data, {0xE0, 0xE1, 0xEE}) ? 3 : kUnrecognisedData;
+  }
+  if (t == "2" || t == "JPEGB") {
+    return jpegPrefix(*data, {0xE0, 0xE1, 0xEE}) ? 2 : kUnrecognisedData;
+  }
   if (t == "4" || t == "JP2") return 4;
   if (t == "5" || t == "JP2L") return 5;
   if (t == "1" || t == "WSQ20" || t == "WSQ") return 1;
@@ -336,15 +376,18 @@ int compressionFromField(const transaction::NistFile& file, int type, int index)
 }
 
 int decodeRecordImage(const transaction::NistFile& file, int type, int index, bool forBitmap,
-                      RawImage& out) noexcept {
+                      RawImage& out, std::string& reason) noexcept {
+  std::string* why = &reason;
   const Record* rec = nullptr;
-  if (int rc = detail::lookupImageRecord(file, type, index, rec); rc < 0) return rc;
+  if (int rc = detail::lookupImageRecord(file, type, index, rec); rc < 0) {
+    return fail(why, rc, "no such image record");
+  }
   if (rec->type == 7 && transaction::findField(*rec, 10) != nullptr) {
-    if (!fieldText(*rec, 7)) return kNoWidth;
-    if (!fieldText(*rec, 8)) return kNoHeight;
+    if (!fieldText(*rec, 7)) return fail(why, kNoWidth, "no width field (7)");
+    if (!fieldText(*rec, 8)) return fail(why, kNoHeight, "no height field (8)");
   }
   const auto bytes = fieldBytes(*rec, detail::dataFieldNumber(*rec));
-  if (!bytes) return kUndecodable;
+  if (!bytes) return fail(why, kNoDataField, "no image data field");
   const Bytes d = *bytes;
   try {
     int code = classifyData(*rec, d);
@@ -354,36 +397,46 @@ int decodeRecordImage(const transaction::NistFile& file, int type, int index, bo
     int rc = kOk;
     switch (code) {
       case 0:
-        rc = decodeUncompressed(*rec, d, img, packedOneBit);
+        rc = decodeUncompressed(*rec, d, img, packedOneBit, why);
         break;
       case 1:
-        rc = decodeWsq(d, img);
+        rc = decodeWsq(d, img, why);
         break;
       case 2:
-        rc = jpegPrefix(d, {0xE0, 0xE1, 0xEE, 0xDB, 0xFE}) ? jpegDecode(d, img) : kUndecodable;
+        rc = jpegPrefix(d, {0xE0, 0xE1, 0xEE, 0xDB, 0xFE})
+                 ? jpegDecode(d, img, why)
+                 : fail(why, kUndecodable,
+                        "JPEG without a JFIF, EXIF, Adobe, table or comment "
+                        "segment first");
         if (rc < 0) rc = kUndecodable;
         break;
       case 3:
-        rc = decodeJpegLossless(d, img);
+        rc = decodeJpegLossless(d, img, why);
         break;
       case 4:
       case 5:
-        rc = jp2Decode(d, img) < 0 ? kUndecodable : kOk;
+        rc = jp2Decode(d, img, why) < 0 ? kUndecodable : kOk;
         break;
       case 6:
-        rc = pngDecode(d, img) < 0 ? kUndecodable : kOk;
+        rc = pngDecode(d, img, why) < 0 ? kUndecodable : kOk;
         break;
       default:
-        rc = kBadCompression;
+        rc = fail(why, kBadCompression, "unknown compression");
         break;
     }
     if (rc < 0) return rc;
-    return repack(img, forBitmap, packedOneBit, out);
+    return repack(img, forBitmap, packedOneBit, out, why);
   } catch (const std::bad_alloc&) {
-    return kUndecodable;
+    return fail(why, kUndecodable, "out of memory decoding the image");
   } catch (...) {
-    return kUndecodable;
+    return fail(why, kUndecodable, "decoding failed");
   }
+}
+
+int decodeRecordImage(const transaction::NistFile& file, int type, int index, bool forBitmap,
+                      RawImage& out) noexcept {
+  std::string reason;
+  return decodeRecordImage(file, type, index, forBitmap, out, reason);
 }
 
 std::string describeRecordImage(const transaction::NistFile& file, int type, int index) noexcept {
@@ -401,7 +454,8 @@ std::string describeRecordImage(const transaction::NistFile& file, int type, int
     } else if (sniffStream(d) == StreamKind::kBmp) {
       name = "BMP";
     } else {
-      return "undecodable image data (" + detail::decimal(code) + "), " + length;
+      return "undecodable image data (" + detail::decimal(code) + "), " + length + ": " +
+             unrecognisedReason(*rec, d);
     }
     if (info < 0) return name + " (size unreadable), " + length;
     return name + " " + detail::decimal(w) + "x" + detail::decimal(h) + " " +

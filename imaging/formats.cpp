@@ -2,13 +2,17 @@
 // the compression codes.
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "imaging/codecs.h"
+#include "imaging/detail/reason.h"
 #include "imaging/image.h"
 #include "imaging/status.h"
 
 namespace varnel::imaging {
 namespace {
+
+using detail::fail;
 
 // Largest decoded BMP accepted, in bytes.
 constexpr std::uint64_t kMaxBmpBytes = std::uint64_t{1} << 28;
@@ -151,18 +155,23 @@ int bmpReadHeader(std::span<const std::uint8_t> data, int& width, int& height,
   return kOk;
 }
 
-int bmpDecodeContainer(std::span<const std::uint8_t> data, RawImage& out) noexcept {
+int bmpDecodeContainer(std::span<const std::uint8_t> data, RawImage& out,
+                       std::string* why) noexcept {
   BmpHeader h;
-  if (int rc = parseBmpHeader(data, h); rc < 0) return rc;
-  if (h.bitCount != 8 && h.bitCount != 24 && h.bitCount != 32) return kBmpUnsupported;
-  if (h.compression != 0 && !(h.compression == 1 && h.bitCount == 8)) return kBmpUnsupported;
+  if (int rc = parseBmpHeader(data, h); rc < 0) return fail(why, rc, "BMP header unreadable");
+  if (h.bitCount != 8 && h.bitCount != 24 && h.bitCount != 32) {
+    return fail(why, kBmpUnsupported, "BMP bit count not 8, 24 or 32");
+  }
+  if (h.compression != 0 && !(h.compression == 1 && h.bitCount == 8)) {
+    return fail(why, kBmpUnsupported, "BMP compression not supported");
+  }
   const bool topFirst = h.height < 0;
   const std::uint64_t w = static_cast<std::uint64_t>(h.width);
   const std::uint64_t rows = static_cast<std::uint64_t>(topFirst ? -h.height : h.height);
   const std::uint64_t inPx = static_cast<std::uint64_t>(h.bitCount) / 8;
   const std::uint64_t outPx = h.bitCount == 8 ? 1 : 3;
-  if (w * rows * outPx > kMaxBmpBytes) return kUndecodable;
-  if (h.pixelOffset > data.size()) return kUndecodable;
+  if (w * rows * outPx > kMaxBmpBytes) return fail(why, kUndecodable, "BMP image too large");
+  if (h.pixelOffset > data.size()) return fail(why, kUndecodable, "BMP pixels past the end");
   try {
     RawImage img;
     img.width = static_cast<int>(w);
@@ -178,7 +187,8 @@ int bmpDecodeContainer(std::span<const std::uint8_t> data, RawImage& out) noexce
         std::uint8_t* line = img.pixels.data() + y * w;
         std::uint64_t x = 0;
         for (;;) {
-          if (data.size() - pos < 2) return kUndecodable;
+          if (data.size() - pos < 2)
+            return fail(why, kUndecodable, "BMP run-length data cut short");
           const std::uint8_t n = data[pos];
           const std::uint8_t v = data[pos + 1];
           pos += 2;
@@ -192,20 +202,24 @@ int bmpDecodeContainer(std::span<const std::uint8_t> data, RawImage& out) noexce
             break;
           }
           if (v == 2) {  // delta: skip its two bytes
-            if (data.size() - pos < 2) return kUndecodable;
+            if (data.size() - pos < 2)
+              return fail(why, kUndecodable, "BMP run-length data cut short");
             pos += 2;
             continue;
           }
           // Literal run of v bytes, padded to an even count.
           const std::size_t take = v + (v & 1u);
-          if (data.size() - pos < take) return kUndecodable;
+          if (data.size() - pos < take)
+            return fail(why, kUndecodable, "BMP run-length data cut short");
           for (int i = 0; i < v && x < w; ++i) line[x++] = data[pos + static_cast<std::size_t>(i)];
           pos += take;
         }
       }
     } else {
       const std::uint64_t rowBytes = (w * inPx + 3) & ~std::uint64_t{3};
-      if (h.pixelOffset + rowBytes * rows != data.size()) return kSizeOrWriteError;
+      if (h.pixelOffset + rowBytes * rows != data.size()) {
+        return fail(why, kBmpSizeMismatch, "BMP pixel array does not end with the data");
+      }
       for (std::uint64_t r = 0; r < rows; ++r) {
         const std::uint64_t y = topFirst ? r : rows - 1 - r;
         const std::uint8_t* src = data.data() + h.pixelOffset + r * rowBytes;
@@ -224,7 +238,7 @@ int bmpDecodeContainer(std::span<const std::uint8_t> data, RawImage& out) noexce
     out = std::move(img);
     return kOk;
   } catch (...) {
-    return kAllocFailed;
+    return fail(why, kAllocFailed, "out of memory decoding BMP");
   }
 }
 

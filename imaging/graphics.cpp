@@ -6,16 +6,24 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <new>
+#include <string>
+#include <system_error>
 
+#include "imaging/detail/reason.h"
 #include "imaging/status.h"
 
 namespace varnel::imaging {
 namespace {
+
+using detail::fail;
+using detail::kLibraryMessageSize;
 
 // Largest bitmap or surface side accepted (cairo's own limit).
 constexpr int kMaxSide = 32767;
@@ -69,14 +77,20 @@ void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
 
 // Writes a BMP: BITMAPFILEHEADER, BITMAPINFOHEADER, palette, bottom-up rows padded to 4 bytes.
 // `row(y, out)` fills one stored row (`rowBytes` bytes, padding included) for top-first row y.
+// "cannot <what> <path>: <system message of errno>".
+std::string fileReason(const char* what, const std::string& path) {
+  return std::string("cannot ") + what + " " + path + ": " +
+         std::error_code(errno, std::generic_category()).message();
+}
+
 int writeBmp(const std::string& path, int width, int height, int bpp,
              const std::vector<Rgb>& palette, int dpi,
-             const std::function<void(int, std::uint8_t*)>& row) {
+             const std::function<void(int, std::uint8_t*)>& row, std::string* why) {
   const std::size_t rowBytes = stride4(static_cast<std::uint64_t>(width) * bpp);
   const std::uint64_t imageSize = static_cast<std::uint64_t>(rowBytes) * height;
   const std::uint32_t paletteBytes = static_cast<std::uint32_t>(palette.size() * 4);
   const std::uint32_t offset = 14 + 40 + paletteBytes;
-  if (imageSize + offset > 0xFFFFFFFFu) return kEncoderFailed;
+  if (imageSize + offset > 0xFFFFFFFFu) return fail(why, kSaveFailed, "image too large for BMP");
   const int ppm = dpiToPixelsPerMetre(dpi);
   std::vector<std::uint8_t> head;
   head.reserve(offset);
@@ -103,7 +117,7 @@ int writeBmp(const std::string& path, int width, int height, int bpp,
     head.push_back(0);
   }
   std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return kSizeOrWriteError;
+  if (f == nullptr) return fail(why, kWriteFailed, fileReason("create", path));
   bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size();
   std::vector<std::uint8_t> buf(rowBytes, 0);
   for (int y = height - 1; ok && y >= 0; --y) {
@@ -112,13 +126,24 @@ int writeBmp(const std::string& path, int width, int height, int bpp,
   }
   if (std::fclose(f) != 0) ok = false;
   if (!ok) {
+    const std::string reason = fileReason("write", path);
     std::remove(path.c_str());
-    return kSizeOrWriteError;
+    return fail(why, kWriteFailed, reason);
   }
   return kOk;
 }
 
 int quietTiffHandler(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// Keeps libtiff's first error message in the buffer `user` points to, for the caller's reason;
+// nothing is printed.
+int keepTiffError(TIFF*, void* user, const char* /*module*/, const char* fmt, va_list ap) {
+  auto* text = static_cast<char*>(user);
+  if (text != nullptr && fmt != nullptr && text[0] == '\0') {
+    (void)std::vsnprintf(text, kLibraryMessageSize, fmt, ap);  // a cut message is enough
+  }
+  return 1;
+}
 
 struct TiffCloser {
   void operator()(TIFF* t) const { TIFFClose(t); }
@@ -128,17 +153,19 @@ struct TiffOptionsFree {
 };
 
 // Writes a 24-bit RGB TIFF with LZW compression and the resolution in dots per inch.
-int writeTiff(const std::string& path, int width, int height, int dpi, const RowSource& row) {
+int writeTiff(const std::string& path, int width, int height, int dpi, const RowSource& row,
+              std::string* why) {
+  char message[kLibraryMessageSize] = {};  // libtiff's first error
   std::unique_ptr<TIFFOpenOptions, TiffOptionsFree> opts(TIFFOpenOptionsAlloc());
-  if (!opts) return kEncoderFailed;
-  // libtiff must not print; its messages are dropped.
-  TIFFOpenOptionsSetErrorHandlerExtR(opts.get(), quietTiffHandler, nullptr);
+  if (!opts) return fail(why, kSaveFailed, "libtiff could not start");
+  // libtiff must not print: warnings are dropped, the first error is kept for the reason.
+  TIFFOpenOptionsSetErrorHandlerExtR(opts.get(), keepTiffError, message);
   TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), quietTiffHandler, nullptr);
   std::FILE* probe = std::fopen(path.c_str(), "wb");
-  if (probe == nullptr) return kSizeOrWriteError;
+  if (probe == nullptr) return fail(why, kWriteFailed, fileReason("create", path));
   std::fclose(probe);
   std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpenExt(path.c_str(), "w", opts.get()));
-  if (!tif) return kSizeOrWriteError;
+  if (!tif) return fail(why, kWriteFailed, detail::libraryReason("libtiff", message));
   TIFF* t = tif.get();
   bool ok = TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width)) &&
             TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height)) &&
@@ -161,7 +188,7 @@ int writeTiff(const std::string& path, int width, int height, int dpi, const Row
   tif.reset();
   if (!ok) {
     std::remove(path.c_str());
-    return kEncoderFailed;
+    return fail(why, kSaveFailed, detail::libraryReason("libtiff", message));
   }
   return kOk;
 }
@@ -205,7 +232,7 @@ std::span<std::uint8_t> Bitmap::row(int y) noexcept {
 }
 
 int Bitmap::pixel(int x, int y, Rgb& out) const noexcept {
-  if (x < 0 || y < 0 || x >= width_ || y >= height_) return kNegativeIndex;
+  if (x < 0 || y < 0 || x >= width_ || y >= height_) return kOutsideBitmap;
   const std::uint8_t* r = bits_.data() + static_cast<std::size_t>(y) * stride_;
   const auto ux = static_cast<std::size_t>(x);
   switch (bpp_) {
@@ -224,16 +251,16 @@ int Bitmap::pixel(int x, int y, Rgb& out) const noexcept {
 int Bitmap::create(int width, int height, int bitsPerPixel, std::span<const Rgb> palette,
                    std::span<const std::uint8_t> pixels, std::size_t srcRowBytes,
                    Bitmap& out) noexcept {
-  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return kNegativeIndex;
-  if (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 24) return kNegativeIndex;
+  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return kBadBitmapSize;
+  if (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 24) return kBadBitmapSize;
   const std::size_t stride = stride4(static_cast<std::uint64_t>(width) * bitsPerPixel);
   const std::size_t needRow = (static_cast<std::size_t>(width) * bitsPerPixel + 7) / 8;
   if (!pixels.empty() &&
       (srcRowBytes < needRow || pixels.size() / srcRowBytes < static_cast<std::size_t>(height))) {
-    return kNegativeIndex;
+    return kBadBitmapSize;
   }
   const std::size_t paletteSize = bitsPerPixel == 1 ? 2 : (bitsPerPixel == 8 ? 256 : 0);
-  if (!palette.empty() && palette.size() != paletteSize) return kNegativeIndex;
+  if (!palette.empty() && palette.size() != paletteSize) return kBadBitmapSize;
   try {
     Bitmap b;
     b.width_ = width;
@@ -295,7 +322,7 @@ Surface::Surface(Surface&&) noexcept = default;
 Surface& Surface::operator=(Surface&&) noexcept = default;
 
 int Surface::create(int width, int height, int pixelsPerMetre, Surface& out) noexcept {
-  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return kNegativeIndex;
+  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return kBadBitmapSize;
   try {
     auto impl = std::make_unique<Impl>();
     impl->surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
@@ -416,7 +443,7 @@ void Surface::stretchBitmap(const Bitmap& bitmap, const Rect& src, const Rect& d
 }
 
 int Surface::getPixel(int x, int y, Rgb& out) const noexcept {
-  if (!impl_ || x < 0 || y < 0 || x >= impl_->width || y >= impl_->height) return kNegativeIndex;
+  if (!impl_ || x < 0 || y < 0 || x >= impl_->width || y >= impl_->height) return kOutsideBitmap;
   cairo_surface_flush(impl_->surface);
   const std::uint32_t v = impl_->at(x, y);
   out = {static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
@@ -427,7 +454,7 @@ int Surface::getPixel(int x, int y, Rgb& out) const noexcept {
 int Surface::copyToBitmap(int x, int y, int width, int height, Bitmap& out) const noexcept {
   if (!impl_ || x < 0 || y < 0 || width < 1 || height < 1 || width > impl_->width - x ||
       height > impl_->height - y) {
-    return kNegativeIndex;
+    return kOutsideBitmap;
   }
   Bitmap b;
   if (int rc = Bitmap::create(width, height, 24, {}, {}, 0, b); rc < 0) return rc;
@@ -455,62 +482,72 @@ const Encoder* findEncoder(std::string_view mimeType) noexcept {
   return nullptr;
 }
 
-int saveBitmap(const Bitmap& bitmap, const Encoder* encoder, int dpi,
-               const std::string& path) noexcept {
-  if (encoder == nullptr || bitmap.empty()) return kEncoderFailed;
-  if (path.empty()) return kSizeOrWriteError;
+int saveBitmap(const Bitmap& bitmap, const Encoder* encoder, int dpi, const std::string& path,
+               std::string* why) noexcept {
+  if (encoder == nullptr) return fail(why, kNoEncoder, "no encoder");
+  if (bitmap.empty()) return fail(why, kSaveFailed, "empty bitmap");
+  if (path.empty()) return fail(why, kWriteFailed, "no file name");
   try {
     if (encoder->mimeType == "image/bmp") {
       const std::size_t rowBytes = bitmap.stride();
       return writeBmp(
           path, bitmap.width(), bitmap.height(), bitmap.bitsPerPixel(), bitmap.palette(), dpi,
-          [&](int y, std::uint8_t* out) { std::memcpy(out, bitmap.row(y).data(), rowBytes); });
+          [&](int y, std::uint8_t* out) { std::memcpy(out, bitmap.row(y).data(), rowBytes); }, why);
     }
-    return writeTiff(path, bitmap.width(), bitmap.height(), dpi, [&](int y, std::uint8_t* rgb) {
-      for (int x = 0; x < bitmap.width(); ++x, rgb += 3) {
-        Rgb c;
-        (void)bitmap.pixel(x, y, c);
-        rgb[0] = c.r;
-        rgb[1] = c.g;
-        rgb[2] = c.b;
-      }
-    });
+    return writeTiff(
+        path, bitmap.width(), bitmap.height(), dpi,
+        [&](int y, std::uint8_t* rgb) {
+          for (int x = 0; x < bitmap.width(); ++x, rgb += 3) {
+            Rgb c;
+            (void)bitmap.pixel(x, y, c);
+            rgb[0] = c.r;
+            rgb[1] = c.g;
+            rgb[2] = c.b;
+          }
+        },
+        why);
   } catch (...) {
-    return kEncoderFailed;
+    return fail(why, kSaveFailed, "saving failed");
   }
 }
 
 int saveSurface(const Surface& surface, int x, int y, int width, int height, const Encoder* encoder,
-                int dpi, const std::string& path) noexcept {
+                int dpi, const std::string& path, std::string* why) noexcept {
   if (!surface.impl_ || x < 0 || y < 0 || width < 1 || height < 1 ||
       width > surface.impl_->width - x || height > surface.impl_->height - y) {
-    return kNegativeIndex;
+    return fail(why, kOutsideBitmap, "region outside the surface");
   }
-  if (encoder == nullptr) return kEncoderFailed;
-  if (path.empty()) return kSizeOrWriteError;
+  if (encoder == nullptr) return fail(why, kNoEncoder, "no encoder");
+  if (path.empty()) return fail(why, kWriteFailed, "no file name");
   const Surface::Impl& s = *surface.impl_;
   cairo_surface_flush(s.surface);
   try {
     if (encoder->mimeType == "image/bmp") {
-      return writeBmp(path, width, height, 24, {}, dpi, [&](int r, std::uint8_t* out) {
-        for (int c = 0; c < width; ++c, out += 3) {
-          const std::uint32_t v = s.at(x + c, y + r);
-          out[0] = static_cast<std::uint8_t>(v);
-          out[1] = static_cast<std::uint8_t>(v >> 8);
-          out[2] = static_cast<std::uint8_t>(v >> 16);
-        }
-      });
+      return writeBmp(
+          path, width, height, 24, {}, dpi,
+          [&](int r, std::uint8_t* out) {
+            for (int c = 0; c < width; ++c, out += 3) {
+              const std::uint32_t v = s.at(x + c, y + r);
+              out[0] = static_cast<std::uint8_t>(v);
+              out[1] = static_cast<std::uint8_t>(v >> 8);
+              out[2] = static_cast<std::uint8_t>(v >> 16);
+            }
+          },
+          why);
     }
-    return writeTiff(path, width, height, dpi, [&](int r, std::uint8_t* rgb) {
-      for (int c = 0; c < width; ++c, rgb += 3) {
-        const std::uint32_t v = s.at(x + c, y + r);
-        rgb[0] = static_cast<std::uint8_t>(v >> 16);
-        rgb[1] = static_cast<std::uint8_t>(v >> 8);
-        rgb[2] = static_cast<std::uint8_t>(v);
-      }
-    });
+    return writeTiff(
+        path, width, height, dpi,
+        [&](int r, std::uint8_t* rgb) {
+          for (int c = 0; c < width; ++c, rgb += 3) {
+            const std::uint32_t v = s.at(x + c, y + r);
+            rgb[0] = static_cast<std::uint8_t>(v >> 16);
+            rgb[1] = static_cast<std::uint8_t>(v >> 8);
+            rgb[2] = static_cast<std::uint8_t>(v);
+          }
+        },
+        why);
   } catch (...) {
-    return kEncoderFailed;
+    return fail(why, kSaveFailed, "saving failed");
   }
 }
 

@@ -47,14 +47,14 @@ class Bitmap {
     ppmX_ = ppmX;
     ppmY_ = ppmY;
   }
-  /// Colour of the pixel at (x, y). Returns 0, or -302 outside the bitmap.
+  /// Colour of the pixel at (x, y). Returns kOk, or kOutsideBitmap.
   [[nodiscard]] int pixel(int x, int y, Rgb& out) const noexcept;
 
   /// Makes a bitmap. `bitsPerPixel` 1, 8 or 24; `palette` 2 entries for 1 bit, 256 for 8 bits,
   /// none for 24 bits (the grey ramp and white/black are used when it is empty); `pixels` holds
   /// `height` rows of `srcRowBytes` bytes each, top row first, in the stored pixel format (or
-  /// is empty for a white bitmap). Returns 0; -302 for bad sizes or too few bytes; -12 when
-  /// memory runs out. `out` is untouched on failure.
+  /// is empty for a white bitmap). Returns kOk; kBadBitmapSize for bad sizes or too few bytes;
+  /// kAllocFailed when memory runs out. `out` is untouched on failure.
   [[nodiscard]] static int create(int width, int height, int bitsPerPixel,
                                   std::span<const Rgb> palette,
                                   std::span<const std::uint8_t> pixels, std::size_t srcRowBytes,
@@ -108,7 +108,7 @@ class Surface {
   Surface& operator=(const Surface&) = delete;
 
   /// Makes a white surface of `width` x `height` pixels at `pixelsPerMetre` in both directions.
-  /// Returns 0; -302 for a size outside 1..32767; -12 when memory runs out.
+  /// Returns kOk; kBadBitmapSize for a size outside 1..32767; kAllocFailed when memory runs out.
   [[nodiscard]] static int create(int width, int height, int pixelsPerMetre, Surface& out) noexcept;
 
   [[nodiscard]] bool valid() const noexcept;
@@ -130,16 +130,18 @@ class Surface {
   void drawText(std::u16string_view text, double x, double y, const TextStyle& style) noexcept;
   /// Copies `src` of the bitmap into `dst` of the surface, scaling without smoothing.
   void stretchBitmap(const Bitmap& bitmap, const Rect& src, const Rect& dst) noexcept;
-  /// Colour at (x, y). 0, or -302 outside.
+  /// Colour at (x, y). kOk, or kOutsideBitmap.
   [[nodiscard]] int getPixel(int x, int y, Rgb& out) const noexcept;
-  /// Copies a region into a new 24-bit bitmap with the surface's resolution. 0, -302, -12.
+  /// Copies a region into a new 24-bit bitmap with the surface's resolution. kOk,
+  /// kOutsideBitmap for a region not inside the surface, or kAllocFailed.
   [[nodiscard]] int copyToBitmap(int x, int y, int width, int height, Bitmap& out) const noexcept;
 
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
   friend int saveSurface(const Surface& surface, int x, int y, int width, int height,
-                         const Encoder* encoder, int dpi, const std::string& path) noexcept;
+                         const Encoder* encoder, int dpi, const std::string& path,
+                         std::string* why) noexcept;
 };
 
 /// An image file encoder found by MIME type.
@@ -151,15 +153,18 @@ struct Encoder {
 [[nodiscard]] const Encoder* findEncoder(std::string_view mimeType) noexcept;
 
 /// Saves a bitmap with `encoder` at `dpi` in both directions. BMP keeps the bitmap's depth and
-/// palette; TIFF is written as 24-bit RGB with LZW compression. Returns 0; -6 when the file
-/// cannot be created or written; -10 for a missing encoder or any other failure.
+/// palette; TIFF is written as 24-bit RGB with LZW compression. Returns kOk; kWriteFailed when
+/// the file cannot be created or written; kNoEncoder without an encoder; kSaveFailed for any
+/// other failure (statuses of imaging/status.h). Where `why` is given, a failure stores its
+/// reason there (the system's or libtiff's message).
 [[nodiscard]] int saveBitmap(const Bitmap& bitmap, const Encoder* encoder, int dpi,
-                             const std::string& path) noexcept;
+                             const std::string& path, std::string* why = nullptr) noexcept;
 
-/// Saves a region of a surface as a 24-bit image, without copying it whole. Statuses as
-/// saveBitmap, plus -302 for a region outside the surface.
+/// Saves a region of a surface as a 24-bit image, without copying it whole. Statuses and `why`
+/// as saveBitmap, plus kOutsideBitmap for a region not inside the surface.
 [[nodiscard]] int saveSurface(const Surface& surface, int x, int y, int width, int height,
-                              const Encoder* encoder, int dpi, const std::string& path) noexcept;
+                              const Encoder* encoder, int dpi, const std::string& path,
+                              std::string* why = nullptr) noexcept;
 
 /// Releases the process-wide font caches that text drawing fills (cairo's and fontconfig's).
 /// Call once at the end of the process, after the last drawing, so that leak checkers see a

@@ -1,12 +1,15 @@
 // Recompression of record images, compression of raw records by resolution, record bitmaps and
 // image export.
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
+#include <system_error>
 
 #include "imaging/codecs.h"
+#include "imaging/detail/reason.h"
 #include "imaging/detail/record_access.h"
 #include "imaging/image_layer.h"
 #include "imaging/status.h"
@@ -14,6 +17,7 @@
 
 namespace varnel::imaging {
 
+using detail::fail;
 using detail::fieldText;
 using transaction::Record;
 
@@ -37,7 +41,8 @@ std::vector<std::uint8_t> toGrey(const std::vector<std::uint8_t>& rgb, std::size
 }
 
 // Encodes tightly packed 8- or 24-bit pixels to `target`.
-int encodeTo(int target, const RawImage& img, float bitrate, std::vector<std::uint8_t>& out) {
+int encodeTo(int target, const RawImage& img, float bitrate, std::vector<std::uint8_t>& out,
+             std::string* why) {
   const std::size_t count =
       static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.height);
   switch (target) {
@@ -45,19 +50,19 @@ int encodeTo(int target, const RawImage& img, float bitrate, std::vector<std::ui
       out = img.pixels;
       return kOk;
     case 1: {
-      if (img.depth == 24) {
-        const std::vector<std::uint8_t> grey = toGrey(img.pixels, count);
-        return wsq::wsqEncode(bitrate, grey, img.width, img.height, out) < 0 ? kUndecodable : kOk;
-      }
-      return wsq::wsqEncode(bitrate, img.pixels, img.width, img.height, out) < 0 ? kUndecodable
-                                                                                 : kOk;
+      const int rc =
+          img.depth == 24
+              ? wsq::wsqEncode(bitrate, toGrey(img.pixels, count), img.width, img.height, out)
+              : wsq::wsqEncode(bitrate, img.pixels, img.width, img.height, out);
+      if (rc < 0) return fail(why, kEncodeFailed, std::string("WSQ: ") + wsq::wsqStatusText(rc));
+      return kOk;
     }
     case 5:
-      return jp2LosslessEncode(img.pixels, img.width, img.height, img.depth, out);
+      return jp2LosslessEncode(img.pixels, img.width, img.height, img.depth, out, why);
     case 6:
-      return pngEncode(img, out);
+      return pngEncode(img, out, why);
     default:
-      return kNegativeIndex;
+      return fail(why, kBadTarget, "unknown target format");
   }
 }
 
@@ -69,7 +74,7 @@ int storeImage(transaction::NistFile& file, int type, int index, const Record& r
     const auto old = detail::fieldBytes(rec, 999);
     std::vector<std::uint8_t> keep;
     if (old) keep.assign(old->begin(), old->end());
-    if (old && file.deleteFieldAt(type, 999, index) < 0) return kUndecodable;
+    if (old && file.deleteFieldAt(type, 999, index) < 0) return kStoreFailed;
     if (int rc = file.replaceImageData(type, index, bytes); rc < 0) {
       if (old) (void)file.replaceImageData(type, index, keep);
       return rc;
@@ -122,40 +127,82 @@ void markGrey(transaction::NistFile& file, int type, int index) {
   }
 }
 
-int writeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+// "cannot <what> <path>: <system message of errno>".
+std::string fileReason(const char* what, const std::string& path) {
+  return std::string("cannot ") + what + " " + path + ": " +
+         std::error_code(errno, std::generic_category()).message();
+}
+
+int writeFile(const std::string& path, std::span<const std::uint8_t> bytes, std::string* why) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return kSizeOrWriteError;
+  if (f == nullptr) return fail(why, kWriteFailed, fileReason("create", path));
   const std::size_t n = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), f);
-  const bool ok = n == bytes.size();
-  if (std::fclose(f) != 0 || !ok) {
+  bool ok = n == bytes.size();
+  if (std::fclose(f) != 0) ok = false;
+  if (!ok) {
+    const std::string reason = fileReason("write", path);
     std::remove(path.c_str());
-    return kSizeOrWriteError;
+    return fail(why, kWriteFailed, reason);
   }
+  return kOk;
+}
+
+// recordImageToBitmap with the reason of a failure in `why`.
+int toBitmap(const transaction::NistFile& file, int type, int index, Bitmap& out,
+             std::string* why) {
+  const Record* rec = nullptr;
+  if (int rc = detail::lookupImageRecord(file, type, index, rec); rc < 0) {
+    return fail(why, rc, "no such image record");
+  }
+  if (transaction::findField(*rec, 1) == nullptr) return fail(why, kNoFieldOne, "no field 1");
+  RawImage img;
+  std::string reason;
+  if (int rc = decodeRecordImage(file, type, index, true, img, reason); rc < 0) {
+    return fail(why, rc, reason);
+  }
+  const std::size_t rowBytes = rawRowBytes(img.width, img.depth, true);
+  Bitmap bmp;
+  if (Bitmap::create(img.width, img.height, img.depth, {}, img.pixels, rowBytes, bmp) < 0) {
+    return fail(why, kUndecodable, "no bitmap of this size and depth");
+  }
+  out = std::move(bmp);
   return kOk;
 }
 
 }  // namespace
 
-int recompressRecordImage(transaction::NistFile& file, int type, int index, int target) noexcept {
+int recompressRecordImage(transaction::NistFile& file, int type, int index, int target,
+                          std::string& reason) noexcept {
+  std::string* why = &reason;
   const Record* rec = nullptr;
-  if (int rc = detail::lookupImageRecord(file, type, index, rec); rc < 0) return rc;
-  if (target != 0 && target != 1 && target != 5 && target != 6) return kNegativeIndex;
-  if (detectImageFormat(file, type, index) == target) return kAlreadyTarget;
+  if (int rc = detail::lookupImageRecord(file, type, index, rec); rc < 0) {
+    return fail(why, rc, "no such image record");
+  }
+  if (target != 0 && target != 1 && target != 5 && target != 6) {
+    return fail(why, kBadTarget, "unknown target format");
+  }
+  if (detectImageFormat(file, type, index) == target) {
+    return fail(why, kAlreadyTarget, "already in the target format");
+  }
   try {
     RawImage img;
-    if (int rc = decodeRecordImage(file, type, index, false, img); rc < 0) return rc;
-    if (img.depth == 1) return kBadDepth;
+    if (int rc = decodeRecordImage(file, type, index, false, img, reason); rc < 0) return rc;
+    if (img.depth == 1) return fail(why, kOneBitImage, "1-bit images are not converted");
     std::vector<std::uint8_t> encoded;
-    if (int rc = encodeTo(target, img, kRecompressWsqBitrate, encoded); rc < 0) return rc;
+    if (int rc = encodeTo(target, img, kRecompressWsqBitrate, encoded, why); rc < 0) return rc;
     int infoW = 0, infoH = 0, infoDepth = 0;
     if (target == 0 && getImageInfo(file, type, index, infoW, infoH, infoDepth) < 0) {
       // The decoded image knows its size even when the header reader does not.
       infoW = img.width;
       infoH = img.height;
     }
-    if (int rc = storeImage(file, type, index, *rec, encoded); rc < 0) return rc;
+    if (int rc = storeImage(file, type, index, *rec, encoded); rc < 0) {
+      return fail(why, rc, "the new image could not be stored");
+    }
     // `rec` may have moved; look it up again.
-    if (detail::lookupImageRecord(file, type, index, rec) < 0) return kNotFound;
+    if (detail::lookupImageRecord(file, type, index, rec) < 0) {
+      return fail(why, kNotFound, "the record went missing");
+    }
     if (target == 0) {
       (void)file.setFieldAt(type, 6, detail::decimal(infoW), index);
       (void)file.setFieldAt(type, 7, detail::decimal(infoH), index);
@@ -169,10 +216,15 @@ int recompressRecordImage(transaction::NistFile& file, int type, int index, int 
     }
     return kOk;
   } catch (const std::bad_alloc&) {
-    return kAllocFailed;
+    return fail(why, kAllocFailed, "out of memory");
   } catch (...) {
-    return kUndecodable;
+    return fail(why, kEncodeFailed, "recompression failed");
   }
+}
+
+int recompressRecordImage(transaction::NistFile& file, int type, int index, int target) noexcept {
+  std::string reason;
+  return recompressRecordImage(file, type, index, target, reason);
 }
 
 int compressRecordsOfType(transaction::NistFile& file, int type, float bitrate,
@@ -201,7 +253,7 @@ int compressRecordsOfType(transaction::NistFile& file, int type, float bitrate,
       RawImage img;
       if (decodeRecordImage(file, type, i, false, img) < 0 || img.depth == 1) continue;
       std::vector<std::uint8_t> encoded;
-      if (encodeTo(target, img, bitrate, encoded) < 0) continue;
+      if (encodeTo(target, img, bitrate, encoded, nullptr) < 0) continue;
       if (storeImage(file, type, i, *rec, encoded) < 0) continue;
       (void)file.setFieldAt(type, 11, compressionName(target), i);
       if (target == 1 && img.depth == 24) markGrey(file, type, i);
@@ -228,47 +280,49 @@ int recordResolutionPpi(const transaction::NistFile& file, int type, int index) 
 
 int recordImageToBitmap(const transaction::NistFile& file, int type, int index,
                         Bitmap& out) noexcept {
-  const Record* rec = nullptr;
-  if (int rc = detail::lookupImageRecord(file, type, index, rec); rc < 0) return rc;
-  if (transaction::findField(*rec, 1) == nullptr) return kNoRecord;
-  RawImage img;
-  if (int rc = decodeRecordImage(file, type, index, true, img); rc < 0) return rc;
-  const std::size_t rowBytes = rawRowBytes(img.width, img.depth, true);
-  Bitmap bmp;
-  if (Bitmap::create(img.width, img.height, img.depth, {}, img.pixels, rowBytes, bmp) < 0) {
-    return kUndecodable;
+  try {
+    return toBitmap(file, type, index, out, nullptr);
+  } catch (...) {
+    return kAllocFailed;
   }
-  out = std::move(bmp);
-  return kOk;
+}
+
+int exportRecordImage(const transaction::NistFile& file, int type, int index,
+                      const std::string& path, int format, std::string& reason) noexcept {
+  std::string* why = &reason;
+  if (file.transaction() == nullptr) return fail(why, kNoTransaction, "no transaction");
+  if (path.empty()) return fail(why, kNoPath, "no file name");
+  if (!transaction::isImageType(type)) return fail(why, kNotImageType, "no image record type");
+  if (index < 0) return fail(why, kNegativeIndex, "negative record index");
+  if (format < kExportBmp || format > kExportTiff) {
+    return fail(why, kBadExportFormat, "export format not BMP, PNG or TIFF");
+  }
+  try {
+    if (format == kExportPng) {
+      RawImage img;
+      if (int rc = decodeRecordImage(file, type, index, false, img, reason); rc < 0) return rc;
+      std::vector<std::uint8_t> png;
+      if (int rc = pngEncode(img, png, why); rc < 0) return rc;
+      return writeFile(path, png, why);
+    }
+    Bitmap bmp;
+    if (int rc = toBitmap(file, type, index, bmp, why); rc < 0) return rc;
+    const Encoder* enc = findEncoder(format == kExportBmp ? "image/bmp" : "image/tiff");
+    if (enc == nullptr) return fail(why, kNoEncoder, "no encoder");
+    int dpi = 96;
+    if (format == kExportTiff) dpi = recordResolutionPpi(file, type, index);
+    return saveBitmap(bmp, enc, dpi, path, why);
+  } catch (const std::bad_alloc&) {
+    return fail(why, kAllocFailed, "out of memory");
+  } catch (...) {
+    return fail(why, kSaveFailed, "export failed");
+  }
 }
 
 int exportRecordImage(const transaction::NistFile& file, int type, int index,
                       const std::string& path, int format) noexcept {
-  if (file.transaction() == nullptr) return kNoTransaction;
-  if (path.empty()) return kNoPath;
-  if (!transaction::isImageType(type)) return kNotImageType;
-  if (index < 0) return kNegativeIndex;
-  if (format < kExportBmp || format > kExportTiff) return kBadFormat;
-  try {
-    if (format == kExportPng) {
-      RawImage img;
-      if (int rc = decodeRecordImage(file, type, index, false, img); rc < 0) return rc;
-      std::vector<std::uint8_t> png;
-      if (int rc = pngEncode(img, png); rc < 0) return rc;
-      return writeFile(path, png);
-    }
-    Bitmap bmp;
-    if (int rc = recordImageToBitmap(file, type, index, bmp); rc < 0) return rc;
-    const Encoder* enc = findEncoder(format == kExportBmp ? "image/bmp" : "image/tiff");
-    if (enc == nullptr) return kEncoderFailed;
-    int dpi = 96;
-    if (format == kExportTiff) dpi = recordResolutionPpi(file, type, index);
-    return saveBitmap(bmp, enc, dpi, path);
-  } catch (const std::bad_alloc&) {
-    return kAllocFailed;
-  } catch (...) {
-    return kEncoderFailed;
-  }
+  std::string reason;
+  return exportRecordImage(file, type, index, path, format, reason);
 }
 
 }  // namespace varnel::imaging

@@ -3,15 +3,21 @@
 #include <openjpeg.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "imaging/codecs.h"
+#include "imaging/detail/reason.h"
 #include "imaging/status.h"
 
 namespace varnel::imaging {
 namespace {
+
+using detail::fail;
+using detail::kLibraryMessageSize;
 
 // Largest decoded image accepted, in samples.
 constexpr std::uint64_t kMaxSamples = std::uint64_t{1} << 26;
@@ -90,6 +96,16 @@ OPJ_BOOL memWriteSeek(OPJ_OFF_T to, void* user) {
 // OpenJPEG must never print.
 void quietHandler(const char* /*msg*/, void* /*user*/) {}
 
+// Keeps OpenJPEG's first error message (without its line end) in the buffer `user` points to,
+// for the caller's reason: later errors follow from the first.
+void keepFirstError(const char* msg, void* user) {
+  auto* text = static_cast<char*>(user);
+  if (text == nullptr || msg == nullptr || text[0] != '\0') return;
+  (void)std::snprintf(text, kLibraryMessageSize, "%s", msg);  // a cut message is enough
+  const std::size_t n = std::strlen(text);
+  if (n > 0 && text[n - 1] == '\n') text[n - 1] = '\0';
+}
+
 struct CodecDeleter {
   void operator()(opj_codec_t* c) const { opj_destroy_codec(c); }
 };
@@ -103,13 +119,15 @@ using CodecPtr = std::unique_ptr<opj_codec_t, CodecDeleter>;
 using StreamPtr = std::unique_ptr<opj_stream_t, StreamDeleter>;
 using ImagePtr = std::unique_ptr<opj_image_t, ImageDeleter>;
 
-void silence(opj_codec_t* codec) {
+// Nothing printed; the first error message goes to `message` (kLibraryMessageSize bytes).
+void silence(opj_codec_t* codec, char* message) {
   opj_set_info_handler(codec, quietHandler, nullptr);
   opj_set_warning_handler(codec, quietHandler, nullptr);
-  opj_set_error_handler(codec, quietHandler, nullptr);
+  opj_set_error_handler(codec, keepFirstError, message);
 }
 
 struct OpenDecoder {
+  char message[kLibraryMessageSize] = {};  // OpenJPEG's first error message
   MemReader reader;
   CodecPtr codec;
   StreamPtr stream;
@@ -130,7 +148,7 @@ int openDecoder(std::span<const std::uint8_t> data, OpenDecoder& d) {
   d.reader = MemReader{data.data(), data.size(), 0};
   d.codec.reset(opj_create_decompress(format));
   if (!d.codec) return kUndecodable;
-  silence(d.codec.get());
+  silence(d.codec.get(), d.message);
   opj_dparameters_t params;
   opj_set_default_decoder_parameters(&params);
   if (!opj_setup_decoder(d.codec.get(), &params)) return kUndecodable;
@@ -157,6 +175,11 @@ int ceilShift(OPJ_UINT32 v, OPJ_UINT32 factor) {
   if (factor >= 31) return v ? 1 : 0;
   const std::uint64_t d = std::uint64_t{1} << factor;
   return static_cast<int>((v + d - 1) / d);
+}
+
+// The reason of a failed OpenJPEG call.
+std::string openJpegReason(const char* message) {
+  return detail::libraryReason("OpenJPEG", message);
 }
 
 }  // namespace
@@ -189,28 +212,35 @@ int jp2ReadHeader(std::span<const std::uint8_t> data, int& width, int& height, i
   }
 }
 
-int jp2Decode(std::span<const std::uint8_t> data, RawImage& out) noexcept {
+int jp2Decode(std::span<const std::uint8_t> data, RawImage& out, std::string* why) noexcept {
   try {
     OpenDecoder d;
-    if (int rc = openDecoder(data, d); rc < 0) return rc;
+    if (int rc = openDecoder(data, d); rc < 0) return fail(why, rc, openJpegReason(d.message));
     opj_image_t* img = d.image.get();
     const OPJ_UINT32 n = img->numcomps;
-    if (n != 1 && n != 3) return kUndecodable;
+    if (n != 1 && n != 3) {
+      return fail(why, kUndecodable,
+                  "JPEG 2000 with " + std::to_string(n) + " components is not supported");
+    }
     const std::uint64_t area = std::uint64_t{img->x1 - std::min(img->x0, img->x1)} *
                                (img->y1 - std::min(img->y0, img->y1));
-    if (area == 0 || area * n > kMaxSamples) return kUndecodable;
+    if (area == 0 || area * n > kMaxSamples) {
+      return fail(why, kUndecodable, "JPEG 2000 image empty or too large");
+    }
     if (!opj_decode(d.codec.get(), d.stream.get(), img) ||
         !opj_end_decompress(d.codec.get(), d.stream.get())) {
-      return kUndecodable;
+      return fail(why, kUndecodable, openJpegReason(d.message));
     }
     const opj_image_comp_t& c0 = img->comps[0];
     const std::size_t w = c0.w;
     const std::size_t h = c0.h;
-    if (w == 0 || h == 0 || w > 0x7FFFFFFF || h > 0x7FFFFFFF) return kUndecodable;
+    if (w == 0 || h == 0 || w > 0x7FFFFFFF || h > 0x7FFFFFFF) {
+      return fail(why, kUndecodable, "JPEG 2000 image empty or too large");
+    }
     for (OPJ_UINT32 c = 0; c < n; ++c) {
       // Interleaving needs equal planes.
       if (!img->comps[c].data || img->comps[c].w != c0.w || img->comps[c].h != c0.h) {
-        return kUndecodable;
+        return fail(why, kUndecodable, "JPEG 2000 components of different sizes");
       }
     }
     RawImage r;
@@ -231,16 +261,20 @@ int jp2Decode(std::span<const std::uint8_t> data, RawImage& out) noexcept {
     out = std::move(r);
     return kOk;
   } catch (...) {
-    return kUndecodable;
+    return fail(why, kUndecodable, "JPEG 2000 decoding failed");
   }
 }
 
 int jp2LosslessEncode(std::span<const std::uint8_t> pixels, int width, int height, int depth,
-                      std::vector<std::uint8_t>& out) noexcept {
-  if (width < 1 || height < 1 || (depth != 8 && depth != 24)) return kUndecodable;
+                      std::vector<std::uint8_t>& out, std::string* why) noexcept {
+  if (width < 1 || height < 1 || (depth != 8 && depth != 24)) {
+    return fail(why, kEncodeFailed, "no JPEG 2000 for an empty image or one of this depth");
+  }
   const int comps = depth / 8;
   const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  if (pixels.size() / static_cast<std::size_t>(comps) < count) return kUndecodable;
+  if (pixels.size() / static_cast<std::size_t>(comps) < count) {
+    return fail(why, kEncodeFailed, "fewer pixels than the image size");
+  }
   try {
     opj_image_cmptparm_t cp[3];
     std::memset(cp, 0, sizeof cp);
@@ -254,7 +288,7 @@ int jp2LosslessEncode(std::span<const std::uint8_t> pixels, int width, int heigh
     }
     ImagePtr image(opj_image_create(static_cast<OPJ_UINT32>(comps), cp,
                                     comps == 1 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB));
-    if (!image) return kUndecodable;
+    if (!image) return fail(why, kEncodeFailed, "OpenJPEG could not make the image");
     image->x0 = 0;
     image->y0 = 0;
     image->x1 = static_cast<OPJ_UINT32>(width);
@@ -276,30 +310,34 @@ int jp2LosslessEncode(std::span<const std::uint8_t> pixels, int width, int heigh
     while (levels < params.numresolution && (std::min(width, height) >> levels) >= 1) ++levels;
     params.numresolution = levels;
 
+    char message[kLibraryMessageSize] = {};
     CodecPtr codec(opj_create_compress(OPJ_CODEC_JP2));
-    if (!codec) return kUndecodable;
-    silence(codec.get());
-    if (!opj_setup_encoder(codec.get(), &params, image.get())) return kUndecodable;
+    if (!codec) return fail(why, kEncodeFailed, "OpenJPEG could not start");
+    silence(codec.get(), message);
+    if (!opj_setup_encoder(codec.get(), &params, image.get())) {
+      return fail(why, kEncodeFailed, openJpegReason(message));
+    }
     std::vector<std::uint8_t> bytes;
     MemWriter writer{&bytes, 0, false};
     StreamPtr stream(opj_stream_create(kStreamBufferSize, OPJ_FALSE));
-    if (!stream) return kUndecodable;
+    if (!stream) return fail(why, kEncodeFailed, "OpenJPEG could not start");
     opj_stream_set_write_function(stream.get(), memWrite);
     opj_stream_set_skip_function(stream.get(), memWriteSkip);
     opj_stream_set_seek_function(stream.get(), memWriteSeek);
     opj_stream_set_user_data(stream.get(), &writer, nullptr);
     if (!opj_start_compress(codec.get(), image.get(), stream.get()) ||
         !opj_encode(codec.get(), stream.get()) || !opj_end_compress(codec.get(), stream.get())) {
-      return writer.outOfMemory ? kAllocFailed : kUndecodable;
+      if (writer.outOfMemory) return fail(why, kAllocFailed, "out of memory encoding JPEG 2000");
+      return fail(why, kEncodeFailed, openJpegReason(message));
     }
     stream.reset();
-    if (writer.outOfMemory) return kAllocFailed;
+    if (writer.outOfMemory) return fail(why, kAllocFailed, "out of memory encoding JPEG 2000");
     out = std::move(bytes);
     return kOk;
   } catch (const std::bad_alloc&) {
-    return kAllocFailed;
+    return fail(why, kAllocFailed, "out of memory encoding JPEG 2000");
   } catch (...) {
-    return kUndecodable;
+    return fail(why, kEncodeFailed, "JPEG 2000 encoding failed");
   }
 }
 

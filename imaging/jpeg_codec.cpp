@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
@@ -11,10 +12,13 @@
 #include <jerror.h>
 
 #include "imaging/codecs.h"
+#include "imaging/detail/reason.h"
 #include "imaging/status.h"
 
 namespace varnel::imaging {
 namespace {
+
+using detail::fail;
 
 // Largest decoded image accepted, in bytes.
 constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{1} << 28;
@@ -22,13 +26,16 @@ constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{1} << 28;
 struct ErrorManager {
   jpeg_error_mgr base;
   std::jmp_buf jump;
-  bool corrupt = false;     // a warning that libjpeg made up pixels
-  bool endMissing = false;  // the data ended before the end-of-image marker
+  bool corrupt = false;                // a warning that libjpeg made up pixels
+  bool endMissing = false;             // the data ended before the end-of-image marker
+  char message[JMSG_LENGTH_MAX] = {};  // libjpeg's error, or the warning that made it corrupt
 };
 
-// libjpeg's default error_exit calls exit(); ours returns to the decoder's setjmp instead.
+// libjpeg's default error_exit calls exit(); ours keeps the message for the caller's reason and
+// returns to the decoder's setjmp instead.
 [[noreturn]] void jpegErrorExit(j_common_ptr cinfo) {
   auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  cinfo->err->format_message(cinfo, err->message);
   std::longjmp(err->jump, 1);  // NOLINT(cert-err52-cpp): libjpeg reports errors by longjmp
 }
 void jpegOutputMessage(j_common_ptr /*cinfo*/) {}
@@ -56,6 +63,7 @@ void jpegEmitMessage(j_common_ptr cinfo, int level) {
       err->endMissing = true;
       break;
     default:
+      if (!err->corrupt) cinfo->err->format_message(cinfo, err->message);
       err->corrupt = true;
       break;
   }
@@ -169,13 +177,19 @@ int jpegFindFrame(std::span<const std::uint8_t> data, int& marker, int& width, i
   return kUndecodable;
 }
 
-int jpegDecode(std::span<const std::uint8_t> data, RawImage& out) noexcept {
-  if (data.empty() || data.size() > 0x7FFFFFFF) return kUndecodable;
+int jpegDecode(std::span<const std::uint8_t> data, RawImage& out, std::string* why) noexcept {
+  if (data.empty() || data.size() > 0x7FFFFFFF) {
+    return fail(why, kUndecodable, "JPEG data empty or too long");
+  }
   try {
     Decompressor d;
     JpegHeader h;
     if (int rc = startJpeg(&d, data.data(), static_cast<unsigned long>(data.size()), &h); rc < 0) {
-      return rc;
+      if (d.err.message[0] == '\0' && d.err.endMissing) {
+        return fail(why, rc, "JPEG data ended before every scan was complete");
+      }
+      if (d.err.message[0] == '\0') return fail(why, rc, "JPEG image too large");
+      return fail(why, rc, detail::libraryReason("libjpeg", d.err.message));
     }
     int ppi = -1;
     switch (h.densityUnit) {
@@ -189,14 +203,19 @@ int jpegDecode(std::span<const std::uint8_t> data, RawImage& out) noexcept {
         ppi = static_cast<int>(h.xDensity * 2.54 + 0.5);
         break;
       default:
-        return kUndecodable;  // illegal density unit
+        return fail(why, kUndecodable,
+                    "illegal JFIF density unit " + std::to_string(h.densityUnit));
     }
-    if (h.width < 1 || h.height < 1) return kUndecodable;
-    if (h.components != 1 && h.components != 3 && h.components != 4) return kUndecodable;
+    if (h.width < 1 || h.height < 1) return fail(why, kUndecodable, "JPEG image without pixels");
+    if (h.components != 1 && h.components != 3 && h.components != 4) {
+      return fail(why, kUndecodable,
+                  "JPEG with " + std::to_string(h.components) + " components is not supported");
+    }
     const std::size_t rowBytes = static_cast<std::size_t>(h.width) * h.components;
     std::vector<std::uint8_t> buf(rowBytes * static_cast<std::size_t>(h.height));
-    if (int rc = readJpegRows(&d, buf.data(), rowBytes); rc < 0) return rc;
-    if (d.err.corrupt) return kUndecodable;
+    if (int rc = readJpegRows(&d, buf.data(), rowBytes); rc < 0 || d.err.corrupt) {
+      return fail(why, kUndecodable, detail::libraryReason("libjpeg", d.err.message));
+    }
     RawImage img;
     img.width = h.width;
     img.height = h.height;
@@ -219,7 +238,7 @@ int jpegDecode(std::span<const std::uint8_t> data, RawImage& out) noexcept {
     out = std::move(img);
     return kOk;
   } catch (...) {
-    return kUndecodable;
+    return fail(why, kUndecodable, "JPEG decoding failed");
   }
 }
 

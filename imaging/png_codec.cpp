@@ -1,14 +1,20 @@
 // PNG encoding and decoding in memory through libpng.
 #include <png.h>
 
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "imaging/codecs.h"
+#include "imaging/detail/reason.h"
 #include "imaging/status.h"
 
 namespace varnel::imaging {
 namespace {
+
+using detail::fail;
+using detail::kLibraryMessageSize;
 
 // Largest decoded image accepted, in bytes.
 constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{1} << 28;
@@ -24,8 +30,15 @@ struct WriteSink {
   bool outOfMemory = false;
 };
 
-// libpng must never print; its errors come back to our setjmp.
-void pngErrorFn(png_structp png, png_const_charp /*message*/) { png_longjmp(png, 1); }
+// libpng must never print: its message is kept in the handles' buffer (the error pointer) for
+// the caller's reason, then the error comes back to our setjmp.
+void pngErrorFn(png_structp png, png_const_charp message) {
+  auto* text = static_cast<char*>(png_get_error_ptr(png));
+  if (text != nullptr && message != nullptr) {
+    (void)std::snprintf(text, kLibraryMessageSize, "%s", message);  // a cut message is enough
+  }
+  png_longjmp(png, 1);
+}
 void pngWarningFn(png_structp /*png*/, png_const_charp /*message*/) {}
 
 void pngReadFn(png_structp png, png_bytep out, std::size_t n) {
@@ -54,8 +67,9 @@ void pngFlushFn(png_structp /*png*/) {}
 struct ReadHandles {
   png_structp png = nullptr;
   png_infop info = nullptr;
+  char message[kLibraryMessageSize] = {};  // libpng's last error message
   ReadHandles() {
-    png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngErrorFn, pngWarningFn);
+    png = png_create_read_struct(PNG_LIBPNG_VER_STRING, message, pngErrorFn, pngWarningFn);
     if (png) info = png_create_info_struct(png);
   }
   ~ReadHandles() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
@@ -66,8 +80,9 @@ struct ReadHandles {
 struct WriteHandles {
   png_structp png = nullptr;
   png_infop info = nullptr;
+  char message[kLibraryMessageSize] = {};  // libpng's last error message
   WriteHandles() {
-    png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, pngErrorFn, pngWarningFn);
+    png = png_create_write_struct(PNG_LIBPNG_VER_STRING, message, pngErrorFn, pngWarningFn);
     if (png) info = png_create_info_struct(png);
   }
   ~WriteHandles() { png_destroy_write_struct(&png, info ? &info : nullptr); }
@@ -124,7 +139,7 @@ struct WriteJob {
 // Writes the whole stream. No object with a destructor, as above.
 int writePng(png_structp png, png_infop info, const WriteJob* job) {
   if (setjmp(png_jmpbuf(png)))
-    return kUndecodable;  // NOLINT(cert-err52-cpp): libpng reports errors by longjmp
+    return kEncodeFailed;  // NOLINT(cert-err52-cpp): libpng reports errors by longjmp
   png_set_write_fn(png, job->sink, pngWriteFn, pngFlushFn);
   const RawImage& img = *job->image;
   int colourType = PNG_COLOR_TYPE_GRAY;
@@ -193,25 +208,36 @@ int pngReadHeader(std::span<const std::uint8_t> data, int& width, int& height,
   return kOk;
 }
 
-int pngDecode(std::span<const std::uint8_t> data, RawImage& out) noexcept {
+int pngDecode(std::span<const std::uint8_t> data, RawImage& out, std::string* why) noexcept {
   try {
     ReadHandles h;
-    if (!h.png || !h.info) return kUndecodable;
+    if (!h.png || !h.info) return fail(why, kUndecodable, "libpng could not start");
     // Refuse absurd sizes before libpng allocates anything for them.
     png_set_user_limits(h.png, 0x7FFF, 0x7FFF);
     ReadSource src{data.data(), data.size(), 0};
     PngHeader hdr;
-    if (int rc = readPngHeader(h.png, h.info, &src, &hdr); rc < 0) return rc;
-    if (hdr.bitDepth != 1 && hdr.bitDepth != 8) return kUndecodable;
+    if (int rc = readPngHeader(h.png, h.info, &src, &hdr); rc < 0) {
+      return fail(why, rc, detail::libraryReason("libpng", h.message));
+    }
+    if (hdr.bitDepth != 1 && hdr.bitDepth != 8) {
+      return fail(why, kUndecodable,
+                  "PNG bit depth " + std::to_string(hdr.bitDepth) + " is not supported");
+    }
     const int depth = hdr.bitDepth * hdr.channels;
-    if (depth != 1 && depth != 8 && depth != 24 && depth != 32) return kUndecodable;
+    if (depth != 1 && depth != 8 && depth != 24 && depth != 32) {
+      return fail(why, kUndecodable, "PNG grey with alpha is not supported");
+    }
     const std::size_t w = hdr.width;
     const std::size_t hgt = hdr.height;
-    if (static_cast<std::uint64_t>(hdr.rowBytes) * hgt > kMaxDecodedBytes) return kUndecodable;
+    if (static_cast<std::uint64_t>(hdr.rowBytes) * hgt > kMaxDecodedBytes) {
+      return fail(why, kUndecodable, "PNG image too large");
+    }
     std::vector<std::uint8_t> buf(hdr.rowBytes * hgt);
     std::vector<png_bytep> rows(hgt);
     for (std::size_t y = 0; y < hgt; ++y) rows[y] = buf.data() + y * hdr.rowBytes;
-    if (int rc = readPngRows(h.png, h.info, rows.data()); rc < 0) return rc;
+    if (int rc = readPngRows(h.png, h.info, rows.data()); rc < 0) {
+      return fail(why, rc, detail::libraryReason("libpng", h.message));
+    }
 
     RawImage img;
     img.width = static_cast<int>(w);
@@ -278,35 +304,38 @@ int pngDecode(std::span<const std::uint8_t> data, RawImage& out) noexcept {
     out = std::move(img);
     return kOk;
   } catch (const std::bad_alloc&) {
-    return kUndecodable;
+    return fail(why, kUndecodable, "out of memory decoding PNG");
   } catch (...) {
-    return kUndecodable;
+    return fail(why, kUndecodable, "PNG decoding failed");
   }
 }
 
-int pngEncode(const RawImage& image, std::vector<std::uint8_t>& out) noexcept {
+int pngEncode(const RawImage& image, std::vector<std::uint8_t>& out, std::string* why) noexcept {
   if (image.width < 1 || image.height < 1 ||
       (image.depth != 1 && image.depth != 8 && image.depth != 24)) {
-    return kUndecodable;
+    return fail(why, kEncodeFailed, "no PNG for an empty image or one of this depth");
   }
   const std::size_t rowBytes = rawRowBytes(image.width, image.depth, false);
-  if (image.pixels.size() / rowBytes < static_cast<std::size_t>(image.height)) return kUndecodable;
+  if (image.pixels.size() / rowBytes < static_cast<std::size_t>(image.height)) {
+    return fail(why, kEncodeFailed, "fewer pixels than the image size");
+  }
   try {
     WriteHandles h;
-    if (!h.png || !h.info) return kUndecodable;
+    if (!h.png || !h.info) return fail(why, kEncodeFailed, "libpng could not start");
     std::vector<std::uint8_t> bytes;
     bytes.reserve(image.pixels.size() / 2 + 1024);
     WriteSink sink{&bytes, false};
     WriteJob job{&image, rowBytes, &sink};
     if (int rc = writePng(h.png, h.info, &job); rc < 0) {
-      return sink.outOfMemory ? kAllocFailed : rc;
+      return fail(why, sink.outOfMemory ? kAllocFailed : rc,
+                  detail::libraryReason("libpng", h.message));
     }
     out = std::move(bytes);
     return kOk;
   } catch (const std::bad_alloc&) {
-    return kAllocFailed;
+    return fail(why, kAllocFailed, "out of memory encoding PNG");
   } catch (...) {
-    return kUndecodable;
+    return fail(why, kEncodeFailed, "PNG encoding failed");
   }
 }
 

@@ -3,35 +3,61 @@
 namespace varnel::imaging {
 
 /// Status values of the image layer. 0 is success; every failure is negative and leaves the
-/// record and every output as they were.
+/// record and every output as they were. Each name is one cause; where the documented numbers
+/// of two causes coincide, both names carry the same value, so callers that compare numbers
+/// see what they always saw.
 inline constexpr int kOk = 0;
 /// No transaction is loaded.
 inline constexpr int kNoTransaction = -1;
 /// The record has no image data field (classification).
 inline constexpr int kNoImageData = -2;
-/// A BMP container whose size does not add up, or a file that cannot be written.
-inline constexpr int kSizeOrWriteError = -6;
-/// No image encoder for the requested file type, or saving failed.
-inline constexpr int kEncoderFailed = -10;
+/// An uncompressed BMP pixel array does not end exactly at the end of the data.
+inline constexpr int kBmpSizeMismatch = -6;
+/// A file cannot be created or written.
+inline constexpr int kWriteFailed = -6;
+/// No image encoder for the requested file type.
+inline constexpr int kNoEncoder = -10;
+/// Saving an image file failed for a reason other than writing it.
+inline constexpr int kSaveFailed = -10;
 /// The result buffer could not be allocated.
 inline constexpr int kAllocFailed = -12;
 /// BMP bit count or compression not supported.
 inline constexpr int kBmpUnsupported = -101;
-/// Export format not 1-3; addImageRecord: image format not BMP, WSQ or PNG.
+/// Export format other than BMP, PNG or TIFF.
+inline constexpr int kBadExportFormat = -102;
+/// addImageRecord: the image is not BMP, WSQ or PNG.
 inline constexpr int kBadFormat = -102;
-/// A 1-bit image cannot be recompressed; addImageRecord: depth other than 8 bits.
+/// A 1-bit image cannot be recompressed.
+inline constexpr int kOneBitImage = -103;
+/// addImageRecord: the image is not 8 bits deep.
 inline constexpr int kBadDepth = -103;
-/// The record has no field 1 (bitmap), or the record is missing (library lookups).
-inline constexpr int kNoRecord = -104;
+/// The record has no field 1, which a bitmap of its image needs.
+inline constexpr int kNoFieldOne = -104;
 /// No output path was given.
 inline constexpr int kNoPath = -106;
 /// The record does not exist.
 inline constexpr int kNotFound = -300;
 /// A negative record index.
 inline constexpr int kNegativeIndex = -302;
-/// Image data missing, unrecognised or not decodable; encoder failure.
+/// A recompression target other than raw, WSQ, lossless JPEG 2000 or PNG.
+inline constexpr int kBadTarget = -302;
+/// A bitmap or surface size, bit count, palette or pixel buffer that does not fit together.
+inline constexpr int kBadBitmapSize = -302;
+/// A pixel or region outside the bitmap or surface.
+inline constexpr int kOutsideBitmap = -302;
+/// The record has no image data field (decoding, classification by field).
+inline constexpr int kNoDataField = -303;
+/// The image data match no known format.
+inline constexpr int kUnrecognisedData = -303;
+/// The image data cannot be decoded.
 inline constexpr int kUndecodable = -303;
-/// Compression field missing or not in the table; a code outside the table while decoding.
+/// The image could not be encoded.
+inline constexpr int kEncodeFailed = -303;
+/// The new image bytes could not take the place of the old ones in the record.
+inline constexpr int kStoreFailed = -303;
+/// The record has no compression field.
+inline constexpr int kNoCompressionField = -304;
+/// The compression field, or the code the data were classified as, names no known format.
 inline constexpr int kBadCompression = -304;
 /// Field 6 (width) missing.
 inline constexpr int kNoWidth = -305;

@@ -237,9 +237,13 @@ void drawFinger(Card& card, const Bitmap& image, double x, double y, double w, d
   card.surface.stretchBitmap(rgb, src, Rect{cx - dw / 2, cy - dh / 2, dw, dh});
 }
 
+// What fieldNumber gives for a field that is not there.
+constexpr int kNoFieldNumber = -1;
+
+// Leading decimal number of a field, or kNoFieldNumber when the field is missing.
 int fieldNumber(const NistFile& file, int type, int field, int index) {
   std::string_view text;
-  if (file.getFieldText(type, field, text, index) < 0) return -1;
+  if (file.getFieldText(type, field, text, index) < 0) return kNoFieldNumber;
   return static_cast<int>(transaction::parseLeadingInt(text));
 }
 

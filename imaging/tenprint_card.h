@@ -32,10 +32,11 @@ struct CardRecord {
 /// kCardWidthPx x kCardHeightPx surface): the descriptive data of the Type-1 and Type-2 records,
 /// the frontal face photo, the ten rolled fingers, the plain impressions and the missing-finger
 /// codes of 2.084. With a non-empty `outputPath` it also draws the footer and writes the whole
-/// card as a 24-bit TIFF at 600 x 600 dpi. Returns 0; -1 when no transaction is held or the
-/// surface is not valid (nothing drawn); the saving status of saveSurface (-6, -10, -302) when
-/// the TIFF cannot be written. Images that cannot be decoded leave their boxes empty and, when
-/// `undecodable` is given, are listed there once each.
+/// card as a 24-bit TIFF at 600 x 600 dpi. Returns kOk; kNoTransaction when no transaction is
+/// held or the surface is not valid (nothing drawn); the saving status of saveSurface
+/// (kWriteFailed, kNoEncoder, kSaveFailed, kOutsideBitmap) when the TIFF cannot be written;
+/// kAllocFailed when memory runs out. Images that cannot be decoded leave their boxes empty and,
+/// when `undecodable` is given, are listed there once each.
 [[nodiscard]] int renderTenprintCard(const transaction::NistFile& file, Surface& surface,
                                      const std::string& outputPath,
                                      std::vector<CardRecord>* undecodable = nullptr) noexcept;

@@ -57,8 +57,9 @@ constexpr BiometricName kBiometrics[] = {
 };
 
 constexpr int kUncompressed = 0;
-// What the image writers return when the file itself could not be written.
-constexpr int kFileWriteFailed = -6;
+// What the image writers (the image layer, and NistFile::exportImageData, whose value is the
+// same) return when the file itself could not be written.
+constexpr int kFileWriteFailed = imaging::kWriteFailed;
 
 void errorRow(ActionContext& ctx, std::string text) {
   ctx.outcome.rows.push_back(
@@ -130,14 +131,16 @@ void exportOne(ActionContext& ctx, int type, int index, bool setExportIndex,
   std::string path;
   int rc = prepareExportPath(ctx.run.destFolder, name, ext, path, !ctx.run.dryRun);
   if (rc < 0) pathRefused(ctx, "Export", name, ext, rc);
+  std::string reason;
   if (rc == kOk) {
     rc = writeExport(ctx, "Export", path, [&](const std::string& tmp) {
-      return writeRecordImage(ctx.file, type, index, code, tmp);
+      return writeRecordImage(ctx.file, type, index, code, tmp, reason);
     });
   }
   if (rc == imaging::kUndecodable) {
     ctx.warn("Type-" + std::to_string(type) + " record " + std::to_string(index + 1) +
-             ": the image could not be decoded and was not exported");
+             ": the image could not be decoded and was not exported" +
+             (reason.empty() ? "" : " (" + reason + ")"));
   }
   if (rc < 0) --ctx.state.exportCounter;
 }
@@ -216,9 +219,9 @@ int prepareExportPath(const std::string& destFolder, std::string_view name,
 }
 
 int writeRecordImage(const NistFile& file, int type, int index, int compression,
-                     const std::string& path) noexcept {
+                     const std::string& path, std::string& reason) noexcept {
   if (compression == kUncompressed) {
-    return imaging::exportRecordImage(file, type, index, path, imaging::kExportBmp);
+    return imaging::exportRecordImage(file, type, index, path, imaging::kExportBmp, reason);
   }
   return file.exportImageData(type, index, path);
 }
@@ -267,7 +270,9 @@ void exportToTenprint(ActionContext& ctx) {
   (void)writeExport(ctx, "Tenprint card", path, [&](const std::string& tmp) {
     const int rc = imaging::renderTenprintCard(ctx.file, surface, tmp, &undecodable);
     // The saving statuses of the card are failures to write its file.
-    return rc == imaging::kEncoderFailed || rc == imaging::kNegativeIndex ? kFileWriteFailed : rc;
+    return rc == imaging::kSaveFailed || rc == imaging::kNoEncoder || rc == imaging::kOutsideBitmap
+               ? kFileWriteFailed
+               : rc;
   });
   for (const auto& r : undecodable) {
     ctx.warn("Type-" + std::to_string(r.type) + " record " + std::to_string(r.index + 1) +

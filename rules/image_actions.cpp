@@ -23,13 +23,16 @@ void convertImageFormat(ActionContext& ctx) {
   for (int i = 0; i < count; ++i) {
     if (imaging::compressionFromField(ctx.file, type, i) != source) continue;
     if (!ctx.conditionsHold(RecordContext{type, i})) continue;
-    const int rc = imaging::recompressRecordImage(ctx.file, type, i, target);
+    std::string reason;
+    const int rc = imaging::recompressRecordImage(ctx.file, type, i, target, reason);
     if (rc < 0 && rc != imaging::kAlreadyTarget) {
-      const char* why = rc == imaging::kUndecodable ? "the image could not be decoded"
-                        : rc == imaging::kBadDepth  ? "1-bit images are not converted"
-                                                    : "the image could not be converted";
+      // kUndecodable and kEncodeFailed share a value; the reason tells them apart.
+      const char* why = rc == imaging::kUndecodable   ? "the image could not be decoded"
+                        : rc == imaging::kOneBitImage ? "1-bit images are not converted"
+                                                      : "the image could not be converted";
       ctx.warn("Type-" + std::to_string(type) + " record " + std::to_string(i + 1) + ": " + why +
-               "; \"Convert Image Format\" left it as it was");
+               "; \"Convert Image Format\" left it as it was" +
+               (reason.empty() || rc == imaging::kOneBitImage ? "" : " (" + reason + ")"));
     }
   }
 }

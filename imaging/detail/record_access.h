@@ -13,8 +13,8 @@ namespace varnel::imaging::detail {
 /// True for the types whose image the layer classifies: 3-8, the tagged image types and 11.
 [[nodiscard]] bool isClassifiableType(int type) noexcept;
 
-/// Looks up a record for an image operation. Returns 0 with `out` set; -1 no transaction, -307
-/// type not classifiable, -302 negative index, -300 no such record.
+/// Looks up a record for an image operation. Returns kOk with `out` set; kNoTransaction,
+/// kNotImageType for a type not classifiable, kNegativeIndex, or kNotFound.
 [[nodiscard]] int lookupImageRecord(const transaction::NistFile& file, int type, int index,
                                     const transaction::Record*& out) noexcept;
 

@@ -331,9 +331,9 @@ TEST(BmpContainer, UnsupportedFormsAndSizeMismatches) {
   EXPECT_EQ(bmpDecodeContainer(b.bytes(), img), kBmpUnsupported);
   b.compression = 0;
   b.pixelArray = Pixels(9);  // one byte too many
-  EXPECT_EQ(bmpDecodeContainer(b.bytes(), img), kSizeOrWriteError);
+  EXPECT_EQ(bmpDecodeContainer(b.bytes(), img), kBmpSizeMismatch);
   b.pixelArray = Pixels(7);
-  EXPECT_EQ(bmpDecodeContainer(b.bytes(), img), kSizeOrWriteError);
+  EXPECT_EQ(bmpDecodeContainer(b.bytes(), img), kBmpSizeMismatch);
   const auto full = BmpBuilder{}.bytes();
   std::vector<std::uint8_t> cut(full.begin(), full.begin() + 20);
   EXPECT_EQ(bmpDecodeContainer(cut, img), kUndecodable);

@@ -58,6 +58,25 @@ constexpr Unsupported kUnsupported[] = {
      "CBEFF data, not an image"},
 };
 
+// Files the reader refuses, with the reason; every other corpus file must load.
+struct Unreadable {
+  const char* file;
+  const char* reason;
+};
+constexpr Unreadable kUnreadable[] = {
+    {"nist-biocts/AN2007/pass/pass-type-14_CUSTOM_multiples_14-013.an2",
+     "Type-14 LEN one byte short of the record"},
+    {"nist-biocts/AN2011/Traditional_Encoding/fail_validator/fail-deprecated-records.an2",
+     "Types 3, 5 and 6 as bare 5-byte headers"},
+};
+
+bool isUnreadable(const std::string& rel) {
+  for (const Unreadable& u : kUnreadable) {
+    if (rel == u.file) return true;
+  }
+  return false;
+}
+
 bool isUnsupported(const std::string& rel, int type) {
   for (const Unsupported& u : kUnsupported) {
     if (rel == u.file && type == u.type) return true;
@@ -97,7 +116,12 @@ class CorpusImages : public ::testing::TestWithParam<std::string> {};
 TEST_P(CorpusImages, EverySupportedImageDecodes) {
   const std::string rel = GetParam();
   transaction::NistFile f;
-  if (f.load(std::string(VARNEL_CORPUS) + "/" + rel) != 0) GTEST_SKIP() << "not a readable file";
+  const int loaded = f.load(std::string(VARNEL_CORPUS) + "/" + rel);
+  if (isUnreadable(rel)) {
+    EXPECT_NE(loaded, 0) << rel << " now loads: check its images and drop it from kUnreadable";
+    return;
+  }
+  ASSERT_EQ(loaded, 0) << rel << " does not load";
   const transaction::Transaction& tx = *f.transaction();
   std::vector<int> seen(100, 0);
   for (const transaction::Record& rec : tx.records) {
@@ -142,8 +166,8 @@ INSTANTIATE_TEST_SUITE_P(Corpus, CorpusImages, ::testing::ValuesIn(corpusFiles()
                          });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusImages);
 
-TEST(CorpusPresence, CorpusIsThereOrSkipped) {
-  if (corpusFiles().empty()) GTEST_SKIP() << "corpus absent: " << VARNEL_CORPUS;
+TEST(CorpusPresence, CorpusIsThere) {
+  ASSERT_FALSE(corpusFiles().empty()) << "corpus absent: " << VARNEL_CORPUS;
   EXPECT_GT(corpusFiles().size(), 20u);
 }
 
@@ -179,7 +203,7 @@ void loadImageRecord(transaction::NistFile& f, const std::string& data) {
 }
 
 TEST(ReferenceDecoders, JpegTwoThousandMatchesOpjDecompress) {
-  if (!test::haveTool("opj_decompress")) GTEST_SKIP() << "opj_decompress absent";
+  ASSERT_TRUE(test::haveTool("opj_decompress")) << "opj_decompress (libopenjp2-tools) is needed";
   for (const char* name : {"imageHeader_test.jp2", "img.jp2"}) {
     const std::string src = std::string(VARNEL_TEST_DATA) + "/imaging/" + name;
     transaction::NistFile f;
@@ -228,7 +252,7 @@ TEST(ReferenceDecoders, Type6OneBitImageAndItsExports) {
   ASSERT_EQ(decodeRecordImage(f, 6, 0, false, img), kOk);
   EXPECT_EQ(img.depth, 1);
   EXPECT_EQ(img.width, 804);
-  EXPECT_EQ(recompressRecordImage(f, 6, 0, 6), kBadDepth);
+  EXPECT_EQ(recompressRecordImage(f, 6, 0, 6), kOneBitImage);
   const std::string png = test::tempPath(".png");
   ASSERT_EQ(exportRecordImage(f, 6, 0, png, kExportPng), kOk);
   RawImage back;

@@ -52,13 +52,13 @@ TEST(BitmapFiles, BmpLayoutForEachDepth) {
       EXPECT_EQ(le32(b, 54), 0x00FFFFFFu);
       EXPECT_EQ(le32(b, 58), 0u);
     }
-    if (test::haveTool("identify")) {
-      int status = 0;
-      const std::string out = test::runCommand(
-          "identify -format '%w %h %[fx:round(resolution.x*2.54)]' " + path + " 2>&1", status);
-      EXPECT_EQ(status, 0) << out;
-      EXPECT_EQ(out, "5 3 96") << c.bpp;
-    }
+    ASSERT_TRUE(test::haveTool("identify"))
+        << "ImageMagick identify is needed (scripts/install-deps)";
+    int status = 0;
+    const std::string out = test::runCommand(
+        "identify -format '%w %h %[fx:round(resolution.x*2.54)]' " + path + " 2>&1", status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(out, "5 3 96") << c.bpp;
     std::remove(path.c_str());
   }
 }
@@ -97,12 +97,12 @@ TEST(BitmapFiles, TiffIsRgbLzwWithResolutionInInches) {
   EXPECT_FLOAT_EQ(yr, 600.f);
   EXPECT_EQ(row[150 * 3], 50);
   EXPECT_EQ(row[150 * 3 + 2], 200);
-  if (test::haveTool("identify")) {
-    int status = 0;
-    const std::string out =
-        test::runCommand("identify -format '%w %h %z %[channels] %x %U' " + path + " 2>&1", status);
-    EXPECT_EQ(out, "300 200 8 srgb 600 PixelsPerInch");
-  }
+  ASSERT_TRUE(test::haveTool("identify"))
+      << "ImageMagick identify is needed (scripts/install-deps)";
+  int status = 0;
+  const std::string out =
+      test::runCommand("identify -format '%w %h %z %[channels] %x %U' " + path + " 2>&1", status);
+  EXPECT_EQ(out, "300 200 8 srgb 600 PixelsPerInch");
   std::remove(path.c_str());
 }
 
@@ -110,12 +110,11 @@ TEST(BitmapFiles, MissingEncoderAndUnwritablePath) {
   EXPECT_EQ(findEncoder("image/png"), nullptr);
   Bitmap bmp;
   ASSERT_EQ(Bitmap::create(2, 2, 24, {}, {}, 0, bmp), kOk);
-  EXPECT_EQ(saveBitmap(bmp, nullptr, 96, "/tmp/x.bmp"), kEncoderFailed);
-  EXPECT_EQ(saveBitmap(bmp, findEncoder("image/bmp"), 96, "/nonexistent/x.bmp"), kSizeOrWriteError);
-  EXPECT_EQ(saveBitmap(bmp, findEncoder("image/tiff"), 96, "/nonexistent/x.tif"),
-            kSizeOrWriteError);
-  EXPECT_EQ(Bitmap::create(0, 2, 24, {}, {}, 0, bmp), kNegativeIndex);
-  EXPECT_EQ(Bitmap::create(4, 4, 8, {}, std::vector<std::uint8_t>(15), 4, bmp), kNegativeIndex);
+  EXPECT_EQ(saveBitmap(bmp, nullptr, 96, "/tmp/x.bmp"), kNoEncoder);
+  EXPECT_EQ(saveBitmap(bmp, findEncoder("image/bmp"), 96, "/nonexistent/x.bmp"), kWriteFailed);
+  EXPECT_EQ(saveBitmap(bmp, findEncoder("image/tiff"), 96, "/nonexistent/x.tif"), kWriteFailed);
+  EXPECT_EQ(Bitmap::create(0, 2, 24, {}, {}, 0, bmp), kBadBitmapSize);
+  EXPECT_EQ(Bitmap::create(4, 4, 8, {}, std::vector<std::uint8_t>(15), 4, bmp), kBadBitmapSize);
 }
 
 TEST(DrawingSurface, TextLinesFillsAndStretching) {
@@ -125,7 +124,7 @@ TEST(DrawingSurface, TextLinesFillsAndStretching) {
   Rgb c;
   ASSERT_EQ(s.getPixel(0, 0, c), kOk);
   EXPECT_EQ(c, kWhite);
-  EXPECT_EQ(s.getPixel(400, 0, c), kNegativeIndex);
+  EXPECT_EQ(s.getPixel(400, 0, c), kOutsideBitmap);
 
   s.drawLine(10, 10, 390, 10, 10, Rgb{50, 50, 200});
   ASSERT_EQ(s.getPixel(200, 10, c), kOk);
@@ -184,7 +183,7 @@ TEST(DrawingSurface, TextLinesFillsAndStretching) {
   ASSERT_EQ(copy.pixel(10, 10, c), kOk);
   EXPECT_EQ(c, kBlack);
   EXPECT_EQ(copy.pixelsPerMetreX(), 23616);
-  EXPECT_EQ(s.copyToBitmap(350, 0, 100, 10, copy), kNegativeIndex);
+  EXPECT_EQ(s.copyToBitmap(350, 0, 100, 10, copy), kOutsideBitmap);
 }
 
 TEST(DrawingSurface, Latin1TextWidens) {

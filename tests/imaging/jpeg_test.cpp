@@ -62,6 +62,18 @@ TEST(JpegDecoding, DensityUnitsGiveTheResolution) {
   }
 }
 
+TEST(JpegDecoding, FailureReasonIsLibjpegsMessage) {
+  auto jpeg = makeJpeg(test::testPicture(16, 16, 1), 16, 16, 1, 1, 500, false);
+  std::size_t sof = 2;
+  while (sof + 4 < jpeg.size() && !(jpeg[sof] == 0xFF && jpeg[sof + 1] == 0xC0)) ++sof;
+  ASSERT_LT(sof + 4, jpeg.size());
+  jpeg[sof + 4] = 12;  // sample precision
+  RawImage img;
+  std::string reason;
+  EXPECT_EQ(jpegDecode(jpeg, img, &reason), kUndecodable);
+  EXPECT_EQ(reason, "libjpeg: Unsupported JPEG data precision 12");
+}
+
 TEST(JpegDecoding, BaselineAndProgressiveColourRecords) {
   const auto px = test::testPicture(24, 16, 3);
   std::vector<test::Type14> recs(3);

@@ -242,6 +242,41 @@ TEST(Decoding, ShortWsqAndMislabelledOrCorruptStreamsFailWithoutChange) {
   EXPECT_EQ(fieldText(f, 14, 11, 2), "NONE");
 }
 
+TEST(Decoding, FailureReasonCarriesTheCodecsMessage) {
+  std::vector<Type14> recs(3);
+  for (int i = 0; i < 3; ++i) {
+    recs[i] = raw14(16, 12);
+    recs[i].idc = i;
+  }
+  recs[0].data = pngOf(testPicture(16, 12, 1), 16, 12, 8);
+  recs[0].data[29] = static_cast<char>(recs[0].data[29] ^ 0x55);  // header checksum broken
+  const std::string jp2 = jp2Of(testPicture(64, 64, 1), 64, 64, 8);
+  recs[1].data = jp2.substr(0, jp2.size() * 2 / 3);  // header whole, tiles cut short
+  recs[2].data = wsqOf(testPicture(64, 64, 1), 64, 64);
+  recs[2].data.resize(recs[2].data.size() / 2);
+  recs[1].width = recs[1].height = "64";
+  NistFile f;
+  test::loadTagged(f, recs);
+  RawImage img;
+  std::string reason;
+  EXPECT_EQ(decodeRecordImage(f, 14, 0, false, img, reason), kUndecodable);
+  EXPECT_EQ(reason, "libpng: IHDR: CRC error");
+  reason.clear();
+  EXPECT_EQ(decodeRecordImage(f, 14, 1, false, img, reason), kUndecodable);
+  EXPECT_EQ(reason.rfind("OpenJPEG: ", 0), 0u) << reason;
+  EXPECT_GT(reason.size(), 10u) << "OpenJPEG's message is missing";
+  reason.clear();
+  EXPECT_EQ(decodeRecordImage(f, 14, 2, false, img, reason), kUndecodable);
+  EXPECT_EQ(reason, "WSQ: stream truncated");
+  // The same failures through recompression and export.
+  reason.clear();
+  EXPECT_EQ(recompressRecordImage(f, 14, 0, 5, reason), kUndecodable);
+  EXPECT_EQ(reason, "libpng: IHDR: CRC error");
+  reason.clear();
+  EXPECT_EQ(exportRecordImage(f, 14, 0, test::tempPath(".bmp"), kExportBmp, reason), kUndecodable);
+  EXPECT_EQ(reason, "libpng: IHDR: CRC error");
+}
+
 TEST(Recompression, RoundTripsThroughPngAndJp2LAreExact) {
   for (int channels : {1, 3}) {
     for (int target : {6, 5}) {
@@ -315,14 +350,14 @@ TEST(Recompression, BinaryRecordsGetTheDigitAndOneBitIsRefused) {
   ASSERT_EQ(recompressRecordImage(f, 4, 0, 0), kOk);
   EXPECT_EQ(asPixels(imageBytes(f, 4, 0)), px);
   EXPECT_EQ(fieldText(f, 4, 8), "0");
-  EXPECT_EQ(recompressRecordImage(f, 4, 0, 3), kNegativeIndex);
+  EXPECT_EQ(recompressRecordImage(f, 4, 0, 3), kBadTarget);
 
   NistFile bits;
   test::loadTagged(bits, {raw14(16, 4)});
   ASSERT_EQ(bits.replaceImageData(14, 0, Pixels(8, 0xAA)), 0);  // appended 999 after delete
   ASSERT_EQ(bits.deleteFieldAt(14, 999, 0), 0);
   ASSERT_EQ(bits.replaceImageData(14, 0, Pixels(8, 0xAA)), 0);
-  EXPECT_EQ(recompressRecordImage(bits, 14, 0, 6), kBadDepth);
+  EXPECT_EQ(recompressRecordImage(bits, 14, 0, 6), kOneBitImage);
   EXPECT_EQ(imageBytes(bits, 14, 0), std::string(8, '\xAA'));
 }
 
@@ -465,15 +500,15 @@ TEST(Export, BmpPngAndTiffFilesReadBack) {
   EXPECT_EQ(t.compression, COMPRESSION_LZW);
   EXPECT_EQ(t.firstRow[3], static_cast<std::uint8_t>(r.data[1]));
 
-  if (test::haveTool("identify")) {
-    int status = 0;
-    const std::string out =
-        test::runCommand("identify -format '%w %h %z %x %U|' " + bmp + " " + tif + " 2>&1", status);
-    EXPECT_EQ(status, 0) << out;
-    // 96 dpi is stored as 3780 pixels per metre.
-    EXPECT_NE(out.find("50 20 8 37.7999"), std::string::npos) << out;
-    EXPECT_NE(out.find("50 20 8 1000 PixelsPerInch"), std::string::npos) << out;
-  }
+  ASSERT_TRUE(test::haveTool("identify"))
+      << "ImageMagick identify is needed (scripts/install-deps)";
+  int status = 0;
+  const std::string out =
+      test::runCommand("identify -format '%w %h %z %x %U|' " + bmp + " " + tif + " 2>&1", status);
+  EXPECT_EQ(status, 0) << out;
+  // 96 dpi is stored as 3780 pixels per metre.
+  EXPECT_NE(out.find("50 20 8 37.7999"), std::string::npos) << out;
+  EXPECT_NE(out.find("50 20 8 1000 PixelsPerInch"), std::string::npos) << out;
   for (const auto& p : {bmp, png, tif}) std::remove(p.c_str());
 }
 
@@ -485,10 +520,10 @@ TEST(Export, ArgumentStatusesAndUnwritablePaths) {
   EXPECT_EQ(exportRecordImage(f, 14, 0, "", 1), kNoPath);
   EXPECT_EQ(exportRecordImage(f, 2, 0, "/tmp/x.bmp", 1), kNotImageType);
   EXPECT_EQ(exportRecordImage(f, 14, -1, "/tmp/x.bmp", 1), kNegativeIndex);
-  EXPECT_EQ(exportRecordImage(f, 14, 0, "/tmp/x.bmp", 4), kBadFormat);
-  EXPECT_EQ(exportRecordImage(f, 14, 0, "/nonexistent-dir/x.bmp", 1), kSizeOrWriteError);
-  EXPECT_EQ(exportRecordImage(f, 14, 0, "/nonexistent-dir/x.png", 2), kSizeOrWriteError);
-  EXPECT_EQ(exportRecordImage(f, 14, 0, "/nonexistent-dir/x.tif", 3), kSizeOrWriteError);
+  EXPECT_EQ(exportRecordImage(f, 14, 0, "/tmp/x.bmp", 4), kBadExportFormat);
+  EXPECT_EQ(exportRecordImage(f, 14, 0, "/nonexistent-dir/x.bmp", 1), kWriteFailed);
+  EXPECT_EQ(exportRecordImage(f, 14, 0, "/nonexistent-dir/x.png", 2), kWriteFailed);
+  EXPECT_EQ(exportRecordImage(f, 14, 0, "/nonexistent-dir/x.tif", 3), kWriteFailed);
   EXPECT_EQ(exportRecordImage(f, 14, 1, "/tmp/x.bmp", 1), kNotFound);
 }
 
@@ -499,7 +534,8 @@ TEST(Describe, OneLinePerImage) {
   NistFile f;
   test::loadTagged(f, {raw14(5, 3), bad});
   EXPECT_EQ(describeRecordImage(f, 14, 0), "NONE 5x3 8-bit, 15 bytes");
-  EXPECT_EQ(describeRecordImage(f, 14, 1), "undecodable image data (-303), 3 bytes");
+  EXPECT_EQ(describeRecordImage(f, 14, 1),
+            "undecodable image data (-303), 3 bytes: not 4x4 raw pixels of 1, 8 or 24 bits");
   EXPECT_EQ(describeRecordImage(f, 2, 0), "");
 }
 

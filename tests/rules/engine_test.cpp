@@ -344,7 +344,7 @@ TEST_F(Engine, ConvertImageFormatReportsImagesItCannotDecode) {
   EXPECT_EQ(outcome.rows[0].kind, RowKind::kWarning);
   EXPECT_EQ(outcome.rows[0].text,
             "Type-14 record 1: the image could not be decoded; \"Convert Image Format\" left it as "
-            "it was");
+            "it was (16 bytes are not 8x8 raw pixels of 1, 8 or 24 bits)");
   EXPECT_EQ(field(14, 11), "WSQ20");
 }
 
