@@ -389,7 +389,7 @@ int featureBlockFromName(std::string_view name) noexcept {
   for (const Entry& e : kNames) {
     if (e.name == name) return e.block;
   }
-  return -1;
+  return kNoFeatureBlock;
 }
 
 int deleteFeatureSet(NistFile& file, std::string_view blockName) noexcept {

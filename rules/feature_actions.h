@@ -70,9 +70,11 @@ struct FeatureConversion {
 };
 
 /// Block number of a "Delete Feature Set" type name (exact, case-sensitive): "FBI IAFIS" 1,
-/// "Extended" 8, "Legacy" 4, "Cogent" 0, "NEC" 7, "Morpho" 5, "Motorola" 6, "Identix" 2; -1 for
-/// any other text (the INCITS 378 block is not selectable by name).
+/// "Extended" 8, "Legacy" 4, "Cogent" 0, "NEC" 7, "Morpho" 5, "Motorola" 6, "Identix" 2;
+/// kNoFeatureBlock for any other text (the INCITS 378 block is not selectable by name).
 [[nodiscard]] int featureBlockFromName(std::string_view name) noexcept;
+/// What featureBlockFromName gives for a name it does not know.
+inline constexpr int kNoFeatureBlock = -1;
 
 /// Deletes the named block from every Type-9 record. Returns the number of records visited, or
 /// 0 when the name selects no block.

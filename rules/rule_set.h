@@ -55,7 +55,7 @@ struct RuleSet {
 [[nodiscard]] int parseOperatorWord(std::string_view word) noexcept;
 
 /// Reads a rule file. Returns kRuleFileDone (1) after reading, with `out` replaced by the rules of
-/// the file; kRuleFileUnavailable (-1) when the file cannot be opened (`out` untouched);
+/// the file; kRuleFileUnavailable when the file cannot be opened (`out` untouched);
 /// kOutOfMemory when the file cannot be held (`out` untouched). Lines are read whole, however
 /// long; blank lines and condition lines before the first rule are skipped.
 [[nodiscard]] int readRuleFile(const std::string& path, RuleSet& out) noexcept;
@@ -64,7 +64,7 @@ struct RuleSet {
 [[nodiscard]] int parseRuleText(std::string_view text, RuleSet& out) noexcept;
 
 /// Writes the rule set to `path`, replacing any old file. Returns kRuleFileDone (1), or
-/// kRuleFileUnavailable (-1) when the file cannot be created or written.
+/// kRuleFileUnavailable when the file cannot be created or written.
 [[nodiscard]] int writeRuleFile(const RuleSet& rules, const std::string& path) noexcept;
 
 /// Looks for a rule whose action name is not one this program carries out (names are exact and

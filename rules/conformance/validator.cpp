@@ -786,6 +786,10 @@ class Checker {
   }
 
 #ifdef VARNEL_HAVE_IMAGING
+  // What codeOfName and jfifPpi give when the text names no code or the stream has no density.
+  static constexpr int kNoCode = -1;
+  static constexpr int kNoDensity = -1;
+
   static int codeOfName(std::string_view t) noexcept {
     if (t == "0" || t == "NONE") return 0;
     if (t == "1" || t == "WSQ20" || t == "WSQ") return 1;
@@ -794,7 +798,7 @@ class Checker {
     if (t == "4" || t == "JP2") return 4;
     if (t == "5" || t == "JP2L") return 5;
     if (t == "6" || t == "PNG") return 6;
-    return -1;
+    return kNoCode;
   }
 
   static std::string_view nameOfCode(int c) noexcept {
@@ -803,15 +807,16 @@ class Checker {
     return c >= 0 && c < 7 ? kNames[c] : std::string_view("unknown");
   }
 
-  // JFIF density of a JPEG stream in pixels per inch, or -1.
+  // JFIF density of a JPEG stream in pixels per inch, or kNoDensity.
   static int jfifPpi(std::span<const std::uint8_t> d) noexcept {
-    if (d.size() < 18 || d[0] != 0xFF || d[1] != 0xD8 || d[2] != 0xFF || d[3] != 0xE0) return -1;
-    if (d[6] != 'J' || d[7] != 'F' || d[8] != 'I' || d[9] != 'F' || d[10] != 0) return -1;
+    if (d.size() < 18 || d[0] != 0xFF || d[1] != 0xD8 || d[2] != 0xFF || d[3] != 0xE0)
+      return kNoDensity;
+    if (d[6] != 'J' || d[7] != 'F' || d[8] != 'I' || d[9] != 'F' || d[10] != 0) return kNoDensity;
     const int unit = d[13];
     const int x = d[14] << 8 | d[15];
     if (unit == 1) return x;
     if (unit == 2) return static_cast<int>(x * 2.54 + 0.5);
-    return -1;
+    return kNoDensity;
   }
 
   void checkImage(const RecordInfo& info) {

@@ -74,23 +74,23 @@ int createTemporaryBeside(const std::string& path, std::string& tmp) noexcept {
       if (fd >= 0 || errno != EEXIST) return fd;
     }
     errno = EEXIST;
-    return -1;
+    return kNoDescriptor;
   } catch (...) {
     errno = ENOMEM;
-    return -1;
+    return kNoDescriptor;
   }
 }
 
 int createReplacing(const std::string& path) noexcept {
   std::string tmp;
   const int fd = createTemporaryBeside(path, tmp);
-  if (fd < 0) return -1;
+  if (fd < 0) return kNoDescriptor;
   if (std::rename(tmp.c_str(), path.c_str()) != 0) {
     const int err = errno;
     ::close(fd);
     ::unlink(tmp.c_str());
     errno = err;
-    return -1;
+    return kNoDescriptor;
   }
   return fd;
 }

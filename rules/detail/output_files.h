@@ -44,12 +44,16 @@ namespace detail {
 [[nodiscard]] int prepareOutputFolders(const std::string& destFolder, const std::string& path,
                                        bool create) noexcept;
 
+/// The descriptor value of a file that could not be opened.
+inline constexpr int kNoDescriptor = -1;
+
 /// Creates an empty temporary file in the folder of `path` (exclusively, not through a link) and
-/// returns its descriptor, or -1 with errno set. `tmp` receives its name.
+/// returns its descriptor, or kNoDescriptor with errno set. `tmp` receives its name.
 [[nodiscard]] int createTemporaryBeside(const std::string& path, std::string& tmp) noexcept;
 
-/// Creates `path` anew and returns a descriptor open for writing, or -1 with errno set. Whatever
-/// was at `path` (a file, a link) is replaced by the new empty file, not written through.
+/// Creates `path` anew and returns a descriptor open for writing, or kNoDescriptor with errno
+/// set. Whatever was at `path` (a file, a link) is replaced by the new empty file, not written
+/// through.
 [[nodiscard]] int createReplacing(const std::string& path) noexcept;
 
 /// Writes a file through a temporary one: `write` fills the file named by its argument (a fresh
