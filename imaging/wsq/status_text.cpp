@@ -1,7 +1,6 @@
 // Short English texts for the codec's statuses, for messages and failure reasons.
-#include "imaging/wsq/wsq.h"
-
 #include "imaging/wsq/status.h"
+#include "imaging/wsq/wsq.h"
 
 namespace varnel::wsq {
 
