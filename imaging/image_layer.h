@@ -75,6 +75,9 @@ namespace varnel::imaging {
 /// when no bitmap can hold the image; a decode status otherwise (`out` untouched on failure).
 [[nodiscard]] int recordImageToBitmap(const transaction::NistFile& file, int type, int index,
                                       Bitmap& out) noexcept;
+/// recordImageToBitmap, with the reason of a failure in `reason`.
+[[nodiscard]] int recordImageToBitmap(const transaction::NistFile& file, int type, int index,
+                                      Bitmap& out, std::string& reason) noexcept;
 
 /// Export formats of exportRecordImage.
 inline constexpr int kExportBmp = 1;

@@ -278,6 +278,15 @@ int recordResolutionPpi(const transaction::NistFile& file, int type, int index) 
   return scalePpi(*rec, 96, true).value_or(kDefaultPpi);
 }
 
+int recordImageToBitmap(const transaction::NistFile& file, int type, int index, Bitmap& out,
+                        std::string& reason) noexcept {
+  try {
+    return toBitmap(file, type, index, out, &reason);
+  } catch (...) {
+    return kAllocFailed;
+  }
+}
+
 int recordImageToBitmap(const transaction::NistFile& file, int type, int index,
                         Bitmap& out) noexcept {
   try {

@@ -42,8 +42,9 @@ struct Card {
 
   // Decodes a record image for the card, noting a record whose image cannot be decoded.
   bool bitmap(int type, int index, Bitmap& out) {
-    if (recordImageToBitmap(file, type, index, out) == kOk) return true;
-    const CardRecord r{type, index};
+    std::string reason;
+    if (recordImageToBitmap(file, type, index, out, reason) == kOk) return true;
+    CardRecord r{type, index, std::move(reason)};
     if (undecodable != nullptr &&
         std::find(undecodable->begin(), undecodable->end(), r) == undecodable->end()) {
       undecodable->push_back(r);

@@ -25,7 +25,9 @@ inline constexpr std::string_view kCardProgramVersion = "3.3.0.0";
 struct CardRecord {
   int type = 0;
   int index = 0;
-  bool operator==(const CardRecord&) const = default;
+  std::string reason;  ///< why its image could not be decoded
+  /// The same record (the reason aside).
+  bool operator==(const CardRecord& o) const { return type == o.type && index == o.index; }
 };
 
 /// Draws the tenprint card of the transaction held by `file` on `surface` (normally a white

@@ -87,16 +87,16 @@ int writeExport(ActionContext& ctx, std::string_view what, const std::string& pa
   RunOutputs* outputs = ctx.run.outputs;
   if (outputs != nullptr && outputs->taken(path)) {
     errorRow(ctx, std::string(what) + " not written: " + name + " already written by this run");
-    return kPathOutsideDestination;
+    return kOutputTaken;
   }
   if (outputs != nullptr && outputs->inSourceFolder(path)) {
     errorRow(ctx, std::string(what) + " not written: " + name + " is in the source folder");
-    return kPathOutsideDestination;
+    return kOutputInSourceFolder;
   }
   struct stat info {};
   if (ctx.run.noClobber && ::lstat(path.c_str(), &info) == 0) {
     errorRow(ctx, std::string(what) + " not written: " + name + " already exists");
-    return kPathOutsideDestination;
+    return kOutputExists;
   }
   if (ctx.run.dryRun) {
     // Everything but the write: the name is taken, so that later clashes show as they would.
@@ -276,7 +276,8 @@ void exportToTenprint(ActionContext& ctx) {
   });
   for (const auto& r : undecodable) {
     ctx.warn("Type-" + std::to_string(r.type) + " record " + std::to_string(r.index + 1) +
-             ": the image could not be decoded and is missing from the tenprint card");
+             ": the image could not be decoded and is missing from the tenprint card" +
+             (r.reason.empty() ? "" : " (" + r.reason + ")"));
   }
 }
 

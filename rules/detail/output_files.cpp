@@ -50,7 +50,7 @@ int prepareOutputFolders(const std::string& destFolder, const std::string& path,
         if (::lstat(folder.c_str(), &st) != 0) return kWriteFailed;
       }
       // A link here could lead anywhere: only real folders are written into.
-      if (!S_ISDIR(st.st_mode)) return kPathOutsideDestination;
+      if (!S_ISDIR(st.st_mode)) return kNotARealFolder;
     }
     return kOk;
   } catch (...) {

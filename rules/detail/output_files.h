@@ -38,9 +38,9 @@ class RunOutputs {
 namespace detail {
 
 /// Makes sure every folder between `destFolder` (ending with "/") and the file `path` inside it
-/// is a real folder, creating missing ones when `create` is set. Returns 0, or
-/// kPathOutsideDestination when one of them is a link or not a folder, or kWriteFailed (errno
-/// set) when one cannot be created.
+/// is a real folder, creating missing ones when `create` is set. Returns kOk;
+/// kPathOutsideDestination when `path` is not inside `destFolder`; kNotARealFolder when one of
+/// them is a link or not a folder; kWriteFailed (errno set) when one cannot be created.
 [[nodiscard]] int prepareOutputFolders(const std::string& destFolder, const std::string& path,
                                        bool create) noexcept;
 

@@ -245,7 +245,9 @@ TEST(TenprintCard, RecordsThatCannotBeDecodedAreListedOnce) {
             0);
   std::vector<imaging::CardRecord> undecodable;
   EXPECT_EQ(imaging::renderTenprintCard(f, surface, "", &undecodable), 0);
-  EXPECT_EQ(undecodable, (std::vector<imaging::CardRecord>{{10, 0}, {14, 0}}));
+  EXPECT_EQ(undecodable, (std::vector<imaging::CardRecord>{{10, 0, {}}, {14, 0, {}}}));
+  ASSERT_EQ(undecodable.size(), 2u);
+  EXPECT_EQ(undecodable[1].reason, "3 bytes are not 8x8 raw pixels of 1, 8 or 24 bits");
 }
 
 TEST(TenprintCard, NoOutputPathDrawsWithoutFooterOrFile) {
