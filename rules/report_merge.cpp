@@ -137,7 +137,8 @@ std::string loadRecord(const std::string& folder, ShardRun& run) {
     return "the record " + run.recordName + " of " + shardName(run.shard) + " is not valid JSON";
   }
   try {
-    if (doc.at("shard").get<int>() != run.shard.index || doc.at("of").get<int>() != run.shard.count) {
+    if (doc.at("shard").get<int>() != run.shard.index ||
+        doc.at("of").get<int>() != run.shard.count) {
       return "the record " + run.recordName + " names another shard";
     }
     run.listed = doc.at("listed").get<int>();
@@ -264,8 +265,7 @@ int writeMerged(const std::string& path, const std::function<bool(std::FILE*)>& 
 }
 
 int merge(const std::string& folderIn, bool removeShards, MergeResult& out) {
-  const std::string folder =
-      folderIn.empty() || folderIn.back() == '/' ? folderIn : folderIn + "/";
+  const std::string folder = folderIn.empty() || folderIn.back() == '/' ? folderIn : folderIn + "/";
   const auto refuse = [&](std::string why) {
     out.message = std::move(why);
     return kShardSetRefused;
@@ -278,10 +278,12 @@ int merge(const std::string& folderIn, bool removeShards, MergeResult& out) {
   if (!findRecords(folder, found)) {
     return refuse("cannot list '" + folder + "': " + detail::systemReason(errno));
   }
-  if (found.empty()) return refuse("no shard records (VarnelReport_shard-K-of-N.json) in '" + folder + "'");
+  if (found.empty())
+    return refuse("no shard records (VarnelReport_shard-K-of-N.json) in '" + folder + "'");
   if (found.size() > 1) {
     std::string counts;
-    for (const auto& [n, shards] : found) counts += (counts.empty() ? "" : ", ") + std::to_string(n);
+    for (const auto& [n, shards] : found)
+      counts += (counts.empty() ? "" : ", ") + std::to_string(n);
     return refuse("'" + folder + "' holds shards of different sets (of " + counts +
                   " shards); remove the records of the set that is not wanted");
   }
@@ -344,8 +346,8 @@ int merge(const std::string& folderIn, bool removeShards, MergeResult& out) {
   out.reportPath = reportPath;
 
   // One header: that of the first file in listing order with values, as one run writes it.
-  const bool anyCsv = std::any_of(runs.begin(), runs.end(),
-                                  [](const ShardRun& r) { return r.csv != nullptr; });
+  const bool anyCsv =
+      std::any_of(runs.begin(), runs.end(), [](const ShardRun& r) { return r.csv != nullptr; });
   if (anyCsv) {
     const std::string csvPath = folder + "results.csv";
     rc = writeMerged(
@@ -397,8 +399,7 @@ int merge(const std::string& folderIn, bool removeShards, MergeResult& out) {
 
 }  // namespace
 
-int mergeShardReports(const std::string& destFolder, bool removeShards,
-                      MergeResult& out) noexcept {
+int mergeShardReports(const std::string& destFolder, bool removeShards, MergeResult& out) noexcept {
   out = MergeResult{};
   try {
     return merge(destFolder, removeShards, out);

@@ -73,7 +73,9 @@ int shardFileCount(const Shard& shard, int listed) noexcept {
   return (listed - shard.index) / shard.count + 1;
 }
 
-std::string shardRecordName(const Shard& shard) { return "VarnelReport" + shardSuffix(shard) + ".json"; }
+std::string shardRecordName(const Shard& shard) {
+  return "VarnelReport" + shardSuffix(shard) + ".json";
+}
 
 ShardRecorder::~ShardRecorder() {
   if (fd_ >= 0) ::close(fd_);
@@ -103,9 +105,9 @@ int ShardRecorder::begin(const std::string& destFolder, const Shard& shard,
   }
 }
 
-void ShardRecorder::addFile(const std::string& name, std::uint64_t reportBytes, std::uint64_t csvHeaderBytes,
-                            std::uint64_t csvLineBytes, const std::string& output,
-                            const std::vector<std::string>& exports) {
+void ShardRecorder::addFile(const std::string& name, std::uint64_t reportBytes,
+                            std::uint64_t csvHeaderBytes, std::uint64_t csvLineBytes,
+                            const std::string& output, const std::vector<std::string>& exports) {
   Entry e{name, reportBytes, csvHeaderBytes, csvLineBytes, {}};
   if (!output.empty()) e.outputs.push_back(output);
   e.outputs.insert(e.outputs.end(), exports.begin(), exports.end());
@@ -147,8 +149,8 @@ int ShardRecorder::finish(const std::string& reportName, const std::string& csvN
         doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     std::size_t done = 0;
     while (done < text.size()) {
-      const ssize_t n = ::pwrite(fd_, text.data() + done, text.size() - done,
-                                 static_cast<off_t>(done));
+      const ssize_t n =
+          ::pwrite(fd_, text.data() + done, text.size() - done, static_cast<off_t>(done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return kWriteFailed;
       done += static_cast<std::size_t>(n);

@@ -54,11 +54,12 @@ class ShardRecorder {
   /// created.
   [[nodiscard]] int begin(const std::string& destFolder, const Shard& shard,
                           const std::vector<std::string>& listing) noexcept;
-  /// Adds one file in run order: the name its rows show, the bytes of its report rows, of the results.csv header written
-  /// with it (0 but for the first file with CSV values), of its results.csv value line, and the
-  /// outputs it wrote (relative to the destination folder).
-  void addFile(const std::string& name, std::uint64_t reportBytes, std::uint64_t csvHeaderBytes, std::uint64_t csvLineBytes,
-               const std::string& output, const std::vector<std::string>& exports);
+  /// Adds one file in run order: the name its rows show, the bytes of its report rows, of the
+  /// results.csv header written with it (0 but for the first file with CSV values), of its
+  /// results.csv value line, and the outputs it wrote (relative to the destination folder).
+  void addFile(const std::string& name, std::uint64_t reportBytes, std::uint64_t csvHeaderBytes,
+               std::uint64_t csvLineBytes, const std::string& output,
+               const std::vector<std::string>& exports);
   /// Marks results.csv of the shard as missing lines (a write failed).
   void csvFailed() noexcept { csvComplete_ = false; }
   /// Writes the record of a run that ended. `reportName` and `csvName` are names in the
