@@ -322,15 +322,14 @@ int main(int argc, char** argv) {
   conv->add_flag("--no-clobber", convert.noClobber,
                  "Do not replace outputs that already exist (error row instead)");
   conv->add_option("--shard", convert.shard,
-                   "Convert only shard K of N: the files at positions K-1, K-1+N, ... of the "
-                   "name-sorted listing; the report and results file carry the shard's name "
-                   "(merge them with 'varnel report merge')")
+                   "Convert only shard K of N of the name-sorted listing (positions K-1, "
+                   "K-1+N, ...); merge the shards with 'varnel report merge'")
       ->type_name("K/N")
       ->check([](const std::string& text) {
         varnel::rules::Shard s;
         return varnel::rules::parseShard(text, s)
                    ? std::string()
-                   : "--shard takes K/N with 1 <= K <= N, not \"" + text + "\"";
+                   : "expected K/N with 1 <= K <= N, not \"" + text + "\"";
       });
   conv->footer(kConvertExitStatuses);
   conv->callback([&] { exitCode = runConvert(convert); });

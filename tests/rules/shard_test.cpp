@@ -52,7 +52,8 @@ std::string countsOf(const std::string& html) {
   if (start == std::string::npos || time == std::string::npos || errors == std::string::npos) {
     return {};
   }
-  return html.substr(start, time - start) + html.substr(errors, html.find("</div>", errors) - errors);
+  return html.substr(start, time - start) +
+         html.substr(errors, html.find("</div>", errors) - errors);
 }
 
 // Every file under a folder with a digest of its content, but the run's reports and shard files.
@@ -98,7 +99,8 @@ class ShardRunTest : public ::testing::Test {
 
 TEST(ShardSelection, TakesEveryNthNameOfTheSortedListing) {
   Shard s;
-  for (const char* bad : {"", "1", "0/3", "4/3", "1/0", "-1/3", "1/3x", "a/b", "1/ 3", "1/100001"}) {
+  for (const char* bad :
+       {"", "1", "0/3", "4/3", "1/0", "-1/3", "1/3x", "a/b", "1/ 3", "1/100001"}) {
     EXPECT_FALSE(parseShard(bad, s)) << bad;
   }
   ASSERT_TRUE(parseShard("2/3", s));
