@@ -11,9 +11,11 @@
 
 #include "cli/console_ui.h"
 #include "cli/dump.h"
+#include "cli/report_command.h"
 #include "cli/validate_command.h"
 #include "rules/rule_set.h"
 #include "rules/run.h"
+#include "rules/shard.h"
 #include "rules/status.h"
 #include "transaction/nist_file.h"
 
@@ -59,6 +61,7 @@ struct ConvertOptions {
   bool json = false;
   bool dryRun = false;
   bool noClobber = false;
+  std::string shard;  // "K/N", checked when parsed
 };
 
 // A folder or file the command line names that is not there, said as what it is meant to be:
@@ -169,6 +172,7 @@ int runConvert(const ConvertOptions& o) {
   varnel::rules::RunOptions options;
   options.dryRun = o.dryRun;
   options.noClobber = o.noClobber;
+  if (!o.shard.empty()) (void)varnel::rules::parseShard(o.shard, options.shard);
   const ConvertStatus status =
       varnel::rules::convertCommand(o.source, o.dest, o.rules, ui, summary, options);
   ui.finishProgress();
@@ -317,6 +321,16 @@ int main(int argc, char** argv) {
                  "Run the rules and list what would be written; write nothing");
   conv->add_flag("--no-clobber", convert.noClobber,
                  "Do not replace outputs that already exist (error row instead)");
+  conv->add_option("--shard", convert.shard,
+                   "Convert only shard K of N of the name-sorted listing (positions K-1, "
+                   "K-1+N, ...); merge the shards with 'varnel report merge'")
+      ->type_name("K/N")
+      ->check([](const std::string& text) {
+        varnel::rules::Shard s;
+        return varnel::rules::parseShard(text, s)
+                   ? std::string()
+                   : "expected K/N with 1 <= K <= N, not \"" + text + "\"";
+      });
   conv->footer(kConvertExitStatuses);
   conv->callback([&] { exitCode = runConvert(convert); });
 
@@ -330,6 +344,7 @@ int main(int argc, char** argv) {
 
   varnel::cli::addDumpCommand(app, exitCode);
   varnel::cli::addValidateCommand(app, exitCode);
+  varnel::cli::addReportCommand(app, exitCode);
 #ifdef VARNEL_CLI_WSQ
   varnel::cli::addWsqCommand(app, exitCode);
 #endif

@@ -59,6 +59,7 @@ install(FILES ${VARNEL_MAN_OUT}/varnel.1.gz ${VARNEL_MAN_OUT}/varnel-gui.1.gz
 install(FILES ${VARNEL_MAN_OUT}/varnel-guide.7.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man7)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${VARNEL_SOURCE_ROOT}/docs/package/copyright
         DESTINATION ${VARNEL_DOC_DIR})
+install(FILES ${VARNEL_SOURCE_ROOT}/docs/cluster.md DESTINATION ${VARNEL_DOC_DIR})
 install(FILES ${VARNEL_SOURCE_ROOT}/docs/package/varnel.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME varnel)
 install(FILES ${VARNEL_SOURCE_ROOT}/app/varnel-gui.desktop

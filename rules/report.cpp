@@ -220,6 +220,7 @@ int ReportFile::append(const ReportRow& row, std::string_view displayName) noexc
   try {
     const std::string text = formatRow(row, displayName);
     if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) fail();
+    rowBytes_ += text.size();
   } catch (...) {
     fail();
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -57,6 +58,8 @@ class ReportFile {
   [[nodiscard]] int finish(const RunCounts& counts) noexcept;
   /// The system's error number of the first failed write (0 when none failed or it is unknown).
   [[nodiscard]] int error() const noexcept { return error_; }
+  /// Bytes of the rows appended so far.
+  [[nodiscard]] std::uint64_t rowBytes() const noexcept { return rowBytes_; }
 
  private:
   struct Closer {
@@ -66,6 +69,7 @@ class ReportFile {
   long templateLength_ = 0;
   bool failed_ = false;
   int error_ = 0;
+  std::uint64_t rowBytes_ = 0;
 
   void fail() noexcept;
 };

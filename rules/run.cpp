@@ -19,6 +19,7 @@
 #include "rules/detail/output_files.h"
 #include "rules/detail/text.h"
 #include "rules/engine.h"
+#include "rules/shard.h"
 #include "rules/status.h"
 #include "transaction/status.h"
 #include "transaction/traditional.h"
@@ -149,11 +150,12 @@ class DestinationLock {
   }
 
   // False only when another run holds the lock. A folder that cannot be opened is left to fail
-  // where the run first writes into it.
-  bool acquire(const std::string& folder) {
+  // where the run first writes into it. Shards of one folder share the lock (each also locks
+  // its own record), so they run side by side but never beside a whole-folder run.
+  bool acquire(const std::string& folder, bool shared = false) {
     fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd_ < 0) return true;
-    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(fd_, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
       if (errno == EINTR) continue;
       return errno != EWOULDBLOCK;
     }
@@ -204,12 +206,19 @@ ReportRow fileRow(RowKind kind, RowCounter counter, std::string text) {
 // to the system as soon as its file is done.
 class CsvWriter {
  public:
-  explicit CsvWriter(std::string destFolder) : dest_(std::move(destFolder)) {}
+  explicit CsvWriter(std::string path) : path_(std::move(path)) {}
+
+  // Bytes of the header and of the value line the last take() wrote.
+  std::uint64_t headerBytes = 0;
+  std::uint64_t lineBytes = 0;
+  [[nodiscard]] bool opened() const noexcept { return file_ != nullptr; }
 
   // Writes the lines of one file. False (with `err`) when results.csv could not be created or
   // written; the lines of that file are then lost and the next file tries again.
   bool take(const std::vector<CsvCell>& cells, int& err) {
     err = 0;
+    headerBytes = 0;
+    lineBytes = 0;
     if (cells.empty()) return true;
     for (const auto& cell : cells) {
       if (!headerWritten_) {
@@ -221,10 +230,10 @@ class CsvWriter {
     }
     bool ok = open(err);
     if (ok && !headerWritten_) {
-      ok = writeLine(header_);
+      ok = writeLine(header_, headerBytes);
       headerWritten_ = ok;
     }
-    ok = ok && writeLine(values_);
+    ok = ok && writeLine(values_, lineBytes);
     ok = ok && std::fflush(file_.get()) == 0;
     if (!ok && err == 0) err = errno;
     header_.clear();
@@ -240,7 +249,7 @@ class CsvWriter {
   bool open(int& err) {
     if (file_) return true;
     errno = 0;
-    const int fd = detail::createReplacing(dest_ + "results.csv");
+    const int fd = detail::createReplacing(path_);
     if (fd >= 0) {
       file_.reset(::fdopen(fd, "wb"));
       if (!file_) ::close(fd);
@@ -250,7 +259,7 @@ class CsvWriter {
   }
 
   // The trailing tab becomes the line end, CR LF; a line cut at the limit ends in one too.
-  bool writeLine(std::string& line) {
+  bool writeLine(std::string& line, std::uint64_t& bytes) {
     if (line.empty()) return true;
     if (line.back() == '\t') {
       line.pop_back();
@@ -259,11 +268,12 @@ class CsvWriter {
     }
     line += "\r\n";
     const bool ok = std::fwrite(line.data(), 1, line.size(), file_.get()) == line.size();
+    bytes = line.size();
     line.clear();
     return ok;
   }
 
-  std::string dest_;
+  std::string path_;
   std::unique_ptr<std::FILE, Closer> file_;
   bool headerWritten_ = false;
   std::string header_;
@@ -274,11 +284,14 @@ class CsvWriter {
 // order, so the per-file work could run anywhere as long as outcomes arrive in that order.
 class RunState {
  public:
-  RunState(ReportFile& report, std::string destFolder)
-      : report_(report), csv_(std::move(destFolder)) {}
+  RunState(ReportFile& report, std::string csvPath) : report_(report), csv_(std::move(csvPath)) {}
 
-  bool dryRun = false;  ///< rows are counted, not written; results.csv is not written
+  bool dryRun = false;             ///< rows are counted, not written; results.csv is not written
+  ShardRecorder* shard = nullptr;  ///< the shard's record, when the run is a shard
+  [[nodiscard]] bool wroteCsv() const noexcept { return csv_.opened(); }
+
   void take(const FileOutcome& o, RunSummary& summary) {
+    const std::uint64_t reportBefore = report_.rowBytes();
     ++summary.counts.processed;
     FileResult result{o.displayName, o.output, o.exports, o.rows, o.hadErrorRow};
     for (const auto& row : o.rows) addRow(row, o.displayName, summary);
@@ -290,6 +303,12 @@ class RunState {
       addRow(result.rows.back(), o.displayName, summary);
       if (!o.hadErrorRow) ++summary.filesWithErrors;
       result.hadErrorRow = true;
+      if (shard != nullptr) shard->csvFailed();
+    }
+    if (shard != nullptr) {
+      const bool csv = o.rulesRan && !dryRun;
+      shard->addFile(o.displayName, report_.rowBytes() - reportBefore, csv ? csv_.headerBytes : 0,
+                     csv ? csv_.lineBytes : 0, o.output, o.exports);
     }
     if (o.hadErrorRow) ++summary.filesWithErrors;
     summary.files.push_back(std::move(result));
@@ -647,8 +666,9 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
       return refuse("Source and Destination paths cannot be the same");
     }
     (void)outputs.setSourceFolder(sourceFolder);
+    const Shard& shard = options.shard;
     DestinationLock lock;
-    if (!lock.acquire(destFolder)) {
+    if (!lock.acquire(destFolder, shard.active())) {
       return refuse("Another conversion is writing to the destination folder '" + destFolder +
                     "'; run again when it has finished");
     }
@@ -672,18 +692,42 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
 
     std::vector<std::string> names;
     const bool listed = listTransactionFiles(sourceFolder, names);
-
-    summary.reportPath = destFolder + "VarnelReport" + localTime("_%Y-%m-%d_%H-%M-%S") + ".html";
+    // A shard names its report and results file after itself and leaves a record for the merge.
+    const std::string suffix = shardSuffix(shard);
+    ShardRecorder recorder;
+    if (shard.active() && !options.dryRun) {
+      const int rc = recorder.begin(destFolder, shard, names);
+      if (rc == kShardInUse) {
+        return refuse("Shard " + std::to_string(shard.index) + " of " +
+                      std::to_string(shard.count) +
+                      " is already running on the destination folder '" + destFolder + "'");
+      }
+      if (rc != kOk) {
+        (void)ui.showMessage("The shard record could not be created: '" + destFolder +
+                                 shardRecordName(shard) + "': " + detail::systemReason(errno),
+                             kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
+        return RunStatus::kReportFailed;
+      }
+    }
+    selectShard(shard, names);
+    if (shard.active()) summary.counts.total = static_cast<int>(names.size());
+    const long long startedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::system_clock::now().time_since_epoch())
+                                    .count();
+    const std::string nameTime = localTime("_%Y-%m-%d_%H-%M-%S");
+    summary.reportPath = destFolder + "VarnelReport" + nameTime + suffix + ".html";
     // The run's own files are never replaced by an output of the run.
     outputs.claim(summary.reportPath);
     const bool writesCsv =
         std::any_of(in.rules.rules.begin(), in.rules.rules.end(),
                     [](const ConversionRule& r) { return r.action == "Output to CSV"; });
+    const std::string csvPath = destFolder + "results" + suffix + ".csv";
     if (writesCsv) outputs.claim(destFolder + "results.csv");
+    if (writesCsv) outputs.claim(csvPath);
     ReportFile report;
     if (options.dryRun) summary.reportPath.clear();
-    if (!options.dryRun &&
-        report.create(summary.reportPath, localTime("%Y-%m-%d %H:%M:%S")) != kOk) {
+    const std::string time19 = localTime("%Y-%m-%d %H:%M:%S");
+    if (!options.dryRun && report.create(summary.reportPath, time19) != kOk) {
       (void)ui.showMessage("The report file could not be created: '" + summary.reportPath +
                                "': " + detail::systemReason(report.error()),
                            kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
@@ -694,8 +738,9 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
       (void)ui.showMessage("Failed", kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
     }
     NistFile file(in.xml);
-    RunState state(report, destFolder);
+    RunState state(report, csvPath);
     state.dryRun = options.dryRun;
+    if (shard.active() && !options.dryRun) state.shard = &recorder;
     char status[64];
     bool reportFailed = false;
     for (const auto& name : names) {
@@ -733,6 +778,19 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
                            kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
       return RunStatus::kReportFailed;
     }
+    if (state.shard != nullptr) {
+      const long long finishedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count();
+      const std::string csvName = state.wroteCsv() ? csvPath.substr(destFolder.size()) : "";
+      if (recorder.finish(summary.reportPath.substr(destFolder.size()), csvName, time19, nameTime,
+                          summary.counts, summary.filesWithErrors, startedMs, finishedMs) != kOk) {
+        (void)ui.showMessage("The shard record could not be written: '" + destFolder +
+                                 shardRecordName(shard) + "': " + detail::systemReason(errno),
+                             kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
+        return RunStatus::kReportFailed;
+      }
+    }
     return summary.counts.stopped ? RunStatus::kStopped : RunStatus::kCompleted;
   } catch (...) {
     return RunStatus::kReportFailed;
@@ -742,7 +800,7 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
 ConvertStatus convertCommand(const std::string& source, const std::string& dest,
                              const std::string& ruleFile, UiServices& ui, RunSummary& summary,
                              const RunOptions& options) noexcept {
-  const InputCheck check = checkRunInputs(source, dest, ruleFile);
+  InputCheck check = checkRunInputs(source, dest, ruleFile);
   if (!check.ok) {
     if (check.listingFailed) {
       (void)ui.showMessage("Failed", "", UiServices::Buttons::kOk, UiServices::Icon::kNone);
@@ -752,6 +810,7 @@ ConvertStatus convertCommand(const std::string& source, const std::string& dest,
     return ConvertStatus::kInvalidInput;
   }
   ui.setStatusText("");
+  check.count = shardFileCount(options.shard, check.count);
   ui.setProgressRange(0, check.count);
   ui.setProgressPosition(0);
   ui.rememberPaths(source, dest, ruleFile);

@@ -6,6 +6,7 @@
 
 #include "rules/action_context.h"
 #include "rules/report.h"
+#include "rules/shard.h"
 #include "rules/ui_services.h"
 #include "transaction/nist_file.h"
 
@@ -58,6 +59,8 @@ void startFileState(const std::string& listedName, FileState& state);
 struct RunOptions {
   bool dryRun = false;     ///< run the rules, write nothing (no report, CSV, output or folder)
   bool noClobber = false;  ///< outputs that already exist are not replaced (error row)
+  /// Only this shard of the listing; the report, results file and shard record carry its name.
+  Shard shard;
 };
 
 /// How a run ended.
@@ -100,7 +103,9 @@ struct RunSummary {
 
 /// A whole run over the source folder. Folders end with "/". `total` is the count found by the
 /// checks (display only). For the whole run the destination folder is locked (flock) against
-/// other runs; a run that finds it locked is refused with a message. Every problem that stops
+/// other runs; a run that finds it locked is refused with a message. Shards of one folder
+/// share that lock and each locks its own shard record, so a second run of the same shard is
+/// refused. Every problem that stops
 /// or refuses the run is shown with ui.showMessage.
 [[nodiscard]] RunStatus runConversion(const std::string& sourceFolder,
                                       const std::string& destFolder, const std::string& ruleFile,

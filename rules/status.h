@@ -27,5 +27,9 @@ inline constexpr int kOutputExists = -4;
 inline constexpr int kOutOfMemory = -5;
 /// A file could not be written, renamed or created.
 inline constexpr int kWriteFailed = -6;
+/// Another run of the same shard holds the destination folder.
+inline constexpr int kShardInUse = -7;
+/// The shard records of a destination folder do not make one complete set.
+inline constexpr int kShardSetRefused = -8;
 
 }  // namespace varnel::rules

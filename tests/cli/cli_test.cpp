@@ -343,4 +343,22 @@ TEST_F(VarnelCommand, VersionShowsProgramAndLibraryBanners) {
   EXPECT_EQ(r.out.rfind("varnel 3.3.0.0\ntavrix version 2.4.0.0", 0), 0u) << r.out;
 }
 
+TEST_F(VarnelCommand, ShardsMergeIntoOneReportAndBadShardSetsExitTwo) {
+  for (const char* bad : {"0/2", "3/2", "1-2"}) {
+    const Result r = runVarnel(convertArgs(rules / "empty.ntx") + " --shard " + bad, scratch);
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_NE(r.err.find("K/N"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(runVarnel(convertArgs(rules / "empty.ntx") + " --shard 2/2", scratch).status, 0);
+  Result r = runVarnel("report merge " + q(dst.path()), scratch);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("shard 1 of 2 is missing"), std::string::npos) << r.err;
+  EXPECT_EQ(runVarnel(convertArgs(rules / "empty.ntx") + " --shard 1/2", scratch).status, 0);
+  r = runVarnel("report merge " + q(dst.path()) + " --remove-shards", scratch);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("2 processed of 2, errors: 0, warnings: 0, messages: 2"), std::string::npos)
+      << r.out;
+  EXPECT_FALSE(std::filesystem::exists(dst / "VarnelReport_shard-1-of-2.json"));
+}
+
 }  // namespace
