@@ -7,6 +7,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/console_ui.h"
@@ -59,6 +60,7 @@ struct ConvertOptions {
   bool json = false;
   bool dryRun = false;
   bool noClobber = false;
+  int jobs = 0;  // 0: one per core
 };
 
 // A folder or file the command line names that is not there, said as what it is meant to be:
@@ -169,6 +171,8 @@ int runConvert(const ConvertOptions& o) {
   varnel::rules::RunOptions options;
   options.dryRun = o.dryRun;
   options.noClobber = o.noClobber;
+  options.jobs =
+      o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
   const ConvertStatus status =
       varnel::rules::convertCommand(o.source, o.dest, o.rules, ui, summary, options);
   ui.finishProgress();
@@ -317,6 +321,10 @@ int main(int argc, char** argv) {
                  "Run the rules and list what would be written; write nothing");
   conv->add_flag("--no-clobber", convert.noClobber,
                  "Do not replace outputs that already exist (error row instead)");
+  conv->add_option("--jobs,-j", convert.jobs,
+                   "Files converted at once, on as many threads (default: one per core); the "
+                   "outputs and the report are the same whatever the number")
+      ->check(CLI::Range(1, 1024));
   conv->footer(kConvertExitStatuses);
   conv->callback([&] { exitCode = runConvert(convert); });
 

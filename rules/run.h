@@ -58,6 +58,9 @@ void startFileState(const std::string& listedName, FileState& state);
 struct RunOptions {
   bool dryRun = false;     ///< run the rules, write nothing (no report, CSV, output or folder)
   bool noClobber = false;  ///< outputs that already exist are not replaced (error row)
+  /// Threads converting files at once. Whatever the number, outputs, report rows, results.csv
+  /// and numbering come out as with 1; a stop request finishes the files already taken.
+  int jobs = 1;
 };
 
 /// How a run ended.
