@@ -191,6 +191,7 @@ void CvarnelDlg::convert() {
   services_->clearStop();
   rules::RunOptions options;
   options.jobs = workers_->value();
+  options.keepFileResults = false;  // the window shows the counts; the file list reads the folder
   worker_ = QThread::create([this, source, dest, ruleFile, options] {
     rules::RunSummary summary;
     lastStatus_ = rules::convertCommand(source, dest, ruleFile, *services_, summary, options);

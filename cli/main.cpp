@@ -171,6 +171,7 @@ int runConvert(const ConvertOptions& o) {
   varnel::rules::RunOptions options;
   options.dryRun = o.dryRun;
   options.noClobber = o.noClobber;
+  options.keepFileResults = o.json || o.dryRun;  // only these list the files
   options.jobs =
       o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
   const ConvertStatus status =

@@ -292,7 +292,8 @@ class RunState {
   RunState(ReportFile& report, std::string destFolder)
       : report_(report), csv_(std::move(destFolder)) {}
 
-  bool dryRun = false;  ///< rows are counted, not written; results.csv is not written
+  bool dryRun = false;          ///< rows are counted, not written; results.csv is not written
+  bool keepFileResults = true;  ///< summary.files gets one entry per file
   void take(const FileOutcome& o, RunSummary& summary) {
     ++summary.counts.processed;
     FileResult result{o.displayName, o.output, o.exports, o.rows, o.hadErrorRow};
@@ -307,7 +308,7 @@ class RunState {
       result.hadErrorRow = true;
     }
     if (o.hadErrorRow) ++summary.filesWithErrors;
-    summary.files.push_back(std::move(result));
+    if (keepFileResults) summary.files.push_back(std::move(result));
     if (o.disabledSave) saveEnabled = false;
   }
 
@@ -775,6 +776,7 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
     NistFile file(in.xml);
     RunState state(report, destFolder);
     state.dryRun = options.dryRun;
+    state.keepFileResults = options.keepFileResults;
     char status[64];
     bool reportFailed = false;
     // The commit step, the one place where a file's outcome becomes part of the run: report

@@ -61,6 +61,9 @@ struct RunOptions {
   /// Threads converting files at once. Whatever the number, outputs, report rows, results.csv
   /// and numbering come out as with 1; a stop request finishes the files already taken.
   int jobs = 1;
+  /// RunSummary::files gets one entry per file. Without it the memory of a run does not grow
+  /// with the number of files.
+  bool keepFileResults = true;
 };
 
 /// How a run ended.
@@ -89,7 +92,7 @@ struct RunSummary {
   RunCounts counts;
   int filesWithErrors = 0;  ///< files that got at least one error row
   std::string reportPath;
-  std::vector<FileResult> files;  ///< one per file taken, in the order of the run
+  std::vector<FileResult> files;  ///< one per file taken, in the order of the run (when kept)
 };
 
 /// Why a transaction file did not load, from the status NistFile::load returned ("" when the

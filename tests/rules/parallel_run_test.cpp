@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "rules/detail/ordered_pipeline.h"
+#include "rules/report.h"
 #include "rules/run.h"
 #include "samples/tx_builder.h"
 #include "tests/rules/helpers.h"
@@ -174,6 +175,27 @@ TEST(ParallelRun, StopCommitsTheFilesInHandInOrderAndLeavesNoTemporaryFile) {
   const std::size_t cut = rows.rfind("<tr>", rows.find("Conversion stopped after"));
   ASSERT_NE(cut, std::string::npos);
   EXPECT_EQ(reportRows(all->summary.reportPath).substr(0, cut), rows.substr(0, cut));
+}
+
+// A report of a million rows stays usable: rows can be hidden by kind and text and problems put
+// first, and loading never rewrites the whole messages table (which takes minutes at that size).
+TEST(RunReport, ScriptFiltersRowsByKindAndLeavesTheTableInPlaceAtLoad) {
+  const std::string page = reportTemplate("2026-01-01 00:00:00");
+  for (const char* kind : {"Error", "Warning", "Info"}) {
+    const std::string rule =
+        std::string("table.hide") + kind + " tr:has(> td.Icon" + kind + "Encoded)";
+    EXPECT_NE(page.find(rule), std::string::npos) << kind;
+  }
+  EXPECT_NE(page.find("classList.toggle(\"hide\" + k[0]"), std::string::npos);
+  EXPECT_NE(page.find("function problemsFirst("), std::string::npos);
+  EXPECT_NE(page.find("function filterText("), std::string::npos);
+  EXPECT_EQ(page.find("m.innerHTML ="), std::string::npos);
+  // The row-hiding functions keep their names and the template still ends with the heading.
+  for (const char* fn : {"function showRows(prefix)", "function hideRows(prefix)",
+                         "function scrollToRows(prefix)"}) {
+    EXPECT_NE(page.find(fn), std::string::npos) << fn;
+  }
+  EXPECT_TRUE(page.ends_with("2026-01-01 00:00:00</h1>"));
 }
 
 TEST(OrderedPipeline, CommitsInOrderAndTakesNoMoreThanTheWindowAhead) {
