@@ -12,10 +12,12 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStyle>
 #include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <thread>
 
 #include "app/about_dlg.h"
 #include "app/conversion_dlg.h"
@@ -74,6 +76,21 @@ CvarnelDlg::CvarnelDlg(Shell& shell, QWidget* parent) : QMainWindow(parent), she
   cancel_->setShortcut(QKeySequence(Qt::Key_Escape));
   cancel_->hide();
   connect(cancel_, &QPushButton::clicked, this, &CvarnelDlg::cancelRun);
+  // Files converted at once; the report and outputs are the same whatever the number.
+  const int cores = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+  auto* workersLabel = new QLabel("&Workers", central);
+  workers_ = new QSpinBox(central);
+  workers_->setObjectName("workersSpin");
+  workers_->setRange(1, std::max(cores, 64));
+  workers_->setToolTip("Files converted at once (default: one per processor core)");
+  bool remembered = false;
+  const int workers = readSetting(kWorkersKey).toInt(&remembered);
+  workers_->setValue(remembered && workers >= 1 ? workers : cores);
+  workersLabel->setBuddy(workers_);
+  connect(workers_, &QSpinBox::valueChanged, this,
+          [](int n) { writeSetting(kWorkersKey, QString::number(n)); });
+  bottom->addWidget(workersLabel);
+  bottom->addWidget(workers_);
   bottom->addWidget(progress_, 1);
   bottom->addWidget(convert_);
   bottom->addWidget(cancel_);
@@ -172,9 +189,12 @@ void CvarnelDlg::convert() {
   runFiles_->hide();  // the list of the previous run no longer holds
   lastSummary_ = rules::RunSummary{};
   services_->clearStop();
-  worker_ = QThread::create([this, source, dest, ruleFile] {
+  rules::RunOptions options;
+  options.jobs = workers_->value();
+  options.keepFileResults = false;  // the window shows the counts; the file list reads the folder
+  worker_ = QThread::create([this, source, dest, ruleFile, options] {
     rules::RunSummary summary;
-    lastStatus_ = rules::convertCommand(source, dest, ruleFile, *services_, summary);
+    lastStatus_ = rules::convertCommand(source, dest, ruleFile, *services_, summary, options);
     lastSummary_ = std::move(summary);
   });
   connect(worker_, &QThread::finished, this, &CvarnelDlg::runFinished);

@@ -10,6 +10,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QThread;
 
 namespace varnel::app {
@@ -19,8 +20,9 @@ class RunFilesPanel;
 class Shell;
 
 /// The main window ("Brennic - Varnel"): the source, rule and destination paths, Convert, the
-/// progress bar and status line, and the Rules and Help menus. A conversion runs on a worker
-/// thread; while it runs the window repaints and shows progress but takes no input.
+/// number of files converted at once, the progress bar (files committed to the report) and status
+/// line, and the Rules and Help menus. A conversion runs on a worker thread; while it runs the
+/// window repaints and shows progress but takes no input.
 class CvarnelDlg : public QMainWindow {
   Q_OBJECT
 
@@ -36,6 +38,8 @@ class CvarnelDlg : public QMainWindow {
   /// Shown while a run goes on: stops it after the file in hand.
   QPushButton* cancelButton() const { return cancel_; }
   QProgressBar* progressBar() const { return progress_; }
+  /// Files converted at once (remembered; default: one per core).
+  QSpinBox* workersSpin() const { return workers_; }
   QLabel* statusLabel() const { return status_; }
   /// The files of the last completed run, with their View and Compare buttons.
   RunFilesPanel* runFiles() const { return runFiles_; }
@@ -86,6 +90,7 @@ class CvarnelDlg : public QMainWindow {
   QLineEdit* dest_ = nullptr;
   QPushButton* convert_ = nullptr;
   QPushButton* cancel_ = nullptr;
+  QSpinBox* workers_ = nullptr;
   bool closeAfterRun_ = false;  // the window was closed during a run that is stopping
   QProgressBar* progress_ = nullptr;
   QLabel* status_ = nullptr;

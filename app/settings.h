@@ -17,6 +17,9 @@ inline constexpr const char* kUpdateUrlKey = "UpdateUrl";
 inline constexpr const char* kMainWindowGeometryKey = "MainWindowGeometry";
 inline constexpr const char* kRuleEditorGeometryKey = "RuleEditorGeometry";
 
+/// Number of files the desktop program converts at once (a number; default: one per core).
+inline constexpr const char* kWorkersKey = "Workers";
+
 /// Reads a remembered text; a value that is missing or unreadable gives an empty text.
 [[nodiscard]] QString readSetting(const char* key);
 /// Stores a remembered text; a failure to store is ignored.

@@ -7,6 +7,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/console_ui.h"
@@ -62,6 +63,7 @@ struct ConvertOptions {
   bool dryRun = false;
   bool noClobber = false;
   std::string shard;  // "K/N", checked when parsed
+  int jobs = 0;  // 0: one per core
 };
 
 // A folder or file the command line names that is not there, said as what it is meant to be:
@@ -173,6 +175,9 @@ int runConvert(const ConvertOptions& o) {
   options.dryRun = o.dryRun;
   options.noClobber = o.noClobber;
   if (!o.shard.empty()) (void)varnel::rules::parseShard(o.shard, options.shard);
+  options.keepFileResults = o.json || o.dryRun;  // only these list the files
+  options.jobs =
+      o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
   const ConvertStatus status =
       varnel::rules::convertCommand(o.source, o.dest, o.rules, ui, summary, options);
   ui.finishProgress();
@@ -331,6 +336,10 @@ int main(int argc, char** argv) {
                    ? std::string()
                    : "expected K/N with 1 <= K <= N, not \"" + text + "\"";
       });
+  conv->add_option("--jobs,-j", convert.jobs,
+                   "Files converted at once, on as many threads (default: one per core); the "
+                   "outputs and the report are the same whatever the number")
+      ->check(CLI::Range(1, 1024));
   conv->footer(kConvertExitStatuses);
   conv->callback([&] { exitCode = runConvert(convert); });
 

@@ -105,7 +105,8 @@ int writeExport(ActionContext& ctx, std::string_view what, const std::string& pa
     return kOk;
   }
   int err = 0;
-  const int rc = detail::replaceThroughTemporary(path, write, err);
+  const int rc = outputs != nullptr ? outputs->write(path, write, err)
+                                    : detail::replaceThroughTemporary(path, write, err);
   if (rc == kOk) {
     if (outputs != nullptr) outputs->claim(path);
     ctx.outcome.exports.push_back(name);

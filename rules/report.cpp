@@ -86,6 +86,11 @@ std::string reportTemplate(std::string_view time19) {
   line(t, ".messageCell { width: 100%; }");
   line(t, "#content { padding: 0 12px 12px 12px; }");
   line(t, "#messages table { width: 100%; }");
+  line(t, "#messageFilter { padding: 6px 0; font-size: 10pt; }");
+  line(t,
+       "table.hideError tr:has(> td.IconErrorEncoded), "
+       "table.hideWarning tr:has(> td.IconWarningEncoded), "
+       "table.hideInfo tr:has(> td.IconInfoEncoded), tr.filteredOut { display: none; }");
   const char* const kIconClasses[] = {"IconSuccessEncoded", "IconInfoEncoded", "IconWarningEncoded",
                                       "IconErrorEncoded"};
   for (int i = 0; i < 4; ++i) {
@@ -96,32 +101,77 @@ std::string reportTemplate(std::string_view time19) {
   }
   line(t, "</style>");
   line(t, "<script type=\"text/javascript\">");
-  line(t, "function linkify(text) {");
-  line(t,
-       "  return text.replace(/\\b((?:https?|ftp|file):\\/\\/[^\\s<\"]+)/gi, "
-       "'<a href=\"$1\">$1<\\/a>');");
-  line(t, "}");
-  line(t, "window.onload = function () {");
-  line(t, "  var m = document.getElementById(\"messages\");");
-  line(t, "  if (m) { m.innerHTML = linkify(m.innerHTML); }");
-  line(t, "};");
-  line(t, "function rowsNamed(prefix) {");
-  line(t, "  var rows = document.getElementsByTagName(\"tr\"), found = [];");
-  line(t, "  for (var i = 0; i < rows.length; i++) {");
-  line(t, "    var n = rows[i].getAttribute(\"name\");");
-  line(t, "    if (n && n.indexOf(prefix) === 0) { found.push(rows[i]); }");
-  line(t, "  }");
-  line(t, "  return found;");
-  line(t, "}");
-  line(t,
-       "function showRows(prefix) { rowsNamed(prefix).forEach(function (r) { "
-       "r.style.display = \"\"; }); }");
-  line(t,
-       "function hideRows(prefix) { rowsNamed(prefix).forEach(function (r) { "
-       "r.style.display = \"none\"; }); }");
-  line(t,
-       "function scrollToRows(prefix) { var r = rowsNamed(prefix); "
-       "if (r.length) { r[0].scrollIntoView(); } }");
+  // A run of a million files gives a million rows: the page is only ever walked once at load,
+  // addresses are turned into links only in the cells that hold one, and the filter hides rows
+  // by their icon without rewriting the table.
+  static constexpr std::string_view kScript = R"JS(function linkify(text) {
+  return text.replace(/\b((?:https?|ftp|file):\/\/[^\s<"]+)/gi, '<a href="$1">$1<\/a>');
+}
+window.onload = function () {
+  var m = document.getElementById("messages");
+  if (!m) { return; }
+  var cells = m.getElementsByTagName("td");
+  for (var i = 0; i < cells.length; i++) {
+    if (cells[i].textContent.indexOf("://") >= 0) { cells[i].innerHTML = linkify(cells[i].innerHTML); }
+  }
+  addMessageFilter(m);
+};
+function rowsNamed(prefix) {
+  var rows = document.getElementsByTagName("tr"), found = [];
+  for (var i = 0; i < rows.length; i++) {
+    var n = rows[i].getAttribute("name");
+    if (n && n.indexOf(prefix) === 0) { found.push(rows[i]); }
+  }
+  return found;
+}
+function showRows(prefix) { rowsNamed(prefix).forEach(function (r) { r.style.display = ""; }); }
+function hideRows(prefix) { rowsNamed(prefix).forEach(function (r) { r.style.display = "none"; }); }
+function scrollToRows(prefix) { var r = rowsNamed(prefix); if (r.length) { r[0].scrollIntoView(); } }
+function messageTable() { return document.getElementById("messages").getElementsByTagName("table")[0]; }
+function addMessageFilter(m) {
+  var bar = document.createElement("div"), kinds = [["Error", "Errors"], ["Warning", "Warnings"], ["Info", "Information"]];
+  bar.id = "messageFilter";
+  kinds.forEach(function (k) {
+    var box = document.createElement("input"), label = document.createElement("label");
+    box.type = "checkbox"; box.checked = true; box.id = "show" + k[0];
+    box.onchange = function () { messageTable().classList.toggle("hide" + k[0], !box.checked); };
+    label.appendChild(box); label.appendChild(document.createTextNode(" " + k[1] + " "));
+    bar.appendChild(label);
+  });
+  var first = document.createElement("input"), label = document.createElement("label");
+  first.type = "checkbox"; first.id = "problemsFirst";
+  first.onchange = function () { problemsFirst(first.checked); };
+  label.appendChild(first); label.appendChild(document.createTextNode(" Errors and warnings first "));
+  bar.appendChild(label);
+  var text = document.createElement("input"), timer = null;
+  text.type = "search"; text.id = "filterText"; text.placeholder = "Show rows containing...";
+  text.oninput = function () { clearTimeout(timer); timer = setTimeout(function () { filterText(text.value); }, 300); };
+  bar.appendChild(text);
+  m.insertBefore(bar, m.firstChild);
+}
+function filterText(value) {
+  var rows = messageTable().rows, v = value.toLowerCase();
+  for (var i = 1; i < rows.length; i++) {
+    if (!rows[i].getAttribute("name")) {
+      rows[i].classList.toggle("filteredOut", v !== "" && rows[i].textContent.toLowerCase().indexOf(v) < 0);
+    }
+  }
+}
+function problemsFirst(on) {
+  var table = messageTable(), body = table.tBodies[0], rows = Array.prototype.slice.call(table.rows, 1);
+  rows.forEach(function (r, i) { if (r.order === undefined) { r.order = i; } });
+  var rank = function (r) { var c = r.cells[0] ? r.cells[0].className : ""; return c === "IconErrorEncoded" ? 0 : c === "IconWarningEncoded" ? 1 : 2; };
+  rows.sort(function (a, b) { return (on ? rank(a) - rank(b) : 0) || a.order - b.order; });
+  var f = document.createDocumentFragment();
+  rows.forEach(function (r) { f.appendChild(r); });
+  body.appendChild(f);
+})JS";
+  for (std::size_t pos = 0; pos < kScript.size();) {
+    std::size_t nl = kScript.find('\n', pos);
+    if (nl == std::string_view::npos) nl = kScript.size();
+    line(t, kScript.substr(pos, nl - pos));
+    pos = nl + 1;
+  }
   line(t, "</script>");
   line(t, "</head><body><h1 _locID=\"ConversionReport\">");
   t += "          NIST Conversion Report - ";

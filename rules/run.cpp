@@ -1,11 +1,13 @@
 #include "rules/run.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -13,9 +15,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
+#include "rules/detail/ordered_pipeline.h"
 #include "rules/detail/output_files.h"
 #include "rules/detail/text.h"
 #include "rules/engine.h"
@@ -67,28 +71,39 @@ bool savesXml(const NistFile& file, const FileState& st) noexcept {
 // Writes the converted transaction under a temporary name next to its final place and renames
 // it there, so that a failed or interrupted save never leaves a partial output file and a link
 // already at the final name is replaced, not followed.
-int saveAtomically(const NistFile& file, const FileState& st, const std::string& path) noexcept {
+int saveAtomically(const NistFile& file, const FileState& st, const std::string& path,
+                   RunOutputs* outputs) noexcept {
   try {
     const bool xml = savesXml(file, st);
-    std::string bytes;
-    if (!xml) {
-      // Serialised before anything is created, so a transaction that cannot be written leaves
-      // no file at all.
-      if (file.transaction() == nullptr) return transaction::kNoTransaction;
-      const int rc = transaction::writeTraditionalBytes(*file.transaction(), bytes);
-      if (rc != 0) return rc < 0 ? rc : kWriteFailed;
-    }
+    if (!xml && file.transaction() == nullptr) return transaction::kNoTransaction;
     int err = 0;
-    const int rc = detail::replaceThroughTemporary(
-        path,
-        [&](const std::string& tmp) {
-          const int w = xml ? file.saveXml(tmp) : detail::writeBytesTo(tmp, bytes);
-          return w > 0 ? kWriteFailed : w;
-        },
-        err);
-    return rc;
+    const auto write = [&](const std::string& tmp) {
+      // Streamed from the tree through the writer's block buffer into the temporary file,
+      // which is removed if the transaction cannot be written.
+      const int w =
+          xml ? file.saveXml(tmp) : transaction::writeTraditional(tmp, *file.transaction());
+      return w > 0 ? kWriteFailed : w;
+    };
+    return outputs != nullptr ? outputs->write(path, write, err)
+                              : detail::replaceThroughTemporary(path, write, err);
   } catch (...) {
     return kOutOfMemory;
+  }
+}
+
+// Image-heavy files allocate megabytes each. By default the allocator maps such blocks afresh
+// and hands them back when they are freed, so every file faults in and zero-fills its memory
+// again (most of the time of a run without rules). Blocks up to 64 MB come from the heap instead,
+// and up to 256 MB freed there is kept for the next files.
+void keepFreedMemoryForNextFiles() noexcept {
+  static std::once_flag once;
+  try {
+    std::call_once(once, [] {
+      (void)::mallopt(M_MMAP_THRESHOLD, 64 << 20);
+      (void)::mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    });
+  } catch (...) {
+    // Only slower without it.
   }
 }
 
@@ -289,7 +304,7 @@ class RunState {
   bool dryRun = false;             ///< rows are counted, not written; results.csv is not written
   ShardRecorder* shard = nullptr;  ///< the shard's record, when the run is a shard
   [[nodiscard]] bool wroteCsv() const noexcept { return csv_.opened(); }
-
+  bool keepFileResults = true;  ///< summary.files gets one entry per file
   void take(const FileOutcome& o, RunSummary& summary) {
     const std::uint64_t reportBefore = report_.rowBytes();
     ++summary.counts.processed;
@@ -311,7 +326,7 @@ class RunState {
                      csv ? csv_.lineBytes : 0, o.output, o.exports);
     }
     if (o.hadErrorRow) ++summary.filesWithErrors;
-    summary.files.push_back(std::move(result));
+    if (keepFileResults) summary.files.push_back(std::move(result));
     if (o.disabledSave) saveEnabled = false;
   }
 
@@ -338,6 +353,69 @@ class RunState {
   ReportFile& report_;
   CsvWriter csv_;
 };
+
+// A file converted on a worker, with what its conversion took for granted.
+struct Converted {
+  FileOutcome outcome;
+  std::unique_ptr<RunOutputs> outputs;  // its names and its outputs waiting to be renamed
+  bool assumedSaveEnabled = true;
+};
+
+// What one worker thread keeps from file to file.
+struct Worker {
+  explicit Worker(const RunInputs& run) : in(run), file(run.xml) {}
+  RunInputs in;
+  NistFile file;
+};
+
+// Converts the listed files on `jobs` threads and commits them in listing order. A file is
+// converted against the names committed so far and the run's save state when it starts; when
+// its commit comes and an earlier file has since taken a name it found free, or "Disable Save"
+// ran in an earlier file, its outputs are dropped and it is converted again on this thread, so
+// that the run comes out as one converting the files one after the other.
+template <typename Commit, typename Stop>
+void convertInParallel(const RunInputs& in, const std::vector<std::string>& names, int jobs,
+                       RunOutputs& outputs, RunState& state, NistFile& file, Commit& commit,
+                       Stop stop) {
+  // A few files per worker keep every worker busy while the commit catches up.
+  constexpr std::size_t kFilesPerWorker = 3;
+  const auto count =
+      static_cast<std::size_t>(jobs) < names.size() ? static_cast<std::size_t>(jobs) : names.size();
+  std::vector<std::unique_ptr<Worker>> workers;
+  for (std::size_t i = 0; i < count; ++i) workers.push_back(std::make_unique<Worker>(in));
+  std::atomic<bool> saveEnabled{state.saveEnabled};
+  (void)detail::runOrdered<Converted>(
+      names.size(), workers, count * kFilesPerWorker,
+      [&](std::unique_ptr<Worker>& worker, std::size_t i) noexcept {
+        Worker& w = *worker;
+        Converted c;
+        try {
+          c.outputs = std::make_unique<RunOutputs>();
+          c.outputs->attach(outputs);
+          c.assumedSaveEnabled = saveEnabled.load();
+          w.in.outputs = c.outputs.get();
+          c.outcome = convertFile(w.in, names[i], c.assumedSaveEnabled, w.file);
+        } catch (...) {
+          // Converted again at its commit.
+          c.outputs.reset();
+        }
+        w.in.outputs = nullptr;
+        return c;
+      },
+      [&](std::size_t i, Converted c) {
+        int err = 0;
+        const bool holds = c.outputs != nullptr && c.assumedSaveEnabled == state.saveEnabled &&
+                           c.outputs->stillValid() && c.outputs->commitTo(outputs, err) == kOk;
+        if (!holds) {
+          if (c.outputs != nullptr) c.outputs->discard();
+          c.outcome = convertFile(in, names[i], state.saveEnabled, file);
+        }
+        const bool goOn = commit(c.outcome);
+        saveEnabled.store(state.saveEnabled);
+        return goOn;
+      },
+      stop);
+}
 
 }  // namespace
 
@@ -620,7 +698,7 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
       }
       if (in.outputs->inSourceFolder(path)) rc = kPathOutsideDestination;
     }
-    if (rc == kOk && !in.dryRun) rc = saveAtomically(file, st, path);
+    if (rc == kOk && !in.dryRun) rc = saveAtomically(file, st, path, in.outputs);
     if (rc != kOk) {
       out.rows.push_back(
           fileRow(RowKind::kError, RowCounter::kErrors, "An error occurred saving the NIST file"));
@@ -737,18 +815,17 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
     if (!listed) {
       (void)ui.showMessage("Failed", kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
     }
+    keepFreedMemoryForNextFiles();
     NistFile file(in.xml);
     RunState state(report, csvPath);
     state.dryRun = options.dryRun;
     if (shard.active() && !options.dryRun) state.shard = &recorder;
+    state.keepFileResults = options.keepFileResults;
     char status[64];
     bool reportFailed = false;
-    for (const auto& name : names) {
-      if (ui.stopRequested()) {
-        summary.counts.stopped = true;
-        break;
-      }
-      const FileOutcome outcome = convertFile(in, name, state.saveEnabled, file);
+    // The commit step, the one place where a file's outcome becomes part of the run: report
+    // rows, results.csv, counters, progress. Files reach it in listing order.
+    const auto commit = [&](const FileOutcome& outcome) {
       state.take(outcome, summary);
       ui.setProgressPosition(summary.counts.processed);
       const int n = std::snprintf(status, sizeof status, "%d processed of %d",
@@ -757,10 +834,20 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
       // Converting on without a record of it would leave outputs the report does not show.
       if (!options.dryRun && report.flush() != kOk) {
         reportFailed = true;
-        summary.counts.stopped = summary.counts.processed < static_cast<int>(names.size());
-        break;
+        return false;
       }
+      return true;
+    };
+    if (options.jobs <= 1 || names.size() <= 1) {
+      for (const auto& name : names) {
+        if (ui.stopRequested()) break;
+        if (!commit(convertFile(in, name, state.saveEnabled, file))) break;
+      }
+    } else {
+      convertInParallel(in, names, options.jobs, outputs, state, file, commit,
+                        [&] { return ui.stopRequested(); });
     }
+    summary.counts.stopped = summary.counts.processed < static_cast<int>(names.size());
     if (summary.counts.stopped && !reportFailed && !options.dryRun) {
       char text[96];
       const int n = std::snprintf(text, sizeof text, "Conversion stopped after %d of %d files",

@@ -61,6 +61,12 @@ struct RunOptions {
   bool noClobber = false;  ///< outputs that already exist are not replaced (error row)
   /// Only this shard of the listing; the report, results file and shard record carry its name.
   Shard shard;
+  /// Threads converting files at once. Whatever the number, outputs, report rows, results.csv
+  /// and numbering come out as with 1; a stop request finishes the files already taken.
+  int jobs = 1;
+  /// RunSummary::files gets one entry per file. Without it the memory of a run does not grow
+  /// with the number of files.
+  bool keepFileResults = true;
 };
 
 /// How a run ended.
@@ -89,7 +95,7 @@ struct RunSummary {
   RunCounts counts;
   int filesWithErrors = 0;  ///< files that got at least one error row
   std::string reportPath;
-  std::vector<FileResult> files;  ///< one per file taken, in the order of the run
+  std::vector<FileResult> files;  ///< one per file taken, in the order of the run (when kept)
 };
 
 /// Why a transaction file did not load, from the status NistFile::load returned ("" when the

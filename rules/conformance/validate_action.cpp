@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "rules/conformance/output.h"
@@ -28,7 +29,10 @@ int profileFor(const std::string& path, std::shared_ptr<const Profile>& out, std
     out = std::shared_ptr<const Profile>(&Profile::base(), [](const Profile*) {});
     return 0;
   }
+  // Files converted at once on several threads share the cache.
+  static std::mutex mutex;
   static std::map<std::string, CachedProfile> cache;
+  const std::lock_guard<std::mutex> lock(mutex);
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     error = "cannot read profile " + path;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +14,8 @@
 
 namespace varnel::rules {
 
+RunOutputs::~RunOutputs() { discard(); }
+
 bool RunOutputs::setSourceFolder(const std::string& folder) noexcept {
   struct stat st {};
   haveSource_ = ::stat(folder.c_str(), &st) == 0;
@@ -21,9 +24,96 @@ bool RunOutputs::setSourceFolder(const std::string& folder) noexcept {
   return haveSource_;
 }
 
-bool RunOutputs::taken(const std::string& path) const { return names_.count(path) != 0; }
+bool RunOutputs::hasName(const std::string& path) const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return names_.count(path) != 0;
+}
 
-void RunOutputs::claim(const std::string& path) { names_.insert(path); }
+bool RunOutputs::taken(const std::string& path) const {
+  if (hasName(path)) return true;
+  if (run_ == nullptr) return false;
+  if (run_->hasName(path)) return true;
+  foundFree_.push_back(path);
+  return false;
+}
+
+void RunOutputs::claim(const std::string& path) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  names_.insert(path);
+}
+
+int RunOutputs::write(const std::string& path, const std::function<int(const std::string&)>& write,
+                      int& err) noexcept {
+  if (run_ == nullptr) return detail::replaceThroughTemporary(path, write, err);
+  err = 0;
+  try {
+    pending_.reserve(pending_.size() + 1);
+    std::string tmp;
+    const int fd = detail::createTemporaryBeside(path, tmp);
+    if (fd < 0) {
+      err = errno;
+      return kWriteFailed;
+    }
+    ::close(fd);
+    int rc = kWriteFailed;
+    errno = 0;
+    try {
+      rc = write(tmp);
+    } catch (...) {
+      rc = kOutOfMemory;
+    }
+    if (rc < 0) {
+      err = errno;
+      ::unlink(tmp.c_str());
+      return rc;
+    }
+    pending_.push_back(Pending{std::move(tmp), path});
+    return kOk;
+  } catch (...) {
+    err = ENOMEM;
+    return kOutOfMemory;
+  }
+}
+
+void RunOutputs::attach(const RunOutputs& run) noexcept {
+  run_ = &run;
+  haveSource_ = run.haveSource_;
+  sourceDev_ = run.sourceDev_;
+  sourceIno_ = run.sourceIno_;
+}
+
+bool RunOutputs::stillValid() const {
+  if (run_ == nullptr) return true;
+  return std::none_of(foundFree_.begin(), foundFree_.end(),
+                      [&](const std::string& p) { return run_->hasName(p); });
+}
+
+int RunOutputs::commitTo(RunOutputs& run, int& err) noexcept {
+  err = 0;
+  try {
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+      if (std::rename(pending_[i].tmp.c_str(), pending_[i].path.c_str()) != 0) {
+        err = errno;
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(i));
+        discard();
+        return kWriteFailed;
+      }
+    }
+    pending_.clear();
+    const std::lock_guard<std::mutex> lock(run.mutex_);
+    run.names_.merge(names_);
+    return kOk;
+  } catch (...) {
+    discard();
+    err = ENOMEM;
+    return kOutOfMemory;
+  }
+}
+
+void RunOutputs::discard() noexcept {
+  for (const Pending& p : pending_) ::unlink(p.tmp.c_str());
+  pending_.clear();
+}
 
 bool RunOutputs::inSourceFolder(const std::string& path) const noexcept {
   if (!haveSource_) return false;

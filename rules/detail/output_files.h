@@ -8,16 +8,32 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnel::rules {
 
 /// The names one run has written or reserved in its destination, and the source folder, which
 /// the run never writes into. A second output under a name already taken is refused.
+///
+/// A run that converts several files at once gives each file its own view (attach): the view
+/// sees the names the run has committed, keeps the file's own names, remembers which names it
+/// found free, and writes outputs under temporary names whose renames wait for commitTo. Files
+/// are committed in listing order; a view whose assumptions no longer hold (stillValid) is
+/// discarded and its file converted again, so that every name decision comes out as in a run
+/// of one file after the other. The run's own registry is safe to read from many threads while
+/// one thread commits.
 class RunOutputs {
  public:
+  RunOutputs() = default;
+  RunOutputs(const RunOutputs&) = delete;
+  RunOutputs& operator=(const RunOutputs&) = delete;
+  /// Removes the temporary files of a view that was neither committed nor discarded.
+  ~RunOutputs();
+
   /// Remembers the source folder (by device and inode, so that any spelling of it matches).
   /// Returns false when it cannot be looked up.
   bool setSourceFolder(const std::string& folder) noexcept;
@@ -28,8 +44,34 @@ class RunOutputs {
   /// True when the folder that holds `path` is the source folder.
   [[nodiscard]] bool inSourceFolder(const std::string& path) const noexcept;
 
+  /// Writes `path` as replaceThroughTemporary does. In a view the temporary file is kept and
+  /// renamed to `path` by commitTo. Returns 0, the status of `write`, or kWriteFailed; `err`
+  /// receives the system's error number when known.
+  [[nodiscard]] int write(const std::string& path,
+                          const std::function<int(const std::string&)>& write, int& err) noexcept;
+
+  /// Makes this a view of `run` for one file (see the class comment); `run` must outlive it.
+  void attach(const RunOutputs& run) noexcept;
+  /// True when every name this view found free is still free in the run.
+  [[nodiscard]] bool stillValid() const;
+  /// Renames the view's outputs to their names, in the order written, and adds its names to the
+  /// run. Returns 0, or kWriteFailed (errno in `err`) when a rename failed.
+  [[nodiscard]] int commitTo(RunOutputs& run, int& err) noexcept;
+  /// Removes the view's temporary files; nothing of it reaches the run.
+  void discard() noexcept;
+
  private:
+  struct Pending {
+    std::string tmp;
+    std::string path;
+  };
+  [[nodiscard]] bool hasName(const std::string& path) const;
+
+  mutable std::mutex mutex_;  // guards names_, which other views read while a file commits
   std::set<std::string> names_;
+  const RunOutputs* run_ = nullptr;
+  mutable std::vector<std::string> foundFree_;
+  std::vector<Pending> pending_;
   bool haveSource_ = false;
   dev_t sourceDev_ = 0;
   ino_t sourceIno_ = 0;

@@ -9,8 +9,11 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
+#include <thread>
 
 #include "app/main_dlg.h"
 #include "app/settings.h"
@@ -87,6 +90,29 @@ class MainWindowTest : public QObject {
     QVERIFY(w.ruleEdit()->text().isEmpty());
   }
 
+  void convertsWithTheRememberedNumberOfWorkers() {
+    FakeShell shell;
+    {
+      CvarnelDlg w(shell);
+      QCOMPARE(w.workersSpin()->value(),
+               static_cast<int>(std::max(1U, std::thread::hardware_concurrency())));
+      w.workersSpin()->setValue(3);
+    }
+    CvarnelDlg w(shell);
+    QCOMPARE(w.workersSpin()->value(), 3);
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in"), out = dir.filePath("out");
+    QVERIFY(QDir().mkpath(in) && QDir().mkpath(out));
+    for (int i = 1; i <= 7; ++i) writeFile(in + QString("/f%1.nst").arg(i), transaction(i));
+    QList<int> committed;
+    connect(w.progressBar(), &QProgressBar::valueChanged, &w, [&committed](int v) {
+      if (v > 0) committed.append(v);
+    });
+    QVERIFY(convert(w, in, out, rule_));
+    QCOMPARE(w.lastSummary().counts.processed, 7);
+    QCOMPARE(committed, (QList<int>{1, 2, 3, 4, 5, 6, 7}));  // one by one, in order
+  }
+
   void keepsItsSizeAndPositionBetweenRuns() {
     FakeShell shell;
     {
@@ -110,6 +136,7 @@ class MainWindowTest : public QObject {
     {
       FakeShell shell;
       CvarnelDlg w(shell);
+      w.workersSpin()->setValue(1);  // with more, the files already taken are finished too
       w.show();
       // Cancel as soon as the first file is counted.
       connect(w.progressBar(), &QProgressBar::valueChanged, &w, [&w](int v) {
@@ -130,6 +157,7 @@ class MainWindowTest : public QObject {
       FakeShell shell;
       shell.answers = {FakeShell::Answer::kYes, FakeShell::Answer::kNo};
       CvarnelDlg w(shell);
+      w.workersSpin()->setValue(1);
       w.show();
       connect(w.progressBar(), &QProgressBar::valueChanged, &w, [&w](int v) {
         if (v == 1) w.close();

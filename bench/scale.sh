@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Side-by-side timings of `varnel convert` at scale, each repeated REPEATS times (median and
+# range of wall time):
+#   heavy  - empty rules on image-heavy files (about 8 MB, 16 uncompressed Type-14 images each)
+#            against `cp -r` of the same folder
+#   small  - empty rules on about 50 KB files against `cp -r`
+#   wsq    - WSQ recompression of 500x500 prints, --jobs 1 against --jobs 2
+#   memory - peak RSS of a run over 2,000 and 20,000 tiny files
+# Usage: bench/scale.sh [BUILD_DIR] [REPEATS] [SCENARIO...]
+#   (BUILD_DIR holds cli/varnel and samples/varnel-gen; default: all scenarios)
+set -euo pipefail
+
+build=${1:-build}
+repeats=${2:-5}
+shift $(($# > 2 ? 2 : $#))
+scenarios=${*:-heavy small wsq memory}
+varnel="$build/cli/varnel"
+gen="$build/samples/varnel-gen"
+[ -x "$varnel" ] && [ -x "$gen" ] || { echo "build the varnel and varnel-gen targets in $build first" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+: > "$work/empty.ntx"
+echo "Compress Records To WSQ|2.25||||" > "$work/wsq.ntx"
+
+# Wall seconds of one run of the command (output discarded); the peak RSS (KB) goes to $work/rss.
+once() {
+  local start end
+  start=$(date +%s.%N)
+  /usr/bin/time -f "%M" -o "$work/rss" "$@" > /dev/null
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc -l
+}
+
+# Runs `prepare; command` REPEATS times; prints "median min max" of the command's wall time.
+# `prepare` (a function name) empties the destination between runs, untimed.
+timed() {
+  local prepare=$1; shift
+  local times=()
+  for ((i = 0; i < repeats; i++)); do
+    "$prepare"
+    times+=("$(once "$@")")
+  done
+  printf '%s\n' "${times[@]}" | sort -g | awk '{ t[NR] = $1 } END {
+    m = (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
+    printf "%.3f %.3f %.3f\n", m, t[1], t[NR] }'
+}
+
+fresh() { rm -rf "$work/out" && mkdir -p "$work/out"; }
+nocopy() { rm -rf "$work/out"; }
+
+row() {  # label, "median min max"
+  read -r med lo hi <<< "$2"
+  printf '%-34s median %7.3f s  (min %7.3f, max %7.3f)\n' "$1" "$med" "$lo" "$hi"
+}
+
+ratio() { echo "$1 / $2" | bc -l | xargs printf '%.2f'; }
+
+versus_cp() {  # label of the folder
+  cp -r "$work/src" "$work/warm" && rm -rf "$work/warm"  # warm the page cache
+  local cp_t one_t all_t
+  cp_t=$(timed nocopy cp -r "$work/src" "$work/out")
+  one_t=$(timed fresh "$varnel" convert --quiet --jobs 1 --source "$work/src" --dest "$work/out" --rules "$work/empty.ntx")
+  all_t=$(timed fresh "$varnel" convert --quiet --source "$work/src" --dest "$work/out" --rules "$work/empty.ntx")
+  row "cp -r" "$cp_t"
+  row "varnel, empty rules, --jobs 1" "$one_t"
+  row "varnel, empty rules, all cores" "$all_t"
+  echo "ratio (medians) --jobs 1 / cp -r: $(ratio "${one_t%% *}" "${cp_t%% *}"), all cores / cp -r: $(ratio "${all_t%% *}" "${cp_t%% *}")"
+}
+
+for s in $scenarios; do
+  rm -rf "$work/src"
+  case $s in
+    heavy)
+      "$gen" --out "$work/src" --count 50 --type2-fields 5 --type14 16 --type14-size 700x700 > /dev/null
+      echo "== heavy: 50 files, $(du -sh "$work/src" | cut -f1), $repeats runs"
+      versus_cp
+      ;;
+    small)
+      "$gen" --out "$work/src" --count 2000 --type2-fields 20 --type9 1 --type14 1 --type14-size 220x220 > /dev/null
+      echo "== small: 2000 files, $(du -sh "$work/src" | cut -f1), $repeats runs"
+      versus_cp
+      ;;
+    wsq)
+      "$gen" --out "$work/src" --count 24 --type14 4 --type14-size 500x500 > /dev/null
+      echo "== wsq: 24 files of four 500x500 prints, $repeats runs"
+      one_t=$(timed fresh "$varnel" convert --quiet --jobs 1 --source "$work/src" --dest "$work/out" --rules "$work/wsq.ntx")
+      two_t=$(timed fresh "$varnel" convert --quiet --jobs 2 --source "$work/src" --dest "$work/out" --rules "$work/wsq.ntx")
+      row "--jobs 1" "$one_t"
+      row "--jobs 2" "$two_t"
+      echo "speed-up (medians) --jobs 2 over --jobs 1: $(ratio "${one_t%% *}" "${two_t%% *}")"
+      ;;
+    memory)
+      for n in 2000 20000; do
+        rm -rf "$work/src"
+        "$gen" --out "$work/src" --count "$n" --type2-fields 2 > /dev/null
+        fresh
+        t=$(once "$varnel" convert --quiet --source "$work/src" --dest "$work/out" --rules "$work/empty.ntx")
+        printf '== memory: %6d tiny files: %7.3f s, peak RSS %d KB\n' "$n" "$t" "$(cat "$work/rss")"
+      done
+      ;;
+    *) echo "unknown scenario $s" >&2; exit 2 ;;
+  esac
+done
