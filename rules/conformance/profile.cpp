@@ -127,7 +127,12 @@ void splitTables(std::string_view text, std::vector<std::string>& out) {
 
 bool compile(FieldRule& rule) {
   rule.compiled.reset();
+  rule.matcher.reset();
   if (rule.pattern.empty()) return true;
+  // The automaton accepts only patterns std::regex accepts too, and decides alike, at a
+  // fraction of the cost; the rest still go to std::regex.
+  rule.matcher = Pattern::compile(rule.pattern);
+  if (rule.matcher) return true;
   try {
     rule.compiled = std::make_shared<const std::regex>(
         rule.pattern, std::regex::ECMAScript | std::regex::optimize);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "rules/conformance/finding.h"
+#include "rules/conformance/pattern.h"
 
 namespace varnel::rules::conformance {
 
@@ -43,6 +44,8 @@ struct FieldRule {
   std::vector<ValueSpan> values;
   std::vector<std::string> codeTables;
   std::string pattern;
+  /// The pattern as a small automaton when it is of the common kind, else as a std::regex.
+  std::shared_ptr<const Pattern> matcher;
   std::shared_ptr<const std::regex> compiled;
   /// Severity of this rule's value and pattern findings: 0 error, 1 warning, -1 the profile's
   /// default (see Profile::valueSeverity).

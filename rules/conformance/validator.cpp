@@ -191,6 +191,7 @@ bool patternOk(std::string_view v, const FieldRule& r) {
     }
     return true;
   }
+  if (r.matcher) return r.matcher->matches(v);
   if (!r.compiled) return true;
   try {
     return std::regex_match(v.begin(), v.end(), *r.compiled);
@@ -247,6 +248,7 @@ struct RecordInfo {
   int position = 0;
   int occurrence = 0;  // among records of the same type
   std::string idc;
+  mutable std::string label;  // "record N (Type-T, IDC x)", made for the first finding
 };
 
 class Checker {
@@ -309,41 +311,58 @@ class Checker {
     return out;
   }
 
-  std::string recordLabel(const RecordInfo& info) const {
-    std::string s =
-        "record " + std::to_string(info.position) + " (Type-" + std::to_string(info.rec->type);
-    if (!info.idc.empty()) s += ", IDC " + info.idc;
-    return s + ")";
+  static const std::string& recordLabel(const RecordInfo& info) {
+    if (info.label.empty()) {
+      std::string& s = info.label;
+      s.reserve(32 + info.idc.size());
+      s += "record ";
+      s += std::to_string(info.position);
+      s += " (Type-";
+      s += std::to_string(info.rec->type);
+      if (!info.idc.empty()) {
+        s += ", IDC ";
+        s += info.idc;
+      }
+      s += ')';
+    }
+    return info.label;
   }
 
   // Adds a finding. With a record and a field, the message starts "T.FFF MNEMONIC: "; with a
   // record only, "record N (Type-T, IDC x): ".
   void add(Severity sev, std::string check, const RecordInfo* info, int field,
            std::string_view mnemonic, std::string expected, std::string found, std::string body) {
-    Finding f;
+    Finding& f = out_.emplace_back();
     f.severity = sev;
     f.check = std::move(check);
-    std::string prefix;
     if (info) {
       f.recordType = info->rec->type;
       f.recordPosition = info->position;
       f.idc = info->idc;
+      std::string& m = f.message;
+      m.reserve(64 + body.size());
       if (field > 0) {
-        prefix = fieldName(info->rec->type, field);
-        if (!mnemonic.empty()) prefix += " " + std::string(mnemonic);
+        m = fieldName(info->rec->type, field);
+        if (!mnemonic.empty()) {
+          m += ' ';
+          m += mnemonic;
+        }
         if (info->position > 0 && countOfType(info->rec->type) > 1) {
-          prefix += " in " + recordLabel(*info);
+          m += " in ";
+          m += recordLabel(*info);
         }
       } else {
-        prefix = recordLabel(*info);
+        m = recordLabel(*info);
       }
+      m += ": ";
+      m += body;
+    } else {
+      f.message = std::move(body);
     }
     f.field = field;
     f.mnemonic = std::string(mnemonic);
     f.expected = std::move(expected);
     f.found = std::move(found);
-    f.message = prefix.empty() ? std::move(body) : prefix + ": " + body;
-    out_.push_back(std::move(f));
   }
 
   int countOfType(int type) {
@@ -472,7 +491,7 @@ class Checker {
 
   void checkCnt() {
     const Record& t1 = tx_.records[0];
-    const RecordInfo info{&t1, 0, 0, {}};
+    const RecordInfo info{&t1, 0, 0, {}, {}};
     const Field* cnt = transaction::findField(t1, 3);
     if (!cnt) return;  // reported as a missing mandatory field
     const std::size_t records = tx_.records.size();
@@ -961,13 +980,13 @@ class Checker {
 int validateTransaction(const transaction::NistFile& file, const Profile& profile,
                         std::vector<Finding>& out) noexcept {
   if (!file.transaction()) return transaction::kNoTransaction;
+  // Findings go straight to `out`; a failure takes back the ones added so far.
+  const std::size_t before = out.size();
   try {
-    std::vector<Finding> found;
-    Checker(file, profile, found).run();
-    out.insert(out.end(), std::make_move_iterator(found.begin()),
-               std::make_move_iterator(found.end()));
+    Checker(file, profile, out).run();
     return 0;
   } catch (const std::bad_alloc&) {
+    out.erase(out.begin() + static_cast<std::ptrdiff_t>(before), out.end());
     return kOutOfMemory;
   }
 }
