@@ -6,6 +6,7 @@
 #include <regex>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "rules/conformance/finding.h"
@@ -26,6 +27,12 @@ struct ValueSpan {
   std::string written;    ///< the span as the table or profile wrote it
 };
 
+/// The codes of one code table: as written, and the numeric ones by value ("01" and "1" alike).
+struct CodeSet {
+  std::unordered_set<std::string_view> codes;
+  std::unordered_set<long long> numbers;
+};
+
 /// What a profile asks of one field (item "") or of one information item ("A", "B", ...).
 /// Lengths and occurrences are -1 when unchecked; kNoLimit for "no upper limit".
 struct FieldRule {
@@ -43,6 +50,10 @@ struct FieldRule {
   /// Accepted values: any of the spans, or (when there are none) any code of the code tables.
   std::vector<ValueSpan> values;
   std::vector<std::string> codeTables;
+  /// The code tables found by name when the profile is built. `anyCode` is set when one of
+  /// them is not known: a table we do not have cannot refuse anything.
+  std::vector<const CodeSet*> codeSets;
+  bool anyCode = false;
   std::string pattern;
   /// The pattern as a small automaton when it is of the common kind, else as a std::regex.
   std::shared_ptr<const Pattern> matcher;

@@ -20,14 +20,26 @@ bool regexMatches(const std::regex& re, const std::string& v) {
 
 // Strings made of pieces that the patterns name, so that some match and many nearly do.
 std::vector<std::string> samples(std::mt19937& rng, int count) {
-  static const char* const kPieces[] = {"1",  "12", "123", "12345", "123456", ",", "-", "M",
-                                        "P",  "A",  "Z",   "I",     "9.3",    "0", ".", "ALL",
+  static const char* const kPieces[] = {"1",  "12", "123", "12345", "123456", ",", "-",  "M",
+                                        "P",  "A",  "Z",   "I",     "9.3",    "0", ".",  "ALL",
                                         "\"", " ",  ":",   "/",     "AM",     "_", "\n", "\xC3",
-                                        "b",  "ab", "\t",  "F0",    "x",      "(",  "]"};
-  std::vector<std::string> out = {"", "19.7", "20.00", "20200520", "20200520120000Z",
-                                  "1,2-3,4-5,6", "1,2-3,4", "M0123456789AB", "P!!!!!!!!!!!!",
-                                  "12/31/2020 1:02:03 PM -x", "ALL", "9.300,9.301", "12C",
-                                  "12:34", "2020-05-20", "2020-05-20T12:34",
+                                        "b",  "ab", "\t",  "F0",    "x",      "(", "]"};
+  std::vector<std::string> out = {"",
+                                  "19.7",
+                                  "20.00",
+                                  "20200520",
+                                  "20200520120000Z",
+                                  "1,2-3,4-5,6",
+                                  "1,2-3,4",
+                                  "M0123456789AB",
+                                  "P!!!!!!!!!!!!",
+                                  "12/31/2020 1:02:03 PM -x",
+                                  "ALL",
+                                  "9.300,9.301",
+                                  "12C",
+                                  "12:34",
+                                  "2020-05-20",
+                                  "2020-05-20T12:34",
                                   "2020-05-20T12:34:56Z"};
   std::uniform_int_distribution<int> len(0, 12);
   std::uniform_int_distribution<std::size_t> piece(0, std::size(kPieces) - 1);
@@ -63,11 +75,10 @@ TEST(ConformancePattern, FieldTablePatternsAreCompiledAndDecideAsStdRegex) {
 }
 
 TEST(ConformancePattern, RandomPatternsAreValidForStdRegexAndDecideAlike) {
-  static const char* const kTokens[] = {"a",   "b",     "1",    "\\d",  "\\D",   "\\w",  "\\s",
-                                        "\\S", ".",     "[ab]", "[^a]", "[a-c1]", "[\\d-]",
-                                        "(",   "(?:",   ")",    "|",    "*",     "+",    "?",
-                                        "{2}", "{1,3}", "{2,}", "-",    ",",     "\\.",  "*?",
-                                        "[",   "]",     "{",    "}",    "\\",    "^",    "$"};
+  static const char* const kTokens[] = {
+      "a",      "b",   "1",   "\\d", "\\D", "\\w", "\\s", "\\S", ".",   "[ab]",  "[^a]", "[a-c1]",
+      "[\\d-]", "(",   "(?:", ")",   "|",   "*",   "+",   "?",   "{2}", "{1,3}", "{2,}", "-",
+      ",",      "\\.", "*?",  "[",   "]",   "{",   "}",   "\\",  "^",   "$"};
   std::mt19937 rng(16);
   std::uniform_int_distribution<int> len(1, 8);
   std::uniform_int_distribution<std::size_t> token(0, std::size(kTokens) - 1);
