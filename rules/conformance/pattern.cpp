@@ -1,5 +1,6 @@
 #include "rules/conformance/pattern.h"
 
+#include <algorithm>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -14,6 +15,7 @@ using Set = std::array<std::uint64_t, 4>;
 // Larger automata (long counted repeats of long groups) are left to std::regex.
 constexpr std::size_t kMaxSteps = 20000;
 constexpr int kMaxRepeat = 1000;
+constexpr std::size_t kMaxReach = 200000;
 constexpr int kUnbounded = -1;
 
 void add(Set& s, unsigned char c) noexcept { s[c >> 6] |= std::uint64_t{1} << (c & 63); }
@@ -327,7 +329,39 @@ class PatternCompiler {
     return false;
   }
 
-  void finish() { push({Pattern::Step::kMatch, 0, 0}); }
+  // Ends the automaton and lists what each step reaches without reading; false when those
+  // lists grow too long (long chains of optional parts), which std::regex then handles.
+  bool finish() {
+    push({Pattern::Step::kMatch, 0, 0});
+    const auto& steps = out_.steps_;
+    std::vector<unsigned> mark(steps.size(), 0);
+    std::vector<int> stack;
+    out_.reachStart_.reserve(steps.size() + 1);
+    for (std::size_t start = 0; start < steps.size(); ++start) {
+      out_.reachStart_.push_back(out_.reach_.size());
+      const auto generation = static_cast<unsigned>(start + 1);
+      stack.assign(1, static_cast<int>(start));
+      while (!stack.empty()) {
+        const int pc = stack.back();
+        stack.pop_back();
+        unsigned& m = mark[static_cast<std::size_t>(pc)];
+        if (m == generation) continue;
+        m = generation;
+        const Pattern::Step& st = steps[static_cast<std::size_t>(pc)];
+        if (st.op == Pattern::Step::kJump) {
+          stack.push_back(st.a);
+        } else if (st.op == Pattern::Step::kSplit) {
+          stack.push_back(st.b);
+          stack.push_back(st.a);
+        } else {
+          out_.reach_.push_back(pc);
+        }
+      }
+      if (out_.reach_.size() > kMaxReach) return false;
+    }
+    out_.reachStart_.push_back(out_.reach_.size());
+    return true;
+  }
 
  private:
   std::size_t push(Pattern::Step s) {
@@ -345,18 +379,17 @@ std::unique_ptr<const Pattern> Pattern::compile(std::string_view pattern) {
   auto p = std::make_unique<Pattern>();
   PatternCompiler c(*p);
   if (!c.emit(root) || p->steps_.size() > kMaxSteps) return nullptr;
-  c.finish();
+  if (!c.finish()) return nullptr;
   return p;
 }
 
 namespace {
 
-// Working memory of a match: the states alive before and after a character, a mark per
-// step of the generation that last listed it, and the stack of the closure.
+// Working memory of a match: the states alive before and after a character, and a mark per
+// step of the generation that last listed it.
 struct Scratch {
   std::vector<int> now;
   std::vector<int> next;
-  std::vector<int> stack;
   std::vector<unsigned> mark;
   unsigned generation = 0;
 };
@@ -370,27 +403,15 @@ bool Pattern::matches(std::string_view value) const {
   if (s.now.capacity() < n) {
     s.now.reserve(n);
     s.next.reserve(n);
-    s.stack.reserve(2 * n + 1);
   }
-  // Lists `start` and every step reachable from it without reading a character.
-  auto reach = [&](std::vector<int>& list, int start) {
-    s.stack.clear();
-    s.stack.push_back(start);
-    while (!s.stack.empty()) {
-      const int pc = s.stack.back();
-      s.stack.pop_back();
+  // Lists what `from` reaches without reading, once per generation.
+  auto reach = [&](std::vector<int>& list, std::size_t from) {
+    for (std::size_t i = reachStart_[from]; i < reachStart_[from + 1]; ++i) {
+      const int pc = reach_[i];
       unsigned& m = s.mark[static_cast<std::size_t>(pc)];
       if (m == s.generation) continue;
       m = s.generation;
-      const Step& st = steps_[static_cast<std::size_t>(pc)];
-      if (st.op == Step::kJump) {
-        s.stack.push_back(st.a);
-      } else if (st.op == Step::kSplit) {
-        s.stack.push_back(st.b);
-        s.stack.push_back(st.a);
-      } else {
-        list.push_back(pc);
-      }
+      list.push_back(pc);
     }
   };
   auto nextGeneration = [&] {
@@ -409,7 +430,7 @@ bool Pattern::matches(std::string_view value) const {
     for (int pc : s.now) {
       const Step& st = steps_[static_cast<std::size_t>(pc)];
       if (st.op == Step::kSet && has(sets_[static_cast<std::size_t>(st.a)], c)) {
-        reach(s.next, pc + 1);
+        reach(s.next, static_cast<std::size_t>(pc) + 1);
       }
     }
     s.now.swap(s.next);

@@ -32,6 +32,10 @@ class Pattern {
   friend class PatternCompiler;
   std::vector<Step> steps_;
   std::vector<std::array<std::uint64_t, 4>> sets_;
+  // For each step, the character and match steps it leads to without reading a character:
+  // reach_[reachStart_[pc] .. reachStart_[pc + 1]).
+  std::vector<int> reach_;
+  std::vector<std::size_t> reachStart_;
 };
 
 }  // namespace varnel::rules::conformance

@@ -31,6 +31,16 @@ struct ValueSpan {
 struct CodeSet {
   std::unordered_set<std::string_view> codes;
   std::unordered_set<long long> numbers;
+  /// The codes in table order; small tables are searched here, which is quicker than hashing.
+  std::vector<std::string_view> list;
+  /// True when `codes` holds `v`.
+  [[nodiscard]] bool has(std::string_view v) const {
+    if (list.size() > 16) return codes.count(v) != 0;
+    for (std::string_view c : list) {
+      if (c == v) return true;
+    }
+    return false;
+  }
 };
 
 /// What a profile asks of one field (item "") or of one information item ("A", "B", ...).

@@ -200,7 +200,7 @@ bool valueOk(std::string_view v, const FieldRule& r) {
   }
   if (r.codeTables.empty() || r.anyCode) return true;
   for (const CodeSet* t : r.codeSets) {
-    if (t->codes.count(v) != 0) return true;
+    if (t->has(v)) return true;
   }
   long long n = 0;
   if (!numberOf(v, n)) return false;
