@@ -28,18 +28,29 @@ add_custom_command(
   VERBATIM)
 add_custom_target(varnel_package_docs ALL DEPENDS ${VARNEL_MAN_GZ} ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
 
-# Varnel.pdf from the man pages: groff (package groff-base) writes PostScript, ps2pdf
-# (ghostscript) turns it into PDF. Without the tools the PDF is skipped, not the build.
+# Varnel.pdf from the man pages: groff (package groff-base) lays out the pages in PostScript
+# with a page of contents, netpbm turns the pictures of docs/guide-pictures.txt into EPS for
+# groff to place, and ps2pdf (ghostscript) writes the PDF. Without groff or ps2pdf the PDF is
+# skipped, not the build; without netpbm it has no pictures.
 find_program(VARNEL_GROFF groff)
 find_program(VARNEL_PS2PDF ps2pdf)
+find_program(VARNEL_PNGTOPNM pngtopnm)
+find_program(VARNEL_PNMTOPS pnmtops)
 if(VARNEL_GROFF AND VARNEL_PS2PDF)
   set(VARNEL_PDF ${CMAKE_BINARY_DIR}/app/Varnel.pdf)
+  set(VARNEL_PDF_PICTURES)
+  if(VARNEL_PNGTOPNM AND VARNEL_PNMTOPS)
+    set(VARNEL_PDF_PICTURES ${VARNEL_PNGTOPNM} ${VARNEL_PNMTOPS})
+  else()
+    message(STATUS "netpbm (pngtopnm, pnmtops) not found: Varnel.pdf is built without pictures")
+  endif()
+  file(GLOB VARNEL_PDF_PNGS ${VARNEL_DOCS}/*.png ${VARNEL_DOCS}/screenshots/*.png)
   add_custom_command(
     OUTPUT ${VARNEL_PDF}
-    COMMAND ${VARNEL_GROFF} -man -Tps ${VARNEL_MAN_OUT}/varnel-guide.7 ${VARNEL_MAN_OUT}/varnel.1
-            ${VARNEL_MAN_OUT}/varnel-gui.1 > ${CMAKE_BINARY_DIR}/app/Varnel.ps
-    COMMAND ${VARNEL_PS2PDF} ${CMAKE_BINARY_DIR}/app/Varnel.ps ${VARNEL_PDF}
+    COMMAND bash ${VARNEL_DOCS}/make-guide-pdf.sh ${VARNEL_PDF} ${CMAKE_BINARY_DIR}/guide
+            ${VARNEL_DOCS} ${VARNEL_MAN_OUT} ${VARNEL_GROFF} ${VARNEL_PS2PDF} ${VARNEL_PDF_PICTURES}
     DEPENDS ${VARNEL_MAN_OUT}/varnel-guide.7 ${VARNEL_MAN_OUT}/varnel.1 ${VARNEL_MAN_OUT}/varnel-gui.1
+            ${VARNEL_DOCS}/make-guide-pdf.sh ${VARNEL_DOCS}/guide-pictures.txt ${VARNEL_PDF_PNGS}
     COMMENT "Building Varnel.pdf from the user guide"
     VERBATIM)
   # The help command looks for Varnel.pdf beside the executable.

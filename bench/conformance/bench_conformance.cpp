@@ -52,6 +52,7 @@ void BM_Validate(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(findings.data());
   }
+  state.counters["findings"] = static_cast<double>(findings.size());
   state.SetLabel(kFiles[state.range(0)]);
 }
 

@@ -6,9 +6,11 @@
 #include <regex>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "rules/conformance/finding.h"
+#include "rules/conformance/pattern.h"
 
 namespace varnel::rules::conformance {
 
@@ -23,6 +25,22 @@ struct ValueSpan {
   bool highOpen = false;  ///< the high bound itself is refused ("<x")
   std::string text;       ///< not numeric: the accepted text
   std::string written;    ///< the span as the table or profile wrote it
+};
+
+/// The codes of one code table: as written, and the numeric ones by value ("01" and "1" alike).
+struct CodeSet {
+  std::unordered_set<std::string_view> codes;
+  std::unordered_set<long long> numbers;
+  /// The codes in table order; small tables are searched here, which is quicker than hashing.
+  std::vector<std::string_view> list;
+  /// True when `codes` holds `v`.
+  [[nodiscard]] bool has(std::string_view v) const {
+    if (list.size() > 16) return codes.count(v) != 0;
+    for (std::string_view c : list) {
+      if (c == v) return true;
+    }
+    return false;
+  }
 };
 
 /// What a profile asks of one field (item "") or of one information item ("A", "B", ...).
@@ -42,7 +60,13 @@ struct FieldRule {
   /// Accepted values: any of the spans, or (when there are none) any code of the code tables.
   std::vector<ValueSpan> values;
   std::vector<std::string> codeTables;
+  /// The code tables found by name when the profile is built. `anyCode` is set when one of
+  /// them is not known: a table we do not have cannot refuse anything.
+  std::vector<const CodeSet*> codeSets;
+  bool anyCode = false;
   std::string pattern;
+  /// The pattern as a small automaton when it is of the common kind, else as a std::regex.
+  std::shared_ptr<const Pattern> matcher;
   std::shared_ptr<const std::regex> compiled;
   /// Severity of this rule's value and pattern findings: 0 error, 1 warning, -1 the profile's
   /// default (see Profile::valueSeverity).

@@ -1,5 +1,6 @@
 #include "rules/conformance/validator.h"
 
+#include <bitset>
 #include <charconv>
 #include <cstdio>
 #include <map>
@@ -91,29 +92,6 @@ std::string_view firstText(const Record& r, int field) noexcept {
   return f ? itemText(*f, 0, 0) : std::string_view{};
 }
 
-// One code table: its codes as written, and the numeric ones by value ("01" and "1" alike).
-struct CodeTable {
-  std::unordered_set<std::string_view> codes;
-  std::unordered_set<long long> numbers;
-};
-
-// Code tables by name, built once from the table.
-const std::unordered_map<std::string_view, CodeTable>& codeTables() {
-  static const auto kTables = [] {
-    std::unordered_map<std::string_view, CodeTable> t;
-    for (const auto& c : transaction::codeDefinitions()) {
-      std::string_view code = c.code;
-      while (!code.empty() && code.front() == ' ') code.remove_prefix(1);
-      CodeTable& table = t[c.table];
-      table.codes.insert(code);
-      long long n = 0;
-      if (numberOf(code, n)) table.numbers.insert(n);
-    }
-    return t;
-  }();
-  return kTables;
-}
-
 // Characters of a value: UTF-8 code points for "U" fields, bytes otherwise.
 int lengthOf(std::string_view v, bool utf8) noexcept {
   if (!utf8) return static_cast<int>(v.size());
@@ -191,6 +169,7 @@ bool patternOk(std::string_view v, const FieldRule& r) {
     }
     return true;
   }
+  if (r.matcher) return r.matcher->matches(v);
   if (!r.compiled) return true;
   try {
     return std::regex_match(v.begin(), v.end(), *r.compiled);
@@ -219,17 +198,38 @@ bool valueOk(std::string_view v, const FieldRule& r) {
     }
     return anyOneSided && oneSidedOk;
   }
-  if (r.codeTables.empty()) return true;
+  if (r.codeTables.empty() || r.anyCode) return true;
+  for (const CodeSet* t : r.codeSets) {
+    if (t->has(v)) return true;
+  }
   long long n = 0;
-  const bool numeric = numberOf(v, n);
-  const auto& tables = codeTables();
-  for (const std::string& name : r.codeTables) {
-    auto it = tables.find(name);
-    if (it == tables.end()) return true;  // a table we do not have cannot refuse anything
-    if (it->second.codes.count(v) != 0) return true;
-    if (numeric && it->second.numbers.count(n) != 0) return true;
+  if (!numberOf(v, n)) return false;
+  for (const CodeSet* t : r.codeSets) {
+    if (t->numbers.count(n) != 0) return true;
   }
   return false;
+}
+
+// Whether a value passes every check of checkValue: the common case, kept cheap; the value
+// then needs no closer look.
+// Each check is entered only when the rule has one of its kind.
+inline bool passes(std::string_view v, const FieldRule& r) {
+  const int len = lengthOf(v, r.utf8);
+  if ((r.minLength >= 0 && len < r.minLength) || (r.maxLength >= 0 && len > r.maxLength)) {
+    return false;
+  }
+  if (r.charsChecked) {
+    for (unsigned char c : v) {
+      if (!r.allowed[c]) return false;
+    }
+  }
+  if ((!r.values.empty() || !r.codeTables.empty()) && !valueOk(v, r)) return false;
+  if (r.fixedPattern.empty()) return !(r.matcher || r.compiled) || patternOk(v, r);
+  if (v.size() != r.fixedPattern.size()) return false;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if (!r.fixedPattern[i][static_cast<unsigned char>(v[i])]) return false;
+  }
+  return true;
 }
 
 std::string valuesWords(const FieldRule& r) {
@@ -247,6 +247,7 @@ struct RecordInfo {
   int position = 0;
   int occurrence = 0;  // among records of the same type
   std::string idc;
+  mutable std::string label;  // "record N (Type-T, IDC x)", made for the first finding
 };
 
 class Checker {
@@ -309,41 +310,58 @@ class Checker {
     return out;
   }
 
-  std::string recordLabel(const RecordInfo& info) const {
-    std::string s =
-        "record " + std::to_string(info.position) + " (Type-" + std::to_string(info.rec->type);
-    if (!info.idc.empty()) s += ", IDC " + info.idc;
-    return s + ")";
+  static const std::string& recordLabel(const RecordInfo& info) {
+    if (info.label.empty()) {
+      std::string& s = info.label;
+      s.reserve(32 + info.idc.size());
+      s += "record ";
+      s += std::to_string(info.position);
+      s += " (Type-";
+      s += std::to_string(info.rec->type);
+      if (!info.idc.empty()) {
+        s += ", IDC ";
+        s += info.idc;
+      }
+      s += ')';
+    }
+    return info.label;
   }
 
   // Adds a finding. With a record and a field, the message starts "T.FFF MNEMONIC: "; with a
   // record only, "record N (Type-T, IDC x): ".
   void add(Severity sev, std::string check, const RecordInfo* info, int field,
            std::string_view mnemonic, std::string expected, std::string found, std::string body) {
-    Finding f;
+    Finding& f = out_.emplace_back();
     f.severity = sev;
     f.check = std::move(check);
-    std::string prefix;
     if (info) {
       f.recordType = info->rec->type;
       f.recordPosition = info->position;
       f.idc = info->idc;
+      std::string& m = f.message;
+      m.reserve(64 + body.size());
       if (field > 0) {
-        prefix = fieldName(info->rec->type, field);
-        if (!mnemonic.empty()) prefix += " " + std::string(mnemonic);
+        m += fieldName(info->rec->type, field);
+        if (!mnemonic.empty()) {
+          m += ' ';
+          m += mnemonic;
+        }
         if (info->position > 0 && countOfType(info->rec->type) > 1) {
-          prefix += " in " + recordLabel(*info);
+          m += " in ";
+          m += recordLabel(*info);
         }
       } else {
-        prefix = recordLabel(*info);
+        m += recordLabel(*info);
       }
+      m += ": ";
+      m += body;
+    } else {
+      f.message = std::move(body);
     }
     f.field = field;
     f.mnemonic = std::string(mnemonic);
     f.expected = std::move(expected);
     f.found = std::move(found);
-    f.message = prefix.empty() ? std::move(body) : prefix + ": " + body;
-    out_.push_back(std::move(f));
   }
 
   int countOfType(int type) {
@@ -421,16 +439,21 @@ class Checker {
     int last = 0;
     int shortTags = 0;
     std::string firstShort;
-    std::set<int> seen;
+    // Field numbers met so far: the usual ones in a bit set, others (up to 9 digits) aside.
+    std::bitset<1000> seenLow;
+    std::set<int> seenHigh;
+    const auto seen = [&](int n) {
+      return n >= 0 && n < 1000 ? seenLow.test(static_cast<std::size_t>(n))
+                                : seenHigh.count(n) != 0;
+    };
     const int dataField = transaction::imageDataFieldNumber(r);
     for (std::size_t i = 0; i < r.fields.size(); ++i) {
       const Field& f = r.fields[i];
-      const std::string name = fieldName(r.type, f.fieldNumber);
       if (f.recordType != r.type) {
         add(Severity::kError, "structure", &info, f.fieldNumber, "",
             "a tag of record type " + std::to_string(r.type), quoted(f.tag),
             "tagged " + quoted(f.tag) + " in a Type-" + std::to_string(r.type) + " record");
-      } else if (f.fieldNumber == last || seen.count(f.fieldNumber) != 0) {
+      } else if (f.fieldNumber == last || seen(f.fieldNumber)) {
         add(Severity::kError, "structure", &info, f.fieldNumber, "", "one field of each number",
             quoted(f.tag), "appears twice");
       } else if (f.fieldNumber < last) {
@@ -438,7 +461,11 @@ class Checker {
         add(Severity::kWarning, "structure", &info, f.fieldNumber, "", "ascending field order",
             quoted(f.tag), "comes after " + fieldName(r.type, last));
       }
-      seen.insert(f.fieldNumber);
+      if (f.fieldNumber >= 0 && f.fieldNumber < 1000) {
+        seenLow.set(static_cast<std::size_t>(f.fieldNumber));
+      } else {
+        seenHigh.insert(f.fieldNumber);
+      }
       if (f.recordType == r.type) last = std::max(last, f.fieldNumber);
       const std::size_t dot = f.tag.find('.');
       if (dot != std::string::npos && f.tag.size() >= dot + 2 && f.tag.size() - dot - 2 < 3) {
@@ -472,7 +499,7 @@ class Checker {
 
   void checkCnt() {
     const Record& t1 = tx_.records[0];
-    const RecordInfo info{&t1, 0, 0, {}};
+    const RecordInfo info{&t1, 0, 0, {}, {}};
     const Field* cnt = transaction::findField(t1, 3);
     if (!cnt) return;  // reported as a missing mandatory field
     const std::size_t records = tx_.records.size();
@@ -622,6 +649,31 @@ class Checker {
     [[nodiscard]] std::string lead(const FieldRule& field) const {
       return item ? where() + name(field) + " " : where();
     }
+    // lead() + "expected " + expected + ", found " + found, built in one buffer.
+    [[nodiscard]] std::string expectedFound(std::string_view expected,
+                                            std::string_view found) const {
+      std::string s;
+      s.reserve(48 + expected.size() + found.size());
+      if (several) {
+        s += "subfield ";
+        s += std::to_string(subfield + 1);
+        s += ": ";
+      }
+      if (item) {
+        if (item->mnemonic.empty()) {
+          s += "item ";
+          s += letter;
+        } else {
+          s += item->mnemonic;
+        }
+        s += ' ';
+      }
+      s += "expected ";
+      s += expected;
+      s += ", found ";
+      s += found;
+      return s;
+    }
   };
 
   void checkTaggedField(const RecordInfo& info, const Field& f, const FieldRule& rule) {
@@ -640,7 +692,9 @@ class Checker {
               std::to_string(items),
               at.where() + std::to_string(items) + " items, the field has one");
         }
-        if (items > 0) checkValue(info, f, rule, rule, at, sub.items[0].value);
+        if (items > 0 && !passes(sub.items[0].value, rule)) {
+          checkValue(info, f, rule, rule, at, sub.items[0].value);
+        }
         continue;
       }
       if (items > rule.itemCount && !rule.repeatingItems &&
@@ -666,7 +720,7 @@ class Checker {
         }
         const std::string_view v = sub.items[static_cast<std::size_t>(i)].value;
         if (v.empty() && ir->presence != 'M') continue;
-        checkValue(info, f, rule, *ir, at, v);
+        if (!passes(v, *ir)) checkValue(info, f, rule, *ir, at, v);
       }
     }
   }
@@ -692,8 +746,8 @@ class Checker {
                     " characters";
       if (!rule.pattern.empty()) expected += " " + patternWords(rule.pattern);
       const std::string shown = quoted(v);
-      add(sev, "length", &info, f.fieldNumber, at.name(field), expected, shown,
-          at.lead(field) + "expected " + expected + ", found " + shown);
+      std::string body = at.expectedFound(expected, shown);
+      add(sev, "length", &info, f.fieldNumber, at.name(field), expected, shown, std::move(body));
       return;
     }
     unsigned char bad = 0;
@@ -718,9 +772,9 @@ class Checker {
       if (!admit(info, f, "value", sev)) return;
       const std::string shown = quoted(v);
       const std::string expected = valueBad ? valuesWords(rule) : "the form " + rule.pattern;
+      std::string body = at.expectedFound(expected, shown);
       add(sev, "value", &info, f.fieldNumber, at.name(field),
-          valueBad ? expected : patternWords(rule.pattern), shown,
-          at.lead(field) + "expected " + expected + ", found " + shown);
+          valueBad ? expected : patternWords(rule.pattern), shown, std::move(body));
     }
   }
 
@@ -966,13 +1020,13 @@ class Checker {
 int validateTransaction(const transaction::NistFile& file, const Profile& profile,
                         std::vector<Finding>& out) noexcept {
   if (!file.transaction()) return transaction::kNoTransaction;
+  // Findings go straight to `out`; a failure takes back the ones added so far.
+  const std::size_t before = out.size();
   try {
-    std::vector<Finding> found;
-    Checker(file, profile, found).run();
-    out.insert(out.end(), std::make_move_iterator(found.begin()),
-               std::make_move_iterator(found.end()));
+    Checker(file, profile, out).run();
     return 0;
   } catch (const std::bad_alloc&) {
+    out.erase(out.begin() + static_cast<std::ptrdiff_t>(before), out.end());
     return kOutOfMemory;
   }
 }
