@@ -14,6 +14,7 @@
 
 #include "transaction/tree.h"
 #include "xml/base64.h"
+#include "xml/detail/element_tables.h"
 #include "xml/detail/input_window.h"
 #include "xml/detail/read_context.h"
 #include "xml/status.h"
@@ -425,7 +426,7 @@ struct ImageKeys {
   int category;
   std::array<std::string_view, 6> keys;
 };
-constexpr std::array<ImageKeys, 12> kImageKeys = {{
+constexpr std::array<ImageKeys, 13> kImageKeys = {{
     {4, {":FingerprintImage"}},
     {8, {":SignatureImage"}},
     {9, {":INCITSMinutiae"}},
@@ -436,6 +437,7 @@ constexpr std::array<ImageKeys, 12> kImageKeys = {{
       ":FingerprintImage", ":FrictionRidgeDetail"}},
     {14, {":FingerImpressionImage", ":FingerprintImage", ":FingerImpressionImageDetail"}},
     {15, {":PalmprintImage", ":PalmPrintImageDetail"}},
+    {16, {":TestImage"}},
     {17, {":IrisImage", ":IrisImageDetail"}},
     {19, {":PlantarImage", ":PlantarImageDetail"}},
     {20, {":SourceImage", ":SourceMediaDetail"}},
@@ -618,6 +620,48 @@ void readType4(const ReadContext& c, bool legacy, Element h, Element data,
                                        vll, gca, bytes);
 }
 
+// A signature record (Type-8) in its binary layout: LEN (4 bytes), IDC, SIG, SRT, ISR (1 byte
+// each), HLL and VLL (2 bytes each), then the image data. A value that does not fit its width
+// counts as 0, as in Type-4 records.
+void readType8(const ReadContext& c, Element h, Element data,
+               const std::optional<std::string_view>& idc) {
+  if (!h) return;
+  std::string bytes = data ? decodeImage(c, data) : std::string();
+  if (c.status != kOk || bytes.size() > 0x7FFFFFFFu - 12u) return;
+  transaction::Record rec = transaction::makeBinaryRecord(8);
+  const std::size_t len = bytes.size() + 12;
+  rec.fields.push_back(transaction::makeBinaryField(8, 1, std::to_string(len), 4));
+  const transaction::Transaction* tx = c.file.transaction();
+  const std::string idcNumber = std::to_string(tx ? tx->records.size() - 1 : 0);
+  rec.fields.push_back(transaction::makeBinaryField(8, 2, idc ? *idc : idcNumber, 1));
+  // Header fields 3 to 7 in field order, each from the element the table names for it.
+  for (int field = 3; field <= 7; ++field) {
+    const int width = field >= 6 ? 2 : 1;
+    std::optional<std::string_view> text;
+    for (const detail::SignatureElement& e : detail::kSignatureElements) {
+      if (e.field != field) continue;
+      const std::string_view key = e.element.substr(e.element.find(':'));
+      text = field == 5 ? ReadContext::text(h, {":ImageCaptureDetail", key})
+                        : elementText(child(h, key));
+    }
+    const long long v = number(text);
+    const long long max = width == 1 ? 255 : 65535;
+    rec.fields.push_back(
+        transaction::makeBinaryField(8, field, std::to_string(v >= 0 && v <= max ? v : 0), width));
+  }
+  // The data field is made as a header value, then given the bytes and their count.
+  transaction::Field dataField = transaction::makeBinaryField(8, 8, "", 0);
+  transaction::Item& item = dataField.subfields[0].items[0];
+  item.value = std::move(bytes);
+  item.byteCount = item.charCount();
+  dataField.subfields[0].byteTotal = item.byteCount;
+  dataField.byteTotal = item.byteCount;
+  rec.fields.push_back(std::move(dataField));
+  rec.byteTotal = static_cast<std::int32_t>(len);
+  rec.declaredLength = static_cast<std::int32_t>(len);
+  (void)c.file.insertRecord(static_cast<int>(tx ? tx->records.size() : 0), std::move(rec), false);
+}
+
 void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, Element h,
                       const std::optional<std::string_view>& idc) {
   std::string_view idcText;
@@ -697,11 +741,13 @@ void readRecordElement(const ReadContext& c, Element e) {
       return;
     }
     case 4:
+    case 8:
     case 9:
     case 10:
     case 13:
     case 14:
     case 15:
+    case 16:
     case 17:
     case 19:
     case 20:
@@ -717,6 +763,8 @@ void readRecordElement(const ReadContext& c, Element e) {
   Element h = findImageElement(category, legacy, a);
   if (category == 4) {
     readType4(c, legacy, h, findImageData(e, h), idc);
+  } else if (category == 8) {
+    readType8(c, h, findImageData(e, h), idc);
   } else {
     readTaggedRecord(c, category, e, a, h, idc);
   }

@@ -542,6 +542,15 @@ void readFrictionRidge(const ReadContext& c, int t, int occ, Element e, Element 
       }));
 }
 
+void readType16(const ReadContext& c, int occ, Element e, Element h) {
+  auto set = [&](int field, const auto& text) { c.set(16, field, text, occ); };
+  set(12, elementText(child(h, ":ImageBitsPerPixelQuantity")));
+  set(13, elementText(child(h, ":ImageColorSpaceCode")));
+  set(20, elementText(child(h, ":ImageCommentText")));
+  set(24, imageQuality(c, h));
+  readAnnotations(c, 16, occ, e);
+}
+
 void readType17(const ReadContext& c, int occ, Element e, Element h) {
   auto set = [&](int field, const auto& text) { c.set(17, field, text, occ); };
   set(3, elementText(child(h, ":IrisEyePositionCode")));
@@ -609,6 +618,9 @@ void readImageFields(const ReadContext& c, int category, int occurrence, Element
     case 15:
     case 19:
       readFrictionRidge(c, category, occurrence, e, h);
+      break;
+    case 16:
+      readType16(c, occurrence, e, h);
       break;
     case 17:
       readType17(c, occurrence, e, h);

@@ -11,10 +11,13 @@
 
 #include "transaction/status.h"
 #include "xml/base64.h"
+#include "xml/detail/element_tables.h"
 #include "xml/status.h"
 
 namespace varnel::xml {
 
+using detail::kSignatureElements;
+using detail::SignatureElement;
 using transaction::NistFile;
 
 namespace {
@@ -352,7 +355,7 @@ class Writer {
   // True when the exchange schema's elements written for this record carry the field whole.
   static bool carried(const RecordView& r, int field) {
     const int type = r.type();
-    if (field == 1 || field == 2 || type == 4) return true;
+    if (field == 1 || field == 2 || type == 4 || type == 8) return true;
     if (field == 999) return type != 9;
     switch (type) {
       case 9:
@@ -363,8 +366,12 @@ class Writer {
       case 14:
       case 15:
       case 17:
+      case 19:
       case 20:
         return field >= 3 && field <= 11 && r.simple(field);
+      case 16:
+        // 16.003 names a user-defined image type, which no element carries.
+        return field >= 4 && field <= 11 && r.simple(field);
       default:
         return false;
     }
@@ -410,13 +417,16 @@ class Writer {
     switch (type) {
       case 2:
       case 4:
+      case 8:
       case 9:
       case 10:
       case 11:
       case 13:
       case 14:
       case 15:
+      case 16:
       case 17:
+      case 19:
       case 20:
         return true;
       default:
@@ -432,6 +442,9 @@ class Writer {
         break;
       case 4:
         element = "itl:PackageHighResolutionGrayscaleImageRecord";
+        break;
+      case 8:
+        element = "itl:PackageSignatureImageRecord";
         break;
       case 9:
         element = "itl:PackageMinutiaeRecord";
@@ -451,8 +464,14 @@ class Writer {
       case 15:
         element = "itl:PackagePalmprintImageRecord";
         break;
+      case 16:
+        element = "itl:PackageUserDefinedTestingImageRecord";
+        break;
       case 17:
         element = "itl:PackageIrisImageRecord";
+        break;
+      case 19:
+        element = "itl:PackagePlantarImageRecord";
         break;
       case 20:
         element = "itl:PackageSourceRepresentationRecord";
@@ -476,6 +495,9 @@ class Writer {
     switch (r.type()) {
       case 4:
         type4(r);
+        break;
+      case 8:
+        type8(r);
         break;
       case 9:
         type9(r);
@@ -505,9 +527,23 @@ class Writer {
           w_.leaf("biom:FingerprintImageStitchedIndicator", indicator(r.field(27), "Y", "N"));
         });
         break;
+      case 16:
+        annotations(r);
+        imageElement(r, "biom:TestImage", [&] { plainImageBody(r); });
+        break;
       case 17:
         annotations(r);
         imageElement(r, "biom:IrisImage", [&] { type17Body(r); });
+        break;
+      case 19:
+        annotations(r);
+        imageElement(r, "biom:PlantarImage", [&] {
+          plainImageBody(r);
+          w_.leaf("biom:FrictionRidgeImageImpressionCaptureCategoryCode", r.field(3));
+          w_.leaf("biom:FrictionRidgeCaptureTechnology", r.field(901));
+          // The schema takes one position; further ones travel as extension fields.
+          w_.leaf("biom:PlantarPositionCode", r.item(13, 0, 0));
+        });
         break;
       case 20:
         type20(r);
@@ -551,6 +587,39 @@ class Writer {
     w_.close("biom:FingerprintImagePosition");
     w_.leaf("biom:FingerprintImageImpressionCaptureCategoryCode", r.field(3));
     w_.close("biom:FingerprintImage");
+  }
+
+  // The signature record: every field has its element (see kSignatureElements).
+  void type8(const RecordView& r) {
+    w_.open("biom:SignatureImage");
+    imageData(r.bytes(8));
+    for (const SignatureElement& e : kSignatureElements) {
+      if (e.field == 5) {
+        w_.open("biom:ImageCaptureDetail");
+        w_.leaf(e.element, r.field(e.field));
+        w_.close("biom:ImageCaptureDetail");
+      } else {
+        // The representation and category codes are mandatory: an absent one is written as 0.
+        const bool mandatory = e.field == 3 || e.field == 4;
+        w_.leaf(e.element, mandatory ? Text(r.field(e.field).value_or("0")) : r.field(e.field));
+      }
+    }
+    w_.close("biom:SignatureImage");
+  }
+
+  // The image elements every image type has, in schema order (testing and plantar images).
+  void plainImageBody(const RecordView& r) {
+    w_.leaf("biom:ImageBitsPerPixelQuantity", r.field(12));
+    captureDetail(r);
+    if (r.type() == 16) w_.leaf("biom:ImageColorSpaceCode", r.field(13));
+    w_.leaf("biom:ImageCommentText", r.field(20));
+    w_.leaf("biom:ImageCompressionAlgorithmText", r.field(11));
+    w_.leaf("biom:ImageHorizontalLineLengthPixelQuantity", r.field(6));
+    w_.leaf("biom:ImageHorizontalPixelDensityValue", r.field(9));
+    if (r.type() == 16) imageQuality(r);
+    w_.leaf("biom:ImageScaleUnitsCode", r.field(8));
+    w_.leaf("biom:ImageVerticalLineLengthPixelQuantity", r.field(7));
+    w_.leaf("biom:ImageVerticalPixelDensityValue", r.field(10));
   }
 
   void type11(const RecordView& r) {
@@ -623,7 +692,7 @@ class Writer {
     }
     // The image hash follows the annotations in the records whose schema type has one.
     const int t = r.type();
-    if (t == 10 || t == 13 || t == 15 || t == 17 || t == 20) {
+    if (t == 10 || t == 13 || t == 15 || t == 16 || t == 17 || t == 19 || t == 20) {
       w_.leaf("biom:ImageHashValue", r.field(996));
     }
   }
