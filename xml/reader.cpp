@@ -289,13 +289,19 @@ void readType1(const ReadContext& c, Element t) {
 
 // ---- Type-2 ----
 
+// Prefix, given, middle and surname, suffix; then the maiden and extended names when given.
 std::optional<std::string> personName(Element name) {
   if (!name) return std::nullopt;
   ItemList items;
-  for (std::string_view key : {"nc:PersonNamePrefixText", "nc:PersonGivenName",
-                               "nc:PersonMiddleName", "nc:PersonSurName", "nc:PersonMaidenName"}) {
+  for (std::string_view key :
+       {"nc:PersonNamePrefixText", "nc:PersonGivenName", "nc:PersonMiddleName", "nc:PersonSurName",
+        "nc:PersonNameSuffixText"}) {
     items.add(elementText(child(name, key)));
   }
+  auto maiden = elementText(child(name, "nc:PersonMaidenName"));
+  auto extended = elementText(child(name, "int-i:PersonExtendedName"));
+  if (maiden || extended) items.add(maiden);
+  if (extended) items.add(extended);
   return items.text();
 }
 
@@ -335,9 +341,43 @@ void readGsatLayout(const ReadContext& c, Element g) {
   set(12, elementText(child(meta, "gsat:INPOLEnummer")));
 }
 
+// The element a path of the INTERPOL table names below the domain's detail element.
+Element interpolElement(Element d, std::string_view rowPath) {
+  Element e = d;
+  for (std::size_t from = 0; e && from <= rowPath.size();) {
+    const std::size_t slash = std::min(rowPath.find('/', from), rowPath.size());
+    e = child(e, rowPath.substr(from, slash - from));
+    from = slash + 1;
+  }
+  return e;
+}
+
+// The INTERPOL fields that the layout above leaves, straight from the table's rows: a whole
+// field, or the items of its first subfield in order.
+void readInterpolRows(const ReadContext& c, Element d) {
+  static constexpr int kFields[] = {7, 8, 9, 10, 11, 36, 74, 90, 93, 94, 95, 96};
+  for (int field : kFields) {
+    ItemList items;
+    for (const detail::InterpolElement& row : detail::kInterpolElements) {
+      if (row.field != field) continue;
+      Element e = interpolElement(d, row.path);
+      if (row.form == detail::InterpolForm::kText) {
+        items.add(elementText(e));
+      } else {
+        items.add(c.dateText(e));
+      }
+    }
+    if (items.any()) c.set(2, field, items.text(), 0);
+  }
+}
+
 void readInterpolLayout(const ReadContext& c, Element d) {
   auto set = [&](int field, const auto& text) { c.set(2, field, text, 0); };
-  set(19, c.dateTimeText(path(d, {"int-i:RecordActivity", ":RecordCreationDate"})));
+  auto dateOrTime = [&](Element container) {
+    auto t = c.dateTimeText(container);
+    return t ? t : c.dateText(container);
+  };
+  set(19, dateOrTime(path(d, {"int-i:RecordActivity", ":RecordCreationDate"})));
   Element subject = child(d, "int-i:RecordSubject");
   set(35, c.dateText(child(subject, ":PersonBirthDate")));
   set(39, elementText(child(subject, "int-i:PersonSexCode")));
@@ -369,22 +409,22 @@ void readInterpolLayout(const ReadContext& c, Element d) {
   Element offence = child(d, "int-i:RecordOffence");
   set(21, elementText(child(offence, "int-i:OffenceDescriptionCode")));
   set(54, elementText(child(offence, "int-i:OffenceDescriptionText")));
-  set(55, c.dateTimeText(child(offence, ":OffenceDateTime")));
+  set(55, dateOrTime(child(offence, ":OffenceDateTime")));
   Element address =
       path(offence, {"int-i:ArrestLocation", "nc:LocationAddress", "nc:StructuredAddress"});
   if (address) {
     ItemList items;
-    items.add(std::optional<std::string_view>());
-    items.add(std::optional<std::string_view>());
-    ItemList probe;
+    Element street = child(address, "nc:LocationStreet");
+    items.add(elementText(child(street, "nc:StreetNumberText")));
+    items.add(elementText(child(street, "nc:StreetName")));
     for (std::string_view key : {"nc:LocationCityName", "nc:LocationCountyName",
                                  "nc:LocationStateName", "nc:LocationCountryISO3166Alpha3Code"}) {
-      auto v = elementText(child(address, key));
-      items.add(v);
-      probe.add(v);
+      items.add(elementText(child(address, key)));
     }
-    if (probe.any()) set(22, items.text());
+    if (auto postal = elementText(child(address, "nc:LocationPostalCode"))) items.add(postal);
+    if (items.any()) set(22, items.text());
   }
+  readInterpolRows(c, d);
 }
 
 void readType2(const ReadContext& c, Element container, int occurrence) {

@@ -38,6 +38,8 @@ constexpr std::string_view kRootStart =
     " xmlns:s=\"http://niem.gov/niem/structures/2.0\""
     " xmlns:nc=\"http://niem.gov/niem/niem-core/2.0\""
     " xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\">";
+constexpr std::string_view kInterpolDetailStart =
+    "int-i:DomainDefinedDescriptiveDetail xmlns:int-i=\"http://interpol.gov/int-i/1.0\"";
 constexpr std::string_view kRootEnd = "</itl:NISTBiometricInformationExchangePackage>";
 // The buffer goes to the file whenever it grows past this size.
 constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
@@ -353,9 +355,10 @@ class Writer {
   }
 
   // True when the exchange schema's elements written for this record carry the field whole.
-  static bool carried(const RecordView& r, int field) {
+  [[nodiscard]] bool carried(const RecordView& r, int field) const {
     const int type = r.type();
     if (field == 1 || field == 2 || type == 4 || type == 8) return true;
+    if (type == 2) return interpol_ && interpolCarried(r, field);
     if (field == 999) return type != 9;
     switch (type) {
       case 9:
@@ -402,14 +405,107 @@ class Writer {
     if (opened) w_.close(container);
   }
 
-  // Type-2 fields go in the descriptive detail, as extension fields.
-  void descriptiveFields(const transaction::Record& record) {
+  // Type-2 fields go in the descriptive detail: those of INTERPOL's domain as its elements (when
+  // the transaction names that domain), the others as extension fields.
+  void descriptiveFields(const RecordView& r, const transaction::Record& record) {
     bool any = false;
     for (const transaction::Field& fld : record.fields) any = any || fld.fieldNumber > 2;
     if (!any) return;
     w_.open("itl:UserDefinedDescriptiveDetail");
-    extensionFields(RecordView(f_, 2, 0), record, "ext:DescriptiveFields");
+    const auto domain = RecordView(f_, 1, 0).item(13, 0, 0);
+    interpol_ =
+        f_.countRecords(2) > 0 && &record == firstType2() && domain == "INT-I" && interpolDetail(r);
+    extensionFields(r, record, interpol_ ? "ext:OtherDescriptiveFields" : "ext:DescriptiveFields");
+    interpol_ = false;
     w_.close("itl:UserDefinedDescriptiveDetail");
+  }
+
+  [[nodiscard]] const transaction::Record* firstType2() const {
+    for (const transaction::Record& rec : f_.transaction()->records) {
+      if (rec.type == 2) return &rec;
+    }
+    return nullptr;
+  }
+
+  // True when the row's field may be written: every item the schema requires of it is there.
+  static bool interpolWritable(const RecordView& r, int field) {
+    for (const detail::InterpolRequired& q : detail::kInterpolRequired) {
+      if (q.field != field) continue;
+      for (int k = 0; k < 8; ++k) {
+        if ((q.items & (1 << k)) && !r.item(field, 0, k)) return false;
+      }
+    }
+    return true;
+  }
+
+  // True when INTERPOL's elements alone give the field back unchanged: a whole-field row, one
+  // value of printable ASCII without surrounding spaces (a date as its eight digits).
+  static bool interpolCarried(const RecordView& r, int field) {
+    const detail::InterpolElement* row = nullptr;
+    for (const detail::InterpolElement& e : detail::kInterpolElements) {
+      if (e.field == field) row = &e;
+    }
+    if (row == nullptr || row->item >= 0 || row->form == detail::InterpolForm::kDateOrTime ||
+        !r.simple(field)) {
+      return false;
+    }
+    const auto v = r.field(field);
+    if (!v || v->front() == ' ' || v->back() == ' ') return false;
+    for (char ch : *v) {
+      if (ch < 0x20 || ch > 0x7E) return false;
+    }
+    return row->form == detail::InterpolForm::kText || (v->size() == 8 && digits(*v, 8));
+  }
+
+  // INTERPOL's descriptive detail, from the first subfield of each field its rows name; false
+  // (nothing written) when no row has a value.
+  bool interpolDetail(const RecordView& r) {
+    std::vector<std::string_view> open;
+    bool any = false;
+    for (const detail::InterpolElement& e : detail::kInterpolElements) {
+      if (!interpolWritable(r, e.field)) continue;
+      const Text v = r.item(e.field, 0, e.item < 0 ? 0 : e.item);
+      if (!v) continue;
+      if (!any) {
+        // The domain's namespace is bound where it is used, so other documents keep their root.
+        w_.open(kInterpolDetailStart);
+        any = true;
+      }
+      std::vector<std::string_view> path;
+      for (std::size_t from = 0; from <= e.path.size();) {
+        const std::size_t slash = std::min(e.path.find('/', from), e.path.size());
+        path.push_back(e.path.substr(from, slash - from));
+        from = slash + 1;
+      }
+      std::string value(*v);
+      std::string_view leaf = path.back();
+      if (e.form == detail::InterpolForm::kText) {
+        path.pop_back();
+      } else if (e.form == detail::InterpolForm::kDateOrTime && digits(*v, 14)) {
+        leaf = "nc:DateTime";
+        value = dateTimeToXml(*v);
+      } else {
+        leaf = "nc:Date";
+        value = dateToXml(*v);
+      }
+      std::size_t keep = 0;
+      while (keep < open.size() && keep < path.size() && open[keep] == path[keep]) ++keep;
+      while (open.size() > keep) {
+        w_.close(open.back());
+        open.pop_back();
+      }
+      for (std::size_t k = keep; k < path.size(); ++k) {
+        w_.open(path[k]);
+        open.push_back(path[k]);
+      }
+      w_.leaf(leaf, std::string_view(value));
+    }
+    while (!open.empty()) {
+      w_.close(open.back());
+      open.pop_back();
+    }
+    if (any) w_.close(detail::kInterpolDetail);
+    return any;
   }
 
   // Record types this writer gives an element.
@@ -488,7 +584,7 @@ class Writer {
     w_.leaf("nc:IdentificationID", std::string_view(idc));
     w_.close("biom:ImageReferenceIdentification");
     if (r.type() == 2) {
-      descriptiveFields(record);
+      descriptiveFields(r, record);
     } else {
       extensionFields(r, record, "ext:RecordFields");
     }
@@ -1018,6 +1114,8 @@ class Writer {
   // Position and type of each record left out.
   std::vector<std::pair<std::size_t, int>> unwritten_;
   std::string scratch_;
+  // Set while the Type-2 record in hand is written with INTERPOL's elements.
+  bool interpol_ = false;
 };
 
 int writeAll(const NistFile& file, std::string& buffer, std::FILE* out, bool& failed) {

@@ -370,3 +370,48 @@ TEST(XmlRecordForms, SignatureRecordBothWays) {
 
 }  // namespace
 }  // namespace varnel::xml::test
+
+namespace varnel::xml::test {
+namespace {
+
+// In a transaction of INTERPOL's domain, Type-2 goes as the domain's elements; what they cannot
+// give back whole also travels as extension fields, so every field reads back unchanged.
+TEST(XmlRecordForms, InterpolType2AsTheDomainsElements) {
+  auto x = loadXml(package(""));
+  ASSERT_TRUE(x);
+  auto& f = x->file;
+  ASSERT_EQ(f.setField(1, 13, sep("INT-I|06.00")), 0);
+  fill(f, 2, 0,
+       {{4, "20240101"},
+        {10, "FRA|123"},
+        {13, "P|"},
+        {22, "1|Main St|Lyon|||FRA|69000"},
+        {30, "|Ann||Lee"},
+        {35, "19800203"},
+        {39, "F"},
+        {55, "20240102030405"},
+        {74, "E1|NAM|bad"},
+        {95, " padded "}});
+  std::string doc;
+  ASSERT_EQ(writeXmlToString(f, doc), 0);
+  for (std::string_view part :
+       {"<int-i:DomainDefinedDescriptiveDetail xmlns:int-i=", "<nc:PersonGivenName>Ann<",
+        "<int-i:PersonSexCode>F<", "<nc:StreetName>Main St<", "<nc:DateTime>2024-01-02T03:04:05Z<",
+        "<int-i:ErrorFieldMnemonicCode>NAM<", "<ext:OtherDescriptiveFields>"}) {
+    EXPECT_NE(doc.find(part), std::string::npos) << part;
+  }
+  // Carried whole by the elements: not repeated as extension fields.
+  EXPECT_EQ(doc.find("<ext:Field number=\"39\">"), std::string::npos);
+  EXPECT_EQ(doc.find("<ext:Field number=\"4\">"), std::string::npos);
+  EXPECT_NE(doc.find("<ext:Field number=\"95\">"), std::string::npos);  // spaces kept
+  // A miscellaneous identification without its number is not written as an element.
+  EXPECT_EQ(doc.find("MiscellaneousIdentificationID2"), std::string::npos);
+  auto back = loadXml(doc);
+  ASSERT_TRUE(back);
+  for (int n : {4, 10, 13, 22, 30, 35, 39, 55, 74, 95}) {
+    EXPECT_EQ(fullField(back->file, 2, n), fullField(f, 2, n)) << "2." << n;
+  }
+}
+
+}  // namespace
+}  // namespace varnel::xml::test
