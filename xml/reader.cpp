@@ -735,6 +735,35 @@ void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, 
   readRecordExtension(c, category, occurrence, e);
 }
 
+// Notes the elements below a read record element that no table knows (each name once). The
+// contents of the project's extension elements and of Type-2 domain detail (counted apart) are
+// not looked into.
+void noteUnknownElements(const ReadContext& c, Element e) {
+  const tinyxml2::XMLElement* n = e->FirstChildElement();
+  while (n) {
+    const std::string_view local = localName(n);
+    bool descend = true;
+    if (local == "UserDefinedDescriptiveDetail" || local == "UserDefinedDescriptiveText") {
+      descend = false;
+    } else if (!detail::isKnownElementName(local)) {
+      descend = false;
+      if (namespaceOf(n) != kExtensionUri) {
+        const std::string name(nameOf(n));
+        if (std::find(c.unknownElements.begin(), c.unknownElements.end(), name) ==
+            c.unknownElements.end()) {
+          c.unknownElements.push_back(name);
+        }
+      }
+    }
+    if (descend && n->FirstChildElement()) {
+      n = n->FirstChildElement();
+      continue;
+    }
+    while (n && n != e && !n->NextSiblingElement()) n = n->Parent()->ToElement();
+    n = n && n != e ? n->NextSiblingElement() : nullptr;
+  }
+}
+
 void readRecordElement(const ReadContext& c, Element e) {
   int category = -1;
   bool legacy = false;
@@ -759,6 +788,7 @@ void readRecordElement(const ReadContext& c, Element e) {
   switch (category) {
     case 1:
       readType1(c, child(e, ":Transaction"));
+      noteUnknownElements(c, e);
       return;
     case 2: {
       // The first Type-2 element fills the Type-2 record; each further one makes its own
@@ -778,6 +808,7 @@ void readRecordElement(const ReadContext& c, Element e) {
       }
       readType2(c, nextSibling(a, ":UserDefinedDescriptiveText"), occurrence);
       readType2(c, nextSibling(a, ":UserDefinedDescriptiveDetail"), occurrence);
+      noteUnknownElements(c, e);
       return;
     }
     case 4:
@@ -808,6 +839,7 @@ void readRecordElement(const ReadContext& c, Element e) {
   } else {
     readTaggedRecord(c, category, e, a, h, idc);
   }
+  noteUnknownElements(c, e);
 }
 
 bool endsWithDataName(std::string_view name) {
@@ -918,7 +950,8 @@ std::string joined(const std::vector<std::string>& names) {
   return out;
 }
 
-// One warning for the record elements left unread, one for unmapped Type-2 domain content.
+// One warning for the record elements left unread, one for unmapped Type-2 domain content, one
+// for unknown elements inside the records read.
 void warnSkipped(const ReadContext& c) {
   if (!c.skippedRecords.empty()) {
     c.file.addWarning("Record elements not read, having no form here: " + joined(c.skippedRecords));
@@ -927,6 +960,9 @@ void warnSkipped(const ReadContext& c) {
     c.file.addWarning("Type-2 content of a domain that cannot be mapped was not converted: " +
                       std::to_string(c.skippedDomainElements) + " elements skipped (" +
                       joined(c.skippedDomains) + ")");
+  }
+  if (!c.unknownElements.empty()) {
+    c.file.addWarning("Unknown elements skipped: " + joined(c.unknownElements));
   }
 }
 

@@ -480,3 +480,30 @@ TEST(XmlReaderWarnings, UnreadRecordsAndUnmappedDomainsAreNamed) {
 
 }  // namespace
 }  // namespace varnel::xml::test
+
+namespace varnel::xml::test {
+namespace {
+
+// Elements no table knows, inside records that are read, are skipped and named once in one
+// warning; what they hold is not looked into, and the project's extension elements are known.
+TEST(XmlReaderWarnings, UnknownElementsInKnownRecordsAreNamedOnce) {
+  auto f = loadXml(package(
+      "<itl:PackageFingerprintImageRecord><biom:RecordCategoryCode>14</biom:RecordCategoryCode>"
+      "<biom:ImageReferenceIdentification><nc:IdentificationID>1</nc:IdentificationID>"
+      "</biom:ImageReferenceIdentification><biom:Odd><biom:Inner/></biom:Odd>"
+      "<biom:FingerImpressionImage><biom:Odd/><x:Other/>"
+      "<biom:ImageHorizontalLineLengthPixelQuantity>5</biom:ImageHorizontalLineLengthPixelQuantity>"
+      "</biom:FingerImpressionImage></itl:PackageFingerprintImageRecord>",
+      " xmlns:x=\"urn:x\""));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(field(f->file, 14, 6), "5");
+  const auto& w = f->file.warnings();
+  ASSERT_FALSE(w.empty());
+  EXPECT_EQ(w.back(), "Unknown elements skipped: biom:Odd, x:Other");
+  EXPECT_EQ(std::count_if(w.begin(), w.end(),
+                          [](const std::string& t) { return t.find("Unknown") == 0; }),
+            1);
+}
+
+}  // namespace
+}  // namespace varnel::xml::test
