@@ -308,19 +308,18 @@ Base64Run decodeBase64Run(std::string_view text, std::uint8_t* out) noexcept {
 
 }  // namespace detail
 
-bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
+namespace {
+
+detail::Base64Run decodeInto(std::string_view text, std::vector<std::uint8_t>& out) {
   // Only growth is zero-filled: a buffer reused for images of similar size costs no clearing.
   if (const std::size_t room = text.size() / 4 * 3 + 16; out.size() < room) out.resize(room);
   const detail::Base64Run run = detail::decodeBase64Run(text, out.data());
   out.resize(run.written);
-  return run.ok;
+  return run;
 }
 
-}  // namespace varnel::xml
-
-namespace varnel::xml {
-
-bool decodeBase64(std::string_view text, std::string& out) {
+// Decodes into a string; `pending` receives the characters of an unfinished last group.
+bool decodeInto(std::string_view text, std::string& out, int& pending) {
   // Decodes piece by piece through a small buffer that stays in the cache, so that the bytes are
   // written once into a string sized up front, with no clearing and no second copy of the whole.
   // Pieces end at a line end, where a group ends in every usual layout; a piece that ends inside
@@ -344,18 +343,33 @@ bool decodeBase64(std::string_view text, std::string& out) {
     const detail::Base64Run run = detail::decodeBase64Run(text.substr(pos, len), buffer.get());
     if (!last && run.ok && run.stop == len && run.pending != 0) {
       std::vector<std::uint8_t> rest;
-      const bool ok = decodeBase64(text.substr(pos), rest);
+      const detail::Base64Run whole = decodeInto(text.substr(pos), rest);
       out.append(reinterpret_cast<const char*>(rest.data()), rest.size());
-      return ok;
+      pending = whole.pending;
+      return whole.ok;
     }
     out.append(reinterpret_cast<const char*>(buffer.get()), run.written);
+    pending = run.pending;
     if (last || !run.ok || run.stop != len) return run.ok;
     pos += len;
   }
 }
 
+}  // namespace
+
+bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
+  return decodeInto(text, out).ok;
+}
+
+bool decodeBase64(std::string_view text, std::string& out) {
+  int pending = 0;
+  return decodeInto(text, out, pending);
+}
+
 bool decodeBase64Strict(std::string_view text, std::string& out) {
-  if (!decodeBase64(text, out)) return false;
+  int pending = 0;
+  // A last group of one character carries no whole byte: the text is cut or corrupt.
+  if (!decodeInto(text, out, pending) || pending == 1) return false;
   const std::size_t pad = text.find('=');
   if (pad == std::string_view::npos) return true;
   int pads = 0;

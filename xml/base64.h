@@ -25,8 +25,9 @@ bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out);
 bool decodeBase64(std::string_view text, std::string& out);
 
 /// Decodes base64 text as decodeBase64 does, but true only for well-formed text: alphabet and
-/// whitespace only, and after the first "=" nothing but the padding that the decoded length calls
-/// for (at most two "=") and whitespace. `out` is replaced either way.
+/// whitespace only, no last group of a single character, and after the first "=" nothing but the
+/// padding that the decoded length calls for (at most two "=") and whitespace. `out` is replaced
+/// either way.
 bool decodeBase64Strict(std::string_view text, std::string& out);
 
 }  // namespace varnel::xml

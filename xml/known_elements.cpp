@@ -103,8 +103,6 @@ const std::unordered_set<std::string_view>& knownNames() {
 
 }  // namespace
 
-bool isKnownElementName(std::string_view localName) {
-  return knownNames().count(localName) != 0;
-}
+bool isKnownElementName(std::string_view localName) { return knownNames().count(localName) != 0; }
 
 }  // namespace varnel::xml::detail

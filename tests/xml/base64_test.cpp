@@ -177,5 +177,21 @@ TEST(XmlBase64Decode, IntoAStringAgreesWithTheWholeTextDecoderAcrossPieces) {
   EXPECT_EQ(out.size(), data.size());
 }
 
+// A last group of a single character is no valid length: refused, short or past a piece boundary,
+// with or without padding after it; two or three characters are a valid unpadded ending.
+TEST(XmlBase64Decode, StrictRefusesADanglingCharacter) {
+  std::string out;
+  EXPECT_FALSE(decodeBase64Strict("TWFuT", out));
+  EXPECT_FALSE(decodeBase64Strict("TWFuT\r\n", out));
+  EXPECT_FALSE(decodeBase64Strict("TWFuT=", out));
+  EXPECT_TRUE(decodeBase64Strict("TWFuTQ", out));
+  EXPECT_EQ(out, "ManM");
+  EXPECT_TRUE(decodeBase64Strict("TWFuTWE\n", out));
+  const std::string longText = std::string(40000, 'A');
+  EXPECT_TRUE(decodeBase64Strict(longText, out));
+  EXPECT_FALSE(decodeBase64Strict(longText + "B", out));
+  EXPECT_FALSE(decodeBase64Strict(std::string(16385, 'A'), out));
+}
+
 }  // namespace
 }  // namespace varnel::xml
