@@ -12,8 +12,8 @@
 #include <memory>
 #include <new>
 
+#include "transaction/base64.h"
 #include "transaction/tree.h"
-#include "xml/base64.h"
 #include "xml/detail/element_tables.h"
 #include "xml/detail/input_window.h"
 #include "xml/detail/read_context.h"
@@ -28,6 +28,7 @@ using detail::ItemList;
 using detail::nextSibling;
 using detail::path;
 using detail::ReadContext;
+using transaction::decodeBase64Strict;
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <optional>
 #include <span>
 
+#include "transaction/base64.h"
 #include "transaction/status.h"
-#include "xml/base64.h"
 #include "xml/detail/element_tables.h"
 #include "xml/status.h"
 
@@ -18,6 +18,7 @@ namespace varnel::xml {
 
 using detail::kSignatureElements;
 using detail::SignatureElement;
+using transaction::encodeBase64;
 using transaction::NistFile;
 
 namespace {

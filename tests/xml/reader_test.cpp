@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "tests/xml/test_support.h"
-#include "xml/base64.h"
+#include "transaction/base64.h"
 #include "xml/status.h"
 
 namespace varnel::xml::test {
@@ -20,7 +20,8 @@ std::string type1(std::string_view transactionBody) {
 
 std::string base64(std::string_view bytes) {
   std::string out;
-  encodeBase64(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), out);
+  transaction::encodeBase64(
+      std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), out);
   return out;
 }
 
