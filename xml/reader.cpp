@@ -17,6 +17,7 @@
 #include "xml/detail/element_tables.h"
 #include "xml/detail/input_window.h"
 #include "xml/detail/read_context.h"
+#include "xml/detail/set_aside.h"
 #include "xml/status.h"
 
 namespace varnel::xml {
@@ -35,11 +36,6 @@ namespace {
 constexpr std::string_view kNiemCoreUri = "http://niem.gov/niem/niem-core/2.0";
 constexpr std::string_view kPackageSuffix = "ExchangePackage";
 constexpr int kMaxRecordType = 99;
-// Image data texts at least this long are set aside before parsing (extractBlobs).
-constexpr std::size_t kMinBlobText = 1024;
-// Placeholder put in their place; "@" is not of the base64 alphabet, so no genuine image data
-// text decodes to anything but nothing when it starts so.
-constexpr std::string_view kBlobMarker = "@varnel-blob:";
 
 // Record element names that give a category without a RecordCategoryCode child.
 struct NamedCategory {
@@ -504,105 +500,14 @@ Element findImageData(Element e, Element h) {
   return child(e, ":Base64BinaryObject");
 }
 
-// Appends code point `cp` as UTF-8.
-void appendUtf8(std::uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// Character data with the five predefined entities and character references replaced; anything
-// else that starts with "&" is kept as it stands. (The parser garbles an unknown entity that
-// follows a CR LF, so image text is not left to it.)
-std::string resolveEntities(std::string_view text) {
-  static constexpr std::array<std::pair<std::string_view, char>, 5> kNamed = {
-      {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}}};
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '&') {
-      out.push_back(text[i]);
-      continue;
-    }
-    const std::string_view rest = text.substr(i);
-    bool done = false;
-    for (const auto& [name, ch] : kNamed) {
-      if (rest.substr(0, name.size()) == name) {
-        out.push_back(ch);
-        i += name.size() - 1;
-        done = true;
-        break;
-      }
-    }
-    if (!done && rest.size() > 3 && rest[1] == '#') {
-      const bool hex = rest[2] == 'x';
-      const std::size_t from = hex ? 3 : 2;
-      const std::size_t semi = rest.find(';');
-      bool valid = semi != std::string_view::npos && semi > from && semi - from <= 8;
-      std::uint32_t cp = 0;
-      for (std::size_t k = from; valid && k < semi; ++k) {
-        const char d = rest[k];
-        int v = -1;
-        if (d >= '0' && d <= '9') {
-          v = d - '0';
-        } else if (hex && d >= 'a' && d <= 'f') {
-          v = d - 'a' + 10;
-        } else if (hex && d >= 'A' && d <= 'F') {
-          v = d - 'A' + 10;
-        }
-        valid = v >= 0;
-        if (valid) cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
-      }
-      if (valid && cp <= 0x10FFFF) {
-        appendUtf8(cp, out);
-        i += semi;
-        done = true;
-      }
-    }
-    if (!done) out.push_back('&');
-  }
-  return out;
-}
-
-// Decodes base64 image data text; entity references are rare in it, so they are resolved only
-// when decoding stops at one.
-detail::DecodedBlob decodeImageText(std::string_view text) {
-  detail::DecodedBlob blob;
-  blob.valid = decodeBase64Strict(text, blob.bytes);
-  if (!blob.valid && text.find('&') != std::string_view::npos) {
-    blob.valid = decodeBase64Strict(resolveEntities(text), blob.bytes);
-  }
-  return blob;
-}
-
-// The decoded bytes of an image data element: set aside before parsing (see extractBlobs), or
+// The decoded bytes of an image data element: set aside before parsing (see set_aside.cpp), or
 // decoded from the element's text. Text that is not base64 fails the whole read: a record
 // holding a few stray bytes in place of its image would pass for a converted one.
 std::string decodeImage(const ReadContext& c, Element data) {
   auto text = elementText(data);
   if (!text) return {};
   detail::DecodedBlob blob;
-  if (text->substr(0, kBlobMarker.size()) == kBlobMarker && c.blobs != nullptr) {
-    std::uint64_t index = 0;
-    if (transaction::parseUnsigned(text->substr(kBlobMarker.size()), index) &&
-        index < c.blobs->size()) {
-      blob = std::move((*c.blobs)[index]);
-    } else {
-      blob.valid = false;
-    }
-  } else {
+  if (!detail::takeSetAsideData(*text, c.blobs, blob)) {
     blob.valid = decodeBase64Strict(*text, blob.bytes);
   }
   if (!blob.valid) {
@@ -843,70 +748,6 @@ void readRecordElement(const ReadContext& c, Element e) {
   noteUnknownElements(c, e);
 }
 
-bool endsWithDataName(std::string_view name) {
-  return endsWith(name, ":BinaryBase64Object") || endsWith(name, ":Base64BinaryObject");
-}
-
-// Image data makes up nearly all of a large document, and the parser copies and rescans every
-// character of it. So before parsing, the text of each long image data element is decoded from
-// the file's bytes (entity references resolved as the parser would), while it is still in the
-// cache, and replaced in the copy given to the parser by a placeholder naming the decoded bytes.
-// Comments, CDATA sections and processing instructions are stepped over; a document with a
-// DOCTYPE is left as it is.
-void extractBlobs(detail::InputWindow& in, std::string& doc,
-                  std::vector<detail::DecodedBlob>& blobs) {
-  constexpr std::uint64_t npos = detail::InputWindow::npos;
-  doc.clear();
-  std::uint64_t copied = 0;
-  std::uint64_t pos = 0;
-  while (pos < in.size()) {
-    const std::uint64_t lt = in.find('<', pos);
-    if (lt == npos) break;
-    const std::string_view rest = in.view(lt, lt + 9);
-    if (rest == "<!DOCTYPE") {
-      // Entities declared there could stand anywhere; the parser gets the document as it is.
-      blobs.clear();
-      doc.clear();
-      in.appendAll(doc);
-      return;
-    }
-    std::string_view close;
-    if (rest.substr(0, 4) == "<!--") {
-      close = "-->";
-    } else if (rest == "<![CDATA[") {
-      close = "]]>";
-    } else if (rest.substr(0, 2) == "<?") {
-      close = "?>";
-    }
-    if (!close.empty()) {
-      const std::uint64_t e = in.find(close, lt + 2);
-      if (e == npos) break;
-      pos = e + close.size();
-      continue;
-    }
-    const std::uint64_t gt = in.find('>', lt);
-    if (gt == npos) break;
-    pos = gt + 1;
-    const std::string_view tag = in.view(lt + 1, gt);
-    if (tag.empty() || tag.front() == '/' || tag.front() == '!' || tag.back() == '/' ||
-        tag.find_first_of("\"'") != std::string_view::npos) {
-      continue;
-    }
-    const std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n"));
-    if (!endsWithDataName(name)) continue;
-    const std::uint64_t textEnd = std::min(in.find('<', pos), in.size());
-    if (textEnd - pos < kMinBlobText) continue;
-    doc.append(in.view(copied, pos));
-    doc.append(kBlobMarker);
-    doc.append(std::to_string(blobs.size()));
-    blobs.push_back(decodeImageText(in.view(pos, textEnd)));
-    copied = textEnd;
-    in.keepFrom(copied);
-    pos = textEnd;
-  }
-  doc.append(in.view(copied, in.size()));
-}
-
 bool isPackageName(std::string_view name) { return endsWith(name, kPackageSuffix); }
 
 // The prepared Type-1 fields that the document may leave at their placeholder values.
@@ -968,7 +809,7 @@ void warnSkipped(const ReadContext& c) {
 }
 
 int readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
-                 std::vector<detail::DecodedBlob>& blobs) {
+                 std::vector<detail::DecodedBlob>* blobs) {
   Element root = doc.FirstChildElement();
   if (!root) return kNotPackage;
   // The package is the root, or the first child of one wrapping element.
@@ -976,7 +817,7 @@ int readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
   if (!isPackageName(nameOf(root))) package = root->FirstChildElement();
   if (!package || !isPackageName(nameOf(package))) return kNotPackage;
   ReadContext ctx(file, namespacePrefixFor(root, kNiemCoreUri, "nc"));
-  ctx.blobs = &blobs;
+  ctx.blobs = blobs;
   for (Element e = package->FirstChildElement(); e && ctx.status == kOk;
        e = e->NextSiblingElement()) {
     try {
@@ -991,13 +832,17 @@ int readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
   return kOk;
 }
 
-int readInput(detail::InputWindow& in, transaction::NistFile& file) {
+int readInput(detail::InputWindow& in, transaction::NistFile& file, bool setAside = true) {
   std::vector<detail::DecodedBlob> blobs;
   std::string doc;
-  extractBlobs(in, doc, blobs);
+  if (setAside) {
+    detail::setAsideImageData(in, doc, blobs);
+  } else {
+    in.appendAll(doc);
+  }
   tinyxml2::XMLDocument parsed(true, tinyxml2::PRESERVE_WHITESPACE);
   if (parsed.Parse(doc.data(), doc.size()) != tinyxml2::XML_SUCCESS) return kNotWellFormed;
-  return readDocument(parsed, file, blobs);
+  return readDocument(parsed, file, setAside ? &blobs : nullptr);
 }
 
 // Closes a file descriptor when it goes out of scope.
@@ -1044,6 +889,20 @@ int readXmlBytes(std::string_view document, transaction::NistFile& file) noexcep
     return transaction::kAllocFailed;
   }
 }
+
+namespace detail {
+
+int readXmlBytesPlain(std::string_view document, transaction::NistFile& file) noexcept {
+  try {
+    if (document.size() > kMaxXmlFileBytes) return kNotWellFormed;
+    InputWindow in(document);
+    return readInput(in, file, false);
+  } catch (...) {
+    return transaction::kAllocFailed;
+  }
+}
+
+}  // namespace detail
 
 int readXml(const std::string& path, transaction::NistFile& file) noexcept {
   try {
