@@ -881,7 +881,7 @@ std::string dateTimeFromXml(std::string_view text) {
 
 int readXmlBytes(std::string_view document, transaction::NistFile& file) noexcept {
   try {
-    if (document.size() > kMaxXmlFileBytes) return kNotWellFormed;
+    if (document.size() > kMaxXmlFileBytes) return kTooLarge;
     detail::InputWindow in(document);
     return readInput(in, file);
   } catch (...) {
@@ -894,7 +894,7 @@ namespace detail {
 
 int readXmlBytesPlain(std::string_view document, transaction::NistFile& file) noexcept {
   try {
-    if (document.size() > kMaxXmlFileBytes) return kNotWellFormed;
+    if (document.size() > kMaxXmlFileBytes) return kTooLarge;
     InputWindow in(document);
     return readInput(in, file, false);
   } catch (...) {
@@ -907,13 +907,11 @@ int readXmlBytesPlain(std::string_view document, transaction::NistFile& file) no
 int readXml(const std::string& path, transaction::NistFile& file) noexcept {
   try {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return kNotWellFormed;
+    if (fd < 0) return kCannotOpen;
     const FdCloser closer(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uint64_t>(st.st_size) > kMaxXmlFileBytes) {
-      return kNotWellFormed;
-    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return kCannotOpen;
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxXmlFileBytes) return kTooLarge;
     // Read block by block: the image data texts are decoded while their block is in the cache.
     detail::InputWindow in(fd, static_cast<std::uint64_t>(st.st_size));
     return readInput(in, file);
