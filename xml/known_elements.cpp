@@ -13,6 +13,9 @@ namespace varnel::xml::detail {
 namespace {
 
 constexpr std::string_view kMoreNames[] = {
+    "CBEFFCategoryCode",
+    "CBEFFImage",
+    "CBEFFVersionIdentification",
     "ActivityReasonText",
     "AgencyName",
     "Base64BinaryObject",

@@ -463,7 +463,7 @@ struct ImageKeys {
   int category;
   std::array<std::string_view, 6> keys;
 };
-constexpr std::array<ImageKeys, 13> kImageKeys = {{
+constexpr std::array<ImageKeys, 14> kImageKeys = {{
     {4, {":FingerprintImage"}},
     {8, {":SignatureImage"}},
     {9, {":INCITSMinutiae"}},
@@ -479,6 +479,7 @@ constexpr std::array<ImageKeys, 13> kImageKeys = {{
     {19, {":PlantarImage", ":PlantarImageDetail"}},
     {20, {":SourceImage", ":SourceMediaDetail"}},
     {21, {":Context"}},
+    {99, {":CBEFFImage"}},
 }};
 
 Element findImageElement(int category, bool legacy, Element a) {
@@ -729,6 +730,7 @@ void readRecordElement(const ReadContext& c, Element e) {
     case 19:
     case 20:
     case 21:
+    case 99:
     case 11:
       break;
     default:

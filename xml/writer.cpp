@@ -274,7 +274,7 @@ class Writer {
     int leftOut = 0;
     for (int s = 1; s < r.subfields(3); ++s) {
       const auto type = r.item(3, s, 0);
-      if (type && !hasXmlForm(static_cast<int>(transaction::parseLeadingInt(*type)))) ++leftOut;
+      if (type && !writtenAt(s, static_cast<int>(transaction::parseLeadingInt(*type)))) ++leftOut;
     }
     w_.open("biom:TransactionContentSummary");
     w_.leaf("biom:ContentFirstRecordCategoryCode", std::string_view("1"));
@@ -286,7 +286,7 @@ class Writer {
     }
     for (int s = 1; s < r.subfields(3); ++s) {
       const auto type = r.item(3, s, 0);
-      if (type && !hasXmlForm(static_cast<int>(transaction::parseLeadingInt(*type)))) continue;
+      if (type && !writtenAt(s, static_cast<int>(transaction::parseLeadingInt(*type)))) continue;
       w_.open("biom:ContentRecordSummary");
       idLeaf("biom:ImageReferenceIdentification",
              std::string_view(stripLeadingZeros(r.item(3, s, 1).value_or(""))));
@@ -376,6 +376,8 @@ class Writer {
       case 16:
         // 16.003 names a user-defined image type, which no element carries.
         return field >= 4 && field <= 11 && r.simple(field);
+      case 99:
+        return (field == 100 || field == 101 || field == 103 || field == 104) && r.simple(field);
       default:
         return false;
     }
@@ -509,6 +511,28 @@ class Writer {
     return any;
   }
 
+  // True when the record at `position`, of the type the content summary gives, is written: its
+  // type has an element here and the record holds what that element cannot do without.
+  [[nodiscard]] bool writtenAt(int position, int type) const {
+    if (!hasXmlForm(type)) return false;
+    const transaction::Transaction* tx = f_.transaction();
+    if (position < 0 || static_cast<std::size_t>(position) >= tx->records.size() ||
+        tx->records[static_cast<std::size_t>(position)].type != type) {
+      return true;
+    }
+    return hasRequiredFields(tx->records[static_cast<std::size_t>(position)]);
+  }
+
+  // A CBEFF record (Type-99) needs its header version, biometric type, format owner and format
+  // type: the schema's element has no form without them.
+  static bool hasRequiredFields(const transaction::Record& record) {
+    if (record.type != 99) return true;
+    for (int field : {100, 101, 103, 104}) {
+      if (transaction::findField(record, field) == nullptr) return false;
+    }
+    return true;
+  }
+
   // Record types this writer gives an element.
   static bool hasXmlForm(int type) {
     switch (type) {
@@ -525,6 +549,7 @@ class Writer {
       case 17:
       case 19:
       case 20:
+      case 99:
         return true;
       default:
         return false;
@@ -533,6 +558,10 @@ class Writer {
 
   void record(const RecordView& r, const transaction::Record& record, std::size_t position) {
     std::string_view element;
+    if (!hasRequiredFields(record)) {
+      unwritten_.push_back({position, r.type()});
+      return;
+    }
     switch (r.type()) {
       case 2:
         element = "itl:PackageDescriptiveTextRecord";
@@ -572,6 +601,9 @@ class Writer {
         break;
       case 20:
         element = "itl:PackageSourceRepresentationRecord";
+        break;
+      case 99:
+        element = "itl:PackageCBEFFBiometricDataRecord";
         break;
       default:
         unwritten_.push_back({position, r.type()});
@@ -644,6 +676,24 @@ class Writer {
         break;
       case 20:
         type20(r);
+        break;
+      case 99:
+        annotations(r);
+        imageElement(r, "biom:CBEFFImage", [&] {
+          captureDetail(r);
+          for (int s = 0; s < r.subfields(102) && s < 9; ++s) {
+            if (!r.item(102, s, 0)) continue;
+            w_.open("biom:ImageQuality");
+            idLeaf("biom:QualityAlgorithmProductIdentification", r.item(102, s, 2));
+            w_.leaf("biom:QualityValue", r.item(102, s, 0));
+            idLeaf("biom:QualityAlgorithmVendorIdentification", r.item(102, s, 1));
+            w_.close("biom:ImageQuality");
+          }
+          idLeaf("biom:CBEFFFormatOwnerIdentification", r.field(103));
+          idLeaf("biom:CBEFFFormatCategoryIdentification", r.field(104));
+          idLeaf("biom:CBEFFVersionIdentification", r.field(100));
+          w_.leaf("biom:CBEFFCategoryCode", r.field(101));
+        });
         break;
       default:
         break;
@@ -789,7 +839,7 @@ class Writer {
     }
     // The image hash follows the annotations in the records whose schema type has one.
     const int t = r.type();
-    if (t == 10 || t == 13 || t == 15 || t == 16 || t == 17 || t == 19 || t == 20) {
+    if (t == 10 || t == 13 || t == 15 || t == 16 || t == 17 || t == 19 || t == 20 || t == 99) {
       w_.leaf("biom:ImageHashValue", r.field(996));
     }
   }
