@@ -919,7 +919,7 @@ int NistFile::exportImageData(int type, int occurrence, const std::string& path)
     const char* data = bytes.data();
     std::size_t size = bytes.size();
     if (type == 11) {
-      (void)decodeBase64(bytes, decoded);
+      (void)decodeBase64Lenient(bytes, decoded);
       data = reinterpret_cast<const char*>(decoded.data());
       size = decoded.size();
     }

@@ -12,10 +12,12 @@
 #include <memory>
 #include <new>
 
+#include "transaction/base64.h"
 #include "transaction/tree.h"
-#include "xml/base64.h"
+#include "xml/detail/element_tables.h"
 #include "xml/detail/input_window.h"
 #include "xml/detail/read_context.h"
+#include "xml/detail/set_aside.h"
 #include "xml/status.h"
 
 namespace varnel::xml {
@@ -27,17 +29,13 @@ using detail::ItemList;
 using detail::nextSibling;
 using detail::path;
 using detail::ReadContext;
+using transaction::decodeBase64Strict;
 
 namespace {
 
 constexpr std::string_view kNiemCoreUri = "http://niem.gov/niem/niem-core/2.0";
 constexpr std::string_view kPackageSuffix = "ExchangePackage";
 constexpr int kMaxRecordType = 99;
-// Image data texts at least this long are set aside before parsing (extractBlobs).
-constexpr std::size_t kMinBlobText = 1024;
-// Placeholder put in their place; "@" is not of the base64 alphabet, so no genuine image data
-// text decodes to anything but nothing when it starts so.
-constexpr std::string_view kBlobMarker = "@varnel-blob:";
 
 // Record element names that give a category without a RecordCategoryCode child.
 struct NamedCategory {
@@ -288,13 +286,19 @@ void readType1(const ReadContext& c, Element t) {
 
 // ---- Type-2 ----
 
+// Prefix, given, middle and surname, suffix; then the maiden and extended names when given.
 std::optional<std::string> personName(Element name) {
   if (!name) return std::nullopt;
   ItemList items;
-  for (std::string_view key : {"nc:PersonNamePrefixText", "nc:PersonGivenName",
-                               "nc:PersonMiddleName", "nc:PersonSurName", "nc:PersonMaidenName"}) {
+  for (std::string_view key :
+       {"nc:PersonNamePrefixText", "nc:PersonGivenName", "nc:PersonMiddleName", "nc:PersonSurName",
+        "nc:PersonNameSuffixText"}) {
     items.add(elementText(child(name, key)));
   }
+  auto maiden = elementText(child(name, "nc:PersonMaidenName"));
+  auto extended = elementText(child(name, "int-i:PersonExtendedName"));
+  if (maiden || extended) items.add(maiden);
+  if (extended) items.add(extended);
   return items.text();
 }
 
@@ -334,9 +338,43 @@ void readGsatLayout(const ReadContext& c, Element g) {
   set(12, elementText(child(meta, "gsat:INPOLEnummer")));
 }
 
+// The element a path of the INTERPOL table names below the domain's detail element.
+Element interpolElement(Element d, std::string_view rowPath) {
+  Element e = d;
+  for (std::size_t from = 0; e && from <= rowPath.size();) {
+    const std::size_t slash = std::min(rowPath.find('/', from), rowPath.size());
+    e = child(e, rowPath.substr(from, slash - from));
+    from = slash + 1;
+  }
+  return e;
+}
+
+// The INTERPOL fields that the layout above leaves, straight from the table's rows: a whole
+// field, or the items of its first subfield in order.
+void readInterpolRows(const ReadContext& c, Element d) {
+  static constexpr int kFields[] = {7, 8, 9, 10, 11, 36, 74, 90, 93, 94, 95, 96};
+  for (int field : kFields) {
+    ItemList items;
+    for (const detail::InterpolElement& row : detail::kInterpolElements) {
+      if (row.field != field) continue;
+      Element e = interpolElement(d, row.path);
+      if (row.form == detail::InterpolForm::kText) {
+        items.add(elementText(e));
+      } else {
+        items.add(c.dateText(e));
+      }
+    }
+    if (items.any()) c.set(2, field, items.text(), 0);
+  }
+}
+
 void readInterpolLayout(const ReadContext& c, Element d) {
   auto set = [&](int field, const auto& text) { c.set(2, field, text, 0); };
-  set(19, c.dateTimeText(path(d, {"int-i:RecordActivity", ":RecordCreationDate"})));
+  auto dateOrTime = [&](Element container) {
+    auto t = c.dateTimeText(container);
+    return t ? t : c.dateText(container);
+  };
+  set(19, dateOrTime(path(d, {"int-i:RecordActivity", ":RecordCreationDate"})));
   Element subject = child(d, "int-i:RecordSubject");
   set(35, c.dateText(child(subject, ":PersonBirthDate")));
   set(39, elementText(child(subject, "int-i:PersonSexCode")));
@@ -368,22 +406,22 @@ void readInterpolLayout(const ReadContext& c, Element d) {
   Element offence = child(d, "int-i:RecordOffence");
   set(21, elementText(child(offence, "int-i:OffenceDescriptionCode")));
   set(54, elementText(child(offence, "int-i:OffenceDescriptionText")));
-  set(55, c.dateTimeText(child(offence, ":OffenceDateTime")));
+  set(55, dateOrTime(child(offence, ":OffenceDateTime")));
   Element address =
       path(offence, {"int-i:ArrestLocation", "nc:LocationAddress", "nc:StructuredAddress"});
   if (address) {
     ItemList items;
-    items.add(std::optional<std::string_view>());
-    items.add(std::optional<std::string_view>());
-    ItemList probe;
+    Element street = child(address, "nc:LocationStreet");
+    items.add(elementText(child(street, "nc:StreetNumberText")));
+    items.add(elementText(child(street, "nc:StreetName")));
     for (std::string_view key : {"nc:LocationCityName", "nc:LocationCountyName",
                                  "nc:LocationStateName", "nc:LocationCountryISO3166Alpha3Code"}) {
-      auto v = elementText(child(address, key));
-      items.add(v);
-      probe.add(v);
+      items.add(elementText(child(address, key)));
     }
-    if (probe.any()) set(22, items.text());
+    if (auto postal = elementText(child(address, "nc:LocationPostalCode"))) items.add(postal);
+    if (items.any()) set(22, items.text());
   }
+  readInterpolRows(c, d);
 }
 
 void readType2(const ReadContext& c, Element container, int occurrence) {
@@ -425,7 +463,7 @@ struct ImageKeys {
   int category;
   std::array<std::string_view, 6> keys;
 };
-constexpr std::array<ImageKeys, 12> kImageKeys = {{
+constexpr std::array<ImageKeys, 14> kImageKeys = {{
     {4, {":FingerprintImage"}},
     {8, {":SignatureImage"}},
     {9, {":INCITSMinutiae"}},
@@ -436,10 +474,12 @@ constexpr std::array<ImageKeys, 12> kImageKeys = {{
       ":FingerprintImage", ":FrictionRidgeDetail"}},
     {14, {":FingerImpressionImage", ":FingerprintImage", ":FingerImpressionImageDetail"}},
     {15, {":PalmprintImage", ":PalmPrintImageDetail"}},
+    {16, {":TestImage"}},
     {17, {":IrisImage", ":IrisImageDetail"}},
     {19, {":PlantarImage", ":PlantarImageDetail"}},
     {20, {":SourceImage", ":SourceMediaDetail"}},
     {21, {":Context"}},
+    {99, {":CBEFFImage"}},
 }};
 
 Element findImageElement(int category, bool legacy, Element a) {
@@ -461,105 +501,14 @@ Element findImageData(Element e, Element h) {
   return child(e, ":Base64BinaryObject");
 }
 
-// Appends code point `cp` as UTF-8.
-void appendUtf8(std::uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// Character data with the five predefined entities and character references replaced; anything
-// else that starts with "&" is kept as it stands. (The parser garbles an unknown entity that
-// follows a CR LF, so image text is not left to it.)
-std::string resolveEntities(std::string_view text) {
-  static constexpr std::array<std::pair<std::string_view, char>, 5> kNamed = {
-      {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}}};
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '&') {
-      out.push_back(text[i]);
-      continue;
-    }
-    const std::string_view rest = text.substr(i);
-    bool done = false;
-    for (const auto& [name, ch] : kNamed) {
-      if (rest.substr(0, name.size()) == name) {
-        out.push_back(ch);
-        i += name.size() - 1;
-        done = true;
-        break;
-      }
-    }
-    if (!done && rest.size() > 3 && rest[1] == '#') {
-      const bool hex = rest[2] == 'x';
-      const std::size_t from = hex ? 3 : 2;
-      const std::size_t semi = rest.find(';');
-      bool valid = semi != std::string_view::npos && semi > from && semi - from <= 8;
-      std::uint32_t cp = 0;
-      for (std::size_t k = from; valid && k < semi; ++k) {
-        const char d = rest[k];
-        int v = -1;
-        if (d >= '0' && d <= '9') {
-          v = d - '0';
-        } else if (hex && d >= 'a' && d <= 'f') {
-          v = d - 'a' + 10;
-        } else if (hex && d >= 'A' && d <= 'F') {
-          v = d - 'A' + 10;
-        }
-        valid = v >= 0;
-        if (valid) cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
-      }
-      if (valid && cp <= 0x10FFFF) {
-        appendUtf8(cp, out);
-        i += semi;
-        done = true;
-      }
-    }
-    if (!done) out.push_back('&');
-  }
-  return out;
-}
-
-// Decodes base64 image data text; entity references are rare in it, so they are resolved only
-// when decoding stops at one.
-detail::DecodedBlob decodeImageText(std::string_view text) {
-  detail::DecodedBlob blob;
-  blob.valid = decodeBase64Strict(text, blob.bytes);
-  if (!blob.valid && text.find('&') != std::string_view::npos) {
-    blob.valid = decodeBase64Strict(resolveEntities(text), blob.bytes);
-  }
-  return blob;
-}
-
-// The decoded bytes of an image data element: set aside before parsing (see extractBlobs), or
+// The decoded bytes of an image data element: set aside before parsing (see set_aside.cpp), or
 // decoded from the element's text. Text that is not base64 fails the whole read: a record
 // holding a few stray bytes in place of its image would pass for a converted one.
 std::string decodeImage(const ReadContext& c, Element data) {
   auto text = elementText(data);
   if (!text) return {};
   detail::DecodedBlob blob;
-  if (text->substr(0, kBlobMarker.size()) == kBlobMarker && c.blobs != nullptr) {
-    std::uint64_t index = 0;
-    if (transaction::parseUnsigned(text->substr(kBlobMarker.size()), index) &&
-        index < c.blobs->size()) {
-      blob = std::move((*c.blobs)[index]);
-    } else {
-      blob.valid = false;
-    }
-  } else {
+  if (!detail::takeSetAsideData(*text, c.blobs, blob)) {
     blob.valid = decodeBase64Strict(*text, blob.bytes);
   }
   if (!blob.valid) {
@@ -618,6 +567,48 @@ void readType4(const ReadContext& c, bool legacy, Element h, Element data,
                                        vll, gca, bytes);
 }
 
+// A signature record (Type-8) in its binary layout: LEN (4 bytes), IDC, SIG, SRT, ISR (1 byte
+// each), HLL and VLL (2 bytes each), then the image data. A value that does not fit its width
+// counts as 0, as in Type-4 records.
+void readType8(const ReadContext& c, Element h, Element data,
+               const std::optional<std::string_view>& idc) {
+  if (!h) return;
+  std::string bytes = data ? decodeImage(c, data) : std::string();
+  if (c.status != kOk || bytes.size() > 0x7FFFFFFFu - 12u) return;
+  transaction::Record rec = transaction::makeBinaryRecord(8);
+  const std::size_t len = bytes.size() + 12;
+  rec.fields.push_back(transaction::makeBinaryField(8, 1, std::to_string(len), 4));
+  const transaction::Transaction* tx = c.file.transaction();
+  const std::string idcNumber = std::to_string(tx ? tx->records.size() - 1 : 0);
+  rec.fields.push_back(transaction::makeBinaryField(8, 2, idc ? *idc : idcNumber, 1));
+  // Header fields 3 to 7 in field order, each from the element the table names for it.
+  for (int field = 3; field <= 7; ++field) {
+    const int width = field >= 6 ? 2 : 1;
+    std::optional<std::string_view> text;
+    for (const detail::SignatureElement& e : detail::kSignatureElements) {
+      if (e.field != field) continue;
+      const std::string_view key = e.element.substr(e.element.find(':'));
+      text = field == 5 ? ReadContext::text(h, {":ImageCaptureDetail", key})
+                        : elementText(child(h, key));
+    }
+    const long long v = number(text);
+    const long long max = width == 1 ? 255 : 65535;
+    rec.fields.push_back(
+        transaction::makeBinaryField(8, field, std::to_string(v >= 0 && v <= max ? v : 0), width));
+  }
+  // The data field is made as a header value, then given the bytes and their count.
+  transaction::Field dataField = transaction::makeBinaryField(8, 8, "", 0);
+  transaction::Item& item = dataField.subfields[0].items[0];
+  item.value = std::move(bytes);
+  item.byteCount = item.charCount();
+  dataField.subfields[0].byteTotal = item.byteCount;
+  dataField.byteTotal = item.byteCount;
+  rec.fields.push_back(std::move(dataField));
+  rec.byteTotal = static_cast<std::int32_t>(len);
+  rec.declaredLength = static_cast<std::int32_t>(len);
+  (void)c.file.insertRecord(static_cast<int>(tx ? tx->records.size() : 0), std::move(rec), false);
+}
+
 void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, Element h,
                       const std::optional<std::string_view>& idc) {
   std::string_view idcText;
@@ -651,6 +642,35 @@ void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, 
   readRecordExtension(c, category, occurrence, e);
 }
 
+// Notes the elements below a read record element that no table knows (each name once). The
+// contents of the project's extension elements and of Type-2 domain detail (counted apart) are
+// not looked into.
+void noteUnknownElements(const ReadContext& c, Element e) {
+  const tinyxml2::XMLElement* n = e->FirstChildElement();
+  while (n) {
+    const std::string_view local = localName(n);
+    bool descend = true;
+    if (local == "UserDefinedDescriptiveDetail" || local == "UserDefinedDescriptiveText") {
+      descend = false;
+    } else if (!detail::isKnownElementName(local)) {
+      descend = false;
+      if (namespaceOf(n) != kExtensionUri) {
+        const std::string name(nameOf(n));
+        if (std::find(c.unknownElements.begin(), c.unknownElements.end(), name) ==
+            c.unknownElements.end()) {
+          c.unknownElements.push_back(name);
+        }
+      }
+    }
+    if (descend && n->FirstChildElement()) {
+      n = n->FirstChildElement();
+      continue;
+    }
+    while (n && n != e && !n->NextSiblingElement()) n = n->Parent()->ToElement();
+    n = n && n != e ? n->NextSiblingElement() : nullptr;
+  }
+}
+
 void readRecordElement(const ReadContext& c, Element e) {
   int category = -1;
   bool legacy = false;
@@ -675,6 +695,7 @@ void readRecordElement(const ReadContext& c, Element e) {
   switch (category) {
     case 1:
       readType1(c, child(e, ":Transaction"));
+      noteUnknownElements(c, e);
       return;
     case 2: {
       // The first Type-2 element fills the Type-2 record; each further one makes its own
@@ -694,18 +715,22 @@ void readRecordElement(const ReadContext& c, Element e) {
       }
       readType2(c, nextSibling(a, ":UserDefinedDescriptiveText"), occurrence);
       readType2(c, nextSibling(a, ":UserDefinedDescriptiveDetail"), occurrence);
+      noteUnknownElements(c, e);
       return;
     }
     case 4:
+    case 8:
     case 9:
     case 10:
     case 13:
     case 14:
     case 15:
+    case 16:
     case 17:
     case 19:
     case 20:
     case 21:
+    case 99:
     case 11:
       break;
     default:
@@ -717,73 +742,12 @@ void readRecordElement(const ReadContext& c, Element e) {
   Element h = findImageElement(category, legacy, a);
   if (category == 4) {
     readType4(c, legacy, h, findImageData(e, h), idc);
+  } else if (category == 8) {
+    readType8(c, h, findImageData(e, h), idc);
   } else {
     readTaggedRecord(c, category, e, a, h, idc);
   }
-}
-
-bool endsWithDataName(std::string_view name) {
-  return endsWith(name, ":BinaryBase64Object") || endsWith(name, ":Base64BinaryObject");
-}
-
-// Image data makes up nearly all of a large document, and the parser copies and rescans every
-// character of it. So before parsing, the text of each long image data element is decoded from
-// the file's bytes (entity references resolved as the parser would), while it is still in the
-// cache, and replaced in the copy given to the parser by a placeholder naming the decoded bytes.
-// Comments, CDATA sections and processing instructions are stepped over; a document with a
-// DOCTYPE is left as it is.
-void extractBlobs(detail::InputWindow& in, std::string& doc,
-                  std::vector<detail::DecodedBlob>& blobs) {
-  constexpr std::uint64_t npos = detail::InputWindow::npos;
-  doc.clear();
-  std::uint64_t copied = 0;
-  std::uint64_t pos = 0;
-  while (pos < in.size()) {
-    const std::uint64_t lt = in.find('<', pos);
-    if (lt == npos) break;
-    const std::string_view rest = in.view(lt, lt + 9);
-    if (rest == "<!DOCTYPE") {
-      // Entities declared there could stand anywhere; the parser gets the document as it is.
-      blobs.clear();
-      doc.clear();
-      in.appendAll(doc);
-      return;
-    }
-    std::string_view close;
-    if (rest.substr(0, 4) == "<!--") {
-      close = "-->";
-    } else if (rest == "<![CDATA[") {
-      close = "]]>";
-    } else if (rest.substr(0, 2) == "<?") {
-      close = "?>";
-    }
-    if (!close.empty()) {
-      const std::uint64_t e = in.find(close, lt + 2);
-      if (e == npos) break;
-      pos = e + close.size();
-      continue;
-    }
-    const std::uint64_t gt = in.find('>', lt);
-    if (gt == npos) break;
-    pos = gt + 1;
-    const std::string_view tag = in.view(lt + 1, gt);
-    if (tag.empty() || tag.front() == '/' || tag.front() == '!' || tag.back() == '/' ||
-        tag.find_first_of("\"'") != std::string_view::npos) {
-      continue;
-    }
-    const std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n"));
-    if (!endsWithDataName(name)) continue;
-    const std::uint64_t textEnd = std::min(in.find('<', pos), in.size());
-    if (textEnd - pos < kMinBlobText) continue;
-    doc.append(in.view(copied, pos));
-    doc.append(kBlobMarker);
-    doc.append(std::to_string(blobs.size()));
-    blobs.push_back(decodeImageText(in.view(pos, textEnd)));
-    copied = textEnd;
-    in.keepFrom(copied);
-    pos = textEnd;
-  }
-  doc.append(in.view(copied, in.size()));
+  noteUnknownElements(c, e);
 }
 
 bool isPackageName(std::string_view name) { return endsWith(name, kPackageSuffix); }
@@ -830,7 +794,8 @@ std::string joined(const std::vector<std::string>& names) {
   return out;
 }
 
-// One warning for the record elements left unread, one for unmapped Type-2 domain content.
+// One warning for the record elements left unread, one for unmapped Type-2 domain content, one
+// for unknown elements inside the records read.
 void warnSkipped(const ReadContext& c) {
   if (!c.skippedRecords.empty()) {
     c.file.addWarning("Record elements not read, having no form here: " + joined(c.skippedRecords));
@@ -840,10 +805,13 @@ void warnSkipped(const ReadContext& c) {
                       std::to_string(c.skippedDomainElements) + " elements skipped (" +
                       joined(c.skippedDomains) + ")");
   }
+  if (!c.unknownElements.empty()) {
+    c.file.addWarning("Unknown elements skipped: " + joined(c.unknownElements));
+  }
 }
 
 int readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
-                 std::vector<detail::DecodedBlob>& blobs) {
+                 std::vector<detail::DecodedBlob>* blobs) {
   Element root = doc.FirstChildElement();
   if (!root) return kNotPackage;
   // The package is the root, or the first child of one wrapping element.
@@ -851,7 +819,7 @@ int readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
   if (!isPackageName(nameOf(root))) package = root->FirstChildElement();
   if (!package || !isPackageName(nameOf(package))) return kNotPackage;
   ReadContext ctx(file, namespacePrefixFor(root, kNiemCoreUri, "nc"));
-  ctx.blobs = &blobs;
+  ctx.blobs = blobs;
   for (Element e = package->FirstChildElement(); e && ctx.status == kOk;
        e = e->NextSiblingElement()) {
     try {
@@ -866,13 +834,17 @@ int readDocument(const tinyxml2::XMLDocument& doc, transaction::NistFile& file,
   return kOk;
 }
 
-int readInput(detail::InputWindow& in, transaction::NistFile& file) {
+int readInput(detail::InputWindow& in, transaction::NistFile& file, bool setAside = true) {
   std::vector<detail::DecodedBlob> blobs;
   std::string doc;
-  extractBlobs(in, doc, blobs);
+  if (setAside) {
+    detail::setAsideImageData(in, doc, blobs);
+  } else {
+    in.appendAll(doc);
+  }
   tinyxml2::XMLDocument parsed(true, tinyxml2::PRESERVE_WHITESPACE);
   if (parsed.Parse(doc.data(), doc.size()) != tinyxml2::XML_SUCCESS) return kNotWellFormed;
-  return readDocument(parsed, file, blobs);
+  return readDocument(parsed, file, setAside ? &blobs : nullptr);
 }
 
 // Closes a file descriptor when it goes out of scope.
@@ -911,7 +883,7 @@ std::string dateTimeFromXml(std::string_view text) {
 
 int readXmlBytes(std::string_view document, transaction::NistFile& file) noexcept {
   try {
-    if (document.size() > kMaxXmlFileBytes) return kNotWellFormed;
+    if (document.size() > kMaxXmlFileBytes) return kTooLarge;
     detail::InputWindow in(document);
     return readInput(in, file);
   } catch (...) {
@@ -920,16 +892,28 @@ int readXmlBytes(std::string_view document, transaction::NistFile& file) noexcep
   }
 }
 
+namespace detail {
+
+int readXmlBytesPlain(std::string_view document, transaction::NistFile& file) noexcept {
+  try {
+    if (document.size() > kMaxXmlFileBytes) return kTooLarge;
+    InputWindow in(document);
+    return readInput(in, file, false);
+  } catch (...) {
+    return transaction::kAllocFailed;
+  }
+}
+
+}  // namespace detail
+
 int readXml(const std::string& path, transaction::NistFile& file) noexcept {
   try {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return kNotWellFormed;
+    if (fd < 0) return kCannotOpen;
     const FdCloser closer(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uint64_t>(st.st_size) > kMaxXmlFileBytes) {
-      return kNotWellFormed;
-    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return kCannotOpen;
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxXmlFileBytes) return kTooLarge;
     // Read block by block: the image data texts are decoded while their block is in the cache.
     detail::InputWindow in(fd, static_cast<std::uint64_t>(st.st_size));
     return readInput(in, file);

@@ -18,8 +18,9 @@ inline constexpr std::size_t kMaxXmlFileBytes = std::size_t{1} << 30;
 /// A missing element leaves its field unset; a record element or field the handle refuses is
 /// skipped. Prepared Type-1 fields that the document does not give (DAI, ORI, TCN...) keep their
 /// placeholder values and are named in one warning added to `file`.
-/// Returns kOk; kNotWellFormed when the file cannot be opened, is larger than kMaxXmlFileBytes or
-/// is not well-formed XML (a UTF-8 byte-order mark is accepted; other encodings are not);
+/// Returns kOk; kCannotOpen when the file cannot be opened or is not a regular file; kTooLarge
+/// when it is larger than kMaxXmlFileBytes; kNotWellFormed when it is not well-formed XML (a
+/// UTF-8 byte-order mark is accepted; other encodings are not);
 /// kNotPackage when neither the root nor its first child element is an exchange package;
 /// kBadImageData when image data is not base64; transaction::kAllocFailed when memory runs out.
 /// On failure the Transaction holds what was read before it, for the caller to discard.

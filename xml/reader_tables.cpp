@@ -542,6 +542,30 @@ void readFrictionRidge(const ReadContext& c, int t, int occ, Element e, Element 
       }));
 }
 
+void readType16(const ReadContext& c, int occ, Element e, Element h) {
+  auto set = [&](int field, const auto& text) { c.set(16, field, text, occ); };
+  set(12, elementText(child(h, ":ImageBitsPerPixelQuantity")));
+  set(13, elementText(child(h, ":ImageColorSpaceCode")));
+  set(20, elementText(child(h, ":ImageCommentText")));
+  set(24, imageQuality(c, h));
+  readAnnotations(c, 16, occ, e);
+}
+
+void readType99(const ReadContext& c, int occ, Element e, Element h) {
+  auto set = [&](int field, const auto& text) { c.set(99, field, text, occ); };
+  set(100, c.idText(child(h, ":CBEFFVersionIdentification")));
+  set(101, elementText(child(h, ":CBEFFCategoryCode")));
+  set(102, eachContainer(h, ":ImageQuality", [&](Element q) {
+        ItemList items;
+        items.add(elementText(child(q, ":QualityValue")));
+        addVendorProduct(c, q, items, true);
+        return items.text();
+      }));
+  set(103, c.idText(child(h, ":CBEFFFormatOwnerIdentification")));
+  set(104, c.idText(child(h, ":CBEFFFormatCategoryIdentification")));
+  readAnnotations(c, 99, occ, e);
+}
+
 void readType17(const ReadContext& c, int occ, Element e, Element h) {
   auto set = [&](int field, const auto& text) { c.set(17, field, text, occ); };
   set(3, elementText(child(h, ":IrisEyePositionCode")));
@@ -610,6 +634,9 @@ void readImageFields(const ReadContext& c, int category, int occurrence, Element
     case 19:
       readFrictionRidge(c, category, occurrence, e, h);
       break;
+    case 16:
+      readType16(c, occurrence, e, h);
+      break;
     case 17:
       readType17(c, occurrence, e, h);
       break;
@@ -618,6 +645,9 @@ void readImageFields(const ReadContext& c, int category, int occurrence, Element
       break;
     case 21:
       readAnnotations(c, 21, occurrence, e);
+      break;
+    case 99:
+      readType99(c, occurrence, e, h);
       break;
     default:
       break;

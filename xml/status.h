@@ -11,9 +11,14 @@ inline constexpr int kCannotCreate = -6;
 /// Writing or closing the output file failed after it was created (disk full, I/O error).
 inline constexpr int kWriteFailed = -7;
 
-/// The document cannot be read: not well-formed XML (cut short, not UTF-8, nested too deep),
-/// or the file cannot be opened or is larger than the reader accepts.
+/// The document is not well-formed XML (cut short, not UTF-8, nested too deep).
 inline constexpr int kNotWellFormed = -320;
+/// The file cannot be opened, or is not a regular file (same number as kNotWellFormed: callers
+/// see one "cannot be read").
+inline constexpr int kCannotOpen = -320;
+/// The document is larger than the reader accepts (kMaxXmlFileBytes; same number as
+/// kNotWellFormed).
+inline constexpr int kTooLarge = -320;
 /// The document is well-formed but its root is not an ANSI/NIST-ITL exchange package.
 inline constexpr int kNotPackage = -321;
 /// Image or binary data that is not valid base64.

@@ -9,12 +9,16 @@
 #include <optional>
 #include <span>
 
+#include "transaction/base64.h"
 #include "transaction/status.h"
-#include "xml/base64.h"
+#include "xml/detail/element_tables.h"
 #include "xml/status.h"
 
 namespace varnel::xml {
 
+using detail::kSignatureElements;
+using detail::SignatureElement;
+using transaction::encodeBase64;
 using transaction::NistFile;
 
 namespace {
@@ -35,6 +39,8 @@ constexpr std::string_view kRootStart =
     " xmlns:s=\"http://niem.gov/niem/structures/2.0\""
     " xmlns:nc=\"http://niem.gov/niem/niem-core/2.0\""
     " xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\">";
+constexpr std::string_view kInterpolDetailStart =
+    "int-i:DomainDefinedDescriptiveDetail xmlns:int-i=\"http://interpol.gov/int-i/1.0\"";
 constexpr std::string_view kRootEnd = "</itl:NISTBiometricInformationExchangePackage>";
 // The buffer goes to the file whenever it grows past this size.
 constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
@@ -268,7 +274,7 @@ class Writer {
     int leftOut = 0;
     for (int s = 1; s < r.subfields(3); ++s) {
       const auto type = r.item(3, s, 0);
-      if (type && !hasXmlForm(static_cast<int>(transaction::parseLeadingInt(*type)))) ++leftOut;
+      if (type && !writtenAt(s, static_cast<int>(transaction::parseLeadingInt(*type)))) ++leftOut;
     }
     w_.open("biom:TransactionContentSummary");
     w_.leaf("biom:ContentFirstRecordCategoryCode", std::string_view("1"));
@@ -280,7 +286,7 @@ class Writer {
     }
     for (int s = 1; s < r.subfields(3); ++s) {
       const auto type = r.item(3, s, 0);
-      if (type && !hasXmlForm(static_cast<int>(transaction::parseLeadingInt(*type)))) continue;
+      if (type && !writtenAt(s, static_cast<int>(transaction::parseLeadingInt(*type)))) continue;
       w_.open("biom:ContentRecordSummary");
       idLeaf("biom:ImageReferenceIdentification",
              std::string_view(stripLeadingZeros(r.item(3, s, 1).value_or(""))));
@@ -350,9 +356,10 @@ class Writer {
   }
 
   // True when the exchange schema's elements written for this record carry the field whole.
-  static bool carried(const RecordView& r, int field) {
+  [[nodiscard]] bool carried(const RecordView& r, int field) const {
     const int type = r.type();
-    if (field == 1 || field == 2 || type == 4) return true;
+    if (field == 1 || field == 2 || type == 4 || type == 8) return true;
+    if (type == 2) return interpol_ && interpolCarried(r, field);
     if (field == 999) return type != 9;
     switch (type) {
       case 9:
@@ -363,8 +370,14 @@ class Writer {
       case 14:
       case 15:
       case 17:
+      case 19:
       case 20:
         return field >= 3 && field <= 11 && r.simple(field);
+      case 16:
+        // 16.003 names a user-defined image type, which no element carries.
+        return field >= 4 && field <= 11 && r.simple(field);
+      case 99:
+        return (field == 100 || field == 101 || field == 103 || field == 104) && r.simple(field);
       default:
         return false;
     }
@@ -395,14 +408,129 @@ class Writer {
     if (opened) w_.close(container);
   }
 
-  // Type-2 fields go in the descriptive detail, as extension fields.
-  void descriptiveFields(const transaction::Record& record) {
+  // Type-2 fields go in the descriptive detail: those of INTERPOL's domain as its elements (when
+  // the transaction names that domain), the others as extension fields.
+  void descriptiveFields(const RecordView& r, const transaction::Record& record) {
     bool any = false;
     for (const transaction::Field& fld : record.fields) any = any || fld.fieldNumber > 2;
     if (!any) return;
     w_.open("itl:UserDefinedDescriptiveDetail");
-    extensionFields(RecordView(f_, 2, 0), record, "ext:DescriptiveFields");
+    const auto domain = RecordView(f_, 1, 0).item(13, 0, 0);
+    interpol_ =
+        f_.countRecords(2) > 0 && &record == firstType2() && domain == "INT-I" && interpolDetail(r);
+    extensionFields(r, record, interpol_ ? "ext:OtherDescriptiveFields" : "ext:DescriptiveFields");
+    interpol_ = false;
     w_.close("itl:UserDefinedDescriptiveDetail");
+  }
+
+  [[nodiscard]] const transaction::Record* firstType2() const {
+    for (const transaction::Record& rec : f_.transaction()->records) {
+      if (rec.type == 2) return &rec;
+    }
+    return nullptr;
+  }
+
+  // True when the row's field may be written: every item the schema requires of it is there.
+  static bool interpolWritable(const RecordView& r, int field) {
+    for (const detail::InterpolRequired& q : detail::kInterpolRequired) {
+      if (q.field != field) continue;
+      for (int k = 0; k < 8; ++k) {
+        if ((q.items & (1 << k)) && !r.item(field, 0, k)) return false;
+      }
+    }
+    return true;
+  }
+
+  // True when INTERPOL's elements alone give the field back unchanged: a whole-field row, one
+  // value of printable ASCII without surrounding spaces (a date as its eight digits).
+  static bool interpolCarried(const RecordView& r, int field) {
+    const detail::InterpolElement* row = nullptr;
+    for (const detail::InterpolElement& e : detail::kInterpolElements) {
+      if (e.field == field) row = &e;
+    }
+    if (row == nullptr || row->item >= 0 || row->form == detail::InterpolForm::kDateOrTime ||
+        !r.simple(field)) {
+      return false;
+    }
+    const auto v = r.field(field);
+    if (!v || v->front() == ' ' || v->back() == ' ') return false;
+    for (char ch : *v) {
+      if (ch < 0x20 || ch > 0x7E) return false;
+    }
+    return row->form == detail::InterpolForm::kText || (v->size() == 8 && digits(*v, 8));
+  }
+
+  // INTERPOL's descriptive detail, from the first subfield of each field its rows name; false
+  // (nothing written) when no row has a value.
+  bool interpolDetail(const RecordView& r) {
+    std::vector<std::string_view> open;
+    bool any = false;
+    for (const detail::InterpolElement& e : detail::kInterpolElements) {
+      if (!interpolWritable(r, e.field)) continue;
+      const Text v = r.item(e.field, 0, e.item < 0 ? 0 : e.item);
+      if (!v) continue;
+      if (!any) {
+        // The domain's namespace is bound where it is used, so other documents keep their root.
+        w_.open(kInterpolDetailStart);
+        any = true;
+      }
+      std::vector<std::string_view> path;
+      for (std::size_t from = 0; from <= e.path.size();) {
+        const std::size_t slash = std::min(e.path.find('/', from), e.path.size());
+        path.push_back(e.path.substr(from, slash - from));
+        from = slash + 1;
+      }
+      std::string value(*v);
+      std::string_view leaf = path.back();
+      if (e.form == detail::InterpolForm::kText) {
+        path.pop_back();
+      } else if (e.form == detail::InterpolForm::kDateOrTime && digits(*v, 14)) {
+        leaf = "nc:DateTime";
+        value = dateTimeToXml(*v);
+      } else {
+        leaf = "nc:Date";
+        value = dateToXml(*v);
+      }
+      std::size_t keep = 0;
+      while (keep < open.size() && keep < path.size() && open[keep] == path[keep]) ++keep;
+      while (open.size() > keep) {
+        w_.close(open.back());
+        open.pop_back();
+      }
+      for (std::size_t k = keep; k < path.size(); ++k) {
+        w_.open(path[k]);
+        open.push_back(path[k]);
+      }
+      w_.leaf(leaf, std::string_view(value));
+    }
+    while (!open.empty()) {
+      w_.close(open.back());
+      open.pop_back();
+    }
+    if (any) w_.close(detail::kInterpolDetail);
+    return any;
+  }
+
+  // True when the record at `position`, of the type the content summary gives, is written: its
+  // type has an element here and the record holds what that element cannot do without.
+  [[nodiscard]] bool writtenAt(int position, int type) const {
+    if (!hasXmlForm(type)) return false;
+    const transaction::Transaction* tx = f_.transaction();
+    if (position < 0 || static_cast<std::size_t>(position) >= tx->records.size() ||
+        tx->records[static_cast<std::size_t>(position)].type != type) {
+      return true;
+    }
+    return hasRequiredFields(tx->records[static_cast<std::size_t>(position)]);
+  }
+
+  // A CBEFF record (Type-99) needs its header version, biometric type, format owner and format
+  // type: the schema's element has no form without them.
+  static bool hasRequiredFields(const transaction::Record& record) {
+    if (record.type != 99) return true;
+    for (int field : {100, 101, 103, 104}) {
+      if (transaction::findField(record, field) == nullptr) return false;
+    }
+    return true;
   }
 
   // Record types this writer gives an element.
@@ -410,14 +538,18 @@ class Writer {
     switch (type) {
       case 2:
       case 4:
+      case 8:
       case 9:
       case 10:
       case 11:
       case 13:
       case 14:
       case 15:
+      case 16:
       case 17:
+      case 19:
       case 20:
+      case 99:
         return true;
       default:
         return false;
@@ -426,12 +558,19 @@ class Writer {
 
   void record(const RecordView& r, const transaction::Record& record, std::size_t position) {
     std::string_view element;
+    if (!hasRequiredFields(record)) {
+      unwritten_.push_back({position, r.type()});
+      return;
+    }
     switch (r.type()) {
       case 2:
         element = "itl:PackageDescriptiveTextRecord";
         break;
       case 4:
         element = "itl:PackageHighResolutionGrayscaleImageRecord";
+        break;
+      case 8:
+        element = "itl:PackageSignatureImageRecord";
         break;
       case 9:
         element = "itl:PackageMinutiaeRecord";
@@ -451,11 +590,20 @@ class Writer {
       case 15:
         element = "itl:PackagePalmprintImageRecord";
         break;
+      case 16:
+        element = "itl:PackageUserDefinedTestingImageRecord";
+        break;
       case 17:
         element = "itl:PackageIrisImageRecord";
         break;
+      case 19:
+        element = "itl:PackagePlantarImageRecord";
+        break;
       case 20:
         element = "itl:PackageSourceRepresentationRecord";
+        break;
+      case 99:
+        element = "itl:PackageCBEFFBiometricDataRecord";
         break;
       default:
         unwritten_.push_back({position, r.type()});
@@ -469,13 +617,16 @@ class Writer {
     w_.leaf("nc:IdentificationID", std::string_view(idc));
     w_.close("biom:ImageReferenceIdentification");
     if (r.type() == 2) {
-      descriptiveFields(record);
+      descriptiveFields(r, record);
     } else {
       extensionFields(r, record, "ext:RecordFields");
     }
     switch (r.type()) {
       case 4:
         type4(r);
+        break;
+      case 8:
+        type8(r);
         break;
       case 9:
         type9(r);
@@ -505,12 +656,44 @@ class Writer {
           w_.leaf("biom:FingerprintImageStitchedIndicator", indicator(r.field(27), "Y", "N"));
         });
         break;
+      case 16:
+        annotations(r);
+        imageElement(r, "biom:TestImage", [&] { plainImageBody(r); });
+        break;
       case 17:
         annotations(r);
         imageElement(r, "biom:IrisImage", [&] { type17Body(r); });
         break;
+      case 19:
+        annotations(r);
+        imageElement(r, "biom:PlantarImage", [&] {
+          plainImageBody(r);
+          w_.leaf("biom:FrictionRidgeImageImpressionCaptureCategoryCode", r.field(3));
+          w_.leaf("biom:FrictionRidgeCaptureTechnology", r.field(901));
+          // The schema takes one position; further ones travel as extension fields.
+          w_.leaf("biom:PlantarPositionCode", r.item(13, 0, 0));
+        });
+        break;
       case 20:
         type20(r);
+        break;
+      case 99:
+        annotations(r);
+        imageElement(r, "biom:CBEFFImage", [&] {
+          captureDetail(r);
+          for (int s = 0; s < r.subfields(102) && s < 9; ++s) {
+            if (!r.item(102, s, 0)) continue;
+            w_.open("biom:ImageQuality");
+            idLeaf("biom:QualityAlgorithmProductIdentification", r.item(102, s, 2));
+            w_.leaf("biom:QualityValue", r.item(102, s, 0));
+            idLeaf("biom:QualityAlgorithmVendorIdentification", r.item(102, s, 1));
+            w_.close("biom:ImageQuality");
+          }
+          idLeaf("biom:CBEFFFormatOwnerIdentification", r.field(103));
+          idLeaf("biom:CBEFFFormatCategoryIdentification", r.field(104));
+          idLeaf("biom:CBEFFVersionIdentification", r.field(100));
+          w_.leaf("biom:CBEFFCategoryCode", r.field(101));
+        });
         break;
       default:
         break;
@@ -551,6 +734,39 @@ class Writer {
     w_.close("biom:FingerprintImagePosition");
     w_.leaf("biom:FingerprintImageImpressionCaptureCategoryCode", r.field(3));
     w_.close("biom:FingerprintImage");
+  }
+
+  // The signature record: every field has its element (see kSignatureElements).
+  void type8(const RecordView& r) {
+    w_.open("biom:SignatureImage");
+    imageData(r.bytes(8));
+    for (const SignatureElement& e : kSignatureElements) {
+      if (e.field == 5) {
+        w_.open("biom:ImageCaptureDetail");
+        w_.leaf(e.element, r.field(e.field));
+        w_.close("biom:ImageCaptureDetail");
+      } else {
+        // The representation and category codes are mandatory: an absent one is written as 0.
+        const bool mandatory = e.field == 3 || e.field == 4;
+        w_.leaf(e.element, mandatory ? Text(r.field(e.field).value_or("0")) : r.field(e.field));
+      }
+    }
+    w_.close("biom:SignatureImage");
+  }
+
+  // The image elements every image type has, in schema order (testing and plantar images).
+  void plainImageBody(const RecordView& r) {
+    w_.leaf("biom:ImageBitsPerPixelQuantity", r.field(12));
+    captureDetail(r);
+    if (r.type() == 16) w_.leaf("biom:ImageColorSpaceCode", r.field(13));
+    w_.leaf("biom:ImageCommentText", r.field(20));
+    w_.leaf("biom:ImageCompressionAlgorithmText", r.field(11));
+    w_.leaf("biom:ImageHorizontalLineLengthPixelQuantity", r.field(6));
+    w_.leaf("biom:ImageHorizontalPixelDensityValue", r.field(9));
+    if (r.type() == 16) imageQuality(r);
+    w_.leaf("biom:ImageScaleUnitsCode", r.field(8));
+    w_.leaf("biom:ImageVerticalLineLengthPixelQuantity", r.field(7));
+    w_.leaf("biom:ImageVerticalPixelDensityValue", r.field(10));
   }
 
   void type11(const RecordView& r) {
@@ -623,7 +839,7 @@ class Writer {
     }
     // The image hash follows the annotations in the records whose schema type has one.
     const int t = r.type();
-    if (t == 10 || t == 13 || t == 15 || t == 17 || t == 20) {
+    if (t == 10 || t == 13 || t == 15 || t == 16 || t == 17 || t == 19 || t == 20 || t == 99) {
       w_.leaf("biom:ImageHashValue", r.field(996));
     }
   }
@@ -949,6 +1165,8 @@ class Writer {
   // Position and type of each record left out.
   std::vector<std::pair<std::size_t, int>> unwritten_;
   std::string scratch_;
+  // Set while the Type-2 record in hand is written with INTERPOL's elements.
+  bool interpol_ = false;
 };
 
 int writeAll(const NistFile& file, std::string& buffer, std::FILE* out, bool& failed) {

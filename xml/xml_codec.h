@@ -11,10 +11,10 @@ namespace varnel::xml {
 /// serve any number of handles.
 class XmlCodecImpl final : public transaction::XmlCodec {
  public:
-  /// readXml: 0, or its failure status.
+  /// readXml: kOk, or its failure status.
   [[nodiscard]] int read(const std::string& path,
                          transaction::NistFile& file) const noexcept override;
-  /// writeXml: 0, or its failure status.
+  /// writeXml: kOk, or its failure status.
   [[nodiscard]] int write(const std::string& path,
                           const transaction::NistFile& file) const noexcept override;
 };

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "transaction/base64.h"
 #include "transaction/nist_file.h"
-#include "xml/base64.h"
 #include "xml/xml_codec.h"
 
 namespace {
@@ -87,7 +87,7 @@ void BM_Base64Encode(benchmark::State& state) {
   const auto data = randomBytes(8 << 20, 1);
   std::string out;
   for (auto _ : state) {
-    varnel::xml::encodeBase64(data, out);
+    varnel::transaction::encodeBase64(data, out);
     benchmark::DoNotOptimize(out.data());
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(data.size()));
@@ -97,10 +97,10 @@ BENCHMARK(BM_Base64Encode)->Unit(benchmark::kMillisecond);
 void BM_Base64Decode(benchmark::State& state) {
   const auto data = randomBytes(8 << 20, 2);
   std::string text;
-  varnel::xml::encodeBase64(data, text);
+  varnel::transaction::encodeBase64(data, text);
   std::vector<std::uint8_t> out;
   for (auto _ : state) {
-    varnel::xml::decodeBase64(text, out);
+    varnel::transaction::decodeBase64(text, out);
     benchmark::DoNotOptimize(out.data());
   }
   // Measured as decoded bytes, the same unit as the encoder.

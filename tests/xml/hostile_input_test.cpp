@@ -85,8 +85,8 @@ TEST(XmlHostileInput, InvalidBase64FailsTheLoad) {
   ASSERT_TRUE(good);
   EXPECT_EQ(field(good->file, 14, 999), "ManMa");
   for (std::string_view bad : std::initializer_list<std::string_view>{
-           "TWFu\nTWFu*!$garbage", "&#x1;&#xFFFF;====", "TWFu=TWFu",
-           "TQ=", "TWFu==", std::string_view("TWFu\0", 5)}) {
+           "TWFu\nTWFu*!$garbage", "&#x1;&#xFFFF;====", "TWFu=TWFu", "TQ=", "TWFu==", "TWFuT",
+           std::string_view("TWFu\0", 5)}) {
     EXPECT_FALSE(loadXml(withData(bad))) << bad;
   }
   // Long data is decoded ahead of parsing; a fault there fails the load the same way.

@@ -10,7 +10,6 @@
 
 #include "tests/xml/test_support.h"
 #include "transaction/status.h"
-#include "xml/base64.h"
 
 using varnel::xml::detail::InputWindow;
 namespace support = varnel::xml::test;

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "tests/xml/test_support.h"
-#include "xml/base64.h"
+#include "transaction/base64.h"
 #include "xml/status.h"
 
 namespace varnel::xml::test {
@@ -20,7 +20,8 @@ std::string type1(std::string_view transactionBody) {
 
 std::string base64(std::string_view bytes) {
   std::string out;
-  encodeBase64(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), out);
+  transaction::encodeBase64(
+      std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), out);
   return out;
 }
 
@@ -467,15 +468,42 @@ TEST(XmlReaderWarnings, UnreadRecordsAndUnmappedDomainsAreNamed) {
       "<ebts:RecordSubject><nc:PersonName>X</nc:PersonName><ebts:Y/></ebts:RecordSubject>"
       "</ebts:DomainDefinedDescriptiveFields></itl:UserDefinedDescriptiveDetail>"
       "</itl:PackageDescriptiveTextRecord>"
-      "<itl:PackageSignatureImageRecord><biom:X/></itl:PackageSignatureImageRecord>"));
+      "<itl:PackageDNARecord><biom:X/></itl:PackageDNARecord>"));
   ASSERT_TRUE(f);
   const auto& w = f->file.warnings();
   auto has = [&](std::string_view part) {
     return std::any_of(w.begin(), w.end(),
                        [&](const std::string& t) { return t.find(part) != std::string::npos; });
   };
-  EXPECT_TRUE(has("itl:PackageSignatureImageRecord (type 8)"));
+  EXPECT_TRUE(has("itl:PackageDNARecord (type 18)"));
   EXPECT_TRUE(has("4 elements skipped (ebts:DomainDefinedDescriptiveFields)"));
+}
+
+}  // namespace
+}  // namespace varnel::xml::test
+
+namespace varnel::xml::test {
+namespace {
+
+// Elements no table knows, inside records that are read, are skipped and named once in one
+// warning; what they hold is not looked into, and the project's extension elements are known.
+TEST(XmlReaderWarnings, UnknownElementsInKnownRecordsAreNamedOnce) {
+  auto f = loadXml(package(
+      "<itl:PackageFingerprintImageRecord><biom:RecordCategoryCode>14</biom:RecordCategoryCode>"
+      "<biom:ImageReferenceIdentification><nc:IdentificationID>1</nc:IdentificationID>"
+      "</biom:ImageReferenceIdentification><biom:Odd><biom:Inner/></biom:Odd>"
+      "<biom:FingerImpressionImage><biom:Odd/><x:Other/>"
+      "<biom:ImageHorizontalLineLengthPixelQuantity>5</biom:ImageHorizontalLineLengthPixelQuantity>"
+      "</biom:FingerImpressionImage></itl:PackageFingerprintImageRecord>",
+      " xmlns:x=\"urn:x\""));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(field(f->file, 14, 6), "5");
+  const auto& w = f->file.warnings();
+  ASSERT_FALSE(w.empty());
+  EXPECT_EQ(w.back(), "Unknown elements skipped: biom:Odd, x:Other");
+  EXPECT_EQ(std::count_if(w.begin(), w.end(),
+                          [](const std::string& t) { return t.find("Unknown") == 0; }),
+            1);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <set>
 
 #include "tests/xml/test_support.h"
+#include "transaction/field_table.h"
+#include "xml/detail/element_tables.h"
 #include "xml/writer.h"
 
 namespace varnel::xml::test {
@@ -206,6 +208,46 @@ std::unique_ptr<XmlFile> richTransaction() {
         {21, "1"},
         {24, "70|V|P"},
         {38, "source comment"}});
+
+  addImage(f, 16, "9", "test image");
+  fill(f, 16, 0,
+       {{3, "user type"},
+        {4, "SRC"},
+        {5, "20200102"},
+        {6, "10"},
+        {7, "20"},
+        {8, "1"},
+        {9, "500"},
+        {10, "500"},
+        {11, "NONE"},
+        {12, "8"},
+        {13, "GRAY"},
+        {20, "test comment"},
+        {24, "60|V|P"},
+        {902, "20200102030405Z|P|O|D"}});
+
+  addImage(f, 19, "10", "plantar");
+  fill(f, 19, 0,
+       {{3, "0"},
+        {5, "20200102"},
+        {6, "10"},
+        {7, "20"},
+        {11, "WSQ20"},
+        {12, "8"},
+        {13, "60^61"},
+        {20, "sole"},
+        {901, "TECH"}});
+
+  addImage(f, 99, "11", "cbeff data");
+  fill(f, 99, 0,
+       {{4, "SRC"},
+        {5, "20200102"},
+        {100, "0101"},
+        {101, "00000008"},
+        {102, "80|V|P^70|W|Q"},
+        {103, "001B"},
+        {104, "0201"},
+        {902, "20200102030405Z|P|O|D"}});
   return x;
 }
 
@@ -220,6 +262,9 @@ TEST(XmlRoundTrip, EveryWrittenFieldReadsBackUnchanged) {
   XmlFile back;
   ASSERT_EQ(back.file.load(path), 0);
   EXPECT_EQ(recordTypes(back.file), recordTypes(source->file));
+  // Every element the writer uses is one the reader knows.
+  for (const auto& w : back.file.warnings())
+    EXPECT_EQ(w.find("Unknown elements"), std::string::npos) << w;
 
   const auto& records = source->file.transaction()->records;
   int occurrence[100] = {};
@@ -266,6 +311,119 @@ TEST(XmlRoundTrip, DocumentedExceptions) {
   EXPECT_EQ(field(back.file, 20, 14), "006");  // kept whole by the extension fields
   // No Type-4 record: the resolutions the transaction states are kept, 00.00 only when absent.
   EXPECT_EQ(field(back.file, 1, 11), "19.69");
+}
+
+}  // namespace
+}  // namespace varnel::xml::test
+
+namespace varnel::xml::test {
+namespace {
+
+// The signature record's elements are the ones the field definition table gives for its fields.
+TEST(XmlRecordForms, SignatureElementsFollowTheFieldTable) {
+  auto pathOf = [](int field) {
+    for (const auto& row : transaction::fieldDefinitions()) {
+      if (row.recordType == 8 && row.field == field && !row.xmlPath.empty() &&
+          row.xmlPath.find('/') != std::string_view::npos) {
+        return row.xmlPath;
+      }
+    }
+    return std::string_view();
+  };
+  for (const auto& e : detail::kSignatureElements) {
+    EXPECT_EQ(e.path, pathOf(e.field)) << "8." << e.field;
+    EXPECT_EQ(e.path.substr(e.path.rfind('/') + 1), e.element);
+  }
+  EXPECT_EQ(detail::kSignatureDataPath, pathOf(8));
+}
+
+// A signature record is read into its binary layout, written back with every field, and reads
+// back the same.
+TEST(XmlRecordForms, SignatureRecordBothWays) {
+  auto in = loadXml(package(
+      "<itl:PackageSignatureImageRecord><biom:RecordCategoryCode>8</biom:RecordCategoryCode>"
+      "<biom:ImageReferenceIdentification><nc:IdentificationID>3</nc:IdentificationID>"
+      "</biom:ImageReferenceIdentification><biom:SignatureImage>"
+      "<nc:BinaryBase64Object>AQID</nc:BinaryBase64Object>"
+      "<biom:ImageCaptureDetail><biom:CaptureResolutionCode>1</biom:CaptureResolutionCode>"
+      "</biom:ImageCaptureDetail>"
+      "<biom:ImageHorizontalLineLengthPixelQuantity>300</"
+      "biom:ImageHorizontalLineLengthPixelQuantity>"
+      "<biom:ImageVerticalLineLengthPixelQuantity>70000</biom:ImageVerticalLineLengthPixelQuantity>"
+      "<biom:SignatureRepresentationCode>1</biom:SignatureRepresentationCode>"
+      "<biom:SignatureCategoryCode>0</biom:SignatureCategoryCode>"
+      "</biom:SignatureImage></itl:PackageSignatureImageRecord>"));
+  ASSERT_TRUE(in);
+  EXPECT_EQ(recordTypes(in->file), "1 8");
+  EXPECT_EQ(field(in->file, 8, 2), "3");
+  EXPECT_EQ(field(in->file, 8, 3), "0");
+  EXPECT_EQ(field(in->file, 8, 4), "1");
+  EXPECT_EQ(field(in->file, 8, 5), "1");
+  EXPECT_EQ(field(in->file, 8, 6), "300");
+  EXPECT_EQ(field(in->file, 8, 7), "0");  // too wide for its two bytes
+  EXPECT_EQ(field(in->file, 8, 8), std::string("\x01\x02\x03"));
+  EXPECT_EQ(fullField(in->file, 1, 3), "1|1^8|03");
+
+  const std::string nist = tempPath("signature.nist");
+  ASSERT_EQ(in->file.saveTraditional(nist), 0);
+  XmlFile traditional;
+  ASSERT_EQ(traditional.file.load(nist), 0);
+  std::string doc;
+  ASSERT_EQ(writeXmlToString(traditional.file, doc), 0);
+  const std::size_t data = doc.find("<nc:BinaryBase64Object>AQID");
+  const std::size_t srt = doc.find("<biom:SignatureRepresentationCode>1<");
+  const std::size_t sig = doc.find("<biom:SignatureCategoryCode>0<");
+  EXPECT_TRUE(data < srt && srt < sig && sig != std::string::npos) << doc;
+  auto back = loadXml(doc);
+  ASSERT_TRUE(back);
+  for (int f = 2; f <= 8; ++f) {
+    EXPECT_EQ(field(back->file, 8, f), field(in->file, 8, f)) << "8." << f;
+  }
+}
+
+}  // namespace
+}  // namespace varnel::xml::test
+
+namespace varnel::xml::test {
+namespace {
+
+// In a transaction of INTERPOL's domain, Type-2 goes as the domain's elements; what they cannot
+// give back whole also travels as extension fields, so every field reads back unchanged.
+TEST(XmlRecordForms, InterpolType2AsTheDomainsElements) {
+  auto x = loadXml(package(""));
+  ASSERT_TRUE(x);
+  auto& f = x->file;
+  ASSERT_EQ(f.setField(1, 13, sep("INT-I|06.00")), 0);
+  fill(f, 2, 0,
+       {{4, "20240101"},
+        {10, "FRA|123"},
+        {13, "P|"},
+        {22, "1|Main St|Lyon|||FRA|69000"},
+        {30, "|Ann||Lee"},
+        {35, "19800203"},
+        {39, "F"},
+        {55, "20240102030405"},
+        {74, "E1|NAM|bad"},
+        {95, " padded "}});
+  std::string doc;
+  ASSERT_EQ(writeXmlToString(f, doc), 0);
+  for (std::string_view part :
+       {"<int-i:DomainDefinedDescriptiveDetail xmlns:int-i=", "<nc:PersonGivenName>Ann<",
+        "<int-i:PersonSexCode>F<", "<nc:StreetName>Main St<", "<nc:DateTime>2024-01-02T03:04:05Z<",
+        "<int-i:ErrorFieldMnemonicCode>NAM<", "<ext:OtherDescriptiveFields>"}) {
+    EXPECT_NE(doc.find(part), std::string::npos) << part;
+  }
+  // Carried whole by the elements: not repeated as extension fields.
+  EXPECT_EQ(doc.find("<ext:Field number=\"39\">"), std::string::npos);
+  EXPECT_EQ(doc.find("<ext:Field number=\"4\">"), std::string::npos);
+  EXPECT_NE(doc.find("<ext:Field number=\"95\">"), std::string::npos);  // spaces kept
+  // A miscellaneous identification without its number is not written as an element.
+  EXPECT_EQ(doc.find("MiscellaneousIdentificationID2"), std::string::npos);
+  auto back = loadXml(doc);
+  ASSERT_TRUE(back);
+  for (int n : {4, 10, 13, 22, 30, 35, 39, 55, 74, 95}) {
+    EXPECT_EQ(fullField(back->file, 2, n), fullField(f, 2, n)) << "2." << n;
+  }
 }
 
 }  // namespace

@@ -38,16 +38,21 @@ std::vector<std::string> transactionFiles() {
   return out;
 }
 
-// A schema that brings in the exchange schema and the project's extension, for xmllint.
+// A schema that brings in the exchange schema, INTERPOL's domain schema and the project's
+// extension, for xmllint.
 std::string driverSchema() {
   const std::string path = tempPath("driver.xsd");
   const std::string itl = fs::absolute(kSchemaRoot / "exchange/itl-full.xsd").lexically_normal();
+  const std::string inti = fs::absolute(kSchemaRoot / "int-i/1.0/int-i.xsd").lexically_normal();
   const std::string ext = fs::absolute(fs::path(VARNEL_DOCS) / "varnel-extension.xsd");
   writeFile(path,
             "<?xml version=\"1.0\"?>\n"
             "<xsd:schema xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\">\n"
             "<xsd:import namespace=\"http://biometrics.nist.gov/standard/2011\" schemaLocation=\"" +
                 itl +
+                "\"/>\n"
+                "<xsd:import namespace=\"http://interpol.gov/int-i/1.0\" schemaLocation=\"" +
+                inti +
                 "\"/>\n"
                 "<xsd:import namespace=\"http://varnel.example/ext/1.0\" schemaLocation=\"" +
                 ext + "\"/>\n</xsd:schema>\n");

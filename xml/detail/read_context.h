@@ -84,6 +84,8 @@ struct ReadContext {
   mutable std::vector<std::string> skippedRecords;
   mutable std::vector<std::string> skippedDomains;
   mutable long skippedDomainElements = 0;
+  // Elements of a read record element that no table names, each name once, in document order.
+  mutable std::vector<std::string> unknownElements;
 
   ReadContext(transaction::NistFile& f, std::string_view ncPrefix);
 
@@ -136,5 +138,8 @@ void readImageFields(const ReadContext& ctx, int category, int occurrence, Eleme
 
 /// Annotation container x.902 under E.
 void readAnnotations(const ReadContext& ctx, int type, int occurrence, Element e);
+
+/// True when an element of that local name ("FaceImage") is one the reader or writer knows.
+[[nodiscard]] bool isKnownElementName(std::string_view localName);
 
 }  // namespace varnel::xml::detail

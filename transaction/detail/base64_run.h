@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace varnel::xml::detail {
+namespace varnel::transaction::detail {
 
 /// Where a base64 decode ended.
 struct Base64Run {
@@ -19,4 +19,4 @@ struct Base64Run {
 /// bytes at `out`: bytes past `written` are scratch.
 [[nodiscard]] Base64Run decodeBase64Run(std::string_view text, std::uint8_t* out) noexcept;
 
-}  // namespace varnel::xml::detail
+}  // namespace varnel::transaction::detail
