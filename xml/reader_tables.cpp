@@ -64,38 +64,6 @@ bool matches(Element e, std::string_view key) {
 
 // ---- Lookups ----
 
-Element firstChildBySuffix(Element parent, std::string_view key) noexcept {
-  if (!parent) return nullptr;
-  for (Element e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {
-    const char* n = e->Name();
-    if (!n) continue;
-    const std::string_view name(n);
-    if (name.size() >= key.size() && name.substr(name.size() - key.size()) == key) return e;
-  }
-  return nullptr;
-}
-
-Element nextSiblingBySuffix(Element element, std::string_view key) noexcept {
-  if (!element) return nullptr;
-  for (Element e = element->NextSiblingElement(); e; e = e->NextSiblingElement()) {
-    const char* n = e->Name();
-    if (!n) continue;
-    const std::string_view name(n);
-    if (name.size() >= key.size() && name.substr(name.size() - key.size()) == key) return e;
-  }
-  return nullptr;
-}
-
-Element firstChildExact(Element parent, std::string_view key) noexcept {
-  if (!parent) return nullptr;
-  for (Element e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {
-    if (e->Name() && (std::string_view(e->Name()) == key || sameNamespace(e, e->Name(), key))) {
-      return e;
-    }
-  }
-  return nullptr;
-}
-
 Element child(Element parent, std::string_view key) noexcept {
   if (!parent) return nullptr;
   for (Element e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {

@@ -20,9 +20,6 @@ using Element = const tinyxml2::XMLElement*;
 /// Lookups on the parsed element tree. Every one accepts a null parent or element and then finds
 /// nothing. A key with a leading ":" matches any element whose qualified name ends with it; any
 /// other key matches the qualified name exactly.
-[[nodiscard]] Element firstChildBySuffix(Element parent, std::string_view key) noexcept;
-[[nodiscard]] Element nextSiblingBySuffix(Element element, std::string_view key) noexcept;
-[[nodiscard]] Element firstChildExact(Element parent, std::string_view key) noexcept;
 [[nodiscard]] Element child(Element parent, std::string_view key) noexcept;
 [[nodiscard]] Element nextSibling(Element element, std::string_view key) noexcept;
 /// Follows `keys` downwards, one child per key.
