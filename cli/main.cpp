@@ -11,23 +11,14 @@
 
 #include "cli/console_ui.h"
 #include "cli/dump.h"
+#include "cli/jpegl_command.h"
 #include "cli/validate_command.h"
+#include "cli/wsq_command.h"
+#include "imaging/wsq/wsq.h"
 #include "rules/rule_set.h"
 #include "rules/run.h"
 #include "rules/status.h"
 #include "transaction/nist_file.h"
-
-#if __has_include("cli/wsq_command.h")
-#include "cli/wsq_command.h"
-#define VARNEL_CLI_WSQ 1
-#endif
-#if __has_include("cli/jpegl_command.h")
-#include "cli/jpegl_command.h"
-#define VARNEL_CLI_JPEGL 1
-#endif
-#if __has_include("imaging/wsq/wsq.h") && defined(VARNEL_HAVE_WSQ)
-#include "imaging/wsq/wsq.h"
-#endif
 
 namespace {
 
@@ -43,9 +34,7 @@ constexpr int kExitReportFailed = 4;
 std::string versionText() {
   std::string text = "varnel " + std::string(varnel::rules::kProgramVersion) + "\n";
   text += varnel::transaction::versionBanner();
-#if defined(VARNEL_HAVE_WSQ)
   text += varnel::wsq::wsqBanner();
-#endif
   return text;
 }
 
@@ -330,12 +319,8 @@ int main(int argc, char** argv) {
 
   varnel::cli::addDumpCommand(app, exitCode);
   varnel::cli::addValidateCommand(app, exitCode);
-#ifdef VARNEL_CLI_WSQ
   varnel::cli::addWsqCommand(app, exitCode);
-#endif
-#ifdef VARNEL_CLI_JPEGL
   varnel::cli::addJpeglCommand(app, exitCode);
-#endif
 
   app.footer("Run 'varnel COMMAND --help' for the options of a command.");
 

@@ -11,14 +11,12 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "imaging/codecs.h"
+#include "imaging/wsq/wsq.h"
 #include "rules/status.h"
 #include "transaction/field_table.h"
 #include "transaction/status.h"
 #include "transaction/tree.h"
-#ifdef VARNEL_HAVE_IMAGING
-#include "imaging/codecs.h"
-#include "imaging/wsq/wsq.h"
-#endif
 
 namespace varnel::rules::conformance {
 namespace {
@@ -54,7 +52,7 @@ std::string quoted(std::string_view v) {
     }
     if (c < 0x20 || c == 0x7F) {
       char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      (void)std::snprintf(buf, sizeof buf, "\\x%02X", c);
       out += buf;
     } else {
       out += static_cast<char>(c);
@@ -273,9 +271,7 @@ class Checker {
       checkRecordStructure(info, idcs);
       checkFields(info);
       if (recs[i].type == 9) checkMinutiae(info);
-#ifdef VARNEL_HAVE_IMAGING
       checkImage(info);
-#endif
     }
     if (recs.empty() || recs[0].type != 1) {
       add(Severity::kError, "structure", nullptr, 0, "", "a Type-1 record first", "",
@@ -703,9 +699,9 @@ class Checker {
       if (!admit(info, f, "charset", sev)) return;
       char buf[8];
       if (bad >= 0x20 && bad < 0x7F) {
-        std::snprintf(buf, sizeof buf, "'%c'", bad);
+        (void)std::snprintf(buf, sizeof buf, "'%c'", bad);
       } else {
-        std::snprintf(buf, sizeof buf, "\\x%02X", bad);
+        (void)std::snprintf(buf, sizeof buf, "\\x%02X", bad);
       }
       const std::string shown = quoted(v);
       add(sev, "charset", &info, f.fieldNumber, at.name(field), typeWords(rule), shown,
@@ -785,7 +781,6 @@ class Checker {
     }
   }
 
-#ifdef VARNEL_HAVE_IMAGING
   static int codeOfName(std::string_view t) noexcept {
     if (t == "0" || t == "NONE") return 0;
     if (t == "1" || t == "WSQ20" || t == "WSQ") return 1;
@@ -945,7 +940,6 @@ class Checker {
       }
     }
   }
-#endif
 
   const Transaction& tx_;
   const Profile& profile_;
