@@ -11,31 +11,14 @@
 #include <system_error>
 
 #include "rules/run.h"
+#include "transaction/printable.h"
 #include "transaction/tree.h"
-
-#ifdef VARNEL_HAVE_XML
 #include "xml/xml_codec.h"
-#endif
 
 namespace varnel::cli {
 namespace {
 
 ImageDescriber gDescriber = nullptr;
-
-// Text with control and non-ASCII bytes shown as \xNN, so separators and binary values are seen.
-std::string printable(std::string_view text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
-      out.push_back(static_cast<char>(c));
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -54,7 +37,7 @@ void dumpTransaction(const transaction::NistFile& file, std::ostream& out) {
         << rec.byteTotal << " bytes, " << (rec.hasFs ? "tagged" : "binary") << "\n";
     for (const auto& field : rec.fields) {
       char tag[32];
-      std::snprintf(tag, sizeof tag, "%d.%03d", rec.type, field.fieldNumber);
+      (void)std::snprintf(tag, sizeof tag, "%d.%03d", rec.type, field.fieldNumber);
       out << "  " << tag << ":";
       if (transaction::isImageDataField(rec.type, field.fieldNumber)) {
         std::size_t bytes = 0;
@@ -70,7 +53,7 @@ void dumpTransaction(const transaction::NistFile& file, std::ostream& out) {
         continue;
       }
       if (field.subfields.size() == 1 && field.subfields[0].items.size() == 1) {
-        out << " " << printable(field.subfields[0].items[0].value) << "\n";
+        out << " " << transaction::printableText(field.subfields[0].items[0].value) << "\n";
         continue;
       }
       out << " " << field.subfields.size() << " subfield(s)\n";
@@ -78,7 +61,7 @@ void dumpTransaction(const transaction::NistFile& file, std::ostream& out) {
         out << "    [" << s << "]";
         const auto& items = field.subfields[s].items;
         for (std::size_t i = 0; i < items.size(); ++i) {
-          out << (i == 0 ? " " : " | ") << printable(items[i].value);
+          out << (i == 0 ? " " : " | ") << transaction::printableText(items[i].value);
         }
         out << "\n";
       }
@@ -118,7 +101,7 @@ void dumpTransactionJson(const transaction::NistFile& file, std::ostream& out) {
     nlohmann::json fields = nlohmann::json::array();
     for (const auto& field : rec.fields) {
       char tag[32];
-      std::snprintf(tag, sizeof tag, "%d.%03d", rec.type, field.fieldNumber);
+      (void)std::snprintf(tag, sizeof tag, "%d.%03d", rec.type, field.fieldNumber);
       nlohmann::json f{{"tag", tag}};
       if (transaction::isImageDataField(rec.type, field.fieldNumber)) {
         std::size_t bytes = 0;
@@ -160,12 +143,8 @@ void addDumpCommand(CLI::App& app, int& exitCode) {
   auto json = std::make_shared<bool>(false);
   cmd->add_flag("--json", *json, "Print the transaction as one JSON document");
   cmd->callback([path, json, &exitCode] {
-#ifdef VARNEL_HAVE_XML
     static const xml::XmlCodecImpl kXml;
     transaction::NistFile file(&kXml);
-#else
-    transaction::NistFile file;
-#endif
     std::error_code ec;
     if (!std::filesystem::exists(*path, ec)) {
       std::cerr << "varnel dump: '" << *path << "' does not exist\n";

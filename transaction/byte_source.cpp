@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "transaction/file_read.h"
+#include "transaction/file_io.h"
 
 namespace varnel::transaction::detail {
 

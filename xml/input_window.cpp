@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "transaction/file_read.h"
+#include "transaction/file_io.h"
 
 namespace varnel::xml::detail {
 
