@@ -11,6 +11,7 @@
 #include <string>
 
 #include "samples/tx_builder.h"
+#include "tests/common/run_program.h"
 #include "tests/rules/helpers.h"
 
 namespace {
@@ -19,24 +20,11 @@ using varnel::rules::testing::readFile;
 using varnel::rules::testing::TempDir;
 using varnel::rules::testing::writeFile;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Result = varnel::test::ProgramResult;
 
 // Runs varnel with `args` (already quoted), stdin from /dev/null.
 Result runVarnel(const std::string& args, const TempDir& scratch) {
-  const std::string outPath = scratch / "stdout.txt";
-  const std::string errPath = scratch / "stderr.txt";
-  const std::string cmd = std::string("'") + VARNEL_EXE + "' " + args + " </dev/null >'" + outPath +
-                          "' 2>'" + errPath + "'";
-  const int raw = std::system(cmd.c_str());
-  Result r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = readFile(outPath);
-  r.err = readFile(errPath);
-  return r;
+  return varnel::test::runProgram(VARNEL_EXE, args, scratch.path());
 }
 
 std::string q(const std::string& s) { return "'" + s + "'"; }
