@@ -112,7 +112,7 @@ int writeBmp(const std::string& path, int width, int height, int bpp,
   }
   if (std::fclose(f) != 0) ok = false;
   if (!ok) {
-    std::remove(path.c_str());
+    (void)std::remove(path.c_str());
     return kSizeOrWriteError;
   }
   return kOk;
@@ -136,7 +136,7 @@ int writeTiff(const std::string& path, int width, int height, int dpi, const Row
   TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), quietTiffHandler, nullptr);
   std::FILE* probe = std::fopen(path.c_str(), "wb");
   if (probe == nullptr) return kSizeOrWriteError;
-  std::fclose(probe);
+  (void)std::fclose(probe);
   std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpenExt(path.c_str(), "w", opts.get()));
   if (!tif) return kSizeOrWriteError;
   TIFF* t = tif.get();
@@ -160,7 +160,7 @@ int writeTiff(const std::string& path, int width, int height, int dpi, const Row
   if (ok) ok = TIFFWriteDirectory(t) == 1;
   tif.reset();
   if (!ok) {
-    std::remove(path.c_str());
+    (void)std::remove(path.c_str());
     return kEncoderFailed;
   }
   return kOk;

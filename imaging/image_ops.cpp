@@ -128,7 +128,7 @@ int writeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   const std::size_t n = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), f);
   const bool ok = n == bytes.size();
   if (std::fclose(f) != 0 || !ok) {
-    std::remove(path.c_str());
+    (void)std::remove(path.c_str());
     return kSizeOrWriteError;
   }
   return kOk;

@@ -55,8 +55,8 @@ long long digitsValue(std::string_view s) noexcept {
 
 std::string formatReserved(long long t, long long f) {
   char buf[96];
-  const int n =
-      std::snprintf(buf, sizeof buf, "You cannot access the reserved field: %lld.%03lld", t, f);
+  const int n = (void)std::snprintf(buf, sizeof buf,
+                                    "You cannot access the reserved field: %lld.%03lld", t, f);
   return n > 0 ? std::string(buf) : std::string("You cannot access the reserved field");
 }
 
@@ -185,10 +185,11 @@ std::string structuralWarning(const ConversionRule& rule) {
       f.field == 1 || (singleValue && (removes || (sets && f.hasItem && f.item > 0)));
   if (!structural) return {};
   char buf[160];
-  std::snprintf(buf, sizeof buf,
-                "Field %d.%03d holds the record's length, version or IDC: this rule will not be "
-                "applied",
-                f.type, f.field);
+  (void)std::snprintf(
+      buf, sizeof buf,
+      "Field %d.%03d holds the record's length, version or IDC: this rule will not be "
+      "applied",
+      f.type, f.field);
   return buf;
 }
 

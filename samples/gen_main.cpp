@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
   for (int n = 0; n < count; ++n) {
     varnel::samples::TxBuilder b;
     char tcn[32];
-    std::snprintf(tcn, sizeof tcn, "TCN%07d", n + 1);
+    (void)std::snprintf(tcn, sizeof tcn, "TCN%07d", n + 1);
     b.type1Field(9, tcn);
     if (type2Fields >= 0) {
       b.type2(type2Fields, {{18, "DOE,JOHN"},
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
       b.type14(1 + i % 10, w14, h14, varnel::samples::TxBuilder::greyImage(w14, h14, n + i));
     }
     char name[64];
-    std::snprintf(name, sizeof name, "_%05d.", n + 1);
+    (void)std::snprintf(name, sizeof name, "_%05d.", n + 1);
     const std::filesystem::path path = std::filesystem::path(out) / (prefix + name + ext);
     std::ofstream f(path, std::ios::binary);
     const std::string bytes = b.bytes();

@@ -40,7 +40,7 @@ constexpr std::string_view kRootEnd = "</itl:NISTBiometricInformationExchangePac
 constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
 
 struct FileCloser {
-  void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+  void operator()(std::FILE* f) const noexcept { (void)std::fclose(f); }
 };
 
 // Writes one element per line, indented by depth, into a buffer that is passed on to the file

@@ -24,7 +24,7 @@ std::string slurp(const std::string& path) {
 
 TxBuilder::Fields finger(int idc, int imp, int fgp, const std::string& wsq) {
   char idcText[8];
-  std::snprintf(idcText, sizeof idcText, "%02d", idc);
+  (void)std::snprintf(idcText, sizeof idcText, "%02d", idc);
   return {{2, idcText}, {3, std::to_string(imp)},
           {4, "SRC"},   {5, "20240413"},
           {6, "320"},   {7, "480"},
@@ -68,7 +68,7 @@ void BM_TenprintCard(benchmark::State& state) {
       break;
     }
   }
-  std::remove(path.c_str());
+  (void)std::remove(path.c_str());
 }
 BENCHMARK(BM_TenprintCard)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 

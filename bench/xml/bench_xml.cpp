@@ -35,8 +35,8 @@ void buildTransaction(NistFile& f) {
   static const varnel::xml::XmlCodecImpl codec;
   const std::string seedPath = benchPath("seed.xml");
   if (FILE* out = std::fopen(seedPath.c_str(), "wb")) {
-    std::fputs("<itl:NISTBiometricInformationExchangePackage/>", out);
-    std::fclose(out);
+    (void)std::fputs("<itl:NISTBiometricInformationExchangePackage/>", out);
+    (void)std::fclose(out);
   }
   f.setXmlCodec(&codec);
   (void)f.load(seedPath);
