@@ -1,6 +1,7 @@
 #include "cli/dump.h"
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -71,6 +72,27 @@ void dumpTransaction(const transaction::NistFile& file, std::ostream& out) {
 
 namespace {
 
+// "<format> <width>x<height> <depth>-bit" at the start of a describer's line; the format is at
+// most 31 bytes.
+bool parseDescription(std::string_view text, std::string& format, int& width, int& height,
+                      int& depth) {
+  const std::size_t space = text.find(' ');
+  if (space == 0 || space == std::string_view::npos || space > 31) return false;
+  const char* p = text.data() + space + 1;
+  const char* const end = text.data() + text.size();
+  // A number followed by `after`; p moves past both.
+  const auto number = [&](int& value, char after) {
+    const auto [next, error] = std::from_chars(p, end, value);
+    if (error != std::errc() || next == end || *next != after) return false;
+    p = next + 1;
+    return true;
+  };
+  if (!number(width, 'x') || !number(height, ' ') || !number(depth, '-')) return false;
+  if (std::string_view(p, static_cast<std::size_t>(end - p)).substr(0, 3) != "bit") return false;
+  format = std::string(text.substr(0, space));
+  return true;
+}
+
 // Image data as its format, size and depth, parsed from the describer's line
 // ("WSQ20 804x752 8-bit, 28414 bytes"); what the line does not say is left out.
 nlohmann::json imageJson(const transaction::NistFile& file, int type, int occurrence,
@@ -80,9 +102,9 @@ nlohmann::json imageJson(const transaction::NistFile& file, int type, int occurr
   const std::string text = gDescriber(file, type, occurrence);
   if (text.empty()) return image;
   image["description"] = text;
-  char format[32] = {};
+  std::string format;
   int width = 0, height = 0, depth = 0;
-  if (std::sscanf(text.c_str(), "%31s %dx%d %d-bit", format, &width, &height, &depth) == 4) {
+  if (parseDescription(text, format, width, height, depth)) {
     image["format"] = format;
     image["width"] = width;
     image["height"] = height;

@@ -1,18 +1,25 @@
 // varnel-gen: writes synthetic transactions of any size and mix of record types.
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <string_view>
+#include <system_error>
 
 #include "samples/tx_builder.h"
 
 namespace {
 
-bool parseSize(const std::string& text, int& w, int& h) {
-  return std::sscanf(text.c_str(), "%dx%d", &w, &h) == 2 && w > 0 && h > 0 && w <= 65535 &&
-         h <= 65535;
+// "<width>x<height>", each from 1 to 65535.
+bool parseSize(std::string_view text, int& w, int& h) {
+  const char* end = text.data() + text.size();
+  const auto [afterWidth, widthError] = std::from_chars(text.data(), end, w);
+  if (widthError != std::errc() || afterWidth == end || *afterWidth != 'x') return false;
+  const auto [afterHeight, heightError] = std::from_chars(afterWidth + 1, end, h);
+  return heightError == std::errc() && w > 0 && h > 0 && w <= 65535 && h <= 65535;
 }
 
 }  // namespace

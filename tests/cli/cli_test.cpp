@@ -309,6 +309,26 @@ TEST_F(VarnelCommand, DumpJsonHasRecordsFieldsSubfieldsAndItems) {
   EXPECT_TRUE(found) << r.out;
 }
 
+TEST_F(VarnelCommand, DumpJsonGivesAnImagesFormatSizeAndDepth) {
+  varnel::samples::TxBuilder b;
+  b.type4(1, 16, 12, std::string(16 * 12, '\x80'));
+  writeFile(src / "image.nst", b.bytes());
+  const Result r = runVarnel("dump --json " + q(src / "image.nst"), scratch);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto doc = nlohmann::json::parse(r.out);
+  ASSERT_EQ(doc["records"].size(), 2u);
+  nlohmann::json image;
+  for (const auto& f : doc["records"][1]["fields"]) {
+    if (f.contains("image")) image = f["image"];
+  }
+  ASSERT_TRUE(image.is_object()) << r.out;
+  const std::string description = image.value("description", "");
+  EXPECT_EQ(image.value("format", ""), description.substr(0, description.find(' '))) << r.out;
+  EXPECT_EQ(image.value("width", 0), 16) << r.out;
+  EXPECT_EQ(image.value("height", 0), 12) << r.out;
+  EXPECT_EQ(image.value("depth", 0), 8) << r.out;
+}
+
 TEST_F(VarnelCommand, DumpShowsFieldsOrFailsWithTheLoadStatus) {
   Result r = runVarnel("dump " + q(src / "one.nst"), scratch);
   EXPECT_EQ(r.status, 0) << r.err;

@@ -23,8 +23,8 @@ inline ProgramResult runProgram(const std::string& program, const std::string& a
                                 const std::string& scratch) {
   const std::string outPath = scratch + "/stdout.txt";
   const std::string errPath = scratch + "/stderr.txt";
-  const std::string cmd = "'" + program + "' " + args + " </dev/null >'" + outPath + "' 2>'" +
-                          errPath + "'";
+  const std::string cmd =
+      "'" + program + "' " + args + " </dev/null >'" + outPath + "' 2>'" + errPath + "'";
   const int raw = std::system(cmd.c_str());
   ProgramResult r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
