@@ -89,7 +89,7 @@ class Sink {
   }
 
  private:
-  static constexpr std::size_t kBlock = 64 * 1024;
+  static constexpr std::size_t kBlock = std::size_t{64} * 1024;
 
   bool emit(const char* data, std::size_t n) {
     if (!ok_) return false;

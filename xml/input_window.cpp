@@ -9,7 +9,7 @@ namespace varnel::xml::detail {
 
 namespace {
 // Bytes read at a time: small enough for the buffer to stay in the cache.
-constexpr std::size_t kBlock = 256 * 1024;
+constexpr std::size_t kBlock = std::size_t{256} * 1024;
 }  // namespace
 
 InputWindow::InputWindow(std::string_view bytes) noexcept

@@ -18,7 +18,7 @@ namespace {
 
 using varnel::transaction::NistFile;
 
-constexpr std::size_t kImageBytes = 600 * 1024;
+constexpr std::size_t kImageBytes = std::size_t{600} * 1024;
 constexpr int kImageRecords = 14;
 
 std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned seed) {
