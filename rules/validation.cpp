@@ -55,8 +55,8 @@ long long digitsValue(std::string_view s) noexcept {
 
 std::string formatReserved(long long t, long long f) {
   char buf[96];
-  const int n = (void)std::snprintf(buf, sizeof buf,
-                                    "You cannot access the reserved field: %lld.%03lld", t, f);
+  const int n =
+      std::snprintf(buf, sizeof buf, "You cannot access the reserved field: %lld.%03lld", t, f);
   return n > 0 ? std::string(buf) : std::string("You cannot access the reserved field");
 }
 
