@@ -16,7 +16,7 @@ bool sha256Hex(std::string_view bytes, std::string& hex) noexcept {
   }
   try {
     std::string out;
-    out.reserve(2 * len);
+    out.reserve(std::size_t{2} * len);
     for (unsigned int i = 0; i < len; ++i) {
       out.push_back(kHex[digest[i] >> 4]);
       out.push_back(kHex[digest[i] & 15]);

@@ -20,10 +20,10 @@ constexpr std::size_t kLineBytes = kLineChars / 4 * 3;
 
 // Two output characters for every 12-bit value, so one lookup encodes half a group.
 struct PairTable {
-  std::array<char, 2 * 4096> chars{};
+  std::array<char, std::size_t{2} * 4096> chars{};
   constexpr PairTable() {
     for (int v = 0; v < 4096; ++v) {
-      chars[2 * v] = kAlphabet[v >> 6];
+      chars[std::size_t{2} * static_cast<std::size_t>(v)] = kAlphabet[v >> 6];
       chars[2 * v + 1] = kAlphabet[v & 63];
     }
   }
@@ -51,8 +51,8 @@ constexpr DecodeTable kDecode;
 
 inline char* encodeGroup(const std::uint8_t* in, char* out) {
   const std::uint32_t v = (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
-  const char* hi = &kPairs.chars[2 * (v >> 12)];
-  const char* lo = &kPairs.chars[2 * (v & 0xFFF)];
+  const char* hi = &kPairs.chars[std::size_t{2} * (v >> 12)];
+  const char* lo = &kPairs.chars[std::size_t{2} * (v & 0xFFF)];
   out[0] = hi[0];
   out[1] = hi[1];
   out[2] = lo[0];
