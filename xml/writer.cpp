@@ -458,7 +458,7 @@ class Writer {
         element = "itl:PackageSourceRepresentationRecord";
         break;
       default:
-        unwritten_.push_back({position, r.type()});
+        unwritten_.emplace_back(position, r.type());
         return;
     }
     w_.open(element);
@@ -1087,7 +1087,7 @@ int writeXml(const std::string& path, const NistFile& file) noexcept {
     // A half-written document would read back as a different transaction, so it is removed;
     // only ever a regular file, never a device or anything else the path may name.
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) (void)std::remove(path.c_str());
     return kWriteFailed;
   }
   return kOk;
