@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/image.h"
 #include "imaging/status.h"
 

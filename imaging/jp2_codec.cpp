@@ -7,7 +7,7 @@
 #include <memory>
 #include <new>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/status.h"
 
 namespace varnel::imaging {

@@ -10,7 +10,7 @@
 // After jpeglib.h: the warning codes.
 #include <jerror.h>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/status.h"
 
 namespace varnel::imaging {

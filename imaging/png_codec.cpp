@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/status.h"
 
 namespace varnel::imaging {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/detail/record_access.h"
 #include "imaging/image_layer.h"
 #include "imaging/status.h"

@@ -1,6 +1,6 @@
 // Record-level actions: deleting records, image hashes, Type 4/14 conversions, the CJIS profile
 // and the fix of image dimensions.
-#include "rules/record_actions.h"
+#include "rules/detail/record_actions.h"
 
 #include <cstdio>
 #include <memory>

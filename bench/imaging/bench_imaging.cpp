@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/image_layer.h"
 #include "imaging/wsq/wsq.h"
 #include "tests/transaction/tx_builder.h"

@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "imaging/codecs.h"
+#include "imaging/image_header.h"
 #include "imaging/wsq/wsq.h"
 #include "rules/status.h"
 #include "transaction/field_table.h"

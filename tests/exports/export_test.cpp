@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "rules/export_actions.h"
+#include "rules/detail/export_actions.h"
 #include "tests/exports/support.h"
 
 namespace varnel::test {

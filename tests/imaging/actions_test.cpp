@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <string>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/image_layer.h"
 #include "imaging/wsq/wsq.h"
+#include "rules/detail/record_actions.h"
 #include "rules/engine.h"
-#include "rules/record_actions.h"
 #include "tests/imaging/support.h"
 #include "tests/transaction/tx_builder.h"
 #include "transaction/sha256.h"

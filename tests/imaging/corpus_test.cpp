@@ -11,7 +11,7 @@
 #include <string>
 #include <tuple>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/image_layer.h"
 #include "imaging/status.h"
 #include "tests/imaging/support.h"

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/image_layer.h"
 #include "imaging/status.h"
 #include "imaging/wsq/wsq.h"

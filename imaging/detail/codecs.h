@@ -5,31 +5,14 @@
 #include <vector>
 
 #include "imaging/image.h"
+#include "imaging/image_header.h"
 
 namespace varnel::imaging {
-
-/// Kind of image stream recognised from its first bytes.
-enum class StreamKind {
-  kUnknown,
-  kWsq,            ///< FF A0
-  kPng,            ///< PNG signature
-  kJ2kCodestream,  ///< FF 4F FF 51
-  kJp2File,        ///< JP2 signature box followed by a "jp2 " file-type box
-  kJpeg,           ///< FF D8 FF
-  kBmp,            ///< "BM"
-};
-
-/// Recognises the stream by its signature, in the order WSQ, PNG, JPEG 2000, JPEG, BMP.
-[[nodiscard]] StreamKind sniffStream(std::span<const std::uint8_t> data) noexcept;
 
 /// Encodes 1-, 8- or 24-bit pixels (RawImage layout, RGB order, not for a bitmap) as PNG: grey or
 /// RGB at bit depth 8; 1-bit as a two-entry palette (white, black). Returns 0 with the stream in
 /// `out`; -303 when the image is inconsistent or libpng fails; -12 when memory runs out.
 [[nodiscard]] int pngEncode(const RawImage& image, std::vector<std::uint8_t>& out) noexcept;
-
-/// Width, height and depth (bit depth x channels) from a PNG header. 0 or -303.
-[[nodiscard]] int pngReadHeader(std::span<const std::uint8_t> data, int& width, int& height,
-                                int& depth) noexcept;
 
 /// Decodes PNG at bit depth 1 or 8 into a tightly packed RawImage (1, 8 or 24 bit; alpha of
 /// RGBA is dropped; grey with alpha and other bit depths are refused). Palette images become
@@ -42,12 +25,6 @@ enum class StreamKind {
 [[nodiscard]] int jp2LosslessEncode(std::span<const std::uint8_t> pixels, int width, int height,
                                     int depth, std::vector<std::uint8_t>& out) noexcept;
 
-/// Header of a JPEG 2000 codestream or JP2 file: width and height of the first component
-/// reduced by its resolution factor, depth 8 (one component) or 24 (three), and whether the
-/// default coding style uses the reversible wavelet. 0 or -303.
-[[nodiscard]] int jp2ReadHeader(std::span<const std::uint8_t> data, int& width, int& height,
-                                int& depth, bool& reversible) noexcept;
-
 /// Decodes a JPEG 2000 codestream or JP2 file with one or three components into 8- or 24-bit
 /// pixels (low 8 bits of each sample). 0 or -303.
 [[nodiscard]] int jp2Decode(std::span<const std::uint8_t> data, RawImage& out) noexcept;
@@ -55,21 +32,6 @@ enum class StreamKind {
 /// Decodes baseline or progressive JPEG with libjpeg into grey or RGB, with the JFIF density as
 /// `ppi` (-1 when the unit is 0). 0, or -303 for any decoder error or an illegal density unit.
 [[nodiscard]] int jpegDecode(std::span<const std::uint8_t> data, RawImage& out) noexcept;
-
-/// Walks the JPEG marker segments from offset 2 to the first SOF0, SOF2 or SOF3 frame header.
-/// Returns 0 with the frame's marker (0xC0, 0xC2, 0xC3), width, height and component count, or
-/// -303 when there is none.
-[[nodiscard]] int jpegFindFrame(std::span<const std::uint8_t> data, int& marker, int& width,
-                                int& height, int& components) noexcept;
-
-/// Height and width from the first WSQ frame header (other segments skipped by their length).
-/// 0 or -303.
-[[nodiscard]] int wsqReadFrame(std::span<const std::uint8_t> data, int& width,
-                               int& height) noexcept;
-
-/// Width, height (absolute) and bit count from a BMP header. 0 or -303.
-[[nodiscard]] int bmpReadHeader(std::span<const std::uint8_t> data, int& width, int& height,
-                                int& bitCount) noexcept;
 
 /// Decodes a BMP file held in a record: 8-bit (values taken as grey, the palette is not
 /// applied), 24- or 32-bit (to 24-bit RGB), uncompressed or 8-bit run-length; rows top first.
