@@ -1,5 +1,6 @@
 // Baseline and progressive JPEG decoding through libjpeg, and the marker walk that finds a
 // JPEG frame header.
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -188,7 +189,7 @@ int jpegDecode(std::span<const std::uint8_t> data, RawImage& out) noexcept {
         ppi = h.xDensity;
         break;
       case 2:
-        ppi = static_cast<int>(h.xDensity * 2.54 + 0.5);
+        ppi = static_cast<int>(std::lround(h.xDensity * 2.54));
         break;
       default:
         return kUndecodable;  // illegal density unit
