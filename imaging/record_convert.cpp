@@ -130,7 +130,7 @@ int buildTaggedFromBinary(const transaction::NistFile& file, const Record& old, 
   Record r;
   r.type = newType;
   r.hasFs = true;
-  auto add = [&](int number, std::vector<std::string> texts) {
+  auto add = [&](int number, const std::vector<std::string>& texts) {
     transaction::appendField(r, taggedField(newType, number, texts));
   };
   add(1, {"0"});
