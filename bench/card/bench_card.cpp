@@ -3,8 +3,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
@@ -16,11 +14,6 @@
 namespace {
 
 using varnel::test::TxBuilder;
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 TxBuilder::Fields finger(int idc, int imp, int fgp, const std::string& wsq) {
   char idcText[8];
@@ -35,8 +28,8 @@ TxBuilder::Fields finger(int idc, int imp, int fgp, const std::string& wsq) {
 }
 
 bool loadCardTransaction(varnel::transaction::NistFile& file) {
-  const std::string wsq =
-      slurp(std::string(VARNEL_TEST_DATA) + "/exports/Fingerprint_LeftPointer.wsq");
+  const std::string wsq = varnel::test::readFile(std::string(VARNEL_TEST_DATA) +
+                                                 "/exports/Fingerprint_LeftPointer.wsq");
   if (wsq.empty()) return false;
   TxBuilder b;
   b.type1({{5, "20240413"}, {8, "WVMEDS001"}, {9, "TCN0001"}});
