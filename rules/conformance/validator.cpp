@@ -1,6 +1,7 @@
 #include "rules/conformance/validator.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <new>
@@ -805,7 +806,7 @@ class Checker {
     const int unit = d[13];
     const int x = d[14] << 8 | d[15];
     if (unit == 1) return x;
-    if (unit == 2) return static_cast<int>(x * 2.54 + 0.5);
+    if (unit == 2) return static_cast<int>(std::lround(x * 2.54));
     return -1;
   }
 
@@ -825,7 +826,7 @@ class Checker {
     const int cgaField = tagged ? 11 : 8;
     const std::string_view cgaText = firstText(r, cgaField);
     const int declared = codeOfName(cgaText);
-    const std::string_view cgaName = tagged ? "CGA" : "CGA";
+    const std::string_view cgaName = "CGA";
     // What the bytes are, and their own header.
     int actual = 0;
     int width = -1;
@@ -930,7 +931,7 @@ class Checker {
     long long tvps = 0;
     if (tagged && ppi > 0 && numberOf(firstText(r, 8), slc) && (slc == 1 || slc == 2) &&
         numberOf(firstText(r, 9), thps) && numberOf(firstText(r, 10), tvps)) {
-      const long long fieldPpi = slc == 1 ? thps : static_cast<long long>(thps * 2.54 + 0.5);
+      const long long fieldPpi = slc == 1 ? thps : std::llround(thps * 2.54);
       const long long diff = fieldPpi > ppi ? fieldPpi - ppi : ppi - fieldPpi;
       if (diff > 1 && diff * 100 > ppi) {
         add(Severity::kWarning, "image", &info, 9, "THPS", std::to_string(ppi) + " ppi",
