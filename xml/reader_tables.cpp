@@ -126,18 +126,12 @@ std::string withoutSeparators(std::string_view text) {
 
 void ItemList::add(std::optional<std::string_view> item) {
   items_.emplace_back(item ? withoutSeparators(*item) : std::string());
-  present_.push_back(item.has_value());
   any_ = any_ || item.has_value();
 }
 
 void ItemList::add(const std::optional<std::string>& item) {
   items_.emplace_back(item ? withoutSeparators(*item) : std::string());
-  present_.push_back(item.has_value());
   any_ = any_ || item.has_value();
-}
-
-bool ItemList::has(std::size_t index) const noexcept {
-  return index < present_.size() && present_[index];
 }
 
 std::string ItemList::text() const {

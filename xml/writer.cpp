@@ -114,7 +114,6 @@ class XmlLineWriter {
     out_.clear();
   }
   [[nodiscard]] bool failed() const noexcept { return failed_; }
-  [[nodiscard]] int depth() const noexcept { return depth_; }
 
  private:
   void indent() { out_.append(static_cast<std::size_t>(depth_ > 0 ? depth_ : 0), '\t'); }

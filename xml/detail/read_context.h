@@ -44,12 +44,10 @@ class ItemList {
   void add(std::optional<std::string_view> item);
   void add(const std::optional<std::string>& item);
   [[nodiscard]] bool any() const noexcept { return any_; }
-  [[nodiscard]] bool has(std::size_t index) const noexcept;
   [[nodiscard]] std::string text() const;
 
  private:
   std::vector<std::string> items_;
-  std::vector<bool> present_;
   bool any_ = false;
 };
 
