@@ -1,7 +1,9 @@
 // The varnel command line: convert a folder, check a rule file, dump a transaction.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -284,7 +286,10 @@ constexpr const char* kConvertExitStatuses =
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+// The program proper; main() adds only a last resort for an exception nothing else caught.
+int varnelMain(int argc, char** argv) {
   CLI::App app{"Varnel: batch conversion of ANSI/NIST-ITL transaction files", "varnel"};
   app.set_version_flag("--version", versionText());
   app.require_subcommand(1);
@@ -361,4 +366,17 @@ int main(int argc, char** argv) {
     return usageError(*selectedCommand(app), e.what());
   }
   return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return varnelMain(argc, argv);
+  } catch (const std::exception& e) {
+    (void)std::fprintf(stderr, "varnel: %s\n", e.what());
+  } catch (...) {
+    (void)std::fprintf(stderr, "varnel: unexpected failure\n");
+  }
+  return 1;
 }

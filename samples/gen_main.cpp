@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -24,7 +25,10 @@ bool parseSize(std::string_view text, int& w, int& h) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+// The program proper; main() adds only a last resort for an exception nothing else caught.
+int generatorMain(int argc, char** argv) {
   CLI::App app{"Writes synthetic ANSI/NIST-ITL transactions (traditional encoding)."};
   std::string out;
   int count = 1;
@@ -94,4 +98,17 @@ int main(int argc, char** argv) {
     }
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return generatorMain(argc, argv);
+  } catch (const std::exception& e) {
+    (void)std::fprintf(stderr, "varnel-gen: %s\n", e.what());
+  } catch (...) {
+    (void)std::fprintf(stderr, "varnel-gen: unexpected failure\n");
+  }
+  return 1;
 }
