@@ -88,7 +88,10 @@ int generatorMain(int argc, char** argv) {
     }
     char name[64];
     (void)std::snprintf(name, sizeof name, "_%05d.", n + 1);
-    const std::filesystem::path path = std::filesystem::path(out) / (prefix + name + ext);
+    std::string fileName = prefix;
+    fileName += name;
+    fileName += ext;
+    const std::filesystem::path path = std::filesystem::path(out) / fileName;
     std::ofstream f(path, std::ios::binary);
     const std::string bytes = b.bytes();
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

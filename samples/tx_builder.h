@@ -58,7 +58,7 @@ class TxBuilder {
   }
 
   /// Appends a binary Type-4 record (8-bit grey, 500 ppi) with finger position `fgp`.
-  TxBuilder& type4(int fgp, int width, int height, std::string data, int gca = 0) {
+  TxBuilder& type4(int fgp, int width, int height, const std::string& data, int gca = 0) {
     const int idc = nextIdc_++;
     std::string r;
     const std::uint32_t len = static_cast<std::uint32_t>(18 + data.size());
