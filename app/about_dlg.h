@@ -5,7 +5,7 @@
 
 namespace varnel::app {
 
-/// The program version text, "3.3.0.0".
+/// The program version text (the project version the build was configured with).
 [[nodiscard]] QString programVersion();
 
 /// The About box ("About Varnel"): the version line and the banners of the libraries.
@@ -15,7 +15,7 @@ class CAboutDlg : public QDialog {
  public:
   explicit CAboutDlg(QWidget* parent = nullptr);
 
-  /// "Varnel, Version 3.3.0.0 (64 bit)", with the word size of this build.
+  /// "Varnel, Version <program version> (64 bit)", with the word size of this build.
   [[nodiscard]] static QString versionLine();
   /// The transaction library banner, the codec banner and the fingerprint line, one per line.
   [[nodiscard]] static QString bannerText();

@@ -39,7 +39,7 @@ bool shoot(QWidget& w, const QString& path) {
     QThread::msleep(10);
   }
   const bool ok = w.grab().save(path, "PNG");
-  std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+  (void)std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
   return ok;
 }
 
@@ -67,7 +67,7 @@ bool touch(const QString& path) {
 bool shootViewer(varnel::app::Shell& shell, const QDir& out, const QDir& corpus) {
   const QString input = corpus.filePath("nist-reference/type-9-4-iafis.an2");
   if (!QFile::exists(input)) {
-    std::printf("no corpus at %s: viewer screenshots skipped\n", qPrintable(corpus.path()));
+    (void)std::printf("no corpus at %s: viewer screenshots skipped\n", qPrintable(corpus.path()));
     return true;
   }
   bool ok = true;
@@ -205,8 +205,8 @@ int main(int argc, char** argv) {
   QWidget* popup = editor.actionBox()->view()->window();
   const QPixmap list = popup->grab();
   const bool listOk = list.save(out.filePath("action-list.png"), "PNG");
-  std::printf("%s %s\n", listOk ? "wrote" : "could not write",
-              qPrintable(out.filePath("action-list.png")));
+  (void)std::printf("%s %s\n", listOk ? "wrote" : "could not write",
+                    qPrintable(out.filePath("action-list.png")));
   ok = listOk && ok;
   editor.actionBox()->hidePopup();
   editor.deleteOrCancel();

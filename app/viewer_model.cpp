@@ -12,13 +12,11 @@
 #include "rules/feature_actions.h"
 #include "rules/run.h"
 #include "transaction/field_table.h"
+#include "transaction/printable.h"
 #include "transaction/status.h"
 #include "transaction/traditional.h"
 #include "transaction/tree.h"
-
-#ifdef VARNEL_HAVE_XML
 #include "xml/xml_codec.h"
-#endif
 
 namespace varnel::app {
 namespace {
@@ -26,6 +24,9 @@ namespace {
 using transaction::Field;
 using transaction::NistFile;
 using transaction::Record;
+
+// Bytes of a value shown in the field table and item list before it is cut.
+constexpr std::size_t kValueShown = 200;
 
 std::string number(long long v) { return std::to_string(v); }
 
@@ -54,7 +55,7 @@ std::string positionText(std::string_view code) {
   std::uint64_t value = 0;
   if (!transaction::parseUnsigned(code, value) || value > 99) return {};
   char padded[4];
-  std::snprintf(padded, sizeof padded, "%02d", static_cast<int>(value));
+  (void)std::snprintf(padded, sizeof padded, "%02d", static_cast<int>(value));
   for (const auto& c : transaction::codeDefinitions()) {
     if (c.table != "FGP" || c.code != padded) continue;
     std::string text(c.description.substr(0, c.description.find(" (")));
@@ -197,10 +198,8 @@ int openTransaction(const std::string& path, std::shared_ptr<const ViewedTransac
   try {
     auto viewed = std::make_shared<ViewedTransaction>();
     viewed->path = path;
-#ifdef VARNEL_HAVE_XML
     static const xml::XmlCodecImpl kXml;
     viewed->file.setXmlCodec(&kXml);
-#endif
     const int rc = viewed->file.load(path);
     if (rc != 0) {
       reason = readerReason(rc);
@@ -289,7 +288,7 @@ std::vector<RecordSummary> summarizeRecords(const NistFile& file) {
 
     std::string what;
     if (const int pf = positionField(rec.type); pf != 0) what = positionText(firstItem(rec, pf));
-    if (rec.type == 10) what = printableText(firstItem(rec, 3), 20);
+    if (rec.type == 10) what = transaction::printableText(firstItem(rec, 3), 20);
     if (rec.type == 17) {
       const std::string_view eye = firstItem(rec, 3);
       what = eye == "1" ? "right eye" : eye == "2" ? "left eye" : "";
@@ -298,8 +297,8 @@ std::vector<RecordSummary> summarizeRecords(const NistFile& file) {
     s.detail = what;
 
     if (rec.type == 1) {
-      s.detail += ", TOT " + printableText(firstItem(rec, 4), 20) + ", VER " +
-                  printableText(firstItem(rec, 2), 10);
+      s.detail += ", TOT " + transaction::printableText(firstItem(rec, 4), 20) + ", VER " +
+                  transaction::printableText(firstItem(rec, 2), 10);
     } else if (rec.type == 9) {
       s.detail += ", " + minutiaeText(rec);
     } else if (transaction::isImageType(rec.type)) {
@@ -316,24 +315,6 @@ std::vector<RecordSummary> summarizeRecords(const NistFile& file) {
   return out;
 }
 
-std::string printableText(std::string_view text, std::size_t limit) {
-  std::string out;
-  const std::size_t n = text.size() < limit ? text.size() : limit;
-  out.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
-      out.push_back(static_cast<char>(c));
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    }
-  }
-  if (n < text.size()) out += "...";
-  return out;
-}
-
 std::vector<FieldRow> fieldRows(const Record& record) {
   std::vector<FieldRow> out;
   out.reserve(record.fields.size());
@@ -341,7 +322,7 @@ std::vector<FieldRow> fieldRows(const Record& record) {
     FieldRow row;
     row.number = f.fieldNumber;
     char tag[32];
-    std::snprintf(tag, sizeof tag, "%d.%03d", record.type, f.fieldNumber);
+    (void)std::snprintf(tag, sizeof tag, "%d.%03d", record.type, f.fieldNumber);
     row.tag = tag;
     row.mnemonic = std::string(transaction::fieldMnemonic(record.type, f.fieldNumber));
     if (const auto* def = transaction::findFieldDefinition(record.type, f.fieldNumber)) {
@@ -359,7 +340,7 @@ std::vector<FieldRow> fieldRows(const Record& record) {
       const auto& items = f.subfields[0].items;
       for (std::size_t i = 0; i < items.size(); ++i) {
         if (i > 0) row.value += " | ";
-        row.value += printableText(items[i].value);
+        row.value += transaction::printableText(items[i].value, kValueShown);
       }
     } else {
       row.value = number(static_cast<long long>(f.subfields.size())) + " subfields";
@@ -372,7 +353,8 @@ std::vector<FieldRow> fieldRows(const Record& record) {
 std::vector<std::string> itemTexts(const Field& field, int subfield) {
   std::vector<std::string> out;
   if (subfield < 0 || static_cast<std::size_t>(subfield) >= field.subfields.size()) return out;
-  for (const auto& item : field.subfields[subfield].items) out.push_back(printableText(item.value));
+  for (const auto& item : field.subfields[subfield].items)
+    out.push_back(transaction::printableText(item.value, kValueShown));
   return out;
 }
 

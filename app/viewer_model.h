@@ -57,10 +57,6 @@ struct FieldRow {
   bool imageData = false;
 };
 
-/// Text with separators and other control or non-ASCII bytes written as \xNN, cut after
-/// `limit` bytes of input with "..." appended.
-[[nodiscard]] std::string printableText(std::string_view text, std::size_t limit = 200);
-
 /// The fields of one record in file order.
 [[nodiscard]] std::vector<FieldRow> fieldRows(const transaction::Record& record);
 

@@ -22,8 +22,8 @@ volatile std::sig_atomic_t gStopSignal = 0;
 extern "C" void onStopSignal(int sig) {
   if (gStopSignal != 0) {
     // Asked twice: end now, as the signal would have without a handler.
-    ::signal(sig, SIG_DFL);
-    ::raise(sig);
+    (void)::signal(sig, SIG_DFL);
+    (void)::raise(sig);
     return;
   }
   gStopSignal = sig;
@@ -32,10 +32,10 @@ extern "C" void onStopSignal(int sig) {
 std::string formatDuration(long long seconds) {
   char buf[32];
   if (seconds >= 3600) {
-    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
-                  seconds % 60);
+    (void)std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
+                        seconds % 60);
   } else {
-    std::snprintf(buf, sizeof buf, "%02lld:%02lld", seconds / 60, seconds % 60);
+    (void)std::snprintf(buf, sizeof buf, "%02lld:%02lld", seconds / 60, seconds % 60);
   }
   return buf;
 }
@@ -179,8 +179,8 @@ void ConsoleUi::draw() noexcept {
     if (columns > 0 && static_cast<int>(line.size()) > columns) {
       line.resize(static_cast<std::size_t>(columns));
     }
-    std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
-    std::fflush(stderr);
+    (void)std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+    (void)std::fflush(stderr);
     lineShown_ = true;
   } catch (...) {
   }
@@ -188,7 +188,7 @@ void ConsoleUi::draw() noexcept {
 
 void ConsoleUi::finishProgress() noexcept {
   if (!lineShown_) return;
-  std::fputc('\n', stderr);
+  (void)std::fputc('\n', stderr);
   lineShown_ = false;
 }
 

@@ -1,6 +1,7 @@
 #include "cli/dump.h"
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -11,31 +12,14 @@
 #include <system_error>
 
 #include "rules/run.h"
+#include "transaction/printable.h"
 #include "transaction/tree.h"
-
-#ifdef VARNEL_HAVE_XML
 #include "xml/xml_codec.h"
-#endif
 
 namespace varnel::cli {
 namespace {
 
 ImageDescriber gDescriber = nullptr;
-
-// Text with control and non-ASCII bytes shown as \xNN, so separators and binary values are seen.
-std::string printable(std::string_view text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
-      out.push_back(static_cast<char>(c));
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -54,7 +38,7 @@ void dumpTransaction(const transaction::NistFile& file, std::ostream& out) {
         << rec.byteTotal << " bytes, " << (rec.hasFs ? "tagged" : "binary") << "\n";
     for (const auto& field : rec.fields) {
       char tag[32];
-      std::snprintf(tag, sizeof tag, "%d.%03d", rec.type, field.fieldNumber);
+      (void)std::snprintf(tag, sizeof tag, "%d.%03d", rec.type, field.fieldNumber);
       out << "  " << tag << ":";
       if (transaction::isImageDataField(rec.type, field.fieldNumber)) {
         std::size_t bytes = 0;
@@ -70,7 +54,7 @@ void dumpTransaction(const transaction::NistFile& file, std::ostream& out) {
         continue;
       }
       if (field.subfields.size() == 1 && field.subfields[0].items.size() == 1) {
-        out << " " << printable(field.subfields[0].items[0].value) << "\n";
+        out << " " << transaction::printableText(field.subfields[0].items[0].value) << "\n";
         continue;
       }
       out << " " << field.subfields.size() << " subfield(s)\n";
@@ -78,7 +62,7 @@ void dumpTransaction(const transaction::NistFile& file, std::ostream& out) {
         out << "    [" << s << "]";
         const auto& items = field.subfields[s].items;
         for (std::size_t i = 0; i < items.size(); ++i) {
-          out << (i == 0 ? " " : " | ") << printable(items[i].value);
+          out << (i == 0 ? " " : " | ") << transaction::printableText(items[i].value);
         }
         out << "\n";
       }
@@ -87,6 +71,27 @@ void dumpTransaction(const transaction::NistFile& file, std::ostream& out) {
 }
 
 namespace {
+
+// "<format> <width>x<height> <depth>-bit" at the start of a describer's line; the format is at
+// most 31 bytes.
+bool parseDescription(std::string_view text, std::string& format, int& width, int& height,
+                      int& depth) {
+  const std::size_t space = text.find(' ');
+  if (space == 0 || space == std::string_view::npos || space > 31) return false;
+  const char* p = text.data() + space + 1;
+  const char* const end = text.data() + text.size();
+  // A number followed by `after`; p moves past both.
+  const auto number = [&](int& value, char after) {
+    const auto [next, error] = std::from_chars(p, end, value);
+    if (error != std::errc() || next == end || *next != after) return false;
+    p = next + 1;
+    return true;
+  };
+  if (!number(width, 'x') || !number(height, ' ') || !number(depth, '-')) return false;
+  if (std::string_view(p, static_cast<std::size_t>(end - p)).substr(0, 3) != "bit") return false;
+  format = std::string(text.substr(0, space));
+  return true;
+}
 
 // Image data as its format, size and depth, parsed from the describer's line
 // ("WSQ20 804x752 8-bit, 28414 bytes"); what the line does not say is left out.
@@ -97,9 +102,9 @@ nlohmann::json imageJson(const transaction::NistFile& file, int type, int occurr
   const std::string text = gDescriber(file, type, occurrence);
   if (text.empty()) return image;
   image["description"] = text;
-  char format[32] = {};
+  std::string format;
   int width = 0, height = 0, depth = 0;
-  if (std::sscanf(text.c_str(), "%31s %dx%d %d-bit", format, &width, &height, &depth) == 4) {
+  if (parseDescription(text, format, width, height, depth)) {
     image["format"] = format;
     image["width"] = width;
     image["height"] = height;
@@ -118,7 +123,7 @@ void dumpTransactionJson(const transaction::NistFile& file, std::ostream& out) {
     nlohmann::json fields = nlohmann::json::array();
     for (const auto& field : rec.fields) {
       char tag[32];
-      std::snprintf(tag, sizeof tag, "%d.%03d", rec.type, field.fieldNumber);
+      (void)std::snprintf(tag, sizeof tag, "%d.%03d", rec.type, field.fieldNumber);
       nlohmann::json f{{"tag", tag}};
       if (transaction::isImageDataField(rec.type, field.fieldNumber)) {
         std::size_t bytes = 0;
@@ -160,12 +165,8 @@ void addDumpCommand(CLI::App& app, int& exitCode) {
   auto json = std::make_shared<bool>(false);
   cmd->add_flag("--json", *json, "Print the transaction as one JSON document");
   cmd->callback([path, json, &exitCode] {
-#ifdef VARNEL_HAVE_XML
     static const xml::XmlCodecImpl kXml;
     transaction::NistFile file(&kXml);
-#else
-    transaction::NistFile file;
-#endif
     std::error_code ec;
     if (!std::filesystem::exists(*path, ec)) {
       std::cerr << "varnel dump: '" << *path << "' does not exist\n";

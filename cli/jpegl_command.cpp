@@ -67,7 +67,7 @@ int runJpeglDecode(const std::string& in, const std::string& out, std::ostream& 
   file.write(body.data(), static_cast<std::streamsize>(body.size()));
   file.close();
   if (!file) {
-    std::remove(out.c_str());  // leave no truncated picture behind
+    (void)std::remove(out.c_str());  // leave no truncated picture behind
     err << "jpegl decode: cannot write \"" << out << "\"\n";
     return 1;
   }

@@ -1,7 +1,9 @@
 // The varnel command line: convert a folder, check a rule file, dump a transaction.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -13,24 +15,15 @@
 #include "cli/console_ui.h"
 #include "cli/dump.h"
 #include "cli/report_command.h"
+#include "cli/jpegl_command.h"
 #include "cli/validate_command.h"
+#include "cli/wsq_command.h"
+#include "imaging/wsq/wsq.h"
 #include "rules/rule_set.h"
 #include "rules/run.h"
 #include "rules/shard.h"
 #include "rules/status.h"
 #include "transaction/nist_file.h"
-
-#if __has_include("cli/wsq_command.h")
-#include "cli/wsq_command.h"
-#define VARNEL_CLI_WSQ 1
-#endif
-#if __has_include("cli/jpegl_command.h")
-#include "cli/jpegl_command.h"
-#define VARNEL_CLI_JPEGL 1
-#endif
-#if __has_include("imaging/wsq/wsq.h") && defined(VARNEL_HAVE_WSQ)
-#include "imaging/wsq/wsq.h"
-#endif
 
 namespace {
 
@@ -46,9 +39,7 @@ constexpr int kExitReportFailed = 4;
 std::string versionText() {
   std::string text = "varnel " + std::string(varnel::rules::kProgramVersion) + "\n";
   text += varnel::transaction::versionBanner();
-#if defined(VARNEL_HAVE_WSQ)
   text += varnel::wsq::wsqBanner();
-#endif
   return text;
 }
 
@@ -304,7 +295,10 @@ constexpr const char* kConvertExitStatuses =
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+// The program proper; main() adds only a last resort for an exception nothing else caught.
+int varnelMain(int argc, char** argv) {
   CLI::App app{"Varnel: batch conversion of ANSI/NIST-ITL transaction files", "varnel"};
   app.set_version_flag("--version", versionText());
   app.require_subcommand(1);
@@ -354,12 +348,8 @@ int main(int argc, char** argv) {
   varnel::cli::addDumpCommand(app, exitCode);
   varnel::cli::addValidateCommand(app, exitCode);
   varnel::cli::addReportCommand(app, exitCode);
-#ifdef VARNEL_CLI_WSQ
   varnel::cli::addWsqCommand(app, exitCode);
-#endif
-#ifdef VARNEL_CLI_JPEGL
   varnel::cli::addJpeglCommand(app, exitCode);
-#endif
 
   app.footer("Run 'varnel COMMAND --help' for the options of a command.");
 
@@ -400,4 +390,17 @@ int main(int argc, char** argv) {
     return usageError(*selectedCommand(app), e.what());
   }
   return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return varnelMain(argc, argv);
+  } catch (const std::exception& e) {
+    (void)std::fprintf(stderr, "varnel: %s\n", e.what());
+  } catch (...) {
+    (void)std::fprintf(stderr, "varnel: unexpected failure\n");
+  }
+  return 1;
 }

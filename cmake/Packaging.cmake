@@ -62,9 +62,7 @@ else()
 endif()
 
 install(TARGETS varnel-gui RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(TARGET varnel)
-  install(TARGETS varnel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+install(TARGETS varnel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${VARNEL_MAN_OUT}/varnel.1.gz ${VARNEL_MAN_OUT}/varnel-gui.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${VARNEL_MAN_OUT}/varnel-guide.7.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man7)

@@ -33,10 +33,10 @@ int main(int argc, char** argv) {
       count += runFile(root);
     } else {
       // A missing seed folder would make the replay pass without running anything.
-      std::fprintf(stderr, "no such corpus: %s\n", argv[i]);
+      (void)std::fprintf(stderr, "no such corpus: %s\n", argv[i]);
       return 1;
     }
   }
-  std::printf("replayed %d inputs\n", count);
+  (void)std::printf("replayed %d inputs\n", count);
   return 0;
 }

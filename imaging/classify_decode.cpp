@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/detail/reason.h"
 #include "imaging/detail/record_access.h"
 #include "imaging/image_layer.h"

@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/detail/reason.h"
 #include "imaging/image.h"
 #include "imaging/status.h"

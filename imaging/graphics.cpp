@@ -127,7 +127,7 @@ int writeBmp(const std::string& path, int width, int height, int bpp,
   if (std::fclose(f) != 0) ok = false;
   if (!ok) {
     const std::string reason = fileReason("write", path);
-    std::remove(path.c_str());
+    (void)std::remove(path.c_str());
     return fail(why, kWriteFailed, reason);
   }
   return kOk;
@@ -163,7 +163,7 @@ int writeTiff(const std::string& path, int width, int height, int dpi, const Row
   TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), quietTiffHandler, nullptr);
   std::FILE* probe = std::fopen(path.c_str(), "wb");
   if (probe == nullptr) return fail(why, kWriteFailed, fileReason("create", path));
-  std::fclose(probe);
+  (void)std::fclose(probe);
   std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpenExt(path.c_str(), "w", opts.get()));
   if (!tif) return fail(why, kWriteFailed, detail::libraryReason("libtiff", message));
   TIFF* t = tif.get();
@@ -187,7 +187,7 @@ int writeTiff(const std::string& path, int width, int height, int dpi, const Row
   if (ok) ok = TIFFWriteDirectory(t) == 1;
   tif.reset();
   if (!ok) {
-    std::remove(path.c_str());
+    (void)std::remove(path.c_str());
     return fail(why, kSaveFailed, detail::libraryReason("libtiff", message));
   }
   return kOk;

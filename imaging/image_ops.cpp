@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/detail/reason.h"
 #include "imaging/detail/record_access.h"
 #include "imaging/image_layer.h"
@@ -141,7 +141,7 @@ int writeFile(const std::string& path, std::span<const std::uint8_t> bytes, std:
   if (std::fclose(f) != 0) ok = false;
   if (!ok) {
     const std::string reason = fileReason("write", path);
-    std::remove(path.c_str());
+    (void)std::remove(path.c_str());
     return fail(why, kWriteFailed, reason);
   }
   return kOk;

@@ -9,7 +9,7 @@
 #include <new>
 #include <string>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/detail/reason.h"
 #include "imaging/status.h"
 

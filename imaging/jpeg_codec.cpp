@@ -1,5 +1,6 @@
 // Baseline and progressive JPEG decoding through libjpeg, and the marker walk that finds a
 // JPEG frame header.
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -11,7 +12,7 @@
 // After jpeglib.h: the warning codes.
 #include <jerror.h>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/detail/reason.h"
 #include "imaging/status.h"
 
@@ -106,8 +107,9 @@ int startJpeg(Decompressor* d, const std::uint8_t* data, unsigned long size, Jpe
   d->err.base.error_exit = jpegErrorExit;
   d->err.base.output_message = jpegOutputMessage;
   d->err.base.emit_message = jpegEmitMessage;
-  if (setjmp(d->err.jump))
-    return kUndecodable;  // NOLINT(cert-err52-cpp): libjpeg reports errors by longjmp
+  // This frame holds no object with a destructor, so the jump back skips no clean-up.
+  // NOLINTNEXTLINE(cert-err52-cpp): libjpeg reports errors by longjmp
+  if (setjmp(d->err.jump)) return kUndecodable;
   jpeg_create_decompress(&d->cinfo);
   d->created = true;
   jpeg_mem_src(&d->cinfo, data, size);
@@ -141,8 +143,9 @@ int startJpeg(Decompressor* d, const std::uint8_t* data, unsigned long size, Jpe
 // Reads all scanlines into `buf` (height rows of width x components bytes). No object with a
 // destructor, as above.
 int readJpegRows(Decompressor* d, std::uint8_t* buf, std::size_t rowBytes) {
-  if (setjmp(d->err.jump))
-    return kUndecodable;  // NOLINT(cert-err52-cpp): libjpeg reports errors by longjmp
+  // This frame holds no object with a destructor, so the jump back skips no clean-up.
+  // NOLINTNEXTLINE(cert-err52-cpp): libjpeg reports errors by longjmp
+  if (setjmp(d->err.jump)) return kUndecodable;
   while (d->cinfo.output_scanline < d->cinfo.output_height) {
     JSAMPROW row = buf + static_cast<std::size_t>(d->cinfo.output_scanline) * rowBytes;
     jpeg_read_scanlines(&d->cinfo, &row, 1);
@@ -200,7 +203,7 @@ int jpegDecode(std::span<const std::uint8_t> data, RawImage& out, std::string* w
         ppi = h.xDensity;
         break;
       case 2:
-        ppi = static_cast<int>(h.xDensity * 2.54 + 0.5);
+        ppi = static_cast<int>(std::lround(h.xDensity * 2.54));
         break;
       default:
         return fail(why, kUndecodable,

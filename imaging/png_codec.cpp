@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/detail/reason.h"
 #include "imaging/status.h"
 
@@ -103,8 +103,9 @@ struct PngHeader {
 
 // Reads the header. Holds no object with a destructor: libpng leaves by longjmp.
 int readPngHeader(png_structp png, png_infop info, ReadSource* src, PngHeader* h) {
-  if (setjmp(png_jmpbuf(png)))
-    return kUndecodable;  // NOLINT(cert-err52-cpp): libpng reports errors by longjmp
+  // This frame holds no object with a destructor, so the jump back skips no clean-up.
+  // NOLINTNEXTLINE(cert-err52-cpp): libpng reports errors by longjmp
+  if (setjmp(png_jmpbuf(png))) return kUndecodable;
   png_set_read_fn(png, src, pngReadFn);
   png_read_info(png, info);
   png_get_IHDR(png, info, &h->width, &h->height, &h->bitDepth, &h->colourType, nullptr, nullptr,
@@ -123,8 +124,9 @@ int readPngHeader(png_structp png, png_infop info, ReadSource* src, PngHeader* h
 
 // Reads every row into the prepared row pointers. No object with a destructor, as above.
 int readPngRows(png_structp png, png_infop info, png_bytepp rows) {
-  if (setjmp(png_jmpbuf(png)))
-    return kUndecodable;  // NOLINT(cert-err52-cpp): libpng reports errors by longjmp
+  // This frame holds no object with a destructor, so the jump back skips no clean-up.
+  // NOLINTNEXTLINE(cert-err52-cpp): libpng reports errors by longjmp
+  if (setjmp(png_jmpbuf(png))) return kUndecodable;
   png_read_image(png, rows);
   png_read_end(png, info);
   return kOk;
@@ -138,8 +140,9 @@ struct WriteJob {
 
 // Writes the whole stream. No object with a destructor, as above.
 int writePng(png_structp png, png_infop info, const WriteJob* job) {
-  if (setjmp(png_jmpbuf(png)))
-    return kEncodeFailed;  // NOLINT(cert-err52-cpp): libpng reports errors by longjmp
+  // This frame holds no object with a destructor, so the jump back skips no clean-up.
+  // NOLINTNEXTLINE(cert-err52-cpp): libpng reports errors by longjmp
+  if (setjmp(png_jmpbuf(png))) return kEncodeFailed;
   png_set_write_fn(png, job->sink, pngWriteFn, pngFlushFn);
   const RawImage& img = *job->image;
   int colourType = PNG_COLOR_TYPE_GRAY;

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/detail/record_access.h"
 #include "imaging/image_layer.h"
 #include "imaging/status.h"
@@ -117,8 +117,8 @@ int buildTaggedFromBinary(const transaction::NistFile& file, const Record& old, 
   if (!data) return kT4NoData;
 
   char idcText[16];
-  std::snprintf(idcText, sizeof idcText, "%02d",
-                static_cast<int>(transaction::parseLeadingInt(*idc)));
+  (void)std::snprintf(idcText, sizeof idcText, "%02d",
+                      static_cast<int>(transaction::parseLeadingInt(*idc)));
   const std::string scale = detail::decimal(static_cast<long long>(std::floor(ntr * 10 + 0.5)));
   std::vector<std::string> fingers;
   const auto& items = fgp->subfields[0].items;
@@ -130,7 +130,7 @@ int buildTaggedFromBinary(const transaction::NistFile& file, const Record& old, 
   Record r;
   r.type = newType;
   r.hasFs = true;
-  auto add = [&](int number, std::vector<std::string> texts) {
+  auto add = [&](int number, const std::vector<std::string>& texts) {
     transaction::appendField(r, taggedField(newType, number, texts));
   };
   add(1, {"0"});
@@ -362,7 +362,7 @@ int addImageRecord(transaction::NistFile& file, std::span<const std::uint8_t> im
     if (depth != 8) return kBadDepth;
     if (width > 0xFFFF || height > 0xFFFF) return kAddBuildFailed;
     char idc[16];
-    std::snprintf(idc, sizeof idc, "%02d", static_cast<int>(tx->records.size()) - 1);
+    (void)std::snprintf(idc, sizeof idc, "%02d", static_cast<int>(tx->records.size()) - 1);
     const std::string_view idcText(idc);
     const std::uint8_t fgp[6] = {
         static_cast<std::uint8_t>(fingerPosition), 255, 255, 255, 255, 255};

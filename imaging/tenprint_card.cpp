@@ -276,7 +276,7 @@ bool findFinger(Card& card, int position, std::span<const int> impressions, Bitm
 // "XX" (amputated) or "UP" (unable to print) from 2.084 for a finger without image.
 void drawMissingCode(Card& card, int position, double x, double y, double w, double h) {
   char wanted[16];
-  std::snprintf(wanted, sizeof wanted, "%02d", position);
+  (void)std::snprintf(wanted, sizeof wanted, "%02d", position);
   const int n = card.file.getSubfieldCount(2, 84, 0);
   for (int s = 0; s < n; ++s) {
     std::string_view fgp;

@@ -6,6 +6,7 @@
 
 #include "imaging/graphics.h"
 #include "transaction/nist_file.h"
+#include "varnel_version.h"
 
 namespace varnel::imaging {
 
@@ -19,7 +20,7 @@ inline constexpr int kCardDpi = 600;
 /// Device pixels per millimetre of the card (600 / 25.4).
 inline constexpr double kCardPixelsPerMm = 23.622047;
 /// Version text of the card's footer.
-inline constexpr std::string_view kCardProgramVersion = "3.3.0.0";
+inline constexpr std::string_view kCardProgramVersion = kVersion;
 
 /// A record whose image the card could not decode: its type and index among its type.
 struct CardRecord {

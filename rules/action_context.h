@@ -19,6 +19,7 @@
 
 #include "rules/rule_set.h"
 #include "transaction/nist_file.h"
+#include "varnel_version.h"
 
 namespace varnel::rules {
 
@@ -33,7 +34,7 @@ inline constexpr std::size_t kMaxRemoveCharactersText = 999;
 inline constexpr std::size_t kMaxStringCutText = 1023;
 
 /// Program version text shown by %CONVERT_VERSION% and the report.
-inline constexpr std::string_view kProgramVersion = "3.3.0.0";
+inline constexpr std::string_view kProgramVersion = kVersion;
 /// Library version text shown by %WSQ_VERSION%, %TAVRIX_VERSION% and the report.
 inline constexpr std::string_view kLibraryVersion = "2.4.0.0";
 

@@ -4,10 +4,10 @@
 #include "rules/action_context.h"
 #include "rules/conformance/validate_action.h"
 #include "rules/detail/actions.h"
-#include "rules/export_actions.h"
+#include "rules/detail/export_actions.h"
+#include "rules/detail/image_actions.h"
+#include "rules/detail/record_actions.h"
 #include "rules/feature_actions.h"
-#include "rules/image_actions.h"
-#include "rules/record_actions.h"
 
 namespace varnel::rules {
 namespace {

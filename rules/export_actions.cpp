@@ -1,6 +1,6 @@
 // Export actions: record images written to the destination folder under names made from a
 // template, and the rendered tenprint card.
-#include "rules/export_actions.h"
+#include "rules/detail/export_actions.h"
 
 #include <sys/stat.h>
 

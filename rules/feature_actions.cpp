@@ -298,7 +298,7 @@ std::vector<BlockField> incitsFields(const FeatureGeometry& g, const FeatureSet&
   written = 0;
   for (const MinutiaPoint& m : fs.minutiae) {
     char index[16];
-    std::snprintf(index, sizeof index, "%03d", written + 1);
+    (void)std::snprintf(index, sizeof index, "%03d", written + 1);
     const std::string sub = joinItems(
         {index, number(px(m.x)), number(py(m.y)), number(m.theta / 2), number(m.kind), "0"});
     if (!appendSubfield(minutiae, sub)) break;
@@ -359,8 +359,9 @@ int convertRecord(NistFile& file, int occ, const SourceBlock& block,
     const bool read = std::find(block.read.begin(), block.read.end(), f) != block.read.end();
     if (block.warn && !read) {
       char text[96];
-      std::snprintf(text, sizeof text,
-                    "Field %d.%03d is not yet supported by feature set conversion", kType9, f);
+      (void)std::snprintf(text, sizeof text,
+                          "Field %d.%03d is not yet supported by feature set conversion", kType9,
+                          f);
       warnings.emplace_back(text);
     }
     (void)file.deleteFieldAt(kType9, f, occ);

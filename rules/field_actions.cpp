@@ -54,7 +54,7 @@ bool detail::reportRefusedEdit(ActionContext& ctx, int status, int type, int fie
       return false;
   }
   char address[32];
-  std::snprintf(address, sizeof address, "%d.%03d", type, field);
+  (void)std::snprintf(address, sizeof address, "%d.%03d", type, field);
   const std::string action = ctx.rule != nullptr ? ctx.rule->action : std::string();
   ctx.refuse("\"" + action + "\" was not applied to field " + address + ": " + why);
   return true;

@@ -96,7 +96,7 @@ void putChunk(std::vector<std::uint8_t>& out, const char* type,
 
 std::vector<std::uint8_t> encodePng(int icon) {
   std::vector<std::uint8_t> raw;
-  raw.reserve(kSize * (1 + kSize * 4));
+  raw.reserve(static_cast<std::size_t>(kSize) * (1 + kSize * 4));
   for (int y = 0; y < kSize; ++y) {
     raw.push_back(0);  // filter: none
     for (int x = 0; x < kSize; ++x) {

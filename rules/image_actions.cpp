@@ -1,5 +1,5 @@
 // Image rule actions: recompression of record images through the image layer.
-#include "rules/image_actions.h"
+#include "rules/detail/image_actions.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,8 +1,6 @@
 // Record-level actions: deleting records, image hashes, Type 4/14 conversions, the CJIS profile
 // and the fix of image dimensions.
-#include "rules/record_actions.h"
-
-#include <openssl/evp.h>
+#include "rules/detail/record_actions.h"
 
 #include <cstdio>
 #include <memory>
@@ -11,6 +9,7 @@
 #include "imaging/image_layer.h"
 #include "imaging/status.h"
 #include "rules/engine.h"
+#include "transaction/sha256.h"
 #include "transaction/tree.h"
 
 namespace varnel::rules {
@@ -25,10 +24,6 @@ constexpr char kRs = '\x1E';
 // Length of one MNU piece.
 constexpr std::size_t kMnuPiece = 12;
 
-struct DigestDeleter {
-  void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
-};
-
 const transaction::Record* recordOf(const NistFile& file, int type, int index) {
   const int pos = file.findRecord(type, index);
   if (pos < 0 || file.transaction() == nullptr) return nullptr;
@@ -37,7 +32,7 @@ const transaction::Record* recordOf(const NistFile& file, int type, int index) {
 
 std::string fieldAddress(int type, int field) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%d.%03d", type, field);
+  (void)std::snprintf(buf, sizeof buf, "%d.%03d", type, field);
   return buf;
 }
 
@@ -76,20 +71,6 @@ bool parseReference(std::string_view ref, int& type, int& field) {
 }
 
 }  // namespace
-
-bool sha256(std::span<const std::uint8_t> bytes, std::array<std::uint8_t, 32>& digest) noexcept {
-  std::unique_ptr<EVP_MD_CTX, DigestDeleter> ctx(EVP_MD_CTX_new());
-  if (!ctx) return false;
-  std::array<std::uint8_t, 32> out{};
-  unsigned int len = 0;
-  if (EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1 ||
-      EVP_DigestUpdate(ctx.get(), bytes.data(), bytes.size()) != 1 ||
-      EVP_DigestFinal_ex(ctx.get(), out.data(), &len) != 1 || len != out.size()) {
-    return false;
-  }
-  digest = out;
-  return true;
-}
 
 bool cjisMnuValue(const NistFile& file, std::string_view parameter, std::string& out) {
   parameter = parameter.substr(0, kMaxMnuParameter);
@@ -141,7 +122,6 @@ void deleteRecordsOfType(ActionContext& ctx) {
 }
 
 void addHash(ActionContext& ctx) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   for (int t = kFirstType; t <= kLastType; ++t) {
     for (int i = ctx.file.countRecords(t) - 1; i >= 0; --i) {
       if (!ctx.conditionsHold(RecordContext{t, i})) continue;
@@ -150,16 +130,8 @@ void addHash(ActionContext& ctx) {
       const transaction::Field* data = transaction::findField(*rec, 999);
       if (data == nullptr || data->subfields.empty() || data->subfields[0].items.empty()) continue;
       const std::string& bytes = data->subfields[0].items[0].value;
-      std::array<std::uint8_t, 32> digest{};
-      if (!sha256({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, digest)) {
-        continue;
-      }
       std::string hex;
-      hex.reserve(64);
-      for (std::uint8_t b : digest) {
-        hex += kHex[b >> 4];
-        hex += kHex[b & 15];
-      }
+      if (!transaction::sha256Hex(bytes, hex)) continue;
       (void)ctx.file.setFieldAt(t, 996, hex, i);
     }
   }
@@ -181,7 +153,7 @@ void convertType14To4(ActionContext& ctx) {
   (void)imaging::convertType14ToType4(ctx.file, &unfit);
   for (const auto& u : unfit) {
     char text[64];
-    std::snprintf(text, sizeof text, "Type-%d record %d", u.type, u.occurrence + 1);
+    (void)std::snprintf(text, sizeof text, "Type-%d record %d", u.type, u.occurrence + 1);
     ctx.refuse(std::string(text) + " was not converted to Type 4: field " +
                fieldAddress(u.type, u.field) + " value \"" + u.text.substr(0, 40) +
                "\" does not fit its " + std::to_string(u.width) + "-byte binary field");

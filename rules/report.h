@@ -63,7 +63,7 @@ class ReportFile {
 
  private:
   struct Closer {
-    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+    void operator()(std::FILE* f) const noexcept { (void)std::fclose(f); }
   };
   std::unique_ptr<std::FILE, Closer> file_;
   long templateLength_ = 0;

@@ -25,13 +25,11 @@
 #include "rules/engine.h"
 #include "rules/shard.h"
 #include "rules/status.h"
+#include "transaction/file_io.h"
 #include "transaction/status.h"
 #include "transaction/traditional.h"
-
-#ifdef VARNEL_HAVE_XML
 #include "xml/status.h"
 #include "xml/xml_codec.h"
-#endif
 
 namespace varnel::rules {
 namespace {
@@ -122,14 +120,7 @@ bool readRuleText(const std::string& path, std::string& text, int& err) {
     errno = EINVAL;
     ok = false;
   }
-  char buf[65536];
-  while (ok) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    text.append(buf, static_cast<std::size_t>(n));
-  }
+  if (ok) ok = transaction::readToEnd(fd, text);
   if (!ok) err = errno;
   ::close(fd);
   return ok;
@@ -203,10 +194,11 @@ void reportUnfitValue(const NistFile& file, FileOutcome& out) {
   if (file.findUnfitBinaryValue(position, field, text, width) != 1) return;
   const int type = file.recordTypeAt(position);
   char buf[200];
-  std::snprintf(buf, sizeof buf,
-                "Record %d (Type %d): field %d.%03d value \"%s\" does not fit its %d-byte binary "
-                "field",
-                position + 1, type, type, field, text.substr(0, 40).c_str(), width);
+  (void)std::snprintf(
+      buf, sizeof buf,
+      "Record %d (Type %d): field %d.%03d value \"%s\" does not fit its %d-byte binary "
+      "field",
+      position + 1, type, type, field, text.substr(0, 40).c_str(), width);
   out.rows.push_back(fileRow(RowKind::kError, RowCounter::kErrors, buf));
   out.hadErrorRow = true;
   out.refusedEdit = true;
@@ -258,7 +250,7 @@ class CsvWriter {
 
  private:
   struct Closer {
-    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+    void operator()(std::FILE* f) const noexcept { (void)std::fclose(f); }
   };
 
   bool open(int& err) {
@@ -622,14 +614,12 @@ std::string_view loadFailureReason(int status) noexcept {
       return "out of memory";
     case transaction::kIsXml:
       return "XML transactions are not supported by this build";
-#ifdef VARNEL_HAVE_XML
     case xml::kNotWellFormed:
       return "not well-formed XML";
     case xml::kNotPackage:
       return "the XML is not a transaction package";
     case xml::kBadImageData:
       return "the XML holds image data that is not valid base64";
-#endif
     default:
       return "";
   }
@@ -732,10 +722,8 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
     RunInputs in;
     in.sourceFolder = sourceFolder;
     in.destFolder = destFolder;
-#ifdef VARNEL_HAVE_XML
     static const xml::XmlCodecImpl kXmlCodec;
     in.xml = &kXmlCodec;
-#endif
     RunOutputs outputs;
     in.outputs = &outputs;
     in.dryRun = options.dryRun;

@@ -185,10 +185,11 @@ std::string structuralWarning(const ConversionRule& rule) {
       f.field == 1 || (singleValue && (removes || (sets && f.hasItem && f.item > 0)));
   if (!structural) return {};
   char buf[160];
-  std::snprintf(buf, sizeof buf,
-                "Field %d.%03d holds the record's length, version or IDC: this rule will not be "
-                "applied",
-                f.type, f.field);
+  (void)std::snprintf(
+      buf, sizeof buf,
+      "Field %d.%03d holds the record's length, version or IDC: this rule will not be "
+      "applied",
+      f.type, f.field);
   return buf;
 }
 

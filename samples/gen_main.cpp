@@ -1,23 +1,34 @@
 // varnel-gen: writes synthetic transactions of any size and mix of record types.
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <string_view>
+#include <system_error>
 
 #include "samples/tx_builder.h"
 
 namespace {
 
-bool parseSize(const std::string& text, int& w, int& h) {
-  return std::sscanf(text.c_str(), "%dx%d", &w, &h) == 2 && w > 0 && h > 0 && w <= 65535 &&
-         h <= 65535;
+// "<width>x<height>", each from 1 to 65535.
+bool parseSize(std::string_view text, int& w, int& h) {
+  const char* end = text.data() + text.size();
+  const auto [afterWidth, widthError] = std::from_chars(text.data(), end, w);
+  if (widthError != std::errc() || afterWidth == end || *afterWidth != 'x') return false;
+  const auto [afterHeight, heightError] = std::from_chars(afterWidth + 1, end, h);
+  return heightError == std::errc() && w > 0 && h > 0 && w <= 65535 && h <= 65535;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+// The program proper; main() adds only a last resort for an exception nothing else caught.
+int generatorMain(int argc, char** argv) {
   CLI::App app{"Writes synthetic ANSI/NIST-ITL transactions (traditional encoding)."};
   std::string out;
   int count = 1;
@@ -57,7 +68,7 @@ int main(int argc, char** argv) {
   for (int n = 0; n < count; ++n) {
     varnel::samples::TxBuilder b;
     char tcn[32];
-    std::snprintf(tcn, sizeof tcn, "TCN%07d", n + 1);
+    (void)std::snprintf(tcn, sizeof tcn, "TCN%07d", n + 1);
     b.type1Field(9, tcn);
     if (type2Fields >= 0) {
       b.type2(type2Fields, {{18, "DOE,JOHN"},
@@ -76,8 +87,11 @@ int main(int argc, char** argv) {
       b.type14(1 + i % 10, w14, h14, varnel::samples::TxBuilder::greyImage(w14, h14, n + i));
     }
     char name[64];
-    std::snprintf(name, sizeof name, "_%05d.", n + 1);
-    const std::filesystem::path path = std::filesystem::path(out) / (prefix + name + ext);
+    (void)std::snprintf(name, sizeof name, "_%05d.", n + 1);
+    std::string fileName = prefix;
+    fileName += name;
+    fileName += ext;
+    const std::filesystem::path path = std::filesystem::path(out) / fileName;
     std::ofstream f(path, std::ios::binary);
     const std::string bytes = b.bytes();
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -87,4 +101,17 @@ int main(int argc, char** argv) {
     }
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return generatorMain(argc, argv);
+  } catch (const std::exception& e) {
+    (void)std::fprintf(stderr, "varnel-gen: %s\n", e.what());
+  } catch (...) {
+    (void)std::fprintf(stderr, "varnel-gen: unexpected failure\n");
+  }
+  return 1;
 }

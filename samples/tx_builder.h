@@ -42,7 +42,7 @@ class TxBuilder {
   TxBuilder& tagged(int type, std::map<int, std::string> fields) {
     const int idc = nextIdc_++;
     char idcText[16];
-    std::snprintf(idcText, sizeof idcText, "%02d", idc);
+    (void)std::snprintf(idcText, sizeof idcText, "%02d", idc);
     fields[2] = idcText;
     fields.erase(1);
     records_.push_back(Rec{type, idcText, taggedRecord(type, fields)});
@@ -58,7 +58,7 @@ class TxBuilder {
   }
 
   /// Appends a binary Type-4 record (8-bit grey, 500 ppi) with finger position `fgp`.
-  TxBuilder& type4(int fgp, int width, int height, std::string data, int gca = 0) {
+  TxBuilder& type4(int fgp, int width, int height, const std::string& data, int gca = 0) {
     const int idc = nextIdc_++;
     std::string r;
     const std::uint32_t len = static_cast<std::uint32_t>(18 + data.size());
@@ -78,7 +78,7 @@ class TxBuilder {
     r.push_back(static_cast<char>(gca));
     r += data;
     char idcText[16];
-    std::snprintf(idcText, sizeof idcText, "%02d", idc);
+    (void)std::snprintf(idcText, sizeof idcText, "%02d", idc);
     records_.push_back(Rec{4, idcText, std::move(r)});
     return *this;
   }
@@ -107,8 +107,8 @@ class TxBuilder {
     for (int i = 0; i < minutiae; ++i) {
       if (i > 0) list.push_back(kRsChar);
       char m[48];
-      std::snprintf(m, sizeof m, "%03d%c%04d%04d%03d%c60%cA", i + 1, kUsChar, 100 + i * 7,
-                    200 + i * 5, (i * 37) % 360, kUsChar, kUsChar);
+      (void)std::snprintf(m, sizeof m, "%03d%c%04d%04d%03d%c60%cA", i + 1, kUsChar, 100 + i * 7,
+                          200 + i * 5, (i * 37) % 360, kUsChar, kUsChar);
       list += m;
     }
     return tagged(9, {{3, "0"},
@@ -176,7 +176,7 @@ class TxBuilder {
 
   static std::string tag(int type, int field) {
     char t[32];
-    std::snprintf(t, sizeof t, "%d.%03d:", type, field);
+    (void)std::snprintf(t, sizeof t, "%d.%03d:", type, field);
     return t;
   }
 

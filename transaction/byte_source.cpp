@@ -6,15 +6,15 @@
 
 #include <cstring>
 
-#include "transaction/file_read.h"
+#include "transaction/file_io.h"
 
 namespace varnel::transaction::detail {
 
 namespace {
 // Files up to kWholeFile are read in one go, so that a text record is in memory whole; larger
 // ones (mostly image data, read straight into the tree) go through a smaller window.
-constexpr std::size_t kWholeFile = 1024 * 1024;
-constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr std::size_t kWholeFile = std::size_t{1024} * 1024;
+constexpr std::size_t kBufferSize = std::size_t{64} * 1024;
 }  // namespace
 
 ByteSource::ByteSource(const std::string& path) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "transaction/file_io.h"
 #include "transaction/status.h"
 #include "transaction/traditional.h"
 
@@ -88,18 +89,12 @@ class Sink {
   }
 
  private:
-  static constexpr std::size_t kBlock = 64 * 1024;
+  static constexpr std::size_t kBlock = std::size_t{64} * 1024;
 
   bool emit(const char* data, std::size_t n) {
     if (!ok_) return false;
     if (fd_ >= 0) {
-      while (n > 0) {
-        const ssize_t put = ::write(fd_, data, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return ok_ = false;
-        data += put;
-        n -= static_cast<std::size_t>(put);
-      }
+      if (!writeAll(fd_, data, n)) return ok_ = false;
     } else {
       memory_->append(data, n);
     }

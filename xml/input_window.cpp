@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "transaction/file_read.h"
+#include "transaction/file_io.h"
 
 namespace varnel::xml::detail {
 
 namespace {
 // Bytes read at a time: small enough for the buffer to stay in the cache.
-constexpr std::size_t kBlock = 256 * 1024;
+constexpr std::size_t kBlock = std::size_t{256} * 1024;
 }  // namespace
 
 InputWindow::InputWindow(std::string_view bytes) noexcept

@@ -1,7 +1,6 @@
 #include "xml/reader.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <tinyxml2.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <new>
 
 #include "transaction/base64.h"
+#include "transaction/sha256.h"
 #include "transaction/tree.h"
 #include "xml/detail/element_tables.h"
 #include "xml/detail/input_window.h"
@@ -91,20 +91,6 @@ std::string namespacePrefixFor(Element root, std::string_view uri, std::string_v
 
 long long number(const std::optional<std::string_view>& text) {
   return text ? transaction::parseLeadingInt(*text) : 0;
-}
-
-std::string sha256Hex(std::span<const std::uint8_t> bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest, &len, EVP_sha256(), nullptr) != 1) return {};
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(2 * len);
-  for (unsigned int i = 0; i < len; ++i) {
-    out.push_back(kHex[digest[i] >> 4]);
-    out.push_back(kHex[digest[i] & 15]);
-  }
-  return out;
 }
 
 // ---- The project's extension fields ----
@@ -629,8 +615,7 @@ void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, 
       std::string actualHash;
       if (c.file.getFieldText(category, 996, hash, occurrence) == transaction::kOk &&
           !hash.empty()) {
-        actualHash =
-            sha256Hex(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+        (void)transaction::sha256Hex(bytes, actualHash);  // stays empty when it fails
       }
       if (c.file.replaceImageData(category, occurrence, std::move(bytes)) == transaction::kOk &&
           !actualHash.empty()) {

@@ -64,38 +64,6 @@ bool matches(Element e, std::string_view key) {
 
 // ---- Lookups ----
 
-Element firstChildBySuffix(Element parent, std::string_view key) noexcept {
-  if (!parent) return nullptr;
-  for (Element e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {
-    const char* n = e->Name();
-    if (!n) continue;
-    const std::string_view name(n);
-    if (name.size() >= key.size() && name.substr(name.size() - key.size()) == key) return e;
-  }
-  return nullptr;
-}
-
-Element nextSiblingBySuffix(Element element, std::string_view key) noexcept {
-  if (!element) return nullptr;
-  for (Element e = element->NextSiblingElement(); e; e = e->NextSiblingElement()) {
-    const char* n = e->Name();
-    if (!n) continue;
-    const std::string_view name(n);
-    if (name.size() >= key.size() && name.substr(name.size() - key.size()) == key) return e;
-  }
-  return nullptr;
-}
-
-Element firstChildExact(Element parent, std::string_view key) noexcept {
-  if (!parent) return nullptr;
-  for (Element e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {
-    if (e->Name() && (std::string_view(e->Name()) == key || sameNamespace(e, e->Name(), key))) {
-      return e;
-    }
-  }
-  return nullptr;
-}
-
 Element child(Element parent, std::string_view key) noexcept {
   if (!parent) return nullptr;
   for (Element e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {
@@ -158,18 +126,12 @@ std::string withoutSeparators(std::string_view text) {
 
 void ItemList::add(std::optional<std::string_view> item) {
   items_.emplace_back(item ? withoutSeparators(*item) : std::string());
-  present_.push_back(item.has_value());
   any_ = any_ || item.has_value();
 }
 
 void ItemList::add(const std::optional<std::string>& item) {
   items_.emplace_back(item ? withoutSeparators(*item) : std::string());
-  present_.push_back(item.has_value());
   any_ = any_ || item.has_value();
-}
-
-bool ItemList::has(std::size_t index) const noexcept {
-  return index < present_.size() && present_[index];
 }
 
 std::string ItemList::text() const {

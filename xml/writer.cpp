@@ -46,7 +46,7 @@ constexpr std::string_view kRootEnd = "</itl:NISTBiometricInformationExchangePac
 constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
 
 struct FileCloser {
-  void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+  void operator()(std::FILE* f) const noexcept { (void)std::fclose(f); }
 };
 
 // Writes one element per line, indented by depth, into a buffer that is passed on to the file
@@ -120,7 +120,6 @@ class XmlLineWriter {
     out_.clear();
   }
   [[nodiscard]] bool failed() const noexcept { return failed_; }
-  [[nodiscard]] int depth() const noexcept { return depth_; }
 
  private:
   void indent() { out_.append(static_cast<std::size_t>(depth_ > 0 ? depth_ : 0), '\t'); }
@@ -606,7 +605,7 @@ class Writer {
         element = "itl:PackageCBEFFBiometricDataRecord";
         break;
       default:
-        unwritten_.push_back({position, r.type()});
+        unwritten_.emplace_back(position, r.type());
         return;
     }
     w_.open(element);
@@ -1305,7 +1304,7 @@ int writeXml(const std::string& path, const NistFile& file) noexcept {
     // A half-written document would read back as a different transaction, so it is removed;
     // only ever a regular file, never a device or anything else the path may name.
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) (void)std::remove(path.c_str());
     return kWriteFailed;
   }
   return kOk;

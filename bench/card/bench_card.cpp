@@ -3,8 +3,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
@@ -17,14 +15,9 @@ namespace {
 
 using varnel::test::TxBuilder;
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TxBuilder::Fields finger(int idc, int imp, int fgp, const std::string& wsq) {
   char idcText[8];
-  std::snprintf(idcText, sizeof idcText, "%02d", idc);
+  (void)std::snprintf(idcText, sizeof idcText, "%02d", idc);
   return {{2, idcText}, {3, std::to_string(imp)},
           {4, "SRC"},   {5, "20240413"},
           {6, "320"},   {7, "480"},
@@ -35,8 +28,8 @@ TxBuilder::Fields finger(int idc, int imp, int fgp, const std::string& wsq) {
 }
 
 bool loadCardTransaction(varnel::transaction::NistFile& file) {
-  const std::string wsq =
-      slurp(std::string(VARNEL_TEST_DATA) + "/exports/Fingerprint_LeftPointer.wsq");
+  const std::string wsq = varnel::test::readFile(std::string(VARNEL_TEST_DATA) +
+                                                 "/exports/Fingerprint_LeftPointer.wsq");
   if (wsq.empty()) return false;
   TxBuilder b;
   b.type1({{5, "20240413"}, {8, "WVMEDS001"}, {9, "TCN0001"}});
@@ -68,7 +61,7 @@ void BM_TenprintCard(benchmark::State& state) {
       break;
     }
   }
-  std::remove(path.c_str());
+  (void)std::remove(path.c_str());
 }
 BENCHMARK(BM_TenprintCard)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 

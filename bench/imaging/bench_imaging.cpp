@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/image_layer.h"
 #include "imaging/wsq/wsq.h"
 #include "tests/transaction/tx_builder.h"
@@ -29,7 +29,7 @@ const std::vector<std::uint8_t>& pixels() {
         std::uint8_t buf[65536];
         std::size_t n;
         while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) png.insert(png.end(), buf, buf + n);
-        std::fclose(f);
+        (void)std::fclose(f);
       }
     }
     imaging::RawImage src;
@@ -59,7 +59,7 @@ const std::string& transactionBytes() {
     const std::string data(pixels().begin(), pixels().end());
     for (int i = 0; i < kRecords; ++i) {
       char idc[16];
-      std::snprintf(idc, sizeof idc, "%02d", i);
+      (void)std::snprintf(idc, sizeof idc, "%02d", i);
       b.tagged(14, {{2, idc},
                     {3, "1"},
                     {6, std::to_string(kWidth)},

@@ -73,7 +73,7 @@ void loadSave(benchmark::State& state, const std::string& path) {
     bytes += nf.transaction()->byteTotal;
   }
   state.SetBytesProcessed(bytes);
-  std::remove(out.c_str());
+  (void)std::remove(out.c_str());
 }
 
 void plainCopy(benchmark::State& state, const std::string& path) {
@@ -92,7 +92,7 @@ void plainCopy(benchmark::State& state, const std::string& path) {
     bytes += size;
   }
   state.SetBytesProcessed(bytes);
-  std::remove(out.c_str());
+  (void)std::remove(out.c_str());
 }
 
 void BM_ImageHeavy_LoadSave(benchmark::State& s) {

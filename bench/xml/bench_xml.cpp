@@ -18,7 +18,7 @@ namespace {
 
 using varnel::transaction::NistFile;
 
-constexpr std::size_t kImageBytes = 600 * 1024;
+constexpr std::size_t kImageBytes = std::size_t{600} * 1024;
 constexpr int kImageRecords = 14;
 
 std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned seed) {
@@ -35,8 +35,8 @@ void buildTransaction(NistFile& f) {
   static const varnel::xml::XmlCodecImpl codec;
   const std::string seedPath = benchPath("seed.xml");
   if (FILE* out = std::fopen(seedPath.c_str(), "wb")) {
-    std::fputs("<itl:NISTBiometricInformationExchangePackage/>", out);
-    std::fclose(out);
+    (void)std::fputs("<itl:NISTBiometricInformationExchangePackage/>", out);
+    (void)std::fclose(out);
   }
   f.setXmlCodec(&codec);
   (void)f.load(seedPath);

@@ -23,12 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string path = scratchPath();
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return 0;
-  if (size > 0) std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  if (size > 0) (void)std::fwrite(data, 1, size, f);
+  (void)std::fclose(f);
   // The file goes when the input is done, so that no run leaves it behind.
   struct Remover {
     const std::string& path;
-    ~Remover() { std::remove(path.c_str()); }
+    ~Remover() { (void)std::remove(path.c_str()); }
   } const remover{path};
 
   NistFile nf;

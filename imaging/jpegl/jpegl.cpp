@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <new>
@@ -37,20 +38,22 @@ constexpr int kLookupBits = 9;
 
 // Diagnostics of the codec; silent unless a debug level was set.
 void trace(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style on purpose; the format attribute checks callers
 void trace(int level, const char* format, ...) {
   if (gDebugLevel.load(std::memory_order_relaxed) < level) return;
   va_list args;
   va_start(args, format);
-  std::vprintf(format, args);
+  (void)std::vprintf(format, args);
   va_end(args);
 }
 
 void error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style on purpose; the format attribute checks callers
 void error(const char* format, ...) {
   if (gDebugLevel.load(std::memory_order_relaxed) < 1) return;
   va_list args;
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  (void)std::vfprintf(stderr, format, args);
   va_end(args);
 }
 
@@ -251,7 +254,7 @@ int readJfifHeader(ByteReader& in, int& ppi) {
       ppi = static_cast<int>(xDensity);
       return kOk;
     case 2:
-      ppi = static_cast<int>(xDensity * 2.54 + 0.5);
+      ppi = static_cast<int>(std::lround(xDensity * 2.54));
       return kOk;
     default:
       error("ERROR : read_jfif_header : density units %u not in range [0..2]\n", units);
@@ -270,7 +273,7 @@ int readFrameHeader(ByteReader& in, JpeglDecoded& img) {
   unsigned nf = 0;
   if (!seg.u8(p) || !seg.u16(y) || !seg.u16(x) || !seg.u8(nf)) return kBadFrameHeader;
   trace(2, "Lf = %zu\nP = %u\nY = %u\nX = %u\nNf = %u\n", body.size() + 2, p, y, x, nf);
-  if (nf < 1 || nf > kMaxComponents || seg.remaining() != 3 * nf) {
+  if (nf < 1 || nf > kMaxComponents || seg.remaining() != std::size_t{3} * nf) {
     error("ERROR : read_frame_header : Nf = %u with Lf = %zu\n", nf, body.size() + 2);
     return kBadFrameHeader;
   }

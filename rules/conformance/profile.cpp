@@ -286,28 +286,6 @@ bool traditional(const FieldDefinition& d) noexcept {
   return d.encodings.find_first_of("Tt") != std::string_view::npos;
 }
 
-// "[14.200_14.900]": a span of fields the table leaves to the user.
-bool userRange(const FieldDefinition& d, int& first, int& last) noexcept {
-  if (d.mnemonic != "UDF") return false;
-  const std::string_view id = d.fieldId;
-  const std::size_t dot = id.find('.');
-  const std::size_t under = id.find('_');
-  const std::size_t dot2 = id.find('.', under == std::string_view::npos ? id.size() : under);
-  if (dot == std::string_view::npos || under == std::string_view::npos ||
-      dot2 == std::string_view::npos) {
-    return false;
-  }
-  long long a = 0;
-  long long b = 0;
-  if (!toInt(id.substr(dot + 1, under - dot - 1), a)) return false;
-  std::string_view tail = id.substr(dot2 + 1);
-  if (!tail.empty() && tail.back() == ']') tail.remove_suffix(1);
-  if (!toInt(tail, b)) return false;
-  first = static_cast<int>(a);
-  last = static_cast<int>(b);
-  return true;
-}
-
 }  // namespace
 
 // Builds profiles: the table's rows first, then profile text line by line.
@@ -334,12 +312,7 @@ class ProfileBuilder {
   static void fromTable(Profile& p) {
     for (const FieldDefinition& d : transaction::fieldDefinitions()) {
       if (!traditional(d) || d.recordType <= 0) continue;
-      int first = 0;
-      int last = 0;
-      if (d.field == 0) {
-        if (userRange(d, first, last)) p.userRanges_.push_back({d.recordType, {first, last}});
-        continue;
-      }
+      if (d.field == 0) continue;  // a span of fields left to the user: nothing to check
       const int k = key(d.recordType, d.field);
       if (d.item.empty() || d.item == "SET") {
         if (p.fields_.count(k) != 0) continue;  // later rows are alternatives of the first
@@ -624,13 +597,6 @@ const RecordRule* Profile::record(int type) const noexcept {
 bool Profile::coversType(int type) const noexcept {
   auto it = fields_.lower_bound(key(type, 0));
   return it != fields_.end() && it->first < key(type + 1, 0);
-}
-
-bool Profile::userDefined(int type, int number) const noexcept {
-  for (const auto& [t, range] : userRanges_) {
-    if (t == type && number >= range.first && number <= range.second) return true;
-  }
-  return false;
 }
 
 bool Profile::deprecated(int type, unsigned version) const noexcept {

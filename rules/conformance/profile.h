@@ -124,8 +124,6 @@ class Profile {
   [[nodiscard]] const RecordRule* record(int type) const noexcept;
   /// True when the profile defines any field of the type.
   [[nodiscard]] bool coversType(int type) const noexcept;
-  /// True when the field falls in a range the profile leaves to the user (user-defined fields).
-  [[nodiscard]] bool userDefined(int type, int number) const noexcept;
   /// The profile's name ("base" unless a profile file names itself).
   [[nodiscard]] const std::string& name() const noexcept { return name_; }
   /// Record types deprecated as of a version: records of these types are errors in
@@ -144,9 +142,8 @@ class Profile {
   Severity valueSeverity_ = Severity::kError;
   std::map<int, FieldRule> fields_;
   std::map<int, RecordRule> records_;
-  std::map<int, std::vector<int>> mandatory_;                    // type -> field numbers
-  std::vector<std::pair<int, std::pair<int, int>>> userRanges_;  // type, first..last field
-  std::map<int, unsigned> deprecated_;                           // type -> from version
+  std::map<int, std::vector<int>> mandatory_;  // type -> field numbers
+  std::map<int, unsigned> deprecated_;         // type -> from version
 };
 
 /// The text of the base profile's adjustments to the field definition table.

@@ -2,6 +2,7 @@
 
 #include <bitset>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <new>
@@ -12,14 +13,12 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "imaging/image_header.h"
+#include "imaging/wsq/wsq.h"
 #include "rules/status.h"
 #include "transaction/field_table.h"
 #include "transaction/status.h"
 #include "transaction/tree.h"
-#ifdef VARNEL_HAVE_IMAGING
-#include "imaging/codecs.h"
-#include "imaging/wsq/wsq.h"
-#endif
 
 namespace varnel::rules::conformance {
 namespace {
@@ -55,7 +54,7 @@ std::string quoted(std::string_view v) {
     }
     if (c < 0x20 || c == 0x7F) {
       char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      (void)std::snprintf(buf, sizeof buf, "\\x%02X", c);
       out += buf;
     } else {
       out += static_cast<char>(c);
@@ -274,9 +273,7 @@ class Checker {
       checkRecordStructure(info, idcs);
       checkFields(info);
       if (recs[i].type == 9) checkMinutiae(info);
-#ifdef VARNEL_HAVE_IMAGING
       checkImage(info);
-#endif
     }
     if (recs.empty() || recs[0].type != 1) {
       add(Severity::kError, "structure", nullptr, 0, "", "a Type-1 record first", "",
@@ -757,9 +754,9 @@ class Checker {
       if (!admit(info, f, "charset", sev)) return;
       char buf[8];
       if (bad >= 0x20 && bad < 0x7F) {
-        std::snprintf(buf, sizeof buf, "'%c'", bad);
+        (void)std::snprintf(buf, sizeof buf, "'%c'", bad);
       } else {
-        std::snprintf(buf, sizeof buf, "\\x%02X", bad);
+        (void)std::snprintf(buf, sizeof buf, "\\x%02X", bad);
       }
       const std::string shown = quoted(v);
       add(sev, "charset", &info, f.fieldNumber, at.name(field), typeWords(rule), shown,
@@ -839,7 +836,6 @@ class Checker {
     }
   }
 
-#ifdef VARNEL_HAVE_IMAGING
   // What codeOfName and jfifPpi give when the text names no code or the stream has no density.
   static constexpr int kNoCode = -1;
   static constexpr int kNoDensity = -1;
@@ -869,7 +865,7 @@ class Checker {
     const int unit = d[13];
     const int x = d[14] << 8 | d[15];
     if (unit == 1) return x;
-    if (unit == 2) return static_cast<int>(x * 2.54 + 0.5);
+    if (unit == 2) return static_cast<int>(std::lround(x * 2.54));
     return kNoDensity;
   }
 
@@ -889,7 +885,7 @@ class Checker {
     const int cgaField = tagged ? 11 : 8;
     const std::string_view cgaText = firstText(r, cgaField);
     const int declared = codeOfName(cgaText);
-    const std::string_view cgaName = tagged ? "CGA" : "CGA";
+    const std::string_view cgaName = "CGA";
     // What the bytes are, and their own header.
     int actual = 0;
     int width = -1;
@@ -994,7 +990,7 @@ class Checker {
     long long tvps = 0;
     if (tagged && ppi > 0 && numberOf(firstText(r, 8), slc) && (slc == 1 || slc == 2) &&
         numberOf(firstText(r, 9), thps) && numberOf(firstText(r, 10), tvps)) {
-      const long long fieldPpi = slc == 1 ? thps : static_cast<long long>(thps * 2.54 + 0.5);
+      const long long fieldPpi = slc == 1 ? thps : std::llround(thps * 2.54);
       const long long diff = fieldPpi > ppi ? fieldPpi - ppi : ppi - fieldPpi;
       if (diff > 1 && diff * 100 > ppi) {
         add(Severity::kWarning, "image", &info, 9, "THPS", std::to_string(ppi) + " ppi",
@@ -1004,7 +1000,6 @@ class Checker {
       }
     }
   }
-#endif
 
   const Transaction& tx_;
   const Profile& profile_;

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "rules/status.h"
+#include "transaction/file_io.h"
 
 namespace varnel::rules {
 
@@ -219,17 +220,7 @@ int replaceThroughTemporary(const std::string& path,
 int writeBytesTo(const std::string& path, std::string_view bytes) noexcept {
   const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return kWriteFailed;
-  bool ok = true;
-  while (ok && !bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      ok = false;
-    } else {
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-  }
+  const bool ok = transaction::writeAll(fd, bytes.data(), bytes.size());
   const int err = errno;
   const bool closed = ::close(fd) == 0;
   if (!ok) errno = err;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "samples/tx_builder.h"
+#include "tests/common/run_program.h"
 #include "tests/rules/helpers.h"
 
 namespace {
@@ -19,24 +20,11 @@ using varnel::rules::testing::readFile;
 using varnel::rules::testing::TempDir;
 using varnel::rules::testing::writeFile;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Result = varnel::test::ProgramResult;
 
 // Runs varnel with `args` (already quoted), stdin from /dev/null.
 Result runVarnel(const std::string& args, const TempDir& scratch) {
-  const std::string outPath = scratch / "stdout.txt";
-  const std::string errPath = scratch / "stderr.txt";
-  const std::string cmd = std::string("'") + VARNEL_EXE + "' " + args + " </dev/null >'" + outPath +
-                          "' 2>'" + errPath + "'";
-  const int raw = std::system(cmd.c_str());
-  Result r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = readFile(outPath);
-  r.err = readFile(errPath);
-  return r;
+  return varnel::test::runProgram(VARNEL_EXE, args, scratch.path());
 }
 
 std::string q(const std::string& s) { return "'" + s + "'"; }
@@ -319,6 +307,26 @@ TEST_F(VarnelCommand, DumpJsonHasRecordsFieldsSubfieldsAndItems) {
     found = found || (f["tag"] == "2.018" && f["subfields"] == nlohmann::json({{"DOE,JOHN"}}));
   }
   EXPECT_TRUE(found) << r.out;
+}
+
+TEST_F(VarnelCommand, DumpJsonGivesAnImagesFormatSizeAndDepth) {
+  varnel::samples::TxBuilder b;
+  b.type4(1, 16, 12, std::string(16 * 12, '\x80'));
+  writeFile(src / "image.nst", b.bytes());
+  const Result r = runVarnel("dump --json " + q(src / "image.nst"), scratch);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto doc = nlohmann::json::parse(r.out);
+  ASSERT_EQ(doc["records"].size(), 2u);
+  nlohmann::json image;
+  for (const auto& f : doc["records"][1]["fields"]) {
+    if (f.contains("image")) image = f["image"];
+  }
+  ASSERT_TRUE(image.is_object()) << r.out;
+  const std::string description = image.value("description", "");
+  EXPECT_EQ(image.value("format", ""), description.substr(0, description.find(' '))) << r.out;
+  EXPECT_EQ(image.value("width", 0), 16) << r.out;
+  EXPECT_EQ(image.value("height", 0), 12) << r.out;
+  EXPECT_EQ(image.value("depth", 0), 8) << r.out;
 }
 
 TEST_F(VarnelCommand, DumpShowsFieldsOrFailsWithTheLoadStatus) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "samples/tx_builder.h"
+#include "tests/common/run_program.h"
 #include "tests/rules/helpers.h"
 
 namespace {
@@ -15,18 +16,10 @@ using varnel::rules::testing::readFile;
 using varnel::rules::testing::TempDir;
 using varnel::rules::testing::writeFile;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Result = varnel::test::ProgramResult;
 
 Result run(const std::string& args, const TempDir& scratch) {
-  const std::string cmd = std::string("'") + VARNEL_EXE + "' " + args + " </dev/null >'" +
-                          (scratch / "out") + "' 2>'" + (scratch / "err") + "'";
-  const int raw = std::system(cmd.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(scratch / "out"),
-          readFile(scratch / "err")};
+  return varnel::test::runProgram(VARNEL_EXE, args, scratch.path());
 }
 
 class Validate : public ::testing::Test {

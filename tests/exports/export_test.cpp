@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "rules/export_actions.h"
+#include "rules/detail/export_actions.h"
 #include "tests/exports/support.h"
 
 namespace varnel::test {
@@ -77,8 +77,8 @@ TEST(ExportAll, TypesAscendingRecordsInOrderCountedInNames) {
   EXPECT_EQ(listing(e.dest()), (std::vector<std::string>{"a_1.JPG", "a_2.WSQ", "a_3.WSQ"}));
   EXPECT_EQ(e.counter(), 3);
   EXPECT_EQ(e.runner.state.exportRecordIndex, 1);  // last record exported: Type 14, index 1
-  EXPECT_EQ(slurp(e.dest() + "a_2.WSQ"), testData("exports/Fingerprint_LeftPointer.wsq"));
-  EXPECT_EQ(slurp(e.dest() + "a_3.WSQ"), testData("exports/Fingerprint_RightPointer.wsq"));
+  EXPECT_EQ(readFile(e.dest() + "a_2.WSQ"), testData("exports/Fingerprint_LeftPointer.wsq"));
+  EXPECT_EQ(readFile(e.dest() + "a_3.WSQ"), testData("exports/Fingerprint_RightPointer.wsq"));
   ASSERT_TRUE(haveTool("identify")) << "ImageMagick identify is needed (scripts/install-deps)";
   EXPECT_EQ(identify(e.dest() + "a_1.JPG"), "400 533 JPEG");
 }
@@ -108,7 +108,7 @@ TEST(ExportAll, RawImagesBecomeBitmapsOfTheirSize) {
   Exporter e("raw");
   e.runner.apply(f, "Export All Biometrics", {"img_%RECORD_EXPORT_COUNT%"});
   ASSERT_EQ(listing(e.dest()), (std::vector<std::string>{"img_1.BMP", "img_2.BMP"}));
-  EXPECT_EQ(slurp(e.dest() + "img_1.BMP").substr(0, 2), "BM");
+  EXPECT_EQ(readFile(e.dest() + "img_1.BMP").substr(0, 2), "BM");
   ASSERT_TRUE(haveTool("identify")) << "ImageMagick identify is needed (scripts/install-deps)";
   EXPECT_EQ(identify(e.dest() + "img_1.BMP"), "40 30 BMP3");
   EXPECT_EQ(identify(e.dest() + "img_2.BMP"), "33 17 BMP3");
@@ -226,7 +226,7 @@ TEST(ExportOfType, ConditionsPerRecordRawForUnknownCompression) {
   e.runner.apply(f, "Export Biometrics of Type", {"f%14.013%_%RECORD_EXPORT_COUNT%", "14"},
                  {notThree});
   EXPECT_EQ(listing(e.dest()), (std::vector<std::string>{"f1_1.BMP", "f2_2.RAW"}));
-  EXPECT_EQ(slurp(e.dest() + "f2_2.RAW"), std::string(12, '\x80'));
+  EXPECT_EQ(readFile(e.dest() + "f2_2.RAW"), std::string(12, '\x80'));
   EXPECT_EQ(e.runner.state.exportRecordIndex, 1);
 }
 

@@ -86,14 +86,8 @@ std::string freshFolder(const std::string& tag) {
   return dir.string() + "/";
 }
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string testData(const std::string& relative) {
-  return slurp(std::string(VARNEL_TEST_DATA) + "/" + relative);
+  return readFile(std::string(VARNEL_TEST_DATA) + "/" + relative);
 }
 
 void RuleRunner::apply(transaction::NistFile& file, const std::string& action,

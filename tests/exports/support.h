@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "rules/action_context.h"
+#include "tests/common/files.h"
 #include "tests/common/process.h"
 #include "tests/transaction/tx_builder.h"
 #include "transaction/nist_file.h"
@@ -33,9 +34,6 @@ std::string picture(int width, int height, const std::vector<Point>& marks, int 
 
 /// A fresh empty folder under the temporary directory, ending in "/".
 std::string freshFolder(const std::string& tag);
-
-/// Whole file bytes ("" when missing).
-std::string slurp(const std::string& path);
 
 /// Bytes of a file in tests/data.
 std::string testData(const std::string& relative);

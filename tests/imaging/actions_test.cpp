@@ -7,13 +7,14 @@
 #include <cstdio>
 #include <string>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/image_layer.h"
 #include "imaging/wsq/wsq.h"
+#include "rules/detail/record_actions.h"
 #include "rules/engine.h"
-#include "rules/record_actions.h"
 #include "tests/imaging/support.h"
 #include "tests/transaction/tx_builder.h"
+#include "transaction/sha256.h"
 
 namespace varnel::rules {
 namespace {
@@ -33,14 +34,8 @@ ConversionRule rule(std::string action, std::string p1 = {}, std::string p2 = {}
 }
 
 std::string hexOf(std::string_view bytes) {
-  std::array<std::uint8_t, 32> d{};
-  EXPECT_TRUE(sha256({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, d));
   std::string hex;
-  char buf[3];
-  for (std::uint8_t b : d) {
-    std::snprintf(buf, sizeof buf, "%02X", b);
-    hex += buf;
-  }
+  EXPECT_TRUE(transaction::sha256Hex(bytes, hex));
   return hex;
 }
 

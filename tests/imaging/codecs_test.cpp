@@ -1,5 +1,5 @@
 // In-memory codecs: PNG, lossless JPEG 2000, BMP containers, stream sniffing and headers.
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 
 #include <gtest/gtest.h>
 #include <png.h>

@@ -11,7 +11,7 @@
 #include <string>
 #include <tuple>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/image_layer.h"
 #include "imaging/status.h"
 #include "tests/imaging/support.h"
@@ -173,7 +173,7 @@ TEST(CorpusPresence, CorpusIsThere) {
 
 // Pixels of a binary PGM or PPM file (maxval 255).
 Pixels readPnm(const std::string& path, int& w, int& h, int& channels) {
-  const std::string s = test::slurp(path);
+  const std::string s = test::readFile(path);
   if (s.size() < 2 || s[0] != 'P' || (s[1] != '5' && s[1] != '6')) return {};
   channels = s[1] == '5' ? 1 : 3;
   std::size_t pos = 2;
@@ -207,7 +207,7 @@ TEST(ReferenceDecoders, JpegTwoThousandMatchesOpjDecompress) {
   for (const char* name : {"imageHeader_test.jp2", "img.jp2"}) {
     const std::string src = std::string(VARNEL_TEST_DATA) + "/imaging/" + name;
     transaction::NistFile f;
-    loadImageRecord(f, test::slurp(src));
+    loadImageRecord(f, test::readFile(src));
     RawImage img;
     ASSERT_EQ(decodeRecordImage(f, 10, 0, false, img), kOk) << name;
     const std::string out = test::tempPath(img.depth == 8 ? ".pgm" : ".ppm");
@@ -228,7 +228,7 @@ TEST(ReferenceDecoders, JpegTwoThousandMatchesOpjDecompress) {
 
 TEST(ReferenceDecoders, PngRecordMatchesLibpng) {
   transaction::NistFile f;
-  test::loadBytes(f, test::slurp(VARNEL_TEST_DATA "/imaging/type-17-iris.an2"));
+  test::loadBytes(f, test::readFile(VARNEL_TEST_DATA "/imaging/type-17-iris.an2"));
   ASSERT_EQ(detectImageFormat(f, 17, 0), 6);
   RawImage img;
   ASSERT_EQ(decodeRecordImage(f, 17, 0, false, img), kOk);
@@ -247,7 +247,7 @@ TEST(ReferenceDecoders, PngRecordMatchesLibpng) {
 
 TEST(ReferenceDecoders, Type6OneBitImageAndItsExports) {
   transaction::NistFile f;
-  test::loadBytes(f, test::slurp(VARNEL_TEST_DATA "/imaging/type-6.an2"));
+  test::loadBytes(f, test::readFile(VARNEL_TEST_DATA "/imaging/type-6.an2"));
   RawImage img;
   ASSERT_EQ(decodeRecordImage(f, 6, 0, false, img), kOk);
   EXPECT_EQ(img.depth, 1);
@@ -256,7 +256,7 @@ TEST(ReferenceDecoders, Type6OneBitImageAndItsExports) {
   const std::string png = test::tempPath(".png");
   ASSERT_EQ(exportRecordImage(f, 6, 0, png, kExportPng), kOk);
   RawImage back;
-  ASSERT_EQ(pngDecode(asPixels(test::slurp(png)), back), kOk);
+  ASSERT_EQ(pngDecode(asPixels(test::readFile(png)), back), kOk);
   std::remove(png.c_str());
   EXPECT_EQ(back.depth, 1);
   // Same bits, tight rows of 101 bytes against the layer's even rows of 102.

@@ -34,7 +34,7 @@ TEST(BitmapFiles, BmpLayoutForEachDepth) {
     ASSERT_EQ(Bitmap::create(w, h, c.bpp, {}, px, src, bmp), kOk);
     const std::string path = test::tempPath(".bmp");
     ASSERT_EQ(saveBitmap(bmp, findEncoder("image/bmp"), 96, path), kOk);
-    const std::string b = test::slurp(path);
+    const std::string b = test::readFile(path);
     const std::size_t offset = 54 + c.paletteEntries * 4;
     ASSERT_EQ(b.size(), offset + c.rowBytes * h) << c.bpp;
     EXPECT_EQ(b.substr(0, 2), "BM");

@@ -7,7 +7,7 @@
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/image_layer.h"
 #include "imaging/status.h"
 #include "tests/imaging/support.h"

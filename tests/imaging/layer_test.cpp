@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/image_layer.h"
 #include "imaging/status.h"
 #include "imaging/wsq/wsq.h"
@@ -298,7 +298,7 @@ TEST(Recompression, RoundTripsThroughPngAndJp2LAreExact) {
 TEST(Recompression, WsqWithinToleranceAndColourBecomesGrey) {
   // A real fingerprint (NIST reference original, 589x605).
   RawImage print;
-  ASSERT_EQ(pngDecode(asPixels(test::slurp(VARNEL_TEST_DATA "/wsq/input/cmp00001.png")), print),
+  ASSERT_EQ(pngDecode(asPixels(test::readFile(VARNEL_TEST_DATA "/wsq/input/cmp00001.png")), print),
             kOk);
   Type14 grey = raw14(print.width, print.height);
   grey.data = asString(print.pixels);
@@ -480,13 +480,13 @@ TEST(Export, BmpPngAndTiffFilesReadBack) {
   ASSERT_EQ(exportRecordImage(f, 14, 0, png, kExportPng), kOk);
   ASSERT_EQ(exportRecordImage(f, 14, 0, tif, kExportTiff), kOk);
 
-  const std::string b = test::slurp(bmp);
+  const std::string b = test::readFile(bmp);
   ASSERT_GE(b.size(), 54u + 1024);
   EXPECT_EQ(b.size(), 54u + 1024 + 52 * 20);  // grey palette, rows padded to 52 bytes
   EXPECT_EQ(static_cast<unsigned char>(b[28]), 8);
 
   RawImage decoded;
-  ASSERT_EQ(pngDecode(asPixels(test::slurp(png)), decoded), kOk);
+  ASSERT_EQ(pngDecode(asPixels(test::readFile(png)), decoded), kOk);
   EXPECT_EQ(decoded.pixels, asPixels(r.data));
 
   TiffFacts t;

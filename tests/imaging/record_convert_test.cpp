@@ -1,7 +1,7 @@
 // Record conversions between Type 4/6 and Type 14/13, and new Type-7 records.
 #include <gtest/gtest.h>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "imaging/image_layer.h"
 #include "imaging/status.h"
 #include "imaging/wsq/wsq.h"

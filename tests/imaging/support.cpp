@@ -83,12 +83,6 @@ std::string tempPath(const std::string& suffix) {
       .string();
 }
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string imageBytes(const transaction::NistFile& file, int type, int index) {
   const transaction::Transaction* tx = file.transaction();
   const int pos = file.findRecord(type, index);

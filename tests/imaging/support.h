@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/files.h"
 #include "tests/common/process.h"
 #include "transaction/nist_file.h"
 
@@ -43,9 +44,6 @@ void loadType4(transaction::NistFile& file, const std::string& data, int hll, in
 
 /// A unique temporary path with the suffix (file not created).
 std::string tempPath(const std::string& suffix);
-
-/// Reads a whole file ("" when it cannot be read).
-std::string slurp(const std::string& path);
 
 /// Image data bytes of a record (field 999 or the binary data field).
 std::string imageBytes(const transaction::NistFile& file, int type, int index);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/files.h"
+
 namespace varnel::jpegl::testing {
 
 /// One component of a stream to encode: its plane (already the size the decoder derives from the
@@ -48,8 +50,10 @@ std::vector<std::uint8_t> testPicture(int width, int height, unsigned seed);
 /// Samples of a plane after the point transform (as decoded: (s >> al) << al).
 std::vector<std::uint8_t> pointTransformed(const std::vector<std::uint8_t>& samples, int al);
 
-/// Reads a whole file; empty when it cannot be read.
-std::vector<std::uint8_t> readFile(const std::string& path);
+/// Whole file bytes (none when it cannot be read).
+inline std::vector<std::uint8_t> readFile(const std::string& path) {
+  return varnel::test::readFileBytes(path);
+}
 
 /// Writes a whole file; false on failure.
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);

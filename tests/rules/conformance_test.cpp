@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/codecs.h"
+#include "imaging/detail/codecs.h"
 #include "rules/conformance/output.h"
 #include "rules/conformance/profile.h"
 #include "rules/conformance/validator.h"

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "tests/common/files.h"
+
 namespace varnel::rules::testing {
 
 /// A fresh folder under the system temp folder, removed with everything in it.
@@ -41,9 +43,6 @@ inline void writeFile(const std::string& path, std::string_view bytes) {
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline std::string readFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
+using varnel::test::readFile;
 
 }  // namespace varnel::rules::testing

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/common/files.h"
 
 namespace {
 
@@ -14,10 +14,7 @@ using varnel::transaction::fieldDefinitions;
 
 // Rows of a CSV file (quoted cells may hold commas, quotes and line breaks).
 std::vector<std::vector<std::string>> readCsv(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::string text = ss.str();
+  std::string text = varnel::test::readFile(path);
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
   std::vector<std::vector<std::string>> rows;
   std::vector<std::string> row;

@@ -104,9 +104,4 @@ std::string tempFile(const std::string& bytes, const std::string& suffix) {
   return path;
 }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 }  // namespace varnel::test

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/common/files.h"
+
 namespace varnel::test {
 
 /// Builds traditional-encoding bytes for tests. Tagged records get their LEN computed; CNT is
@@ -34,7 +36,5 @@ class TxBuilder {
 
 /// Writes bytes to a unique temporary file and returns its path.
 std::string tempFile(const std::string& bytes, const std::string& suffix = ".an2");
-/// Reads a whole file.
-std::string readFile(const std::string& path);
 
 }  // namespace varnel::test

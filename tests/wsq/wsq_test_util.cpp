@@ -14,11 +14,6 @@ namespace varnel::wsq::test {
 std::string dataDir() { return std::string(VARNEL_TEST_DATA) + "/wsq"; }
 std::string corpusDir() { return VARNEL_CORPUS; }
 
-std::vector<std::uint8_t> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 bool fileExists(const std::string& path) {
   std::error_code ec;
   return std::filesystem::exists(path, ec);

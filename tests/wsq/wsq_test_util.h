@@ -4,13 +4,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/files.h"
+
 namespace varnel::wsq::test {
 
 /// Folder of the bundled test data and of the shared corpus (may be absent).
 std::string dataDir();
 std::string corpusDir();
 
-std::vector<std::uint8_t> readFile(const std::string& path);
+/// Whole file bytes (none when it cannot be read).
+inline std::vector<std::uint8_t> readFile(const std::string& path) {
+  return varnel::test::readFileBytes(path);
+}
 bool fileExists(const std::string& path);
 
 /// An 8-bit grey PNG read with libpng; empty pixels when the file cannot be read.

@@ -43,11 +43,6 @@ void writeFile(const std::string& path, std::string_view bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::unique_ptr<XmlFile> loadXml(std::string_view document) {
   auto f = std::make_unique<XmlFile>();
   const std::string path = tempPath("doc.xml");

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "tests/common/files.h"
 #include "transaction/nist_file.h"
 #include "xml/xml_codec.h"
 
@@ -21,7 +22,7 @@ struct XmlFile {
 std::string tempPath(std::string_view name);
 /// Writes bytes to a file, replacing it.
 void writeFile(const std::string& path, std::string_view bytes);
-std::string readFile(const std::string& path);
+using varnel::test::readFile;
 
 /// Loads an XML document given as text through NistFile::load (default Type-1 prepared).
 std::unique_ptr<XmlFile> loadXml(std::string_view document);

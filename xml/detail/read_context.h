@@ -20,9 +20,6 @@ using Element = const tinyxml2::XMLElement*;
 /// Lookups on the parsed element tree. Every one accepts a null parent or element and then finds
 /// nothing. A key with a leading ":" matches any element whose qualified name ends with it; any
 /// other key matches the qualified name exactly.
-[[nodiscard]] Element firstChildBySuffix(Element parent, std::string_view key) noexcept;
-[[nodiscard]] Element nextSiblingBySuffix(Element element, std::string_view key) noexcept;
-[[nodiscard]] Element firstChildExact(Element parent, std::string_view key) noexcept;
 [[nodiscard]] Element child(Element parent, std::string_view key) noexcept;
 [[nodiscard]] Element nextSibling(Element element, std::string_view key) noexcept;
 /// Follows `keys` downwards, one child per key.
@@ -47,12 +44,10 @@ class ItemList {
   void add(std::optional<std::string_view> item);
   void add(const std::optional<std::string>& item);
   [[nodiscard]] bool any() const noexcept { return any_; }
-  [[nodiscard]] bool has(std::size_t index) const noexcept;
   [[nodiscard]] std::string text() const;
 
  private:
   std::vector<std::string> items_;
-  std::vector<bool> present_;
   bool any_ = false;
 };
 

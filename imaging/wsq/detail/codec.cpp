@@ -64,7 +64,7 @@ int readFilterHalf(ByteReader& r, int taps, std::vector<float>& full, bool antis
   const int c = taps / 2;
   for (int i = 0; i < stored; ++i) {
     const float v = half[static_cast<std::size_t>(i)];
-    full[static_cast<std::size_t>(c + i)] = v;
+    full[static_cast<std::size_t>(c) + static_cast<std::size_t>(i)] = v;
     if (taps % 2 == 1) {
       full[static_cast<std::size_t>(c - i)] = v;
     } else {

@@ -55,8 +55,8 @@ void buildHuffmanTable(const std::array<std::uint32_t, 256>& freqIn, HuffmanTabl
       int j = i - 2;
       while (bits[static_cast<std::size_t>(j)] == 0) --j;
       bits[static_cast<std::size_t>(i)] -= 2;
-      bits[static_cast<std::size_t>(i - 1)] += 1;
-      bits[static_cast<std::size_t>(j + 1)] += 2;
+      bits[static_cast<std::size_t>(i) - 1] += 1;
+      bits[static_cast<std::size_t>(j) + 1] += 2;
       bits[static_cast<std::size_t>(j)] -= 1;
     }
   }
@@ -118,7 +118,7 @@ bool makeDecoder(const HuffmanTable& table, HuffmanDecoder& dec) noexcept {
           const std::uint32_t first = (code + static_cast<std::uint32_t>(i)) << (kFastBits - l);
           const std::uint32_t span = 1U << (kFastBits - l);
           const auto entry =
-              static_cast<std::uint16_t>((l << 8) | table.values[static_cast<std::size_t>(k + i)]);
+              static_cast<std::uint16_t>((l << 8) | table.values[static_cast<std::size_t>(k) + i]);
           for (std::uint32_t j = 0; j < span; ++j) dec.fast[first + j] = entry;
         }
       }

@@ -15,11 +15,6 @@ inline constexpr std::size_t kMaxMnuParameter = 1023;
 /// Longest expanded MNU text that is still cut into pieces (three pieces of 12).
 inline constexpr std::size_t kMaxMnuText = 36;
 
-/// SHA-256 digest (FIPS 180-4) of `bytes`. Returns true, or false when the digest cannot be
-/// computed (`digest` untouched).
-[[nodiscard]] bool sha256(std::span<const std::uint8_t> bytes,
-                          std::array<std::uint8_t, 32>& digest) noexcept;
-
 /// The 2.017 (MNU) value of "Set CJIS MNU" for a parameter: %T.F% references replaced by the
 /// text of that field of the first record of type T (unreadable or missing references dropped,
 /// an unpaired "%" drops the rest), then cut into pieces of 12 characters, each written "I1~"
