@@ -38,6 +38,8 @@ inline constexpr int kBadFeatureBlock = -110;
 inline constexpr int kNotFound = -300;
 /// Argument out of range or of the wrong kind.
 inline constexpr int kBadArgument = -302;
+/// Image data too long for a record whose length is a 4-byte value.
+inline constexpr int kDataTooLong = -302;
 /// Image data cannot be decoded.
 inline constexpr int kUndecodableImage = -303;
 /// Record type is not an image type.
