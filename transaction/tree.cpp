@@ -56,13 +56,9 @@ Record makeBinaryRecord(int type) {
 
 namespace {
 
+using detail::carryTotals;
 // Every total on the path grows by `d`.
-void carry(const TreePath& at, std::int32_t d) noexcept {
-  if (at.subfield != nullptr) at.subfield->byteTotal += d;
-  if (at.field != nullptr) at.field->byteTotal += d;
-  if (at.record != nullptr) at.record->byteTotal += d;
-  if (at.tx != nullptr) at.tx->byteTotal += d;
-}
+void carry(const TreePath& at, std::int32_t d) noexcept { carryTotals(at, d); }
 
 // Gives a member its separator (or takes it away), keeping its own total; returns the change.
 std::int32_t setSeparator(Item& n, bool on) noexcept {
@@ -266,8 +262,27 @@ std::int32_t appendSubfield(const TreePath& at, Subfield subfield) {
 }
 
 Subfield& appendEmptySubfield(const TreePath& at) {
-  appendSubfield(at, Subfield());
-  return at.field->subfields.back();
+  // Built where it stays: an empty subfield adds only the previous one's RS.
+  Field& f = *at.field;
+  std::int32_t growth = 0;
+  if (!f.subfields.empty()) growth = setSeparator(f.subfields.back(), true);
+  Subfield& sf = f.subfields.emplace_back();
+  carry(at, growth);
+  return sf;
+}
+
+Field& appendEmptyField(const TreePath& at, std::string_view tag, const char* readableEnd,
+                        int recordType, int fieldNumber) {
+  // Built where it stays: its tag, and the previous field's GS in a tagged record.
+  Record& rec = *at.record;
+  std::int32_t growth = 0;
+  if (!rec.fields.empty() && rec.hasFs) growth = setSeparator(rec.fields.back(), true);
+  Field& f = rec.fields.emplace_back(tag, readableEnd);
+  f.recordType = recordType;
+  f.fieldNumber = fieldNumber;
+  growth += f.byteTotal;
+  carry(at, growth);
+  return f;
 }
 
 std::int32_t appendField(const TreePath& at, Field field) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "transaction/detail/short_text.h"
 #include "transaction/small_vector.h"
 
 namespace varnel::transaction {
@@ -32,6 +33,13 @@ struct Item {
   Item() noexcept {}
   explicit Item(std::string_view text)
       : value(text), byteCount(static_cast<std::int32_t>(text.size())) {}
+  explicit Item(std::string&& text) noexcept
+      : value(std::move(text)), byteCount(static_cast<std::int32_t>(value.size())) {}
+  /// Copies `text` with detail::copyShortText (bytes up to `readableEnd` may be read), building
+  /// the value where it stays.
+  Item(std::string_view text, const char* readableEnd)
+      : value(detail::copyShortText(text, readableEnd)),
+        byteCount(static_cast<std::int32_t>(value.size())) {}
 
   std::string value;
   std::int32_t byteCount = 0;
@@ -56,7 +64,10 @@ struct Subfield {
 /// Fields of binary records have an empty tag. A field of one subfield keeps it inline.
 struct Field {
   Field() noexcept {}
-  explicit Field(std::string_view tagText) : tag(tagText) {}
+  /// A field holding only its tag, copied with detail::copyShortText.
+  Field(std::string_view tagText, const char* readableEnd)
+      : tag(detail::copyShortText(tagText, readableEnd)),
+        byteTotal(static_cast<std::int32_t>(tag.size())) {}
 
   std::string tag;
   SmallVector<Subfield, 1> subfields;
@@ -166,6 +177,15 @@ std::int32_t appendSubfield(const TreePath& at, Subfield subfield);
 std::int32_t appendField(const TreePath& at, Field field);
 /// Appends an empty subfield to `at.field` and returns it, for items to be appended to.
 Subfield& appendEmptySubfield(const TreePath& at);
+/// Appends a field holding only its tag (copied from `tag`, with bytes up to `readableEnd`
+/// readable) to `at.record` and returns it, for subfields to be appended to: a reader builds each
+/// field where it will stay.
+Field& appendEmptyField(const TreePath& at, std::string_view tag, const char* readableEnd,
+                        int recordType, int fieldNumber);
+/// Appends a text item built where it stays from Item's constructor arguments and returns it;
+/// the same as appendItem(at, Item(args...)).
+template <class... Args>
+Item& appendNewItem(const TreePath& at, Args&&... args);
 
 /// Inserts before member `index` (appends when `index` is the member count).
 std::int32_t insertItem(const TreePath& at, std::size_t index, Item item);
@@ -226,5 +246,31 @@ std::int32_t appendField(Record& record, Field field);
 /// Parses a decimal integer the way the engine reads numbers: leading digits, optional sign,
 /// stops at the first non-digit; 0 when there are none.
 [[nodiscard]] long long parseLeadingInt(std::string_view text) noexcept;
+
+namespace detail {
+// Adds `d` to the total of every level of `at`.
+inline void carryTotals(const TreePath& at, std::int32_t d) noexcept {
+  if (at.subfield != nullptr) at.subfield->byteTotal += d;
+  if (at.field != nullptr) at.field->byteTotal += d;
+  if (at.record != nullptr) at.record->byteTotal += d;
+  if (at.tx != nullptr) at.tx->byteTotal += d;
+}
+}  // namespace detail
+
+template <class... Args>
+Item& appendNewItem(const TreePath& at, Args&&... args) {
+  Subfield& sf = *at.subfield;
+  std::int32_t growth = 0;
+  if (!sf.items.empty() && !sf.items.back().hasUs) {
+    Item& prev = sf.items.back();
+    prev.hasUs = true;
+    prev.byteCount += 1;
+    growth = 1;
+  }
+  Item& item = sf.items.emplace_back(std::forward<Args>(args)...);
+  growth += item.byteCount;
+  detail::carryTotals(at, growth);
+  return item;
+}
 
 }  // namespace varnel::transaction
