@@ -536,7 +536,8 @@ int NistFile::setField(int type, int field, std::string_view text) noexcept {
   if (field < 1 || field > 9999) return kFieldNumberRange;
   if (isBinaryType(type)) return setFieldAt(type, field, text, 0);
   if (field == 1) return kStructuralField;
-  const bool split = splitsIntoParts(text);
+  // Image data is read back as one item whatever bytes it holds, so it is never split.
+  const bool split = !isImageDataField(type, field) && splitsIntoParts(text);
   if (split && isSingleValueField(type, field)) return kStructuralField;
   if (int rc = checkValue(text, true); rc < 0) return rc;
   Record* rec = recordAt(type, 0);
@@ -578,7 +579,8 @@ int NistFile::setFieldAt(int type, int field, std::string_view text, int occurre
     return kOk;
   }
   if (field == 1) return kStructuralField;
-  const bool split = splitsIntoParts(text);
+  // Image data is read back as one item whatever bytes it holds, so it is never split.
+  const bool split = !isImageDataField(type, field) && splitsIntoParts(text);
   if (split && isSingleValueField(type, field)) return kStructuralField;
   if (int rc = checkValue(text, true); rc < 0) return rc;
   Record* rec = recordAt(type, occurrence);

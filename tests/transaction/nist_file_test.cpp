@@ -488,3 +488,15 @@ TEST(NistFileLoad, FailedLoadLeavesTheHandleEmpty) {
 }
 
 TEST(Banner, ExactText) { EXPECT_EQ(versionBanner(), "tavrix version 2.4.0.0 - April 13, 2024\n"); }
+
+TEST(NistFileEditing, ImageDataWithSeparatorBytesStaysOneItem) {
+  NistFile nf = loaded(TxBuilder().type1().tagged(10, {{2, "01"}, {999, "img"}}).bytes());
+  ASSERT_EQ(nf.setField(10, 999,
+                        "a\x1E"
+                        "b\x1F"
+                        "c"),
+            kOk);
+  EXPECT_EQ(nf.getSubfieldCount(10, 999, 0), 1);
+  EXPECT_EQ(nf.getItemCount(10, 999, 0, 0), 1);
+  expectConsistent(nf);
+}
