@@ -317,7 +317,7 @@ int NistFile::getFieldFullText(int type, int field, int occurrence,
 
 int NistFile::createRecordForSet(int type, Record*& out) noexcept {
   out = nullptr;
-  if (!isTaggedType(type)) return kRecordNotFound;
+  if (!isTaggedType(type)) return kNotTaggedType;
   try {
     Record rec = makeTaggedRecord(type);
     Field f;
@@ -385,10 +385,10 @@ void adjustCntCount(Transaction& tx, Field& cnt, int delta) {
 
 int NistFile::insertRecord(int position, Record record, bool assignIdc) noexcept {
   if (!tx_) return kNoTransaction;
-  if (record.type == 1) return -3;
+  if (record.type == 1) return kInsertType1;
   const int count = static_cast<int>(tx_->records.size());
   const bool headed = count > 0 && tx_->records[0].type == 1;
-  if (position < (headed ? 1 : 0) || position > count) return -4;
+  if (position < (headed ? 1 : 0) || position > count) return kBadRecordPosition;
   try {
     transaction::insertRecord(*tx_, static_cast<std::size_t>(position), std::move(record));
     Record& rec = tx_->records[static_cast<std::size_t>(position)];
@@ -471,7 +471,7 @@ int NistFile::deleteRecordAt(int position) noexcept {
     (void)updateRecordLength(*tx_, tx_->records[0]);
     return kOk;
   } catch (...) {
-    return -10;
+    return kDeleteFailed;
   }
 }
 
@@ -559,10 +559,10 @@ int NistFile::setFieldAt(int type, int field, std::string_view text, int occurre
   if (occurrence < 0) return kBadArgument;
   if (isBinaryType(type)) {
     Record* rec = recordAt(type, occurrence);
-    if (rec == nullptr) return kFieldExists;
+    if (rec == nullptr) return kNoBinaryRecord;
     Field* f = findField(*rec, field);
     if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty())
-      return kRecordNotFound;
+      return kNoBinaryField;
     // The image data and the record length are not header values an edit may set.
     if (field == 1 || field == imageDataFieldNumber(*rec)) return kBadArgument;
     std::uint64_t v = 0;
@@ -587,7 +587,8 @@ int NistFile::setFieldAt(int type, int field, std::string_view text, int occurre
   if (rec == nullptr) {
     const bool creatable =
         (type == 1 || type == 2 || type == 9) && occurrence == countRecords(type);
-    if (!creatable) return (type == 1 || type == 2 || type == 9) ? kRecordNotFound : kFieldExists;
+    if (!creatable)
+      return (type == 1 || type == 2 || type == 9) ? kRecordNotFound : kRecordNotCreatable;
     if (int rc = createRecordForSet(type, rec); rc < 0) return rc;
   }
   const int pos = static_cast<int>(rec - tx_->records.data());
@@ -614,7 +615,7 @@ int NistFile::setItem(int type, int field, int occurrence, int subfield, int ite
     std::string value(text);
     if (isImageDataField(type, field)) {
       // An image data item is loaded from the file the text names.
-      if (!readWholeFile(std::string(text), value)) return kBadLengthField;
+      if (!readWholeFile(std::string(text), value)) return kImageFileUnreadable;
     }
     Field* f = findField(*rec, field);
     if (f == nullptr) {
@@ -653,7 +654,7 @@ int NistFile::deleteFieldFromRecord(int position, int field) noexcept {
   Record& rec = tx_->records[static_cast<std::size_t>(position)];
   const int idx = findFieldIndex(rec, field);
   if (idx < 0) return kNotFound;
-  if (!rec.hasFs) return kBadLengthField;
+  if (!rec.hasFs) return kBinaryFieldsFixed;
   if (rec.fields.size() == 1) return deleteRecordAt(position);
   try {
     removeField({tx_.get(), &rec}, static_cast<std::size_t>(idx));
@@ -784,7 +785,7 @@ int NistFile::exportImageData(int type, int occurrence, const std::string& path)
   if (rec == nullptr) return kRecordNotFound;
   const int fieldNo = type == 11 ? 999 : imageDataFieldNumber(*rec);
   const Field* f = findField(*rec, fieldNo);
-  if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty()) return kAllocFailed;
+  if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty()) return kNoImageField;
   try {
     const std::string& bytes = f->subfields[0].items[0].value;
     std::vector<std::uint8_t> decoded;
@@ -796,10 +797,10 @@ int NistFile::exportImageData(int type, int occurrence, const std::string& path)
       size = decoded.size();
     }
     std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) return -6;
+    if (out == nullptr) return kExportWriteFailed;
     const bool ok = std::fwrite(data, 1, size, out) == size;
     const bool closed = std::fclose(out) == 0;
-    return ok && closed ? kOk : -6;
+    return ok && closed ? kOk : kExportWriteFailed;
   } catch (...) {
     return kAllocFailed;
   }

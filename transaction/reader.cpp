@@ -386,8 +386,8 @@ int readTraditional(const std::string& path, std::unique_ptr<Transaction>& out) 
   try {
     ByteSource src(path);
     if (!src.ok()) {
-      gLastDetail = -4;
-      return -4;
+      gLastDetail = kCannotOpen;
+      return kCannotOpen;
     }
     return collapse(readAll(src, out));
   } catch (const std::bad_alloc&) {

@@ -145,12 +145,12 @@ int writeRecord(Sink& out, const Record& rec) {
     for (const Field& f : rec.fields) {
       if (f.tag.empty()) {
         out.commit(o);
-        return -2;
+        return kWriteFailed;
       }
-      if (!piece(f.tag, 0)) return -2;
+      if (!piece(f.tag, 0)) return kWriteFailed;
       for (const Subfield& sf : f.subfields) {
         for (const Item& item : sf.items) {
-          if (!piece(item.value, item.hasUs ? static_cast<char>(kUs) : 0)) return -2;
+          if (!piece(item.value, item.hasUs ? static_cast<char>(kUs) : 0)) return kWriteFailed;
         }
         if (sf.hasRs) separator(static_cast<char>(kRs));
       }
@@ -160,7 +160,7 @@ int writeRecord(Sink& out, const Record& rec) {
     out.commit(o);
     return kOk;
   }
-  if (!isBinaryType(rec.type)) return -2;
+  if (!isBinaryType(rec.type)) return kWriteFailed;
   const int dataField = imageDataFieldNumber(rec);
   for (const Field& f : rec.fields) {
     // Image data is raw bytes whatever its length: data of 1, 2 or 4 bytes is not a number.
@@ -171,24 +171,27 @@ int writeRecord(Sink& out, const Record& rec) {
         switch (raw ? -1 : item.byteCount) {
           // A value beyond its width is refused: written, it would wrap to another number.
           case 1:
-            if (!fitsBinaryWidth(item.value, 1) || !parseUnsigned(item.value, v)) return -41;
+            if (!fitsBinaryWidth(item.value, 1) || !parseUnsigned(item.value, v))
+              return kBadByteValue;
             out.put(static_cast<char>(v & 0xFF));
             break;
           case 2:
-            if (!fitsBinaryWidth(item.value, 2) || !parseUnsigned(item.value, v)) return -31;
+            if (!fitsBinaryWidth(item.value, 2) || !parseUnsigned(item.value, v))
+              return kBadShortValue;
             out.put(static_cast<char>((v >> 8) & 0xFF));
             out.put(static_cast<char>(v & 0xFF));
             break;
           case 4:
-            if (!fitsBinaryWidth(item.value, 4) || !parseUnsigned(item.value, v)) return -21;
+            if (!fitsBinaryWidth(item.value, 4) || !parseUnsigned(item.value, v))
+              return kBadLongValue;
             out.put(static_cast<char>((v >> 24) & 0xFF));
             out.put(static_cast<char>((v >> 16) & 0xFF));
             out.put(static_cast<char>((v >> 8) & 0xFF));
             out.put(static_cast<char>(v & 0xFF));
             break;
           default:
-            if (!raw && item.byteCount <= 0) return -2;
-            if (!out.write(item.value)) return -6;
+            if (!raw && item.byteCount <= 0) return kWriteFailed;
+            if (!out.write(item.value)) return kDataWriteFailed;
         }
       }
     }
@@ -200,25 +203,25 @@ int writeAll(Sink& out, const Transaction& tx) {
   for (const Record& rec : tx.records) {
     if (int rc = writeRecord(out, rec); rc < 0) return rc;
   }
-  return out.flush() ? kOk : -2;
+  return out.flush() ? kOk : kWriteFailed;
 }
 
 }  // namespace
 
 int writeTraditional(const std::string& path, const Transaction& tx) noexcept {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return -2;
+  if (fd < 0) return kWriteFailed;
   int rc = kOk;
   try {
     Sink sink(fd, nullptr);
     rc = writeAll(sink, tx);
     if (rc < 0) sink.flush();  // keep what was written before the failure
   } catch (...) {
-    rc = -2;
+    rc = kWriteFailed;
   }
   const bool closed = ::close(fd) == 0;
-  if (rc < 0) return closed ? rc : -3;
-  return closed ? kOk : -4;
+  if (rc < 0) return closed ? rc : kCloseAfterFailure;
+  return closed ? kOk : kCloseFailed;
 }
 
 int writeTraditionalBytes(const Transaction& tx, std::string& out) noexcept {
@@ -231,7 +234,7 @@ int writeTraditionalBytes(const Transaction& tx, std::string& out) noexcept {
     out = std::move(bytes);
     return kOk;
   } catch (...) {
-    return -2;
+    return kWriteFailed;
   }
 }
 
