@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "transaction/detail/short_piece.h"
 #include "transaction/status.h"
 #include "transaction/traditional.h"
 
@@ -16,24 +17,8 @@ namespace varnel::transaction {
 
 namespace {
 
-// Copies n <= 16 bytes with fixed-size moves that may overlap; never reads outside the source.
-inline void copyShort(char* dst, const char* src, std::size_t n) {
-  if (n >= 8) {
-    std::uint64_t a = 0, b = 0;
-    std::memcpy(&a, src, 8);
-    std::memcpy(&b, src + n - 8, 8);
-    std::memcpy(dst, &a, 8);
-    std::memcpy(dst + n - 8, &b, 8);
-  } else if (n >= 4) {
-    std::uint32_t a = 0, b = 0;
-    std::memcpy(&a, src, 4);
-    std::memcpy(&b, src + n - 4, 4);
-    std::memcpy(dst, &a, 4);
-    std::memcpy(dst + n - 4, &b, 4);
-  } else {
-    for (std::size_t i = 0; i < n; ++i) dst[i] = src[i];
-  }
-}
+using detail::kShortPiece;
+using detail::putShortPiece;
 
 // Collects output in a fixed block and hands it on when full: to a file, or to a string when
 // there is no file. Large pieces go to a file directly. A failed write is remembered and stops
@@ -59,17 +44,8 @@ class Sink {
     used_ = n;
     return ok_;
   }
-  /// Appends a piece and the separator byte that follows it (0 for none). Short pieces, most of
-  /// a text record, are copied inline instead of through a library call.
+  /// Appends a piece and the separator byte that follows it (0 for none).
   bool piece(const std::string& bytes, char sep) {
-    const std::size_t n = bytes.size();
-    if (n <= 16 && kBlock - used_ > 16) {
-      copyShort(block_.get() + used_, bytes.data(), n);
-      used_ += n;
-      block_[used_] = sep;
-      used_ += sep != 0 ? 1 : 0;
-      return ok_;
-    }
     if (!write(bytes)) return false;
     if (sep != 0) put(sep);
     return ok_;
@@ -121,11 +97,8 @@ int writeRecord(Sink& out, const Record& rec) {
     const char* const limit = out.limit();
     auto piece = [&](const std::string& bytes, char sep) {
       const std::size_t n = bytes.size();
-      if (n <= 16 && limit - o > 16) {
-        copyShort(o, bytes.data(), n);
-        o += n;
-        *o = sep;
-        o += sep != 0 ? 1 : 0;
+      if (n <= kShortPiece && limit - o > static_cast<std::ptrdiff_t>(kShortPiece)) {
+        o = putShortPiece(o, bytes, sep);
         return true;
       }
       out.commit(o);

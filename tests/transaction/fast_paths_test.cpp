@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "transaction/detail/short_piece.h"
 #include "transaction/detail/short_text.h"
 
 using namespace varnel::transaction::detail;
@@ -22,6 +23,24 @@ TEST(FastPaths, ShortTextCopyEqualsPlainCopy) {
         EXPECT_EQ(copyShortText(text, readable), copyTextPlain(text))
             << "start " << start << " length " << len;
       }
+    }
+  }
+}
+
+TEST(FastPaths, ShortPieceStoreEqualsPlainStore) {
+  std::string source(kShortPiece, '\0');
+  for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<char>('A' + i);
+  for (std::size_t len = 0; len <= kShortPiece; ++len) {
+    for (char sep : {'\0', '\x1F'}) {
+      // Both targets start filled alike, so bytes written past the piece show up too.
+      std::string fast(2 * kShortPiece + 2, '#');
+      std::string plain = fast;
+      char* fastEnd = putShortPiece(fast.data(), std::string_view(source).substr(0, len), sep);
+      char* plainEnd = putPiecePlain(plain.data(), std::string_view(source).substr(0, len), sep);
+      ASSERT_EQ(fastEnd - fast.data(), plainEnd - plain.data()) << "length " << len;
+      EXPECT_EQ(fast.substr(0, static_cast<std::size_t>(fastEnd - fast.data())),
+                plain.substr(0, static_cast<std::size_t>(plainEnd - plain.data())))
+          << "length " << len;
     }
   }
 }
