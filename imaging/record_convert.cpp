@@ -36,37 +36,6 @@ constexpr int kNotConverted = 1;
 // The record holds a value its binary counterpart cannot store.
 constexpr int kValueDoesNotFit = 2;
 
-// Builds a tagged field of one-item subfields, one per text.
-Field taggedField(int type, int number, const std::vector<std::string>& subfieldTexts) {
-  Field f;
-  if (transaction::makeTextField(type, number, subfieldTexts.front(), f) < 0) {
-    throw std::bad_alloc();
-  }
-  for (std::size_t i = 1; i < subfieldTexts.size(); ++i) {
-    Subfield sf;
-    sf.byteTotal = transaction::appendItem(sf, transaction::makeTextItem(subfieldTexts[i]));
-    transaction::appendSubfield(f, std::move(sf));
-  }
-  return f;
-}
-
-Field binaryField(int type, int number, std::vector<std::string> values, int width) {
-  Field f;
-  f.recordType = type;
-  f.fieldNumber = number;
-  Subfield sf;
-  for (std::string& v : values) {
-    Item item;
-    item.value = std::move(v);
-    item.byteCount = width;
-    sf.byteTotal += width;
-    sf.items.push_back(std::move(item));
-  }
-  f.byteTotal = sf.byteTotal;
-  f.subfields.push_back(std::move(sf));
-  return f;
-}
-
 // Replaces the record at `position` by `built` (same place, its IDC from its field 2).
 int replaceRecordAt(transaction::NistFile& file, std::size_t position, Record built) {
   const transaction::Transaction& tx = *file.transaction();
@@ -127,34 +96,33 @@ int buildTaggedFromBinary(const transaction::NistFile& file, const Record& old, 
     fingers.push_back(items[i].value);
   }
 
-  Record r;
-  r.type = newType;
-  r.hasFs = true;
-  auto add = [&](int number, const std::vector<std::string>& texts) {
-    transaction::appendField(r, taggedField(newType, number, texts));
-  };
-  add(1, {"0"});
-  add(2, {idcText});
-  add(3, {std::string(*imp)});
-  add(4, {std::string(ori)});
-  add(5, {std::string(dat)});
-  add(6, {std::string(*hll)});
-  add(7, {std::string(*vll)});
-  add(8, {"2"});
-  add(9, {scale});
-  add(10, {scale});
-  add(11, {cga});
-  add(12, {bpx});
-  add(13, fingers);
+  Record r = transaction::makeTaggedRecord(newType);
+  const transaction::TreePath at{nullptr, &r};
+  const std::pair<int, std::vector<std::string>> texts[] = {{1, {"0"}},
+                                                            {2, {idcText}},
+                                                            {3, {std::string(*imp)}},
+                                                            {4, {std::string(ori)}},
+                                                            {5, {std::string(dat)}},
+                                                            {6, {std::string(*hll)}},
+                                                            {7, {std::string(*vll)}},
+                                                            {8, {"2"}},
+                                                            {9, {scale}},
+                                                            {10, {scale}},
+                                                            {11, {cga}},
+                                                            {12, {bpx}},
+                                                            {13, std::move(fingers)}};
+  for (const auto& [number, subfields] : texts) {
+    Field f;
+    if (transaction::makeTextField(newType, number, subfields, f) < 0) return kT4TagTooLong;
+    transaction::appendField(at, std::move(f));
+  }
   Field dataField;
-  if (transaction::makeTextField(newType, 999, {}, dataField) < 0) return kT4NoData;
-  Item& item = dataField.subfields[0].items[0];
-  item.value.assign(reinterpret_cast<const char*>(data->data()), data->size());
-  item.byteCount = item.charCount();
-  dataField.subfields[0].byteTotal = item.byteCount;
-  dataField.byteTotal = static_cast<std::int32_t>(dataField.tag.size()) + item.byteCount;
-  transaction::appendField(r, std::move(dataField));
-  r.byteTotal = static_cast<std::int32_t>(transaction::computeRecordBytes(r));
+  if (transaction::makeDataField(
+          newType, 999, std::string(reinterpret_cast<const char*>(data->data()), data->size()),
+          true, dataField) < 0) {
+    return kT4TagTooLong;
+  }
+  transaction::appendField(at, std::move(dataField));
   std::int32_t growth = 0;
   if (transaction::updateRecordLength(r, growth) < 0) return kT4NoData;
   out = std::move(r);
@@ -237,31 +205,20 @@ int buildBinaryFromTagged(const Record& old, Record& out, UnfitValue& unfit) {
     return kValueDoesNotFit;
   }
 
-  const auto len = static_cast<std::int32_t>(data->size() + 18);
+  transaction::BinaryImageValues values;
+  values.idc = std::string(*idc);
+  values.impression = std::string(*imp);
+  for (std::size_t i = 0; i < 6; ++i) values.fingers[i] = std::move(fingers[i]);
+  values.scanResolution = ppmm == kNativePpmm ? "0" : "1";
+  values.width = std::string(*hll);
+  values.height = std::string(*vll);
+  values.compression = gca;
   Record r;
-  r.type = newType;
-  r.fields.push_back(binaryField(newType, 1, {detail::decimal(len)}, 4));
-  r.fields.push_back(binaryField(newType, 2, {std::string(*idc)}, 1));
-  r.fields.push_back(binaryField(newType, 3, {std::string(*imp)}, 1));
-  r.fields.push_back(binaryField(newType, 4, fingers, 1));
-  r.fields.push_back(binaryField(newType, 5, {ppmm == kNativePpmm ? "0" : "1"}, 1));
-  r.fields.push_back(binaryField(newType, 6, {std::string(*hll)}, 2));
-  r.fields.push_back(binaryField(newType, 7, {std::string(*vll)}, 2));
-  r.fields.push_back(binaryField(newType, 8, {gca}, 1));
-  Field dataField;
-  dataField.recordType = newType;
-  dataField.fieldNumber = 9;
-  Subfield dsf;
-  Item item;
-  item.value.assign(reinterpret_cast<const char*>(data->data()), data->size());
-  item.byteCount = item.charCount();
-  dsf.byteTotal = item.byteCount;
-  dsf.items.push_back(std::move(item));
-  dataField.byteTotal = dsf.byteTotal;
-  dataField.subfields.push_back(std::move(dsf));
-  r.fields.push_back(std::move(dataField));
-  r.byteTotal = len;
-  r.declaredLength = len;
+  if (transaction::makeBinaryImageRecord(
+          newType, values, std::string(reinterpret_cast<const char*>(data->data()), data->size()),
+          r) < 0) {
+    return kT14NoData;
+  }
   out = std::move(r);
   return kOk;
 }

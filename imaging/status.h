@@ -94,6 +94,8 @@ inline constexpr int kT4NoHeight = -11;
 inline constexpr int kT4NoFingers = -12;
 /// Type 4 to 14: field 9 (image data) missing.
 inline constexpr int kT4NoData = -13;
+/// Type 4 to 14: a tag of the new record could not be formatted.
+inline constexpr int kT4TagTooLong = -12;
 
 /// Type 14 to 4: field 11 (CGA) or field 8 (SLC) missing.
 inline constexpr int kT14NoCompressionOrUnits = -4;

@@ -58,48 +58,6 @@ std::string fmtD(long long v) {
   return std::string(buf, static_cast<std::size_t>(n));
 }
 
-// Replaces an item's text and carries the size change up through subfield, field and record.
-// Returns the change for the caller to add to the Transaction.
-std::int32_t setItemValue(Record& rec, Field& f, Subfield& sf, Item& item, std::string_view text) {
-  const std::int32_t d = static_cast<std::int32_t>(text.size()) - item.charCount();
-  item.value.assign(text);
-  item.byteCount += d;
-  sf.byteTotal += d;
-  f.byteTotal += d;
-  rec.byteTotal += d;
-  return d;
-}
-
-// Removes a member from an array whose members but the last carry a separator, keeping the flags
-// right. Returns the bytes removed (member plus any separator that disappears).
-template <typename List, typename FlagFn>
-std::int32_t removeMember(List& v, std::size_t idx, FlagFn clearLastFlag,
-                          std::int32_t memberBytes) {
-  std::int32_t removed = memberBytes;
-  const bool wasLast = idx + 1 == v.size();
-  v.erase(v.begin() + static_cast<std::ptrdiff_t>(idx));
-  if (wasLast && !v.empty()) removed += clearLastFlag(v.back());
-  return removed;
-}
-
-// Splits a text at RS and US into a field body.
-void splitInto(Field& f, std::string_view text) {
-  Subfield sf;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= text.size(); ++i) {
-    const bool end = i == text.size();
-    const char c = end ? 0 : text[i];
-    if (end || c == static_cast<char>(kUs) || c == static_cast<char>(kRs)) {
-      appendItem(sf, makeTextItem(text.substr(start, i - start)));
-      start = i + 1;
-      if (end || c == static_cast<char>(kRs)) {
-        appendSubfield(f, std::move(sf));
-        sf = Subfield();
-      }
-    }
-  }
-}
-
 bool readWholeFile(const std::string& path, std::string& out) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -201,10 +159,7 @@ int NistFile::buildDefaultType1() noexcept {
     }
     Field* cnt = findField(*rec, 3);
     if (cnt == nullptr) return kNotFound;
-    const std::int32_t d = appendItem(cnt->subfields[0], makeTextItem("0"));
-    cnt->byteTotal += d;
-    rec->byteTotal += d;
-    tx_->byteTotal += d;
+    appendItem({tx_.get(), rec, cnt, &cnt->subfields[0]}, makeTextItem("0"));
     for (Record& r : tx_->records) (void)updateRecordLength(*tx_, r);
     return kOk;
   } catch (...) {
@@ -222,8 +177,7 @@ void NistFile::rewriteLeadingZeroLengths() noexcept {
     if (item.value.size() < 2 || item.value[0] != '0') continue;
     std::size_t zeros = 0;
     while (zeros + 1 < item.value.size() && item.value[zeros] == '0') ++zeros;
-    const std::string stripped = item.value.substr(zeros);
-    tx_->byteTotal += setItemValue(rec, *len, len->subfields[0], item, stripped);
+    setItemText({tx_.get(), &rec, len, &len->subfields[0]}, item, item.value.substr(zeros));
     // The size shrank; bring the (now shorter) text in line, which may drop one more digit.
     (void)updateRecordLength(*tx_, rec);
   }
@@ -363,7 +317,7 @@ int NistFile::getFieldFullText(int type, int field, int occurrence,
 
 int NistFile::createRecordForSet(int type, Record*& out) noexcept {
   out = nullptr;
-  if (!isTaggedType(type)) return kRecordNotFound;
+  if (!isTaggedType(type)) return kNotTaggedType;
   try {
     Record rec = makeTaggedRecord(type);
     Field f;
@@ -373,8 +327,7 @@ int NistFile::createRecordForSet(int type, Record*& out) noexcept {
       // The Type-1 record heads the Transaction and has no CNT entry of its own.
       std::int32_t g = 0;
       (void)updateRecordLength(rec, g);
-      tx_->byteTotal += rec.byteTotal;
-      tx_->records.insert(tx_->records.begin(), std::move(rec));
+      transaction::insertRecord(*tx_, 0, std::move(rec));
       out = &tx_->records.front();
       return kOk;
     }
@@ -406,7 +359,7 @@ long long idcOf(const Subfield& sf) {
 void setCntIdc(Transaction& tx, Field& cnt, std::size_t sub, std::string_view text) {
   Subfield& sf = cnt.subfields[sub];
   if (sf.items.size() < 2) return;
-  tx.byteTotal += setItemValue(tx.records[0], cnt, sf, sf.items[1], text);
+  setItemText({&tx, &tx.records[0], &cnt, &sf}, sf.items[1], std::string(text));
 }
 
 // Sets the text of item 0 of field 2 of a record (its IDC), keeping totals right.
@@ -415,30 +368,29 @@ void setRecordIdc(Transaction& tx, Record& rec, std::string_view text) {
   if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty()) return;
   if (!rec.hasFs) {
     // Binary IDC: a fixed-width value, only the text changes.
-    f->subfields[0].items[0].value.assign(text);
+    setBinaryValue(f->subfields[0].items[0], std::string(text));
     return;
   }
-  tx.byteTotal += setItemValue(rec, *f, f->subfields[0], f->subfields[0].items[0], text);
+  setItemText({&tx, &rec, f, &f->subfields[0]}, f->subfields[0].items[0], std::string(text));
 }
 
 void adjustCntCount(Transaction& tx, Field& cnt, int delta) {
   Subfield& head = cnt.subfields[0];
   if (head.items.size() < 2) return;
   const long long n = parseLeadingInt(head.items[1].value) + delta;
-  tx.byteTotal += setItemValue(tx.records[0], cnt, head, head.items[1], fmtD(n));
+  setItemText({&tx, &tx.records[0], &cnt, &head}, head.items[1], fmtD(n));
 }
 
 }  // namespace
 
 int NistFile::insertRecord(int position, Record record, bool assignIdc) noexcept {
   if (!tx_) return kNoTransaction;
-  if (record.type == 1) return -3;
+  if (record.type == 1) return kInsertType1;
   const int count = static_cast<int>(tx_->records.size());
   const bool headed = count > 0 && tx_->records[0].type == 1;
-  if (position < (headed ? 1 : 0) || position > count) return -4;
+  if (position < (headed ? 1 : 0) || position > count) return kBadRecordPosition;
   try {
-    tx_->byteTotal += record.byteTotal;
-    tx_->records.insert(tx_->records.begin() + position, std::move(record));
+    transaction::insertRecord(*tx_, static_cast<std::size_t>(position), std::move(record));
     Record& rec = tx_->records[static_cast<std::size_t>(position)];
     Field* cnt = cntField(*tx_);
     if (cnt == nullptr || cnt->subfields.empty()) return kOk;
@@ -464,20 +416,7 @@ int NistFile::insertRecord(int position, Record record, bool assignIdc) noexcept
     appendItem(entry, makeTextItem(fmt02(idc)));
 
     // Link the CNT entry at position p (or behind the last one).
-    Record& type1 = tx_->records[0];
-    std::int32_t growth = 0;
-    if (p >= cnt->subfields.size()) {
-      growth = appendSubfield(*cnt, std::move(entry));
-    } else {
-      entry.hasRs = true;
-      entry.byteTotal += 1;
-      growth = entry.byteTotal;
-      cnt->subfields.insert(cnt->subfields.begin() + static_cast<std::ptrdiff_t>(p),
-                            std::move(entry));
-      cnt->byteTotal += growth;
-    }
-    type1.byteTotal += growth;
-    tx_->byteTotal += growth;
+    insertSubfield({tx_.get(), &tx_->records[0], cnt}, p, std::move(entry));
     adjustCntCount(*tx_, *cnt, +1);
 
     if (assignIdc) {
@@ -507,25 +446,12 @@ int NistFile::deleteRecordAt(int position) noexcept {
     long long removedIdc = -1;
     Field* cnt = cntField(*tx_);
     if (cnt != nullptr && p < cnt->subfields.size()) removedIdc = idcOf(cnt->subfields[p]);
-    tx_->byteTotal -= tx_->records[p].byteTotal;
-    tx_->records.erase(tx_->records.begin() + static_cast<std::ptrdiff_t>(p));
+    removeRecord(*tx_, p);
     if (p == 0) return kOk;  // the Type-1 record itself (never through the public operations)
     cnt = cntField(*tx_);
     if (cnt == nullptr) return kOk;
     if (p < cnt->subfields.size()) {
-      const std::int32_t bytes = cnt->subfields[p].byteTotal;
-      const std::int32_t removed = removeMember(
-          cnt->subfields, p,
-          [](Subfield& last) -> std::int32_t {
-            if (!last.hasRs) return 0;
-            last.hasRs = false;
-            last.byteTotal -= 1;
-            return 1;
-          },
-          bytes);
-      cnt->byteTotal -= removed;
-      tx_->records[0].byteTotal -= removed;
-      tx_->byteTotal -= removed;
+      removeSubfield({tx_.get(), &tx_->records[0], cnt}, p);
       adjustCntCount(*tx_, *cnt, -1);
       bool shared = false;
       for (std::size_t i = 1; i < cnt->subfields.size(); ++i)
@@ -545,7 +471,7 @@ int NistFile::deleteRecordAt(int position) noexcept {
     (void)updateRecordLength(*tx_, tx_->records[0]);
     return kOk;
   } catch (...) {
-    return -10;
+    return kDeleteFailed;
   }
 }
 
@@ -574,20 +500,12 @@ void NistFile::syncCntIdc(int position) noexcept {
 // ---------------------------------------------------------------- fields
 
 int NistFile::placeField(Record& rec, Field field) {
-  if (Field* old = findField(rec, field.fieldNumber); old != nullptr) {
+  const TreePath at{tx_.get(), &rec};
+  if (const int idx = findFieldIndex(rec, field.fieldNumber); idx >= 0) {
     // Replace in place: same position, same separator.
-    if (old->hasGs) {
-      field.hasGs = true;
-      field.byteTotal += 1;
-    }
-    const std::int32_t d = field.byteTotal - old->byteTotal;
-    *old = std::move(field);
-    rec.byteTotal += d;
-    tx_->byteTotal += d;
+    replaceField(at, static_cast<std::size_t>(idx), std::move(field));
   } else {
-    std::int32_t growth = 0;
-    if (int rc = insertFieldOrdered(rec, std::move(field), growth); rc < 0) return rc;
-    tx_->byteTotal += growth;
+    if (int rc = insertFieldOrdered(at, std::move(field)); rc < 0) return rc;
   }
   return updateRecordLength(*tx_, rec) < 0 ? kBadLengthField : kOk;
 }
@@ -605,11 +523,7 @@ int NistFile::setFieldOnRecord(Record& rec, int type, int field, std::string_vie
 int NistFile::setSplitField(Record& rec, int type, int field, std::string_view text) noexcept {
   try {
     Field f;
-    if (int rc = formatTag(type, field, f.tag); rc < 0) return rc;
-    f.recordType = type;
-    f.fieldNumber = field;
-    f.byteTotal = static_cast<std::int32_t>(f.tag.size());
-    splitInto(f, text);
+    if (int rc = makeSplitTextField(type, field, text, f); rc < 0) return rc;
     return placeField(rec, std::move(f));
   } catch (...) {
     return kAllocFailed;
@@ -622,7 +536,8 @@ int NistFile::setField(int type, int field, std::string_view text) noexcept {
   if (field < 1 || field > 9999) return kFieldNumberRange;
   if (isBinaryType(type)) return setFieldAt(type, field, text, 0);
   if (field == 1) return kStructuralField;
-  const bool split = splitsIntoParts(text);
+  // Image data is read back as one item whatever bytes it holds, so it is never split.
+  const bool split = !isImageDataField(type, field) && splitsIntoParts(text);
   if (split && isSingleValueField(type, field)) return kStructuralField;
   if (int rc = checkValue(text, true); rc < 0) return rc;
   Record* rec = recordAt(type, 0);
@@ -644,10 +559,10 @@ int NistFile::setFieldAt(int type, int field, std::string_view text, int occurre
   if (occurrence < 0) return kBadArgument;
   if (isBinaryType(type)) {
     Record* rec = recordAt(type, occurrence);
-    if (rec == nullptr) return kFieldExists;
+    if (rec == nullptr) return kNoBinaryRecord;
     Field* f = findField(*rec, field);
     if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty())
-      return kRecordNotFound;
+      return kNoBinaryField;
     // The image data and the record length are not header values an edit may set.
     if (field == 1 || field == imageDataFieldNumber(*rec)) return kBadArgument;
     std::uint64_t v = 0;
@@ -656,7 +571,7 @@ int NistFile::setFieldAt(int type, int field, std::string_view text, int occurre
     Item& item = f->subfields[0].items[0];
     if (needed == 0 || item.byteCount < needed) return kBadArgument;
     try {
-      item.value.assign(text);
+      setBinaryValue(item, std::string(text));
     } catch (...) {
       return kAllocFailed;
     }
@@ -664,14 +579,16 @@ int NistFile::setFieldAt(int type, int field, std::string_view text, int occurre
     return kOk;
   }
   if (field == 1) return kStructuralField;
-  const bool split = splitsIntoParts(text);
+  // Image data is read back as one item whatever bytes it holds, so it is never split.
+  const bool split = !isImageDataField(type, field) && splitsIntoParts(text);
   if (split && isSingleValueField(type, field)) return kStructuralField;
   if (int rc = checkValue(text, true); rc < 0) return rc;
   Record* rec = recordAt(type, occurrence);
   if (rec == nullptr) {
     const bool creatable =
         (type == 1 || type == 2 || type == 9) && occurrence == countRecords(type);
-    if (!creatable) return (type == 1 || type == 2 || type == 9) ? kRecordNotFound : kFieldExists;
+    if (!creatable)
+      return (type == 1 || type == 2 || type == 9) ? kRecordNotFound : kRecordNotCreatable;
     if (int rc = createRecordForSet(type, rec); rc < 0) return rc;
   }
   const int pos = static_cast<int>(rec - tx_->records.data());
@@ -698,40 +615,32 @@ int NistFile::setItem(int type, int field, int occurrence, int subfield, int ite
     std::string value(text);
     if (isImageDataField(type, field)) {
       // An image data item is loaded from the file the text names.
-      if (!readWholeFile(std::string(text), value)) return kBadLengthField;
+      if (!readWholeFile(std::string(text), value)) return kImageFileUnreadable;
     }
     Field* f = findField(*rec, field);
     if (f == nullptr) {
       if (subfield != 0 || item != 0) return kNotFound;
       if (int rc = setFieldOnRecord(*rec, type, field, value); rc < 0) return rc;
     } else {
-      std::int32_t growth = 0;
       const auto s = static_cast<std::size_t>(subfield);
       const auto i = static_cast<std::size_t>(item);
       if (s > f->subfields.size()) return kNotFound;
+      const TreePath atField{tx_.get(), rec, f};
       if (s == f->subfields.size()) {
         if (item != 0) return kNotFound;
         Subfield sf;
-        appendItem(sf, makeTextItem(value));
-        growth = appendSubfield(*f, std::move(sf));
+        appendItem(sf, makeDataItem(std::move(value)));
+        appendSubfield(atField, std::move(sf));
       } else {
         Subfield& sf = f->subfields[s];
         if (i > sf.items.size()) return kNotFound;
+        const TreePath atSubfield{tx_.get(), rec, f, &sf};
         if (i == sf.items.size()) {
-          growth = appendItem(sf, makeTextItem(value));
-          // The subfield's RS is already counted in its total; only the growth moves up.
+          appendItem(atSubfield, makeDataItem(std::move(value)));
         } else {
-          Item& it = sf.items[i];
-          const std::int32_t d = static_cast<std::int32_t>(value.size()) - it.charCount();
-          it.value = std::move(value);
-          it.byteCount += d;
-          sf.byteTotal += d;
-          growth = d;
+          setItemText(atSubfield, sf.items[i], std::move(value));
         }
-        f->byteTotal += growth;
       }
-      rec->byteTotal += growth;
-      tx_->byteTotal += growth;
       if (updateRecordLength(*tx_, *rec) < 0) return kBadLengthField;
     }
   } catch (...) {
@@ -745,22 +654,10 @@ int NistFile::deleteFieldFromRecord(int position, int field) noexcept {
   Record& rec = tx_->records[static_cast<std::size_t>(position)];
   const int idx = findFieldIndex(rec, field);
   if (idx < 0) return kNotFound;
-  if (!rec.hasFs) return kBadLengthField;
+  if (!rec.hasFs) return kBinaryFieldsFixed;
   if (rec.fields.size() == 1) return deleteRecordAt(position);
   try {
-    const auto i = static_cast<std::size_t>(idx);
-    const std::int32_t bytes = rec.fields[i].byteTotal;
-    const std::int32_t removed = removeMember(
-        rec.fields, i,
-        [](Field& last) -> std::int32_t {
-          if (!last.hasGs) return 0;
-          last.hasGs = false;
-          last.byteTotal -= 1;
-          return 1;
-        },
-        bytes);
-    rec.byteTotal -= removed;
-    tx_->byteTotal -= removed;
+    removeField({tx_.get(), &rec}, static_cast<std::size_t>(idx));
     (void)updateRecordLength(*tx_, rec);
     return kOk;
   } catch (...) {
@@ -829,44 +726,20 @@ int NistFile::appendBinaryImageRecord(int type, const std::string_view* idcText,
   if (!isBinaryType(type) || type == 8) return kBadArgument;
   if (data.size() > 0x7FFFFFFFu - 18u) return kBadArgument;
   try {
-    Record rec = makeBinaryRecord(type);
-    const auto len = static_cast<std::int32_t>(data.size() + 18);
-    rec.fields.push_back(makeBinaryField(type, 1, fmtD(len), 4));
-    rec.fields.push_back(
-        makeBinaryField(type, 2, idcText != nullptr ? std::string(*idcText) : fmtD(idcNumber), 1));
-    rec.fields.push_back(makeBinaryField(type, 3, fmtD(imp), 1));
-    Field fgpField;
-    fgpField.recordType = type;
-    fgpField.fieldNumber = 4;
-    Subfield sf;
-    for (int i = 0; i < 6; ++i) {
-      Item item;
-      item.value = fmtD(fgp != nullptr ? fgp[i] : 255);
-      item.byteCount = 1;
-      sf.items.push_back(std::move(item));
-      sf.byteTotal += 1;
-    }
-    fgpField.byteTotal = sf.byteTotal;
-    fgpField.subfields.push_back(std::move(sf));
-    rec.fields.push_back(std::move(fgpField));
-    rec.fields.push_back(makeBinaryField(type, 5, fmtD(isr), 1));
-    rec.fields.push_back(makeBinaryField(type, 6, fmtD(hll), 2));
-    rec.fields.push_back(makeBinaryField(type, 7, fmtD(vll), 2));
-    rec.fields.push_back(makeBinaryField(type, 8, fmtD(gca), 1));
-    Field dataField;
-    dataField.recordType = type;
-    dataField.fieldNumber = 9;
-    Subfield dsf;
-    Item item;
-    item.value.assign(reinterpret_cast<const char*>(data.data()), data.size());
-    item.byteCount = item.charCount();
-    dsf.byteTotal = item.byteCount;
-    dsf.items.push_back(std::move(item));
-    dataField.byteTotal = dsf.byteTotal;
-    dataField.subfields.push_back(std::move(dsf));
-    rec.fields.push_back(std::move(dataField));
-    rec.byteTotal = len;
-    rec.declaredLength = len;
+    BinaryImageValues values;
+    values.idc = idcText != nullptr ? std::string(*idcText) : fmtD(idcNumber);
+    values.impression = fmtD(imp);
+    for (int i = 0; i < 6; ++i) values.fingers[i] = fmtD(fgp != nullptr ? fgp[i] : 255);
+    values.scanResolution = fmtD(isr);
+    values.width = fmtD(hll);
+    values.height = fmtD(vll);
+    values.compression = fmtD(gca);
+    Record rec;
+    if (int rc = makeBinaryImageRecord(
+            type, values, std::string(reinterpret_cast<const char*>(data.data()), data.size()),
+            rec);
+        rc < 0)
+      return rc;
     return insertRecord(static_cast<int>(tx_->records.size()), std::move(rec), false);
   } catch (...) {
     return kAllocFailed;
@@ -912,7 +785,7 @@ int NistFile::exportImageData(int type, int occurrence, const std::string& path)
   if (rec == nullptr) return kRecordNotFound;
   const int fieldNo = type == 11 ? 999 : imageDataFieldNumber(*rec);
   const Field* f = findField(*rec, fieldNo);
-  if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty()) return kAllocFailed;
+  if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty()) return kNoImageField;
   try {
     const std::string& bytes = f->subfields[0].items[0].value;
     std::vector<std::uint8_t> decoded;
@@ -924,10 +797,10 @@ int NistFile::exportImageData(int type, int occurrence, const std::string& path)
       size = decoded.size();
     }
     std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) return -6;
+    if (out == nullptr) return kExportWriteFailed;
     const bool ok = std::fwrite(data, 1, size, out) == size;
     const bool closed = std::fclose(out) == 0;
-    return ok && closed ? kOk : -6;
+    return ok && closed ? kOk : kExportWriteFailed;
   } catch (...) {
     return kAllocFailed;
   }
@@ -952,37 +825,21 @@ int NistFile::replaceImageData(int type, int occurrence, std::string&& value) no
   if (rec == nullptr) return kRecordNotFound;
   if (value.size() > 0x7FFFFFF0u) return kBadArgument;
   try {
-    const auto len = static_cast<std::int32_t>(value.size());
     if (isBinaryType(type)) {
       Field* f = findField(*rec, imageDataFieldNumber(*rec));
       if (f == nullptr || f->subfields.empty() || f->subfields[0].items.empty())
         return kRecordNotFound;
-      Item& item = f->subfields[0].items[0];
-      const std::int32_t d = len - item.byteCount;
-      item.value = std::move(value);
-      item.byteCount = len;
-      f->subfields[0].byteTotal = len;
-      f->byteTotal = len;
-      rec->byteTotal += d;
-      tx_->byteTotal += d;
+      setItemText({tx_.get(), rec, f, &f->subfields[0]}, f->subfields[0].items[0],
+                  std::move(value));
       (void)updateRecordLength(*tx_, *rec);
       return kOk;
     }
     Field f;
-    if (int rc = formatTag(type, 999, f.tag); rc < 0) return rc;
-    f.recordType = type;
-    f.fieldNumber = 999;
-    f.byteTotal = static_cast<std::int32_t>(f.tag.size());
-    Subfield sf;
-    Item item;
-    item.value = std::move(value);
-    item.byteCount = len;
-    appendItem(sf, std::move(item));
-    appendSubfield(f, std::move(sf));
+    if (int rc = makeDataField(type, 999, std::move(value), true, f); rc < 0) return rc;
     // Keeps a single image data field: an old one is replaced where it stands; a new one is
     // appended, since image data must end the record.
     if (findField(*rec, 999) != nullptr) return placeField(*rec, std::move(f));
-    tx_->byteTotal += appendField(*rec, std::move(f));
+    appendField({tx_.get(), rec}, std::move(f));
     (void)updateRecordLength(*tx_, *rec);
     return kOk;
   } catch (...) {

@@ -36,12 +36,12 @@ inline constexpr int kFeatureBlockCount = 9;
 
 /// The library handle: owns at most one Transaction and offers every load, query, edit and save
 /// operation. Every editing operation keeps byte totals, separator flags, field order, the LEN of
-/// the touched record, and CNT and IDCs when records come and go. Every operation returns -1 when
-/// no Transaction is held. Text results are borrowed views into the tree, valid until the next
-/// change of the node they point into. Not thread-safe; one thread at a time.
+/// the touched record, and CNT and IDCs when records come and go. Every operation returns
+/// kNoTransaction when no Transaction is held. Text results are borrowed views into the tree, valid
+/// until the next change of the node they point into. Not thread-safe; one thread at a time.
 class NistFile {
  public:
-  /// `xml` (borrowed, may be null) must outlive the handle; without it XML files fail with -308.
+  /// `xml` (borrowed, may be null) must outlive the handle; without it XML files fail with kIsXml.
   explicit NistFile(const XmlCodec* xml = nullptr) noexcept;
   ~NistFile();
   NistFile(const NistFile&) = delete;
@@ -54,12 +54,13 @@ class NistFile {
   // ---- Loading and saving ----
 
   /// Replaces the held Transaction with the file at `path` (traditional, or XML when the first
-  /// byte is "<"). Returns 0; -106 for an empty path; the reader's status otherwise (the handle
-  /// then holds nothing): -4 cannot open, -5 malformed, -308 XML without a codec, -309 not Type 1.
+  /// byte is "<"). Returns kOk; kMissingArgument for an empty path; the reader's status otherwise
+  /// (the handle then holds nothing): kCannotOpen, kReadFailed (malformed), kIsXml (XML without a
+  /// codec), kNotType1.
   [[nodiscard]] int load(const std::string& path) noexcept;
   /// Writes the Transaction in the traditional encoding; the writer's status.
   [[nodiscard]] int saveTraditional(const std::string& path) const noexcept;
-  /// Writes the Transaction in the XML encoding; the XML writer's status, -308 without a codec.
+  /// Writes the Transaction in the XML encoding; the XML writer's status, kIsXml without a codec.
   [[nodiscard]] int saveXml(const std::string& path) const noexcept;
   /// True when the held Transaction was loaded from XML.
   [[nodiscard]] bool isXml() const noexcept;
@@ -89,23 +90,24 @@ class NistFile {
 
   /// Number of records of `type` (0 if none, or when nothing is held).
   [[nodiscard]] int countRecords(int type) const noexcept;
-  /// Type of the record at `position`; -104 outside the Transaction.
+  /// Type of the record at `position`; kRecordNotFound outside the Transaction.
   [[nodiscard]] int recordTypeAt(int position) const noexcept;
-  /// Position of the `occurrence`-th record of `type`, or -104.
+  /// Position of the `occurrence`-th record of `type`, or kRecordNotFound.
   [[nodiscard]] int findRecord(int type, int occurrence) const noexcept;
-  /// Text of item 0 of subfield 0. -300 and an empty `out` when record or field is missing.
+  /// Text of item 0 of subfield 0. kNotFound and an empty `out` when record or field is missing.
   [[nodiscard]] int getFieldText(int type, int field, std::string_view& out,
                                  int occurrence = 0) const noexcept;
-  /// byteCount of item 0 of subfield 0, or -300.
+  /// byteCount of item 0 of subfield 0, or kNotFound.
   [[nodiscard]] int getFieldByteCount(int type, int field, int occurrence = 0) const noexcept;
-  /// Number of subfields, or -300.
+  /// Number of subfields, or kNotFound.
   [[nodiscard]] int getSubfieldCount(int type, int field, int occurrence = 0) const noexcept;
-  /// Number of items of a subfield, or -300 (-302 for a negative index).
+  /// Number of items of a subfield, or kNotFound (kBadArgument for a negative index).
   [[nodiscard]] int getItemCount(int type, int field, int occurrence, int subfield) const noexcept;
-  /// Text of one item. -302 for a negative index, -300 when anything is missing.
+  /// Text of one item. kBadArgument for a negative index, kNotFound when anything is missing.
   [[nodiscard]] int getItemText(int type, int field, int occurrence, int subfield, int item,
                                 std::string_view& out) const noexcept;
-  /// The whole field as traditional text: items joined by US, subfields by RS. -300 if missing.
+  /// The whole field as traditional text: items joined by US, subfields by RS. kNotFound if
+  /// missing.
   [[nodiscard]] int getFieldFullText(int type, int field, int occurrence,
                                      std::string& out) const noexcept;
 
@@ -117,12 +119,13 @@ class NistFile {
   // unchanged.
 
   /// Sets a field of the first record of `type` to `text`, creating the record (Types 1, 2, 9)
-  /// when missing; RS and US split it as in setFieldAt. -99 protected, -98 field number out of
-  /// range.
+  /// when missing; RS and US split it as in setFieldAt. kProtected, kFieldNumberRange for a field
+  /// number out of range.
   [[nodiscard]] int setField(int type, int field, std::string_view text) noexcept;
   /// Sets a field of the `occurrence`-th record. RS and US in `text` split it into subfields and
   /// items; the whole field is replaced by the new value. Binary records take decimal digits only
-  /// and keep the field's width (-302 when the number does not fit; -8 no record; -104 no field).
+  /// and keep the field's width (kBadArgument when the number does not fit; kNoBinaryRecord,
+  /// kNoBinaryField when missing).
   [[nodiscard]] int setFieldAt(int type, int field, std::string_view text, int occurrence) noexcept;
   /// Sets or appends one item (a missing field, subfield or item is appended when it is the next
   /// one). On an image data field the text is a path whose file bytes become the item's value.
@@ -133,13 +136,13 @@ class NistFile {
   [[nodiscard]] int deleteField(int type, int field) noexcept;
   [[nodiscard]] int deleteFieldAt(int type, int field, int occurrence) noexcept;
   /// Deletes a record and its CNT entry, renumbering IDCs above the removed one when no other
-  /// record shares it. Types 1 and 2: -99; missing: -300.
+  /// record shares it. Types 1 and 2: kProtected; missing: kNotFound.
   [[nodiscard]] int deleteRecord(int type, int occurrence) noexcept;
   /// Deletes every field of a Type-9 feature block present in the `occurrence`-th Type-9 record.
-  /// -110 for an unknown block.
+  /// kBadFeatureBlock for an unknown block.
   [[nodiscard]] int deleteFeatureBlock(int block, int occurrence) noexcept;
   /// Inserts a built record at `position` with its CNT entry. With `assignIdc` the record gets one
-  /// more than the greatest IDC before it and later IDCs move up. -3 Type 1, -4 bad position.
+  /// more than the greatest IDC before it and later IDCs move up. kInsertType1, kBadRecordPosition.
   [[nodiscard]] int insertRecord(int position, Record record, bool assignIdc) noexcept;
   /// Appends a tagged record holding LEN and IDC (`idc`, or the record count minus one when null).
   [[nodiscard]] int appendTaggedRecord(int type, const std::string_view* idc = nullptr) noexcept;
@@ -158,7 +161,8 @@ class NistFile {
   // ---- Image data ----
 
   /// Writes the image data field's bytes to `path` (Type 11: decoded from base64 first).
-  /// -307 not an image type, -106 empty path, -104 no record, -2 no field, -6 write failure.
+  /// kNotImageType, kMissingArgument (empty path), kRecordNotFound, kNoImageField,
+  /// kExportWriteFailed.
   [[nodiscard]] int exportImageData(int type, int occurrence,
                                     const std::string& path) const noexcept;
   /// Replaces the image data bytes. Binary records: field 9 (8 for Type 8) changes in place.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "transaction/detail/byte_source.h"
+#include "transaction/detail/short_text.h"
 #include "transaction/status.h"
 #include "transaction/traditional.h"
 
@@ -56,16 +57,14 @@ int parseTag(Next&& next, std::uint64_t& type, std::uint64_t& number, std::size_
 // The longest input parseTag looks at before it succeeds or fails: two runs of ten bytes.
 constexpr std::size_t kTagLookahead = 20;
 
-// Texts up to this length fit a string's inside buffer. They are copied with a fixed-length copy
-// (the compiler inlines it; a copy of variable length is a library call) of bytes known to be
-// readable, then cut to length: most tags and items of a text record are this short.
-constexpr std::size_t kShortText = 15;
+using detail::kShortText;
 static_assert(kTagLookahead > kShortText);
 
 // A parsed tag; `text` points into the source's buffer or into `spare`, with at least
-// kShortText + 1 bytes readable from its start either way.
+// kShortText + 1 bytes readable from its start either way, up to `readableEnd`.
 struct Tag {
   std::string_view text;
+  const char* readableEnd = nullptr;
   std::uint64_t type = 0;
   std::uint64_t number = 0;
   char spare[kTagLookahead] = {};
@@ -83,6 +82,7 @@ int readTag(ByteSource& src, Tag& t) {
     src.skip(i);
     if (rc < 0) return rc;
     t.text = std::string_view(p, len);
+    t.readableEnd = ahead.data() + ahead.size();
   } else {
     std::size_t n = 0;
     const int rc = parseTag(
@@ -94,96 +94,71 @@ int readTag(ByteSource& src, Tag& t) {
         t.type, t.number, len);
     if (rc < 0) return rc;
     t.text = std::string_view(t.spare, len);
+    t.readableEnd = t.spare + sizeof t.spare;
   }
   return kOk;
 }
 
-// Reads one tagged field into `f`, a fresh field already in its record, so that nothing is moved
-// once built. `allowed` is the number of bytes the record may still hold.
-int readTaggedField(ByteSource& src, bool imageRecord, std::int64_t allowed, Field& f, End& end) {
+// Reads the body of one tagged field into `f`, the record's fresh last field (`at` names the
+// record and the field), so that nothing is moved once built. `allowed` is the number of bytes
+// the record may still hold. A separator's byte is counted when the member after it is appended.
+int readTaggedField(ByteSource& src, bool imageRecord, std::int64_t allowed, const TreePath& at,
+                    End& end) {
+  Field& f = *at.field;
   if (imageRecord && f.fieldNumber == 999) {
     const std::int64_t len = allowed - static_cast<std::int64_t>(f.tag.size()) - 1;
     if (len < 0) return -21;
     if (static_cast<std::uint64_t>(len) > src.remaining()) return -4;
-    Subfield& sf = f.subfields.emplace_back();
-    Item& item = sf.items.emplace_back();
-    if (!src.read(static_cast<std::size_t>(len), item.value)) return -4;
-    item.byteCount = item.charCount();
-    sf.byteTotal = item.byteCount;
-    f.byteTotal += sf.byteTotal;
+    std::string bytes;
+    if (!src.read(static_cast<std::size_t>(len), bytes)) return -4;
+    Subfield& sf = appendEmptySubfield(at);
+    appendItem({nullptr, at.record, &f, &sf}, makeDataItem(std::move(bytes)));
     const int c = src.get();
     if (c < 0) return -5;
     if (c != kFs) return -6;
     end = End::Fs;
     return kOk;
   }
-  Subfield* sf = &f.subfields.emplace_back();
+  Subfield* sf = &appendEmptySubfield(at);
   for (;;) {
     std::string_view piece;
     int c = src.takeSeparated(piece);
-    Item* built = nullptr;
+    const TreePath atSubfield{nullptr, at.record, &f, sf};
     if (c >= 0) {
-      if (piece.size() <= kShortText &&
-          src.bufferEnd() - piece.data() > static_cast<std::ptrdiff_t>(kShortText)) {
-        built = &sf->items.emplace_back(std::string_view(piece.data(), kShortText));
-        built->value.erase(piece.size());
-      } else {
-        built = &sf->items.emplace_back(piece);
-      }
+      appendNewItem(atSubfield, piece, src.bufferEnd());
     } else {
       // The item runs past the buffered bytes.
-      built = &sf->items.emplace_back();
-      c = src.takeUntilSeparator(built->value);
+      std::string text;
+      c = src.takeUntilSeparator(text);
       if (c < 0) return -2;
+      appendNewItem(atSubfield, std::move(text));
     }
-    Item& item = *built;
-    item.byteCount = item.charCount();
     if (c == kUs) {
-      item.hasUs = true;
-      item.byteCount += 1;
-      sf->byteTotal += item.byteCount;
       // A subfield of several items: size its list once from what is buffered.
       if (sf->items.size() == 1)
         sf->items.reserve(2 + detail::countSeparatorsBefore(src.buffered(), kUs));
       continue;
     }
-    sf->byteTotal += item.byteCount;
     if (c == kRs) {
-      sf->hasRs = true;
-      sf->byteTotal += 1;
-      f.byteTotal += sf->byteTotal;
       // A field of several subfields: size its list once from what is buffered.
       if (f.subfields.size() == 1)
         f.subfields.reserve(2 + detail::countSeparatorsBefore(src.buffered(), kRs));
-      sf = &f.subfields.emplace_back();
+      sf = &appendEmptySubfield(at);
       continue;
     }
-    f.byteTotal += sf->byteTotal;
-    if (c == kGs) {
-      f.hasGs = true;
-      f.byteTotal += 1;
-      end = End::Gs;
-    } else {
-      end = End::Fs;
-    }
+    end = c == kGs ? End::Gs : End::Fs;
     return kOk;
   }
 }
 
-// Reads the next field into a new last field of `rec` and counts its bytes.
+// Reads the next field into a new last field of `rec`, which counts its bytes.
 int readNextField(ByteSource& src, Record& rec, bool imageRecord, std::int64_t allowed, End& end) {
   Tag tag;
   if (int rc = readTag(src, tag); rc < 0) return rc;
-  Field& f = tag.text.size() <= kShortText
-                 ? rec.fields.emplace_back(std::string_view(tag.text.data(), kShortText))
-                 : rec.fields.emplace_back(tag.text);
-  if (tag.text.size() <= kShortText) f.tag.erase(tag.text.size());
-  f.recordType = static_cast<int>(tag.type);
-  f.fieldNumber = static_cast<int>(tag.number);
-  f.byteTotal = static_cast<std::int32_t>(tag.text.size());
-  const int rc = readTaggedField(src, imageRecord, allowed, f, end);
-  rec.byteTotal += f.byteTotal;
-  return rc;
+  const TreePath atRecord{nullptr, &rec};
+  Field& f = appendEmptyField(atRecord, tag.text, tag.readableEnd, static_cast<int>(tag.type),
+                              static_cast<int>(tag.number));
+  return readTaggedField(src, imageRecord, allowed, {nullptr, &rec, &f}, end);
 }
 
 // Sizes the field list of a text record from the field separators among the bytes already
@@ -211,9 +186,10 @@ bool parseDeclared(const Field& f, std::int32_t& out) {
   return true;
 }
 
+// The record's FS is counted from the start and the GS that ended a field only once the next
+// field is appended, so while fields remain the total is what the record holds so far.
 int readType1(ByteSource& src, Record& rec, std::uint32_t& version) {
-  rec = Record();
-  rec.type = 1;
+  rec = makeTaggedRecord(1);
   End end = End::Gs;
   // The first field decides whether this is a transaction at all.
   if (int rc = readNextField(src, rec, false, 1LL << 40, end); rc < 0) return rc;
@@ -239,15 +215,12 @@ int readType1(ByteSource& src, Record& rec, std::uint32_t& version) {
     if (int rc = readNextField(src, rec, false, rec.declaredLength - rec.byteTotal, end); rc < 0)
       return rc;
   }
-  rec.hasFs = true;
-  rec.byteTotal += 1;
   if (rec.byteTotal != rec.declaredLength) return -7;
   return kOk;
 }
 
 int readTaggedRecord(ByteSource& src, int type, Record& rec) {
-  rec = Record();
-  rec.type = type;
+  rec = makeTaggedRecord(type);
   const bool image = isTaggedImageType(type);
   End end = End::Gs;
   if (int rc = readNextField(src, rec, image, 1LL << 40, end); rc < 0) return rc;
@@ -261,8 +234,6 @@ int readTaggedRecord(ByteSource& src, int type, Record& rec) {
     if (int rc = readNextField(src, rec, image, rec.declaredLength - rec.byteTotal, end); rc < 0)
       return rc;
   }
-  rec.hasFs = true;
-  rec.byteTotal += 1;
   if (rec.byteTotal != rec.declaredLength) return -4;
   return kOk;
 }
@@ -277,6 +248,9 @@ bool readBigEndian(ByteSource& src, int width, std::uint32_t& out) {
   out = v;
   return true;
 }
+
+// The widest binary header value: the 11-byte field of the extended Type-7 layout.
+constexpr int kWidestValue = 11;
 
 int readBinaryRecord(ByteSource& src, int type, Record& rec) {
   static constexpr int kStandard[] = {4, 1, 1, 6, 1, 2, 2, 1};
@@ -312,6 +286,7 @@ int readBinaryRecord(ByteSource& src, int type, Record& rec) {
     }
   }
 
+  const TreePath at{nullptr, &rec};
   std::uint32_t len = 0;
   for (int i = 0; i < count; ++i) {
     const int w = widths[i];
@@ -326,44 +301,29 @@ int readBinaryRecord(ByteSource& src, int type, Record& rec) {
       }
       char buf[16];
       const int n = std::snprintf(buf, sizeof buf, "%u", v);
-      rec.fields.push_back(makeBinaryField(type, fieldNo, std::string_view(buf, n), w));
+      appendField(at, makeBinaryField(type, fieldNo, std::string_view(buf, n), w));
     } else {
-      Field f;
-      f.recordType = type;
-      f.fieldNumber = fieldNo;
-      Subfield sf;
+      // A value wider than 4 bytes: one item per byte.
+      std::string bytes[kWidestValue];
       for (int k = 0; k < w; ++k) {
         const int c = src.get();
         if (c < 0) return -(2 + i);
         char buf[8];
         const int n = std::snprintf(buf, sizeof buf, "%u", static_cast<unsigned>(c));
-        Item item;
-        item.value.assign(buf, n);
-        item.byteCount = 1;
-        sf.items.push_back(std::move(item));
-        sf.byteTotal += 1;
+        bytes[k].assign(buf, n);
       }
-      f.byteTotal = sf.byteTotal;
-      f.subfields.push_back(std::move(sf));
-      rec.fields.push_back(std::move(f));
+      appendField(
+          at, makeBinaryField(type, fieldNo,
+                              std::span<const std::string>(bytes, static_cast<std::size_t>(w)), 1));
     }
-    rec.byteTotal += w;
   }
   const std::uint64_t dataLen = len - static_cast<std::uint32_t>(header);
   if (dataLen > src.remaining()) return -10;
+  std::string bytes;
+  if (!src.read(static_cast<std::size_t>(dataLen), bytes)) return -10;
   Field data;
-  data.recordType = type;
-  data.fieldNumber = count + 1;
-  Subfield sf;
-  Item item;
-  if (!src.read(static_cast<std::size_t>(dataLen), item.value)) return -10;
-  item.byteCount = item.charCount();
-  sf.byteTotal = item.byteCount;
-  sf.items.push_back(std::move(item));
-  data.byteTotal = sf.byteTotal;
-  data.subfields.push_back(std::move(sf));
-  rec.byteTotal += data.byteTotal;
-  rec.fields.push_back(std::move(data));
+  (void)makeDataField(type, count + 1, std::move(bytes), false, data);
+  appendField(at, std::move(data));
   rec.declaredLength = static_cast<std::int32_t>(len);
   if (rec.byteTotal != rec.declaredLength) return -4;
   return kOk;
@@ -381,8 +341,7 @@ int readAll(ByteSource& src, std::unique_ptr<Transaction>& out) {
   std::uint32_t version = 0;
   if (int rc = readType1(src, type1, version); rc < 0) return rc;
   tx->version = version;
-  tx->byteTotal += type1.byteTotal;
-  tx->records.push_back(std::move(type1));
+  appendRecord(*tx, std::move(type1));
   const Field* cnt = findField(tx->records[0], 3);
   if (cnt == nullptr) return -4;
   // Copy the record types first: the CNT field lives in the vector that grows below.
@@ -404,8 +363,7 @@ int readAll(ByteSource& src, std::unique_ptr<Transaction>& out) {
       rc = -2;
     }
     if (rc < 0) return rc;
-    tx->byteTotal += rec.byteTotal;
-    tx->records.push_back(std::move(rec));
+    appendRecord(*tx, std::move(rec));
   }
   (void)src.get();
   if (!src.close()) return -5;
@@ -428,8 +386,8 @@ int readTraditional(const std::string& path, std::unique_ptr<Transaction>& out) 
   try {
     ByteSource src(path);
     if (!src.ok()) {
-      gLastDetail = -4;
-      return -4;
+      gLastDetail = kCannotOpen;
+      return kCannotOpen;
     }
     return collapse(readAll(src, out));
   } catch (const std::bad_alloc&) {

@@ -13,6 +13,8 @@ inline constexpr int kAllocFailed = -2;
 inline constexpr int kTagTooLong = -3;
 /// LEN field malformed (not one subfield with one item).
 inline constexpr int kBadLengthField = -4;
+/// The traditional reader cannot open the file.
+inline constexpr int kCannotOpen = -4;
 /// Any failure of the traditional reader other than the ones below.
 inline constexpr int kReadFailed = -5;
 /// A field with that number is already present in the record.
@@ -38,6 +40,8 @@ inline constexpr int kBadFeatureBlock = -110;
 inline constexpr int kNotFound = -300;
 /// Argument out of range or of the wrong kind.
 inline constexpr int kBadArgument = -302;
+/// Image data too long for a record whose length is a 4-byte value.
+inline constexpr int kDataTooLong = -302;
 /// Image data cannot be decoded.
 inline constexpr int kUndecodableImage = -303;
 /// Record type is not an image type.
@@ -46,5 +50,43 @@ inline constexpr int kNotImageType = -307;
 inline constexpr int kIsXml = -308;
 /// The file is not a traditional transaction: its first record is not Type 1.
 inline constexpr int kNotType1 = -309;
+
+/// Causes named per operation; several share a documented value with a name above.
+
+/// setFieldAt on a binary record: no record of that type and occurrence.
+inline constexpr int kNoBinaryRecord = -8;
+/// setFieldAt on a binary record: the record has no field with that number.
+inline constexpr int kNoBinaryField = -104;
+/// setFieldAt: the record is missing and only Types 1, 2 and 9 are created for a set.
+inline constexpr int kRecordNotCreatable = -8;
+/// A record of that type cannot be created for a set (not a tagged type).
+inline constexpr int kNotTaggedType = -104;
+/// setItem on an image data field: the file its text names cannot be read.
+inline constexpr int kImageFileUnreadable = -4;
+/// deleteField on a binary record: its fields are fixed.
+inline constexpr int kBinaryFieldsFixed = -4;
+/// insertRecord: a Type-1 record is never inserted.
+inline constexpr int kInsertType1 = -3;
+/// insertRecord: the position is before the first record after Type 1 or past the end.
+inline constexpr int kBadRecordPosition = -4;
+/// Deleting a record failed for want of memory.
+inline constexpr int kDeleteFailed = -10;
+/// exportImageData: the record has no image data field.
+inline constexpr int kNoImageField = -2;
+/// exportImageData: the file cannot be created or written.
+inline constexpr int kExportWriteFailed = -6;
+
+/// writeTraditional: the file cannot be created, a record type is neither tagged nor binary, a
+/// tagged field has no tag, or a write failed.
+inline constexpr int kWriteFailed = -2;
+/// writeTraditional: a binary value of width 1, 2 or 4 is not a number that fits it.
+inline constexpr int kBadByteValue = -41;
+inline constexpr int kBadShortValue = -31;
+inline constexpr int kBadLongValue = -21;
+/// writeTraditional: closing the file failed after a failed write, or after a good one.
+inline constexpr int kCloseAfterFailure = -3;
+inline constexpr int kCloseFailed = -4;
+/// writeTraditional: image data of a binary record could not be written.
+inline constexpr int kDataWriteFailed = -6;
 
 }  // namespace varnel::transaction

@@ -7,23 +7,26 @@
 
 namespace varnel::transaction {
 
-/// Reads a traditional-encoding file. Returns 0 and a new Transaction in `out`; -4 when the file
-/// cannot be opened; -308 when its first byte is "<"; -309 when the first tag does not name record
-/// type 1; -5 for any other failure. `out` is left empty on failure.
+/// Reads a traditional-encoding file. Returns kOk and a new Transaction in `out`; kCannotOpen
+/// when the file cannot be opened; kIsXml when its first byte is "<"; kNotType1 when the first tag
+/// does not name record type 1; kReadFailed for any other failure. `out` is left empty on failure.
 [[nodiscard]] int readTraditional(const std::string& path,
                                   std::unique_ptr<Transaction>& out) noexcept;
 
-/// Reads a traditional transaction from memory, with the same statuses (-4 never occurs).
+/// Reads a traditional transaction from memory, with the same statuses (kCannotOpen never occurs).
 [[nodiscard]] int readTraditionalBytes(std::string_view bytes,
                                        std::unique_ptr<Transaction>& out) noexcept;
 
-/// Detailed status of the last read on this thread, before it collapsed into -5 (for diagnostics).
+/// Detailed status of the last read on this thread, before it collapsed into kReadFailed (for
+/// diagnostics).
 [[nodiscard]] int lastReadDetail() noexcept;
 
-/// Writes the Transaction to `path` in the traditional encoding. Returns 0; -2 cannot create the
-/// file, a record type that is neither tagged nor binary, a tagged field without a tag, or a
-/// failed write; -3/-4 close failures; -41/-31/-21 a binary value of width 1/2/4 that is not a
-/// number. A failed write leaves the partial file; the Transaction is never changed.
+/// Writes the Transaction to `path` in the traditional encoding. Returns kOk; kWriteFailed when
+/// the file cannot be created, a record type is neither tagged nor binary, a tagged field has no
+/// tag, or a write fails; kDataWriteFailed for binary image data; kCloseAfterFailure and
+/// kCloseFailed when closing fails; kBadByteValue, kBadShortValue, kBadLongValue for a binary value
+/// of width 1, 2, 4 that is not a number fitting it. A failed write leaves the partial file; the
+/// Transaction is never changed.
 [[nodiscard]] int writeTraditional(const std::string& path, const Transaction& tx) noexcept;
 
 /// Serialises the Transaction to memory, with the statuses of writeTraditional.

@@ -54,17 +54,142 @@ Record makeBinaryRecord(int type) {
   return r;
 }
 
+namespace {
+
+using detail::carryTotals;
+// Every total on the path grows by `d`.
+void carry(const TreePath& at, std::int32_t d) noexcept { carryTotals(at, d); }
+
+// Gives a member its separator (or takes it away), keeping its own total; returns the change.
+std::int32_t setSeparator(Item& n, bool on) noexcept {
+  if (n.hasUs == on) return 0;
+  n.hasUs = on;
+  const std::int32_t d = on ? 1 : -1;
+  n.byteCount += d;
+  return d;
+}
+std::int32_t setSeparator(Subfield& n, bool on) noexcept {
+  if (n.hasRs == on) return 0;
+  n.hasRs = on;
+  const std::int32_t d = on ? 1 : -1;
+  n.byteTotal += d;
+  return d;
+}
+std::int32_t setSeparator(Field& n, bool on) noexcept {
+  if (n.hasGs == on) return 0;
+  n.hasGs = on;
+  const std::int32_t d = on ? 1 : -1;
+  n.byteTotal += d;
+  return d;
+}
+
+std::int32_t bytesOf(const Item& n) noexcept { return n.byteCount; }
+std::int32_t bytesOf(const Subfield& n) noexcept { return n.byteTotal; }
+std::int32_t bytesOf(const Field& n) noexcept { return n.byteTotal; }
+
+// The one insertion for every level: members but the last carry their separator (when the list
+// separates at all), and the growth goes up the path.
+template <class List, class Member>
+std::int32_t insertMember(const TreePath& at, List& list, std::size_t index, Member member,
+                          bool separated) {
+  if (index > list.size()) index = list.size();
+  // The member's own separator is part of its bytes; the previous member's new one is extra.
+  std::int32_t growth = 0;
+  if (index == list.size()) {
+    setSeparator(member, false);
+    if (!list.empty() && separated) growth += setSeparator(list.back(), true);
+  } else {
+    setSeparator(member, separated);
+  }
+  growth += bytesOf(member);
+  if (index == list.size()) {
+    list.push_back(std::move(member));
+  } else {
+    list.insert(list.begin() + static_cast<std::ptrdiff_t>(index), std::move(member));
+  }
+  carry(at, growth);
+  return growth;
+}
+
+template <class List>
+std::int32_t removeMember(const TreePath& at, List& list, std::size_t index) {
+  if (index >= list.size()) return 0;
+  std::int32_t growth = -bytesOf(list[index]);
+  const bool wasLast = index + 1 == list.size();
+  list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
+  if (wasLast && !list.empty()) growth += setSeparator(list.back(), false);
+  carry(at, growth);
+  return growth;
+}
+
+}  // namespace
+
 Field makeBinaryField(int type, int field, std::string_view text, int width) {
   Field f;
   f.recordType = type;
   f.fieldNumber = field;
-  Subfield sf;
+  Subfield& sf = appendEmptySubfield({nullptr, nullptr, &f, nullptr});
   Item item;
   item.value.assign(text);
   item.byteCount = width;
-  appendItem(sf, std::move(item));
-  appendSubfield(f, std::move(sf));
+  appendItem({nullptr, nullptr, &f, &sf}, std::move(item));
   return f;
+}
+
+Field makeBinaryField(int type, int field, std::span<const std::string> texts, int width) {
+  Field f;
+  f.recordType = type;
+  f.fieldNumber = field;
+  Subfield& sf = appendEmptySubfield({nullptr, nullptr, &f, nullptr});
+  // Binary values are not separated: each item counts its width only.
+  sf.items.reserve(texts.size());
+  for (const std::string& text : texts) {
+    Item item;
+    item.value = text;
+    item.byteCount = width;
+    sf.items.push_back(std::move(item));
+    carry({nullptr, nullptr, &f, &sf}, width);
+  }
+  return f;
+}
+
+int makeDataField(int type, int field, std::string bytes, bool tagged, Field& out) {
+  Field f;
+  if (tagged) {
+    if (int rc = formatTag(type, field, f.tag); rc < 0) return rc;
+    f.byteTotal = static_cast<std::int32_t>(f.tag.size());
+  }
+  f.recordType = type;
+  f.fieldNumber = field;
+  Subfield& sf = appendEmptySubfield({nullptr, nullptr, &f, nullptr});
+  appendItem({nullptr, nullptr, &f, &sf}, makeDataItem(std::move(bytes)));
+  out = std::move(f);
+  return kOk;
+}
+
+int makeBinaryImageRecord(int type, const BinaryImageValues& v, std::string data, Record& out) {
+  constexpr std::size_t kHeader = 18;
+  if (data.size() > 0x7FFFFFFFu - kHeader) return kDataTooLong;
+  Record r = makeBinaryRecord(type);
+  const auto len = static_cast<std::int32_t>(data.size() + kHeader);
+  char lenText[16];
+  const auto [end, ec] = std::to_chars(lenText, lenText + sizeof lenText, len);
+  (void)ec;
+  const TreePath at{nullptr, &r};
+  appendField(at, makeBinaryField(type, 1, std::string_view(lenText, end), 4));
+  appendField(at, makeBinaryField(type, 2, v.idc, 1));
+  appendField(at, makeBinaryField(type, 3, v.impression, 1));
+  appendField(at, makeBinaryField(type, 4, std::span<const std::string>(v.fingers), 1));
+  appendField(at, makeBinaryField(type, 5, v.scanResolution, 1));
+  appendField(at, makeBinaryField(type, 6, v.width, 2));
+  appendField(at, makeBinaryField(type, 7, v.height, 2));
+  appendField(at, makeBinaryField(type, 8, v.compression, 1));
+  Field dataField;
+  (void)makeDataField(type, 9, std::move(data), false, dataField);
+  appendField(at, std::move(dataField));
+  r.declaredLength = len;
+  out = std::move(r);
+  return kOk;
 }
 
 Item makeTextItem(std::string_view text) {
@@ -74,78 +199,168 @@ Item makeTextItem(std::string_view text) {
   return item;
 }
 
+Item makeDataItem(std::string bytes) {
+  Item item;
+  item.value = std::move(bytes);
+  item.byteCount = item.charCount();
+  return item;
+}
+
 int makeTextField(int type, int field, std::string_view text, Field& out) {
   Field f;
   if (int rc = formatTag(type, field, f.tag); rc < 0) return rc;
   f.recordType = type;
   f.fieldNumber = field;
-  Subfield sf;
-  appendItem(sf, makeTextItem(text));
   f.byteTotal = static_cast<std::int32_t>(f.tag.size());
-  appendSubfield(f, std::move(sf));
+  Subfield& sf = appendEmptySubfield({nullptr, nullptr, &f, nullptr});
+  appendItem({nullptr, nullptr, &f, &sf}, makeTextItem(text));
   out = std::move(f);
   return kOk;
 }
 
-std::int32_t appendItem(Subfield& subfield, Item item) {
-  std::int32_t growth = item.byteCount;
-  if (!subfield.items.empty()) {
-    Item& prev = subfield.items.back();
-    if (!prev.hasUs) {
-      prev.hasUs = true;
-      prev.byteCount += 1;
-      growth += 1;
+int makeTextField(int type, int field, std::span<const std::string> subfieldTexts, Field& out) {
+  if (subfieldTexts.empty()) return makeTextField(type, field, std::string_view(), out);
+  Field f;
+  if (int rc = makeTextField(type, field, subfieldTexts.front(), f); rc < 0) return rc;
+  for (std::size_t i = 1; i < subfieldTexts.size(); ++i) {
+    Subfield& sf = appendEmptySubfield({nullptr, nullptr, &f, nullptr});
+    appendItem({nullptr, nullptr, &f, &sf}, makeTextItem(subfieldTexts[i]));
+  }
+  out = std::move(f);
+  return kOk;
+}
+
+int makeSplitTextField(int type, int field, std::string_view text, Field& out) {
+  Field f;
+  if (int rc = formatTag(type, field, f.tag); rc < 0) return rc;
+  f.recordType = type;
+  f.fieldNumber = field;
+  f.byteTotal = static_cast<std::int32_t>(f.tag.size());
+  const TreePath atField{nullptr, nullptr, &f};
+  Subfield* sf = &appendEmptySubfield(atField);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    const bool end = i == text.size();
+    const char c = end ? 0 : text[i];
+    if (end || c == static_cast<char>(kUs) || c == static_cast<char>(kRs)) {
+      appendItem({nullptr, nullptr, &f, sf}, makeTextItem(text.substr(start, i - start)));
+      start = i + 1;
+      if (!end && c == static_cast<char>(kRs)) sf = &appendEmptySubfield(atField);
     }
   }
-  item.hasUs = false;
-  subfield.items.push_back(std::move(item));
-  subfield.byteTotal += growth;
-  return growth;
+  out = std::move(f);
+  return kOk;
+}
+
+std::int32_t appendItem(const TreePath& at, Item item) {
+  return insertMember(at, at.subfield->items, at.subfield->items.size(), std::move(item), true);
+}
+
+std::int32_t appendSubfield(const TreePath& at, Subfield subfield) {
+  return insertMember(at, at.field->subfields, at.field->subfields.size(), std::move(subfield),
+                      true);
+}
+
+Subfield& appendEmptySubfield(const TreePath& at) {
+  // Built where it stays: an empty subfield adds only the previous one's RS.
+  Field& f = *at.field;
+  std::int32_t growth = 0;
+  if (!f.subfields.empty()) growth = setSeparator(f.subfields.back(), true);
+  Subfield& sf = f.subfields.emplace_back();
+  carry(at, growth);
+  return sf;
+}
+
+Field& appendEmptyField(const TreePath& at, std::string_view tag, const char* readableEnd,
+                        int recordType, int fieldNumber) {
+  // Built where it stays: its tag, and the previous field's GS in a tagged record.
+  Record& rec = *at.record;
+  std::int32_t growth = 0;
+  if (!rec.fields.empty() && rec.hasFs) growth = setSeparator(rec.fields.back(), true);
+  Field& f = rec.fields.emplace_back(tag, readableEnd);
+  f.recordType = recordType;
+  f.fieldNumber = fieldNumber;
+  growth += f.byteTotal;
+  carry(at, growth);
+  return f;
+}
+
+std::int32_t appendField(const TreePath& at, Field field) {
+  // Only tagged records (those ending with an FS) separate their fields with GS.
+  return insertMember(at, at.record->fields, at.record->fields.size(), std::move(field),
+                      at.record->hasFs);
+}
+
+std::int32_t insertItem(const TreePath& at, std::size_t index, Item item) {
+  return insertMember(at, at.subfield->items, index, std::move(item), true);
+}
+
+std::int32_t insertSubfield(const TreePath& at, std::size_t index, Subfield subfield) {
+  return insertMember(at, at.field->subfields, index, std::move(subfield), true);
+}
+
+std::int32_t removeItem(const TreePath& at, std::size_t index) {
+  return removeMember(at, at.subfield->items, index);
+}
+
+std::int32_t removeSubfield(const TreePath& at, std::size_t index) {
+  return removeMember(at, at.field->subfields, index);
+}
+
+std::int32_t removeField(const TreePath& at, std::size_t index) {
+  return removeMember(at, at.record->fields, index);
+}
+
+std::int32_t replaceField(const TreePath& at, std::size_t index, Field field) {
+  Field& old = at.record->fields[index];
+  setSeparator(field, old.hasGs);
+  const std::int32_t d = field.byteTotal - old.byteTotal;
+  old = std::move(field);
+  carry(at, d);
+  return d;
+}
+
+std::int32_t setItemText(const TreePath& at, Item& item, std::string text) {
+  const std::int32_t d = static_cast<std::int32_t>(text.size()) - item.charCount();
+  item.value = std::move(text);
+  item.byteCount += d;
+  carry(at, d);
+  return d;
+}
+
+void setBinaryValue(Item& item, std::string text) { item.value = std::move(text); }
+
+void insertRecord(Transaction& tx, std::size_t position, Record record) {
+  if (position > tx.records.size()) position = tx.records.size();
+  tx.byteTotal += record.byteTotal;
+  tx.records.insert(tx.records.begin() + static_cast<std::ptrdiff_t>(position), std::move(record));
+}
+
+void appendRecord(Transaction& tx, Record record) {
+  tx.byteTotal += record.byteTotal;
+  tx.records.push_back(std::move(record));
+}
+
+void removeRecord(Transaction& tx, std::size_t position) {
+  if (position >= tx.records.size()) return;
+  tx.byteTotal -= tx.records[position].byteTotal;
+  tx.records.erase(tx.records.begin() + static_cast<std::ptrdiff_t>(position));
+}
+
+std::int32_t appendItem(Subfield& subfield, Item item) {
+  return appendItem({nullptr, nullptr, nullptr, &subfield}, std::move(item));
 }
 
 std::int32_t appendSubfield(Field& field, Subfield subfield) {
-  if (subfield.hasRs) {
-    subfield.hasRs = false;
-    subfield.byteTotal -= 1;
-  }
-  std::int32_t growth = subfield.byteTotal;
-  if (!field.subfields.empty()) {
-    Subfield& prev = field.subfields.back();
-    if (!prev.hasRs) {
-      prev.hasRs = true;
-      prev.byteTotal += 1;
-      growth += 1;
-    }
-  }
-  field.subfields.push_back(std::move(subfield));
-  field.byteTotal += growth;
-  return growth;
+  return appendSubfield({nullptr, nullptr, &field, nullptr}, std::move(subfield));
 }
-
-namespace {
-// Gives a field its GS (or takes it away), keeping its total right; returns the change.
-std::int32_t setGs(Field& f, bool on) {
-  if (f.hasGs == on) return 0;
-  f.hasGs = on;
-  const std::int32_t d = on ? 1 : -1;
-  f.byteTotal += d;
-  return d;
-}
-}  // namespace
 
 std::int32_t appendField(Record& record, Field field) {
-  // Only tagged records (those ending with an FS) separate their fields with GS.
-  std::int32_t growth = 0;
-  setGs(field, false);
-  growth += field.byteTotal;
-  if (!record.fields.empty() && record.hasFs) growth += setGs(record.fields.back(), true);
-  record.fields.push_back(std::move(field));
-  record.byteTotal += growth;
-  return growth;
+  return appendField({nullptr, &record}, std::move(field));
 }
 
-int insertFieldOrdered(Record& record, Field field, std::int32_t& growth) {
-  growth = 0;
+int insertFieldOrdered(const TreePath& at, Field field) {
+  Record& record = *at.record;
   std::size_t pos = record.fields.size();
   for (std::size_t i = 0; i < record.fields.size(); ++i) {
     if (record.fields[i].fieldNumber == field.fieldNumber) return kFieldExists;
@@ -160,16 +375,15 @@ int insertFieldOrdered(Record& record, Field field, std::int32_t& growth) {
       isImageDataField(record.type, record.fields.back().fieldNumber)) {
     pos = record.fields.size() - 1;
   }
-  if (pos == record.fields.size()) {
-    growth = appendField(record, std::move(field));
-    return kOk;
-  }
-  // Not the last field: in a tagged record it is followed by a GS.
-  setGs(field, record.hasFs);
-  growth = field.byteTotal;
-  record.fields.insert(record.fields.begin() + static_cast<std::ptrdiff_t>(pos), std::move(field));
-  record.byteTotal += growth;
+  insertMember(at, record.fields, pos, std::move(field), record.hasFs);
   return kOk;
+}
+
+int insertFieldOrdered(Record& record, Field field, std::int32_t& growth) {
+  const std::int32_t before = record.byteTotal;
+  const int rc = insertFieldOrdered({nullptr, &record}, std::move(field));
+  growth = record.byteTotal - before;
+  return rc;
 }
 
 int findFieldIndex(const Record& record, int fieldNumber) noexcept {

@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "transaction/detail/short_text.h"
 #include "transaction/small_vector.h"
 
 namespace varnel::transaction {
@@ -31,6 +33,13 @@ struct Item {
   Item() noexcept {}
   explicit Item(std::string_view text)
       : value(text), byteCount(static_cast<std::int32_t>(text.size())) {}
+  explicit Item(std::string&& text) noexcept
+      : value(std::move(text)), byteCount(static_cast<std::int32_t>(value.size())) {}
+  /// Copies `text` with detail::copyShortText (bytes up to `readableEnd` may be read), building
+  /// the value where it stays.
+  Item(std::string_view text, const char* readableEnd)
+      : value(detail::copyShortText(text, readableEnd)),
+        byteCount(static_cast<std::int32_t>(value.size())) {}
 
   std::string value;
   std::int32_t byteCount = 0;
@@ -55,7 +64,10 @@ struct Subfield {
 /// Fields of binary records have an empty tag. A field of one subfield keeps it inline.
 struct Field {
   Field() noexcept {}
-  explicit Field(std::string_view tagText) : tag(tagText) {}
+  /// A field holding only its tag, copied with detail::copyShortText.
+  Field(std::string_view tagText, const char* readableEnd)
+      : tag(detail::copyShortText(tagText, readableEnd)),
+        byteTotal(static_cast<std::int32_t>(tag.size())) {}
 
   std::string tag;
   SmallVector<Subfield, 1> subfields;
@@ -102,25 +114,113 @@ struct Transaction {
 [[nodiscard]] Record makeBinaryRecord(int type);
 /// A binary header value: one subfield, one item holding the decimal text, byteCount = `width`.
 [[nodiscard]] Field makeBinaryField(int type, int field, std::string_view text, int width);
+/// A binary header value wider than 4 bytes (or a list of values): one subfield holding one item
+/// per text, each counting `width` bytes.
+[[nodiscard]] Field makeBinaryField(int type, int field, std::span<const std::string> texts,
+                                    int width);
+/// An image data field: one subfield, one item holding `bytes`, which count as they are. A tagged
+/// field (`tagged`) gets the tag "%d.%03d:"; a field of a binary record has none. Returns kOk, or
+/// kTagTooLong.
+[[nodiscard]] int makeDataField(int type, int field, std::string bytes, bool tagged, Field& out);
 
-/// Formats the tag "%d.%03d:" into `out`. Returns 0, or -3 when longer than kMaxTagLength.
+/// The values of a binary image record (Types 3 to 7) in header order; LEN is computed from the
+/// data. Texts are decimal; `fingers` holds the six finger positions.
+struct BinaryImageValues {
+  std::string idc;
+  std::string impression;
+  std::string fingers[6];
+  std::string scanResolution;
+  std::string width;
+  std::string height;
+  std::string compression;
+};
+/// Builds a binary image record of `type` from its values and its image data. Returns kOk, or
+/// kDataTooLong when the record would not fit a 4-byte LEN.
+[[nodiscard]] int makeBinaryImageRecord(int type, const BinaryImageValues& values, std::string data,
+                                        Record& out);
+
+/// Formats the tag "%d.%03d:" into `out`. Returns kOk, or kTagTooLong when longer than
+/// kMaxTagLength.
 [[nodiscard]] int formatTag(int type, int field, std::string& out);
 
 /// A text item: byte count equals the text length.
 [[nodiscard]] Item makeTextItem(std::string_view text);
-/// A field tagged "%d.%03d:" with one subfield holding one text item. Returns 0 or -3.
+/// An item taking over `bytes` (text or image data): byte count equals their length.
+[[nodiscard]] Item makeDataItem(std::string bytes);
+/// A field tagged "%d.%03d:" with one subfield holding one text item. Returns kOk or kTagTooLong.
 [[nodiscard]] int makeTextField(int type, int field, std::string_view text, Field& out);
+/// A field tagged "%d.%03d:" with one one-item subfield per text (at least one). Returns kOk or
+/// kTagTooLong.
+[[nodiscard]] int makeTextField(int type, int field, std::span<const std::string> subfieldTexts,
+                                Field& out);
 
-/// Appends behind the last member, setting the previous member's separator flag. The parent's
-/// total grows by the member's bytes plus the separator; the return value is that growth, which
-/// the caller adds to every level above the parent.
+/// A field tagged "%d.%03d:" whose text is split at RS into subfields and at US into items, as
+/// it would be when read back. Returns kOk or kTagTooLong.
+[[nodiscard]] int makeSplitTextField(int type, int field, std::string_view text, Field& out);
+
+/// The nodes above the one an operation changes: the operation adds its change of bytes to the
+/// total of every level that is set. The innermost level set is the parent the operation works
+/// on; levels left null are not linked (a node still being built). These operations, with the
+/// builders above, are the only writers of byte totals and separator flags.
+struct TreePath {
+  Transaction* tx = nullptr;
+  Record* record = nullptr;
+  Field* field = nullptr;
+  Subfield* subfield = nullptr;
+};
+
+/// Appends behind the last member of the parent (`at.subfield`, `at.field` or `at.record`),
+/// setting the previous member's separator flag (fields only in tagged records). Returns the
+/// growth, already added to every level of `at`.
+std::int32_t appendItem(const TreePath& at, Item item);
+std::int32_t appendSubfield(const TreePath& at, Subfield subfield);
+std::int32_t appendField(const TreePath& at, Field field);
+/// Appends an empty subfield to `at.field` and returns it, for items to be appended to.
+Subfield& appendEmptySubfield(const TreePath& at);
+/// Appends a field holding only its tag (copied from `tag`, with bytes up to `readableEnd`
+/// readable) to `at.record` and returns it, for subfields to be appended to: a reader builds each
+/// field where it will stay.
+Field& appendEmptyField(const TreePath& at, std::string_view tag, const char* readableEnd,
+                        int recordType, int fieldNumber);
+/// Appends a text item built where it stays from Item's constructor arguments and returns it;
+/// the same as appendItem(at, Item(args...)).
+template <class... Args>
+Item& appendNewItem(const TreePath& at, Args&&... args);
+
+/// Inserts before member `index` (appends when `index` is the member count).
+std::int32_t insertItem(const TreePath& at, std::size_t index, Item item);
+std::int32_t insertSubfield(const TreePath& at, std::size_t index, Subfield subfield);
+/// Removes member `index`; the new last member loses its separator. Returns the bytes removed
+/// (negative growth), already taken from every level of `at`.
+std::int32_t removeItem(const TreePath& at, std::size_t index);
+std::int32_t removeSubfield(const TreePath& at, std::size_t index);
+std::int32_t removeField(const TreePath& at, std::size_t index);
+/// Replaces field `index` of `at.record` where it stands, keeping its separator.
+std::int32_t replaceField(const TreePath& at, std::size_t index, Field field);
+
+/// Sets the text of an item whose byte count follows its text (tagged text, image data).
+/// `at.subfield` holds the item. Returns the change of bytes.
+std::int32_t setItemText(const TreePath& at, Item& item, std::string text);
+/// Sets the text of a binary header value, whose byte count is its fixed width.
+void setBinaryValue(Item& item, std::string text);
+
+/// Inserts a record at `position` (appends when it is the record count), or removes one,
+/// keeping the Transaction's total.
+void insertRecord(Transaction& tx, std::size_t position, Record record);
+void appendRecord(Transaction& tx, Record record);
+void removeRecord(Transaction& tx, std::size_t position);
+
+/// Detached building (no levels above the parent): same as the TreePath forms with only the
+/// parent set.
 std::int32_t appendItem(Subfield& subfield, Item item);
 std::int32_t appendSubfield(Field& field, Subfield subfield);
 std::int32_t appendField(Record& record, Field field);
 
 /// Inserts a field before the first field whose number is greater, and always before the image
-/// data field of a tagged image record, which stays last. Returns 0, or -8 when a field
-/// with that number exists. The record's total grows; `growth` receives the change.
+/// data field of a tagged image record, which stays last. Returns kOk, or kFieldExists when a
+/// field with that number exists. `at.record` and every level above it grow.
+[[nodiscard]] int insertFieldOrdered(const TreePath& at, Field field);
+/// Same for a detached record; `growth` receives the change of its total.
 [[nodiscard]] int insertFieldOrdered(Record& record, Field field, std::int32_t& growth);
 
 /// Index of the field with that number in the record, or -1.
@@ -129,8 +229,9 @@ std::int32_t appendField(Record& record, Field field);
 [[nodiscard]] Field* findField(Record& record, int fieldNumber) noexcept;
 
 /// Brings x.001 in line with the record's byte total (a tagged LEN may gain digits, which are
-/// counted in turn). Returns 0, or -4 when field 1 is not one subfield with one item. `growth`
-/// receives the change of the record's total, for the caller to add to the Transaction.
+/// counted in turn). Returns kOk, or kBadLengthField when field 1 is not one subfield with one
+/// item. `growth` receives the change of the record's total, for the caller to add to the
+/// Transaction.
 [[nodiscard]] int updateRecordLength(Record& record, std::int32_t& growth);
 /// Same, adding the change to the Transaction's total.
 [[nodiscard]] int updateRecordLength(Transaction& tx, Record& record);
@@ -145,5 +246,31 @@ std::int32_t appendField(Record& record, Field field);
 /// Parses a decimal integer the way the engine reads numbers: leading digits, optional sign,
 /// stops at the first non-digit; 0 when there are none.
 [[nodiscard]] long long parseLeadingInt(std::string_view text) noexcept;
+
+namespace detail {
+// Adds `d` to the total of every level of `at`.
+inline void carryTotals(const TreePath& at, std::int32_t d) noexcept {
+  if (at.subfield != nullptr) at.subfield->byteTotal += d;
+  if (at.field != nullptr) at.field->byteTotal += d;
+  if (at.record != nullptr) at.record->byteTotal += d;
+  if (at.tx != nullptr) at.tx->byteTotal += d;
+}
+}  // namespace detail
+
+template <class... Args>
+Item& appendNewItem(const TreePath& at, Args&&... args) {
+  Subfield& sf = *at.subfield;
+  std::int32_t growth = 0;
+  if (!sf.items.empty() && !sf.items.back().hasUs) {
+    Item& prev = sf.items.back();
+    prev.hasUs = true;
+    prev.byteCount += 1;
+    growth = 1;
+  }
+  Item& item = sf.items.emplace_back(std::forward<Args>(args)...);
+  growth += item.byteCount;
+  detail::carryTotals(at, growth);
+  return item;
+}
 
 }  // namespace varnel::transaction

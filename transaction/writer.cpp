@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "transaction/detail/short_piece.h"
 #include "transaction/file_io.h"
 #include "transaction/status.h"
 #include "transaction/traditional.h"
@@ -17,24 +18,8 @@ namespace varnel::transaction {
 
 namespace {
 
-// Copies n <= 16 bytes with fixed-size moves that may overlap; never reads outside the source.
-inline void copyShort(char* dst, const char* src, std::size_t n) {
-  if (n >= 8) {
-    std::uint64_t a = 0, b = 0;
-    std::memcpy(&a, src, 8);
-    std::memcpy(&b, src + n - 8, 8);
-    std::memcpy(dst, &a, 8);
-    std::memcpy(dst + n - 8, &b, 8);
-  } else if (n >= 4) {
-    std::uint32_t a = 0, b = 0;
-    std::memcpy(&a, src, 4);
-    std::memcpy(&b, src + n - 4, 4);
-    std::memcpy(dst, &a, 4);
-    std::memcpy(dst + n - 4, &b, 4);
-  } else {
-    for (std::size_t i = 0; i < n; ++i) dst[i] = src[i];
-  }
-}
+using detail::kShortPiece;
+using detail::putShortPiece;
 
 // Collects output in a fixed block and hands it on when full: to a file, or to a string when
 // there is no file. Large pieces go to a file directly. A failed write is remembered and stops
@@ -60,17 +45,8 @@ class Sink {
     used_ = n;
     return ok_;
   }
-  /// Appends a piece and the separator byte that follows it (0 for none). Short pieces, most of
-  /// a text record, are copied inline instead of through a library call.
+  /// Appends a piece and the separator byte that follows it (0 for none).
   bool piece(const std::string& bytes, char sep) {
-    const std::size_t n = bytes.size();
-    if (n <= 16 && kBlock - used_ > 16) {
-      copyShort(block_.get() + used_, bytes.data(), n);
-      used_ += n;
-      block_[used_] = sep;
-      used_ += sep != 0 ? 1 : 0;
-      return ok_;
-    }
     if (!write(bytes)) return false;
     if (sep != 0) put(sep);
     return ok_;
@@ -116,11 +92,8 @@ int writeRecord(Sink& out, const Record& rec) {
     const char* const limit = out.limit();
     auto piece = [&](const std::string& bytes, char sep) {
       const std::size_t n = bytes.size();
-      if (n <= 16 && limit - o > 16) {
-        copyShort(o, bytes.data(), n);
-        o += n;
-        *o = sep;
-        o += sep != 0 ? 1 : 0;
+      if (n <= kShortPiece && limit - o > static_cast<std::ptrdiff_t>(kShortPiece)) {
+        o = putShortPiece(o, bytes, sep);
         return true;
       }
       out.commit(o);
@@ -140,12 +113,12 @@ int writeRecord(Sink& out, const Record& rec) {
     for (const Field& f : rec.fields) {
       if (f.tag.empty()) {
         out.commit(o);
-        return -2;
+        return kWriteFailed;
       }
-      if (!piece(f.tag, 0)) return -2;
+      if (!piece(f.tag, 0)) return kWriteFailed;
       for (const Subfield& sf : f.subfields) {
         for (const Item& item : sf.items) {
-          if (!piece(item.value, item.hasUs ? static_cast<char>(kUs) : 0)) return -2;
+          if (!piece(item.value, item.hasUs ? static_cast<char>(kUs) : 0)) return kWriteFailed;
         }
         if (sf.hasRs) separator(static_cast<char>(kRs));
       }
@@ -155,7 +128,7 @@ int writeRecord(Sink& out, const Record& rec) {
     out.commit(o);
     return kOk;
   }
-  if (!isBinaryType(rec.type)) return -2;
+  if (!isBinaryType(rec.type)) return kWriteFailed;
   const int dataField = imageDataFieldNumber(rec);
   for (const Field& f : rec.fields) {
     // Image data is raw bytes whatever its length: data of 1, 2 or 4 bytes is not a number.
@@ -166,24 +139,27 @@ int writeRecord(Sink& out, const Record& rec) {
         switch (raw ? -1 : item.byteCount) {
           // A value beyond its width is refused: written, it would wrap to another number.
           case 1:
-            if (!fitsBinaryWidth(item.value, 1) || !parseUnsigned(item.value, v)) return -41;
+            if (!fitsBinaryWidth(item.value, 1) || !parseUnsigned(item.value, v))
+              return kBadByteValue;
             out.put(static_cast<char>(v & 0xFF));
             break;
           case 2:
-            if (!fitsBinaryWidth(item.value, 2) || !parseUnsigned(item.value, v)) return -31;
+            if (!fitsBinaryWidth(item.value, 2) || !parseUnsigned(item.value, v))
+              return kBadShortValue;
             out.put(static_cast<char>((v >> 8) & 0xFF));
             out.put(static_cast<char>(v & 0xFF));
             break;
           case 4:
-            if (!fitsBinaryWidth(item.value, 4) || !parseUnsigned(item.value, v)) return -21;
+            if (!fitsBinaryWidth(item.value, 4) || !parseUnsigned(item.value, v))
+              return kBadLongValue;
             out.put(static_cast<char>((v >> 24) & 0xFF));
             out.put(static_cast<char>((v >> 16) & 0xFF));
             out.put(static_cast<char>((v >> 8) & 0xFF));
             out.put(static_cast<char>(v & 0xFF));
             break;
           default:
-            if (!raw && item.byteCount <= 0) return -2;
-            if (!out.write(item.value)) return -6;
+            if (!raw && item.byteCount <= 0) return kWriteFailed;
+            if (!out.write(item.value)) return kDataWriteFailed;
         }
       }
     }
@@ -195,25 +171,25 @@ int writeAll(Sink& out, const Transaction& tx) {
   for (const Record& rec : tx.records) {
     if (int rc = writeRecord(out, rec); rc < 0) return rc;
   }
-  return out.flush() ? kOk : -2;
+  return out.flush() ? kOk : kWriteFailed;
 }
 
 }  // namespace
 
 int writeTraditional(const std::string& path, const Transaction& tx) noexcept {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return -2;
+  if (fd < 0) return kWriteFailed;
   int rc = kOk;
   try {
     Sink sink(fd, nullptr);
     rc = writeAll(sink, tx);
     if (rc < 0) sink.flush();  // keep what was written before the failure
   } catch (...) {
-    rc = -2;
+    rc = kWriteFailed;
   }
   const bool closed = ::close(fd) == 0;
-  if (rc < 0) return closed ? rc : -3;
-  return closed ? kOk : -4;
+  if (rc < 0) return closed ? rc : kCloseAfterFailure;
+  return closed ? kOk : kCloseFailed;
 }
 
 int writeTraditionalBytes(const Transaction& tx, std::string& out) noexcept {
@@ -226,7 +202,7 @@ int writeTraditionalBytes(const Transaction& tx, std::string& out) noexcept {
     out = std::move(bytes);
     return kOk;
   } catch (...) {
-    return -2;
+    return kWriteFailed;
   }
 }
 

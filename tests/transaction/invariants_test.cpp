@@ -128,9 +128,17 @@ void runSteps(unsigned seed, int steps) {
     const int type = types[pick(8)];
     const int count = nf.countRecords(type);
     const int occ = count > 0 ? pick(count) : 0;
-    // Mostly ordinary fields; also LEN, the IDC or version, and numbers above the image data.
-    const int kind = pick(12);
-    const int field = kind == 0 ? 1 : (kind == 1 ? 2 : (kind == 2 ? 1000 + pick(3) : 3 + pick(40)));
+    // Mostly ordinary fields; also LEN, the IDC or version, the image data field, numbers
+    // above it, anywhere in 1..9999 and just outside that range.
+    const int kind = pick(16);
+    const int field = kind == 0   ? 1
+                      : kind == 1 ? 2
+                      : kind == 2 ? 1000 + pick(3)
+                      : kind == 3 ? 999
+                      : kind == 4 ? 1 + pick(9999)
+                      : kind == 5 ? (pick(2) == 0 ? 0 : 10000)
+                      : kind == 6 ? 9999
+                                  : 3 + pick(40);
     switch (pick(8)) {
       case 0:
         (void)nf.setFieldAt(type, field, randomText(rng, false), occ);

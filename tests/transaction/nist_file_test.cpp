@@ -148,9 +148,9 @@ TEST(NistFileEditing, BinaryHeaderValuesKeepTheirWidth) {
   EXPECT_EQ(nf.setFieldAt(4, 5, "300", 0), kBadArgument);
   EXPECT_EQ(nf.setFieldAt(4, 6, "70000", 0), kBadArgument);
   EXPECT_EQ(nf.setFieldAt(4, 6, "12a", 0), kBadArgument);
-  EXPECT_EQ(nf.setFieldAt(4, 6, "1", 1), kFieldExists);
-  EXPECT_EQ(nf.setFieldAt(4, 12, "1", 0), kRecordNotFound);
-  EXPECT_EQ(nf.deleteField(4, 6), kBadLengthField);
+  EXPECT_EQ(nf.setFieldAt(4, 6, "1", 1), kNoBinaryRecord);
+  EXPECT_EQ(nf.setFieldAt(4, 12, "1", 0), kNoBinaryField);
+  EXPECT_EQ(nf.deleteField(4, 6), kBinaryFieldsFixed);
   std::string out;
   ASSERT_EQ(writeTraditionalBytes(*nf.transaction(), out), kOk);
   const std::size_t t4 = out.size() - 22;
@@ -202,7 +202,7 @@ TEST(NistFileEditing, SettingType2OnATransactionWithoutOneCreatesIt) {
   ASSERT_EQ(nf.getItemText(1, 3, 0, 0, 1, v), kOk);
   EXPECT_EQ(v, "1");
   EXPECT_EQ(nf.setFieldAt(2, 18, "X", 2), kRecordNotFound);
-  EXPECT_EQ(nf.setFieldAt(14, 18, "X", 0), kFieldExists);
+  EXPECT_EQ(nf.setFieldAt(14, 18, "X", 0), kRecordNotCreatable);
   expectConsistent(nf);
 }
 
@@ -488,3 +488,15 @@ TEST(NistFileLoad, FailedLoadLeavesTheHandleEmpty) {
 }
 
 TEST(Banner, ExactText) { EXPECT_EQ(versionBanner(), "tavrix version 2.4.0.0 - April 13, 2024\n"); }
+
+TEST(NistFileEditing, ImageDataWithSeparatorBytesStaysOneItem) {
+  NistFile nf = loaded(TxBuilder().type1().tagged(10, {{2, "01"}, {999, "img"}}).bytes());
+  ASSERT_EQ(nf.setField(10, 999,
+                        "a\x1E"
+                        "b\x1F"
+                        "c"),
+            kOk);
+  EXPECT_EQ(nf.getSubfieldCount(10, 999, 0), 1);
+  EXPECT_EQ(nf.getItemCount(10, 999, 0, 0), 1);
+  expectConsistent(nf);
+}
