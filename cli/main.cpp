@@ -14,8 +14,8 @@
 
 #include "cli/console_ui.h"
 #include "cli/dump.h"
-#include "cli/report_command.h"
 #include "cli/jpegl_command.h"
+#include "cli/report_command.h"
 #include "cli/validate_command.h"
 #include "cli/wsq_command.h"
 #include "imaging/wsq/wsq.h"
@@ -54,7 +54,7 @@ struct ConvertOptions {
   bool dryRun = false;
   bool noClobber = false;
   std::string shard;  // "K/N", checked when parsed
-  int jobs = 0;  // 0: one per core
+  int jobs = 0;       // 0: one per core
 };
 
 // A folder or file the command line names that is not there, said as what it is meant to be:
