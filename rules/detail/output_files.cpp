@@ -50,24 +50,7 @@ int RunOutputs::write(const std::string& path, const std::function<int(const std
   try {
     pending_.reserve(pending_.size() + 1);
     std::string tmp;
-    const int fd = detail::createTemporaryBeside(path, tmp);
-    if (fd < 0) {
-      err = errno;
-      return kWriteFailed;
-    }
-    ::close(fd);
-    int rc = kWriteFailed;
-    errno = 0;
-    try {
-      rc = write(tmp);
-    } catch (...) {
-      rc = kOutOfMemory;
-    }
-    if (rc < 0) {
-      err = errno;
-      ::unlink(tmp.c_str());
-      return rc;
-    }
+    if (const int rc = detail::writeTemporaryBeside(path, write, tmp, err); rc < 0) return rc;
     pending_.push_back(Pending{std::move(tmp), path});
     return kOk;
   } catch (...) {
@@ -186,11 +169,10 @@ int createReplacing(const std::string& path) noexcept {
   return fd;
 }
 
-int replaceThroughTemporary(const std::string& path,
-                            const std::function<int(const std::string&)>& write,
-                            int& err) noexcept {
+int writeTemporaryBeside(const std::string& path,
+                         const std::function<int(const std::string&)>& write, std::string& tmp,
+                         int& err) noexcept {
   err = 0;
-  std::string tmp;
   const int fd = createTemporaryBeside(path, tmp);
   if (fd < 0) {
     err = errno;
@@ -207,8 +189,15 @@ int replaceThroughTemporary(const std::string& path,
   if (rc < 0) {
     err = errno;
     ::unlink(tmp.c_str());
-    return rc;
   }
+  return rc;
+}
+
+int replaceThroughTemporary(const std::string& path,
+                            const std::function<int(const std::string&)>& write,
+                            int& err) noexcept {
+  std::string tmp;
+  if (const int rc = writeTemporaryBeside(path, write, tmp, err); rc < 0) return rc;
   if (std::rename(tmp.c_str(), path.c_str()) != 0) {
     err = errno;
     ::unlink(tmp.c_str());

@@ -93,6 +93,13 @@ inline constexpr int kNoDescriptor = -1;
 /// returns its descriptor, or kNoDescriptor with errno set. `tmp` receives its name.
 [[nodiscard]] int createTemporaryBeside(const std::string& path, std::string& tmp) noexcept;
 
+/// Creates a temporary file beside `path` and has `write` fill it (by name). Returns the status of
+/// `write` with the temporary's name in `tmp`, or kWriteFailed when none can be created; on a
+/// failure the temporary is removed and `err` holds errno.
+[[nodiscard]] int writeTemporaryBeside(const std::string& path,
+                                       const std::function<int(const std::string&)>& write,
+                                       std::string& tmp, int& err) noexcept;
+
 /// Creates `path` anew and returns a descriptor open for writing, or kNoDescriptor with errno
 /// set. Whatever was at `path` (a file, a link) is replaced by the new empty file, not written
 /// through.
