@@ -88,7 +88,10 @@ CCompareDlg::CCompareDlg(QWidget* parent) : QMainWindow(parent) {
           &QScrollBar::setValue);
   connect(right_->verticalScrollBar(), &QScrollBar::valueChanged, left_->verticalScrollBar(),
           &QScrollBar::setValue);
-  for (auto [from, to] : {std::pair{left_, right_}, std::pair{right_, left_}}) {
+  for (const auto& pair : {std::pair{left_, right_}, std::pair{right_, left_}}) {
+    // Plain copies: clang 14 cannot capture a structured binding in a lambda.
+    QTreeWidget* const from = pair.first;
+    QTreeWidget* const to = pair.second;
     connect(from, &QTreeWidget::itemExpanded, this, [this, from, to] { syncExpansion(from, to); });
     connect(from, &QTreeWidget::itemCollapsed, this, [this, from, to] { syncExpansion(from, to); });
     connect(from, &QTreeWidget::currentItemChanged, this, [from, to](QTreeWidgetItem* item) {

@@ -26,7 +26,7 @@ namespace {
 using Json = nlohmann::json;
 
 struct Closer {
-  void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+  void operator()(std::FILE* f) const noexcept { (void)std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<std::FILE, Closer>;
 

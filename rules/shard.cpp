@@ -34,7 +34,7 @@ std::string listingDigest(const std::vector<std::string>& names) {
     h = (h ^ 0U) * 1099511628211ULL;  // the end of each name counts
   }
   char buf[17];
-  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+  (void)std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
   return buf;
 }
 

@@ -558,7 +558,7 @@ class Writer {
   void record(const RecordView& r, const transaction::Record& record, std::size_t position) {
     std::string_view element;
     if (!hasRequiredFields(record)) {
-      unwritten_.push_back({position, r.type()});
+      unwritten_.emplace_back(position, r.type());
       return;
     }
     switch (r.type()) {

@@ -97,8 +97,7 @@ std::size_t runOrdered(std::size_t count, std::vector<Worker>& workers, std::siz
                               [&] { return slot.has_value(); })) {
         continue;
       }
-      result = std::move(slot);
-      slot.reset();
+      result.swap(slot);  // leaves the slot empty for the item `window` places on
     }
     const bool goOn = commit(done, std::move(*result));
     {

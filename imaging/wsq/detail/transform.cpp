@@ -370,6 +370,7 @@ int reconstructEven(float* image, int width, const Trees& trees, const FilterBan
   } catch (const std::bad_alloc&) {
     return kReconstructAlloc;
   }
+  // NOLINTNEXTLINE(modernize-loop-convert): the levels are undone from the last to the first
   for (auto it = trees.wavelet.rbegin(); it != trees.wavelet.rend(); ++it) {
     const Region& r = it->r;
     if (r.w <= 0 || r.h <= 0) continue;
@@ -396,6 +397,7 @@ int reconstruct(float* image, int width, const Trees& trees, const FilterBank& f
   } catch (const std::bad_alloc&) {
     return kReconstructAlloc;
   }
+  // NOLINTNEXTLINE(modernize-loop-convert): the levels are undone from the last to the first
   for (auto it = trees.wavelet.rbegin(); it != trees.wavelet.rend(); ++it) {
     const Region& r = it->r;
     if (r.w <= 0 || r.h <= 0) continue;
