@@ -61,26 +61,21 @@ using detail::carryTotals;
 void carry(const TreePath& at, std::int32_t d) noexcept { carryTotals(at, d); }
 
 // Gives a member its separator (or takes it away), keeping its own total; returns the change.
-std::int32_t setSeparator(Item& n, bool on) noexcept {
-  if (n.hasUs == on) return 0;
-  n.hasUs = on;
+std::int32_t toggleSeparator(bool& has, std::int32_t& total, bool on) noexcept {
+  if (has == on) return 0;
+  has = on;
   const std::int32_t d = on ? 1 : -1;
-  n.byteCount += d;
+  total += d;
   return d;
+}
+std::int32_t setSeparator(Item& n, bool on) noexcept {
+  return toggleSeparator(n.hasUs, n.byteCount, on);
 }
 std::int32_t setSeparator(Subfield& n, bool on) noexcept {
-  if (n.hasRs == on) return 0;
-  n.hasRs = on;
-  const std::int32_t d = on ? 1 : -1;
-  n.byteTotal += d;
-  return d;
+  return toggleSeparator(n.hasRs, n.byteTotal, on);
 }
 std::int32_t setSeparator(Field& n, bool on) noexcept {
-  if (n.hasGs == on) return 0;
-  n.hasGs = on;
-  const std::int32_t d = on ? 1 : -1;
-  n.byteTotal += d;
-  return d;
+  return toggleSeparator(n.hasGs, n.byteTotal, on);
 }
 
 std::int32_t bytesOf(const Item& n) noexcept { return n.byteCount; }
