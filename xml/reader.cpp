@@ -124,13 +124,15 @@ bool isExtension(Element e, std::string_view local) {
 }
 
 // Fields kept in the extension namespace: each Field element by number, its Subfield elements
-// and their Item elements, in order. LEN, IDC and the image data are never taken from here.
+// and their Item elements, in order. LEN, IDC and image data are never taken from here (field 999
+// of the records where it is text is).
 void readExtensionFields(const ReadContext& c, int type, int occurrence, Element set) {
   for (Element f = set->FirstChildElement(); f; f = f->NextSiblingElement()) {
     if (localName(f) != "Field") continue;
     unsigned number = 0;
     if (f->QueryUnsignedAttribute("number", &number) != tinyxml2::XML_SUCCESS || number < 3 ||
-        number == 999 || number > static_cast<unsigned>(INT32_MAX)) {
+        (number == 999 && transaction::isImageDataField(type, 999)) ||
+        number > static_cast<unsigned>(INT32_MAX)) {
       continue;
     }
     std::string text;
@@ -449,7 +451,7 @@ struct ImageKeys {
   int category;
   std::array<std::string_view, 6> keys;
 };
-constexpr std::array<ImageKeys, 14> kImageKeys = {{
+constexpr std::array<ImageKeys, 17> kImageKeys = {{
     {4, {":FingerprintImage"}},
     {8, {":SignatureImage"}},
     {9, {":INCITSMinutiae"}},
@@ -464,7 +466,10 @@ constexpr std::array<ImageKeys, 14> kImageKeys = {{
     {17, {":IrisImage", ":IrisImageDetail"}},
     {19, {":PlantarImage", ":PlantarImageDetail"}},
     {20, {":SourceImage", ":SourceMediaDetail"}},
-    {21, {":Context"}},
+    {12, {":ForensicDentalOralDetail"}},
+    {18, {":DNASample"}},
+    {21, {":ContextImage", ":Context"}},
+    {22, {":NonPhotographicImageryDetail"}},
     {99, {":CBEFFImage"}},
 }};
 
@@ -504,7 +509,7 @@ std::string decodeImage(const ReadContext& c, Element data) {
   return std::move(blob.bytes);
 }
 
-void readType4(const ReadContext& c, bool legacy, Element h, Element data,
+void readType4(const ReadContext& c, int category, bool legacy, Element h, Element data,
                const std::optional<std::string_view>& idc) {
   if (!h || !data) return;
   const std::string decoded = decodeImage(c, data);
@@ -549,8 +554,8 @@ void readType4(const ReadContext& c, bool legacy, Element h, Element data,
   const int idcNumber = tx ? static_cast<int>(tx->records.size()) - 1 : 0;
   std::string_view idcText;
   if (idc) idcText = *idc;
-  (void)c.file.appendBinaryImageRecord(4, idc ? &idcText : nullptr, idcNumber, imp, fgp, isr, hll,
-                                       vll, gca, bytes);
+  (void)c.file.appendBinaryImageRecord(category, idc ? &idcText : nullptr, idcNumber, imp, fgp, isr,
+                                       hll, vll, gca, bytes);
 }
 
 // A signature record (Type-8) in its binary layout: LEN (4 bytes), IDC, SIG, SRT, ISR (1 byte
@@ -595,6 +600,90 @@ void readType8(const ReadContext& c, Element h, Element data,
   (void)c.file.insertRecord(static_cast<int>(tx ? tx->records.size() : 0), std::move(rec), false);
 }
 
+// A binary header value that fits `max`, as decimal text; anything else counts as 0, as in
+// Type-4 records.
+std::string headerValue(std::string_view text, long long max) {
+  std::uint64_t v = 0;
+  if (!transaction::parseUnsigned(text, v) || v > static_cast<std::uint64_t>(max)) return "0";
+  return std::to_string(v);
+}
+
+// A user-defined image record (Type-7) in its binary layout. Its header values come from the
+// record's extension fields when it has them: the standard 18-byte layout, or the extended
+// 33-byte one when field 9 is among them (the data then being field 10). A document without them
+// gives its header in a fingerprint image element, read as for Type-4. The data is that of the
+// first element after the anchor that holds base64 data.
+void readType7(const ReadContext& c, Element e, Element a,
+               const std::optional<std::string_view>& idc) {
+  Element h = nullptr;
+  for (Element k = a->NextSiblingElement(); k && !h; k = k->NextSiblingElement()) {
+    if (child(k, ":BinaryBase64Object")) h = k;
+  }
+  std::vector<std::string> values[10];
+  bool any = false;
+  for (Element set = e->FirstChildElement(); set; set = set->NextSiblingElement()) {
+    if (!isExtension(set, "RecordFields")) continue;
+    for (Element f = set->FirstChildElement(); f; f = f->NextSiblingElement()) {
+      unsigned number = 0;
+      if (localName(f) != "Field" ||
+          f->QueryUnsignedAttribute("number", &number) != tinyxml2::XML_SUCCESS || number < 3 ||
+          number > 9) {
+        continue;
+      }
+      any = true;
+      values[number].clear();
+      for (Element sub = f->FirstChildElement(); sub; sub = sub->NextSiblingElement()) {
+        for (Element item = sub->FirstChildElement(); item; item = item->NextSiblingElement()) {
+          if (localName(item) == "Item")
+            values[number].emplace_back(elementText(item).value_or(""));
+        }
+      }
+    }
+  }
+  if (!any) {
+    if (h) readType4(c, 7, false, h, child(h, ":BinaryBase64Object"), idc);
+    return;
+  }
+  std::string bytes = h ? decodeImage(c, child(h, ":BinaryBase64Object")) : std::string();
+  const bool extended = !values[9].empty();
+  static constexpr int kStandard[] = {4, 1, 1, 6, 1, 2, 2, 1};
+  static constexpr int kExtended[] = {4, 1, 1, 1, 10, 11, 2, 2, 1};
+  const int* widths = extended ? kExtended : kStandard;
+  const int count = extended ? 9 : 8;
+  const std::size_t headerBytes = extended ? 33 : 18;
+  if (c.status != kOk || bytes.size() > 0x7FFFFFFFu - headerBytes) return;
+  const std::size_t len = bytes.size() + headerBytes;
+  transaction::Record rec = transaction::makeBinaryRecord(7);
+  const transaction::TreePath at{nullptr, &rec};
+  transaction::appendField(at, transaction::makeBinaryField(7, 1, std::to_string(len), 4));
+  const transaction::Transaction* tx = c.file.transaction();
+  const std::string idcNumber = std::to_string(tx ? tx->records.size() - 1 : 0);
+  transaction::appendField(
+      at, transaction::makeBinaryField(7, 2, headerValue(idc.value_or(idcNumber), 255), 1));
+  for (int field = 3; field <= count; ++field) {
+    const int w = widths[field - 1];
+    const std::vector<std::string>& v = values[field];
+    if (w <= 4) {
+      const long long max = w == 1 ? 255 : w == 2 ? 65535 : 0x7FFFFFFF;
+      transaction::appendField(
+          at, transaction::makeBinaryField(7, field, headerValue(v.empty() ? "" : v[0], max), w));
+    } else {
+      // One byte per item; a missing one is 255 in the finger positions, else 0.
+      std::vector<std::string> items;
+      for (std::size_t k = 0; k < static_cast<std::size_t>(w); ++k) {
+        items.push_back(k < v.size() ? headerValue(v[k], 255) : (extended ? "0" : "255"));
+      }
+      transaction::appendField(at, transaction::makeBinaryField(7, field, items, 1));
+    }
+  }
+  transaction::Field data;
+  if (transaction::makeDataField(7, count + 1, std::move(bytes), false, data) != transaction::kOk)
+    return;
+  transaction::appendField(at, std::move(data));
+  rec.declaredLength = static_cast<std::int32_t>(len);
+  (void)c.file.insertRecord(static_cast<int>(tx ? tx->records.size() : 0), std::move(rec), false);
+}
+
 void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, Element h,
                       const std::optional<std::string_view>& idc) {
   std::string_view idcText;
@@ -605,10 +694,18 @@ void readTaggedRecord(const ReadContext& c, int category, Element e, Element a, 
   c.set(category, 996, elementText(nextSibling(a, ":ImageHashValue")), occurrence);
 
   if (category != 9) {
-    // Voice data stands in the record element itself.
-    Element data = category == 11 ? child(e, ":BinaryBase64Object") : nullptr;
+    // Voice, dental chart and non-photographic image data stand in the record element itself.
+    const bool ownData = category == 11 || category == 12 || category == 22;
+    Element data = ownData ? child(e, ":BinaryBase64Object") : nullptr;
     if (!data) data = findImageData(e, h);
-    if (data) {
+    // An empty data element of the records whose data is optional stands for no data.
+    const bool optional = category == 12 || category == 21 || category == 22;
+    if (data && optional && !elementText(data)) data = nullptr;
+    if (data && category == 12) {
+      // The dental chart data is a text field in this library.
+      const std::string bytes = decodeImage(c, data);
+      c.set(12, 999, std::optional<std::string_view>(bytes), occurrence);
+    } else if (data) {
       std::string bytes = decodeImage(c, data);
       // A hash read from the document is replaced by the hash of the data actually held.
       std::string_view hash;
@@ -716,7 +813,12 @@ void readRecordElement(const ReadContext& c, Element e) {
     case 20:
     case 21:
     case 99:
+    case 7:
     case 11:
+    case 12:
+    case 18:
+    case 22:
+    case 98:
       break;
     default:
       c.skippedRecords.push_back(std::string(nameOf(e)) + " (type " + std::to_string(category) +
@@ -726,7 +828,9 @@ void readRecordElement(const ReadContext& c, Element e) {
   const auto idc = c.idText(child(e, ":ImageReferenceIdentification"));
   Element h = findImageElement(category, legacy, a);
   if (category == 4) {
-    readType4(c, legacy, h, findImageData(e, h), idc);
+    readType4(c, 4, legacy, h, findImageData(e, h), idc);
+  } else if (category == 7) {
+    readType7(c, e, a, idc);
   } else if (category == 8) {
     readType8(c, h, findImageData(e, h), idc);
   } else {

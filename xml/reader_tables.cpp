@@ -562,6 +562,53 @@ void readType20(const ReadContext& c, int occ, Element e, Element h) {
   set(38, elementText(child(h, ":ImageCommentText")));
 }
 
+// Source agency (x.004) and its name (x.993) from a capture organization.
+void readCaptureOrganization(const ReadContext& c, int t, int occ, Element org) {
+  c.set(t, 4, c.idText(child(org, ":OrganizationIdentification")), occ);
+  c.set(t, 993, elementText(child(org, c.ncOrganizationName)), occ);
+}
+
+void readType21(const ReadContext& c, int occ, Element e) {
+  auto set = [&](int field, const auto& text) { c.set(21, field, text, occ); };
+  set(15, itemsIfAny(child(e, ":ContextFileFormat"),
+                     {":ContextFileCategoryText", ":ContextFileDecodingInstructionsText"}));
+  set(20, elementText(child(e, ":ContextCommentText")));
+  set(21, c.idText(child(e, ":ContextIdentification")));
+  set(994, elementText(child(e, ":ContextExternalFileReferenceText")));
+  readAnnotations(c, 21, occ, e);
+}
+
+void readType22(const ReadContext& c, int occ, Element e, Element h) {
+  auto set = [&](int field, const auto& text) { c.set(22, field, text, occ); };
+  Element capture = child(h, ":BiometricCaptureDetail");
+  set(3, c.dateText(child(capture, ":CaptureDate")));
+  readCaptureOrganization(c, 22, occ, child(capture, ":CaptureOrganization"));
+  set(20, elementText(child(h, ":NonPhotographicImageryCommentText")));
+  set(46, itemsIfAny(child(h, ":SubjectExistentialDetails"),
+                     {":SubjectExistentialStatusCode", ":SubjectBodyStatusCode",
+                      ":SubjectBodyClassCode"}));
+  set(101, elementText(child(h, ":NonPhotographicImageTypeCode")));
+  set(102, elementText(child(h, ":NonPhotographicImageFormatCode")));
+  set(103, itemsIfAny(child(h, ":DentalRadiographImageInformation"),
+                      {":RadiographSize", ":RadiographImageSeries", ":RadiographImageSeriesText",
+                       ":RadiographImageInformationText"}));
+  readAnnotations(c, 22, occ, e);
+}
+
+void readType98(const ReadContext& c, int occ, Element e) {
+  auto set = [&](int field, const auto& text) { c.set(98, field, text, occ); };
+  set(3, c.idText(child(e, ":AssuranceFormatOwnerIdentification")));
+  readCaptureOrganization(c, 98, occ, child(e, ":AssuranceOrganization"));
+  set(5, c.idText(child(e, ":AssuranceFormatIdentification")));
+  set(6, c.dateTimeText(child(e, ":AssuranceDateTime")));
+  set(900, eachContainer(e, ":AssuranceLogEntry", [](Element l) {
+        return itemsOf(l, {":AssuranceLogEventCode", ":AssuranceLogEventReasonText",
+                           ":AssuranceLogEventLocationText", ":AssuranceLogAgentText",
+                           ":AssuranceLogEventOriginalValueText"});
+      }));
+  set(901, c.idText(child(e, ":AssuranceAuditRevisionIdentification")));
+}
+
 }  // namespace
 
 void readAnnotations(const ReadContext& c, int type, int occurrence, Element e) {
@@ -582,7 +629,11 @@ void readAnnotations(const ReadContext& c, int type, int occurrence, Element e) 
 
 void readImageFields(const ReadContext& c, int category, int occurrence, Element e, Element a,
                      Element h) {
-  readCommon(c, category, occurrence, h);
+  // The dental, DNA, non-photographic imagery and assurance records have no image element of the
+  // common layout.
+  if (category != 12 && category != 18 && category != 22 && category != 98) {
+    readCommon(c, category, occurrence, h);
+  }
   switch (category) {
     case 9:
       readType9(c, occurrence, e, a, h);
@@ -605,8 +656,22 @@ void readImageFields(const ReadContext& c, int category, int occurrence, Element
     case 20:
       readType20(c, occurrence, e, h);
       break;
+    case 12:
+    case 18:
+      readCaptureOrganization(
+          c, category, occurrence,
+          path(h, {category == 12 ? ":DentalCaptureDetail" : ":BiometricCaptureDetail",
+                   ":CaptureOrganization"}));
+      readAnnotations(c, category, occurrence, e);
+      break;
     case 21:
-      readAnnotations(c, 21, occurrence, e);
+      readType21(c, occurrence, e);
+      break;
+    case 22:
+      readType22(c, occurrence, e, h);
+      break;
+    case 98:
+      readType98(c, occurrence, e);
       break;
     case 99:
       readType99(c, occurrence, e, h);

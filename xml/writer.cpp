@@ -359,7 +359,12 @@ class Writer {
     const int type = r.type();
     if (field == 1 || field == 2 || type == 4 || type == 8) return true;
     if (type == 2) return interpol_ && interpolCarried(r, field);
-    if (field == 999) return type != 9;
+    // A user-defined image record's data stands in its image element; its header values, which
+    // no element names, travel as extension fields.
+    if (type == 7) return field == userDefinedDataField(r);
+    // Field 999 is image data except in the minutiae, DNA and information assurance records; the
+    // dental chart data is text here, which an extension field gives back exactly.
+    if (field == 999) return type != 9 && type != 12 && type != 18 && type != 98;
     switch (type) {
       case 9:
         return field == 3 && r.simple(field);
@@ -537,17 +542,23 @@ class Writer {
     switch (type) {
       case 2:
       case 4:
+      case 7:
       case 8:
       case 9:
       case 10:
       case 11:
+      case 12:
       case 13:
       case 14:
       case 15:
       case 16:
       case 17:
+      case 18:
       case 19:
       case 20:
+      case 21:
+      case 22:
+      case 98:
       case 99:
         return true;
       default:
@@ -568,6 +579,9 @@ class Writer {
       case 4:
         element = "itl:PackageHighResolutionGrayscaleImageRecord";
         break;
+      case 7:
+        element = "itl:PackageUserDefinedImageRecord";
+        break;
       case 8:
         element = "itl:PackageSignatureImageRecord";
         break;
@@ -579,6 +593,9 @@ class Writer {
         break;
       case 11:
         element = "itl:PackageVoiceDataRecord";
+        break;
+      case 12:
+        element = "itl:PackageForensicDentalDataRecord";
         break;
       case 13:
         element = "itl:PackageLatentImageRecord";
@@ -595,11 +612,23 @@ class Writer {
       case 17:
         element = "itl:PackageIrisImageRecord";
         break;
+      case 18:
+        element = "itl:PackageDNARecord";
+        break;
       case 19:
         element = "itl:PackagePlantarImageRecord";
         break;
       case 20:
         element = "itl:PackageSourceRepresentationRecord";
+        break;
+      case 21:
+        element = "itl:PackageAssociatedContextRecord";
+        break;
+      case 22:
+        element = "itl:PackageNonPhotographicImageryRecord";
+        break;
+      case 98:
+        element = "itl:PackageInformationAssuranceRecord";
         break;
       case 99:
         element = "itl:PackageCBEFFBiometricDataRecord";
@@ -675,6 +704,24 @@ class Writer {
         break;
       case 20:
         type20(r);
+        break;
+      case 7:
+        type7(r);
+        break;
+      case 12:
+        type12(r);
+        break;
+      case 18:
+        type18(r);
+        break;
+      case 21:
+        type21(r);
+        break;
+      case 22:
+        type22(r);
+        break;
+      case 98:
+        type98(r);
         break;
       case 99:
         annotations(r);
@@ -823,6 +870,133 @@ class Writer {
     });
   }
 
+  // Data field of a user-defined image record: 10 in the extended header layout, else 9.
+  static int userDefinedDataField(const RecordView& r) { return r.exists(10) ? 10 : 9; }
+
+  // The user-defined image: its data in the extension's image element (the schema has no
+  // element of its own for it; its header values are extension fields).
+  void type7(const RecordView& r) {
+    if (!r.exists(userDefinedDataField(r))) return;
+    w_.open("ext:UserDefinedImage");
+    imageData(r.bytes(userDefinedDataField(r)));
+    w_.close("ext:UserDefinedImage");
+  }
+
+  // The capture organization: source agency (x.004) and its name (x.993).
+  void captureOrganization(const RecordView& r) {
+    if (!r.field(4) && !r.field(993)) return;
+    w_.open("biom:CaptureOrganization");
+    idLeaf("nc:OrganizationIdentification", r.field(4));
+    w_.leaf("nc:OrganizationName", r.field(993));
+    w_.close("biom:CaptureOrganization");
+  }
+
+  // An identification the schema requires: an empty one when the record has no value, which the
+  // reader takes as absent.
+  void requiredId(std::string_view container, const Text& id) {
+    w_.open(container);
+    w_.leaf("nc:IdentificationID", id.value_or(std::string_view()));
+    w_.close(container);
+  }
+
+  // The dental record: every field is an extension field; the capture organization is also
+  // written as its element.
+  void type12(const RecordView& r) {
+    annotations(r);
+    w_.open("biom:ForensicDentalOralDetail");
+    w_.open("biom:DentalCaptureDetail");
+    captureOrganization(r);
+    w_.close("biom:DentalCaptureDetail");
+    w_.close("biom:ForensicDentalOralDetail");
+  }
+
+  void type18(const RecordView& r) {
+    annotations(r);
+    w_.open("biom:DNASample");
+    if (r.field(4) || r.field(993)) {
+      w_.open("biom:BiometricCaptureDetail");
+      captureOrganization(r);
+      w_.close("biom:BiometricCaptureDetail");
+    }
+    w_.close("biom:DNASample");
+  }
+
+  void type21(const RecordView& r) {
+    annotations(r);
+    w_.open("biom:ContextFileFormat");
+    w_.leaf("biom:ContextFileCategoryText", r.item(15, 0, 0));
+    w_.leaf("biom:ContextFileDecodingInstructionsText", r.item(15, 0, 1));
+    w_.close("biom:ContextFileFormat");
+    w_.leaf("biom:ContextCommentText", r.field(20));
+    requiredId("biom:ContextIdentification", r.field(21));
+    w_.leaf("biom:ContextExternalFileReferenceText", r.field(994));
+    w_.open("biom:ContextImage");
+    if (r.exists(999)) imageData(r.bytes(999));
+    captureDetail(r);
+    w_.close("biom:ContextImage");
+  }
+
+  void type22(const RecordView& r) {
+    annotations(r);
+    w_.open("biom:NonPhotographicImageryDetail");
+    if (r.field(3) || r.field(4) || r.field(993)) {
+      w_.open("biom:BiometricCaptureDetail");
+      if (auto date = r.field(3)) {
+        w_.open("biom:CaptureDate");
+        w_.leaf("nc:Date", dateToXml(*date));
+        w_.close("biom:CaptureDate");
+      }
+      captureOrganization(r);
+      w_.close("biom:BiometricCaptureDetail");
+    }
+    w_.leaf("biom:NonPhotographicImageryCommentText", r.field(20));
+    if (r.item(46, 0, 0) || r.item(46, 0, 1) || r.item(46, 0, 2)) {
+      w_.open("biom:SubjectExistentialDetails");
+      w_.leaf("biom:SubjectExistentialStatusCode", r.item(46, 0, 0));
+      w_.leaf("biom:SubjectBodyStatusCode", r.item(46, 0, 1));
+      w_.leaf("biom:SubjectBodyClassCode", r.item(46, 0, 2));
+      w_.close("biom:SubjectExistentialDetails");
+    }
+    w_.leaf("biom:NonPhotographicImageTypeCode", r.field(101));
+    w_.leaf("biom:NonPhotographicImageFormatCode", r.field(102));
+    if (r.item(103, 0, 0) || r.item(103, 0, 1) || r.item(103, 0, 2) || r.item(103, 0, 3)) {
+      w_.open("biom:DentalRadiographImageInformation");
+      w_.leaf("biom:RadiographSize", r.item(103, 0, 0));
+      w_.leaf("biom:RadiographImageSeries", r.item(103, 0, 1));
+      w_.leaf("biom:RadiographImageSeriesText", r.item(103, 0, 2));
+      w_.leaf("biom:RadiographImageInformationText", r.item(103, 0, 3));
+      w_.close("biom:DentalRadiographImageInformation");
+    }
+    w_.close("biom:NonPhotographicImageryDetail");
+    // The schema wants the data or an external reference; the data element stands, empty when
+    // the record has none, and reads back as no data.
+    imageData(r.bytes(999));
+  }
+
+  // The information assurance record. Its four required elements are written empty when the
+  // record lacks their field; the reader takes an empty element as absent.
+  void type98(const RecordView& r) {
+    requiredId("biom:AssuranceFormatOwnerIdentification", r.field(3));
+    w_.open("biom:AssuranceOrganization");
+    idLeaf("nc:OrganizationIdentification", r.field(4));
+    w_.leaf("nc:OrganizationName", r.field(993));
+    w_.close("biom:AssuranceOrganization");
+    requiredId("biom:AssuranceFormatIdentification", r.field(5));
+    w_.open("biom:AssuranceDateTime");
+    w_.leaf("nc:DateTime", mapText(r.field(6), dateTimeToXml));
+    w_.close("biom:AssuranceDateTime");
+    for (int s = 0; s < r.subfields(900); ++s) {
+      w_.open("biom:AssuranceLogEntry");
+      w_.leaf("biom:AssuranceLogEventCode", r.item(900, s, 0));
+      w_.leaf("biom:AssuranceLogEventReasonText", r.item(900, s, 1));
+      w_.leaf("biom:AssuranceLogEventLocationText", r.item(900, s, 2));
+      w_.leaf("biom:AssuranceLogAgentText", r.item(900, s, 3));
+      w_.leaf("biom:AssuranceLogEventOriginalValueText", r.item(900, s, 4));
+      w_.close("biom:AssuranceLogEntry");
+    }
+    idLeaf("biom:AssuranceAuditRevisionIdentification", r.field(901));
+  }
+
   void annotations(const RecordView& r) {
     for (int s = 0; s < r.subfields(902); ++s) {
       auto date = r.item(902, s, 0);
@@ -838,7 +1012,7 @@ class Writer {
     }
     // The image hash follows the annotations in the records whose schema type has one.
     const int t = r.type();
-    if (t == 10 || t == 13 || t == 15 || t == 16 || t == 17 || t == 19 || t == 20 || t == 99) {
+    if (t == 10 || (t >= 12 && t <= 22 && t != 14) || t == 99) {
       w_.leaf("biom:ImageHashValue", r.field(996));
     }
   }

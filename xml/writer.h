@@ -8,9 +8,9 @@
 namespace varnel::xml {
 
 /// Writes the Transaction held by `file` to `path` in the XML encoding, one element per line,
-/// indented with tabs by depth, lines ending in LF. Records of types 2, 4, 8, 9, 10, 11, 13, 14,
-/// 15, 16, 17, 19 and 20 are written after the Type-1 package record; other types are left out
-/// and named in one warning.
+/// indented with tabs by depth, lines ending in LF. Records of types 2, 4, 7 to 22, 98 and 99 are
+/// written after the Type-1 package record; other types (and a Type-99 record lacking a field its
+/// element requires) are left out and named in one warning.
 /// Returns kOk; kNoTransaction when the handle holds nothing; kCannotCreate when the file cannot
 /// be created (nothing is written); kWriteFailed when writing or closing fails part-way (a
 /// partial regular file is removed).

@@ -44,7 +44,7 @@ std::string summary(const transaction::NistFile& f) {
 
 // Record types the XML form carries.
 bool hasXmlForm(int type) {
-  for (int t : {1, 2, 4, 8, 9, 10, 11, 13, 14, 15, 16, 17, 19, 20, 99}) {
+  for (int t : {1, 2, 4, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 98, 99}) {
     if (t == type) return true;
   }
   return false;

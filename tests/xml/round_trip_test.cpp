@@ -428,3 +428,47 @@ TEST(XmlRecordForms, InterpolType2AsTheDomainsElements) {
 
 }  // namespace
 }  // namespace varnel::xml::test
+
+namespace varnel::xml::test {
+namespace {
+
+// Field numbers of the occurrence-th record of `type`, e.g. "1 2 900".
+std::string fieldNumbers(const transaction::NistFile& f, int type) {
+  std::string out;
+  for (const auto& r : f.transaction()->records) {
+    if (r.type != type) continue;
+    for (const auto& fld : r.fields)
+      out += (out.empty() ? "" : " ") + std::to_string(fld.fieldNumber);
+    break;
+  }
+  return out;
+}
+
+// Elements the schema requires but the record has no value for are written empty, and read back
+// as nothing: no field appears that the record did not have.
+TEST(XmlRecordForms, RequiredElementsWithoutValueAddNoField) {
+  auto x = loadXml(package(""));
+  ASSERT_TRUE(x);
+  auto& f = x->file;
+  const std::string_view idc = "1";
+  ASSERT_EQ(f.appendTaggedRecord(98, &idc), 0);
+  fill(f, 98, 0, {{900, "Added||21.016|Lab|"}});
+  ASSERT_EQ(f.appendTaggedRecord(21, &idc), 0);
+  fill(f, 21, 0, {{15, "DAT|how"}});
+  std::string doc;
+  ASSERT_EQ(writeXmlToString(f, doc), 0);
+  for (std::string_view part :
+       {"<biom:AssuranceFormatOwnerIdentification>\n\t\t\t<nc:IdentificationID></",
+        "<biom:AssuranceLogEventLocationText>21.016<", "<biom:ContextFileCategoryText>DAT<",
+        "<biom:ContextIdentification>\n\t\t\t<nc:IdentificationID></"}) {
+    EXPECT_NE(doc.find(part), std::string::npos) << part;
+  }
+  auto back = loadXml(doc);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(fieldNumbers(back->file, 98), "1 2 900");
+  EXPECT_EQ(fieldNumbers(back->file, 21), "1 2 15");
+  EXPECT_EQ(fullField(back->file, 98, 900), "Added||21.016|Lab|");
+}
+
+}  // namespace
+}  // namespace varnel::xml::test
