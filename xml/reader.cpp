@@ -340,20 +340,43 @@ Element interpolElement(Element d, std::string_view rowPath) {
 // The INTERPOL fields that the layout above leaves, straight from the table's rows: a whole
 // field, or the items of its first subfield in order.
 void readInterpolRows(const ReadContext& c, Element d) {
-  static constexpr int kFields[] = {7, 8, 9, 10, 11, 36, 74, 90, 93, 94, 95, 96};
+  static constexpr int kFields[] = {7,  8,  9,  10, 11, 23, 36, 56, 64,
+                                    74, 77, 90, 91, 93, 94, 95, 96};
   for (int field : kFields) {
     ItemList items;
     for (const detail::InterpolElement& row : detail::kInterpolElements) {
       if (row.field != field) continue;
       Element e = interpolElement(d, row.path);
-      if (row.form == detail::InterpolForm::kText) {
-        items.add(elementText(e));
-      } else {
+      if (row.form == detail::InterpolForm::kDate) {
         items.add(c.dateText(e));
+      } else if (row.form == detail::InterpolForm::kDateOrTime) {
+        auto t = c.dateTimeText(e);
+        items.add(t ? t : c.dateText(e));
+      } else {
+        items.add(elementText(e));
       }
     }
     if (items.any()) c.set(2, field, items.text(), 0);
   }
+  // The place of birth: its free text, else the parts of its structured address.
+  ItemList birthPlace;
+  for (const detail::InterpolElement& row : detail::kInterpolElements) {
+    if (row.field != 37) continue;
+    const auto text = elementText(interpolElement(d, row.path));
+    if (row.form == detail::InterpolForm::kWhole && text) {
+      c.set(2, 37, text, 0);
+      break;
+    }
+    if (row.form == detail::InterpolForm::kPart) birthPlace.add(text);
+  }
+  if (birthPlace.any()) c.set(2, 37, birthPlace.text(), 0);
+  Element subject = child(d, "int-i:RecordSubject");
+  c.set(2, 34,
+        detail::eachContainer(child(subject, "int-i:PersonAliases"), "int-i:PersonName",
+                              [](Element n) { return personName(n).value_or(""); }),
+        0);
+  c.set(2, 75, personName(child(subject, "int-i:PersonFather")), 0);
+  c.set(2, 76, personName(child(subject, "int-i:PersonMother")), 0);
 }
 
 void readInterpolLayout(const ReadContext& c, Element d) {

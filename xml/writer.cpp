@@ -450,10 +450,10 @@ class Writer {
   static bool interpolCarried(const RecordView& r, int field) {
     const detail::InterpolElement* row = nullptr;
     for (const detail::InterpolElement& e : detail::kInterpolElements) {
-      if (e.field == field) row = &e;
+      if (e.field == field && e.item < 0) row = &e;
     }
-    if (row == nullptr || row->item >= 0 || row->form == detail::InterpolForm::kDateOrTime ||
-        !r.simple(field)) {
+    if (row == nullptr || row->form == detail::InterpolForm::kDateOrTime ||
+        row->form == detail::InterpolForm::kAliases || !r.simple(field)) {
       return false;
     }
     const auto v = r.field(field);
@@ -461,7 +461,34 @@ class Writer {
     for (char ch : *v) {
       if (ch < 0x20 || ch > 0x7E) return false;
     }
-    return row->form == detail::InterpolForm::kText || (v->size() == 8 && digits(*v, 8));
+    return row->form == detail::InterpolForm::kText || row->form == detail::InterpolForm::kWhole ||
+           (v->size() == 8 && digits(*v, 8));
+  }
+
+  // The first value of a field of names, one per subfield; nothing when every item is empty.
+  static Text firstAlias(const RecordView& r, int field) {
+    for (int sub = 0; sub < r.subfields(field); ++sub) {
+      for (int i = 0; i < r.items(field, sub); ++i) {
+        if (auto v = r.item(field, sub, i)) return v;
+      }
+    }
+    return std::nullopt;
+  }
+
+  // One name element per subfield that holds a value, its items as those of the subject's name.
+  void aliasNames(const RecordView& r, int field) {
+    static constexpr std::string_view kParts[] = {"nc:PersonNamePrefixText", "nc:PersonGivenName",
+                                                  "nc:PersonMiddleName",     "nc:PersonSurName",
+                                                  "nc:PersonNameSuffixText", "nc:PersonMaidenName",
+                                                  "int-i:PersonExtendedName"};
+    for (int sub = 0; sub < r.subfields(field); ++sub) {
+      bool any = false;
+      for (int i = 0; i < 7; ++i) any = any || r.item(field, sub, i).has_value();
+      if (!any) continue;
+      w_.open("int-i:PersonName");
+      for (int i = 0; i < 7; ++i) w_.leaf(kParts[i], r.item(field, sub, i));
+      w_.close("int-i:PersonName");
+    }
   }
 
   // INTERPOL's descriptive detail, from the first subfield of each field its rows name; false
@@ -471,7 +498,13 @@ class Writer {
     bool any = false;
     for (const detail::InterpolElement& e : detail::kInterpolElements) {
       if (!interpolWritable(r, e.field)) continue;
-      const Text v = r.item(e.field, 0, e.item < 0 ? 0 : e.item);
+      const bool parts = r.items(e.field, 0) > 1;
+      if ((e.form == detail::InterpolForm::kWhole && parts) ||
+          (e.form == detail::InterpolForm::kPart && !parts)) {
+        continue;
+      }
+      const bool aliases = e.form == detail::InterpolForm::kAliases;
+      const Text v = aliases ? firstAlias(r, e.field) : r.item(e.field, 0, e.item < 0 ? 0 : e.item);
       if (!v) continue;
       if (!any) {
         // The domain's namespace is bound where it is used, so other documents keep their root.
@@ -486,7 +519,8 @@ class Writer {
       }
       std::string value(*v);
       std::string_view leaf = path.back();
-      if (e.form == detail::InterpolForm::kText) {
+      if (e.form == detail::InterpolForm::kText || e.form == detail::InterpolForm::kWhole ||
+          e.form == detail::InterpolForm::kPart || aliases) {
         path.pop_back();
       } else if (e.form == detail::InterpolForm::kDateOrTime && digits(*v, 14)) {
         leaf = "nc:DateTime";
@@ -505,7 +539,13 @@ class Writer {
         w_.open(path[k]);
         open.push_back(path[k]);
       }
-      w_.leaf(leaf, std::string_view(value));
+      if (aliases) {
+        w_.open(leaf);
+        aliasNames(r, e.field);
+        w_.close(leaf);
+      } else {
+        w_.leaf(leaf, std::string_view(value));
+      }
     }
     while (!open.empty()) {
       w_.close(open.back());

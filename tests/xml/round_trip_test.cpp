@@ -400,28 +400,38 @@ TEST(XmlRecordForms, InterpolType2AsTheDomainsElements) {
         {13, "P|"},
         {22, "1|Main St|Lyon|||FRA|69000"},
         {30, "|Ann||Lee"},
+        {34, "|Eve||Lee^||||||Shadow"},
         {35, "19800203"},
+        {37, "Lyon"},
         {39, "F"},
         {55, "20240102030405"},
+        {56, "20240101|20240102"},
+        {64, "1|true|3|MPS|I"},
         {74, "E1|NAM|bad"},
+        {75, "|Max||Lee"},
+        {91, "DEU|0987"},
         {95, " padded "}});
   std::string doc;
   ASSERT_EQ(writeXmlToString(f, doc), 0);
   for (std::string_view part :
        {"<int-i:DomainDefinedDescriptiveDetail xmlns:int-i=", "<nc:PersonGivenName>Ann<",
         "<int-i:PersonSexCode>F<", "<nc:StreetName>Main St<", "<nc:DateTime>2024-01-02T03:04:05Z<",
-        "<int-i:ErrorFieldMnemonicCode>NAM<", "<ext:OtherDescriptiveFields>"}) {
+        "<int-i:ErrorFieldMnemonicCode>NAM<", "<ext:OtherDescriptiveFields>",
+        "<int-i:PersonExtendedName>Shadow<", "<nc:AddressFullText>Lyon<",
+        "<int-i:TransactionCandidatesTotalQuantity>3<", "<int-i:PersonFather>",
+        "<int-i:NationalPersonInquiryIdentifier>"}) {
     EXPECT_NE(doc.find(part), std::string::npos) << part;
   }
   // Carried whole by the elements: not repeated as extension fields.
   EXPECT_EQ(doc.find("<ext:Field number=\"39\">"), std::string::npos);
   EXPECT_EQ(doc.find("<ext:Field number=\"4\">"), std::string::npos);
+  EXPECT_EQ(doc.find("<ext:Field number=\"37\">"), std::string::npos);
   EXPECT_NE(doc.find("<ext:Field number=\"95\">"), std::string::npos);  // spaces kept
   // A miscellaneous identification without its number is not written as an element.
   EXPECT_EQ(doc.find("MiscellaneousIdentificationID2"), std::string::npos);
   auto back = loadXml(doc);
   ASSERT_TRUE(back);
-  for (int n : {4, 10, 13, 22, 30, 35, 39, 55, 74, 95}) {
+  for (int n : {4, 10, 13, 22, 30, 34, 35, 37, 39, 55, 56, 64, 74, 75, 91, 95}) {
     EXPECT_EQ(fullField(back->file, 2, n), fullField(f, 2, n)) << "2." << n;
   }
 }

@@ -39,8 +39,10 @@ inline constexpr std::string_view kSignatureDataPath =
 namespace varnel::xml::detail {
 
 /// How a Type-2 value of the INTERPOL domain is written: as text, as a date container (its
-/// nc:Date child), or as a date container that takes nc:DateTime for a value with a time.
-enum class InterpolForm { kText, kDate, kDateOrTime };
+/// nc:Date child), or as a date container that takes nc:DateTime for a value with a time. A field
+/// that is one free text or several parts takes its kWhole row when its first subfield has one
+/// item, its kPart rows otherwise. kAliases is the container of one name per subfield.
+enum class InterpolForm { kText, kDate, kDateOrTime, kWhole, kPart, kAliases };
 
 /// One element of the INTERPOL domain's descriptive detail: the Type-2 field and item (-1 for
 /// the whole field) it carries, and its path below int-i:DomainDefinedDescriptiveDetail. The
@@ -58,7 +60,62 @@ inline constexpr std::string_view kInterpolDetail = "int-i:DomainDefinedDescript
 
 inline constexpr InterpolElement kInterpolElements[] = {
     {19, -1, "int-i:RecordActivity/biom:RecordCreationDate", InterpolForm::kDateOrTime},
+    {23, 0,
+     "int-i:RecordActivity/int-i:CaptureOrganization/nc:OrganizationIdentification/"
+     "nc:IdentificationID"},
+    {23, 1, "int-i:RecordActivity/int-i:CaptureOrganization/nc:OrganizationName"},
+    {23, 2,
+     "int-i:RecordActivity/int-i:CaptureOrganization/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationStreet/nc:StreetNumberText"},
+    {23, 3,
+     "int-i:RecordActivity/int-i:CaptureOrganization/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationStreet/nc:StreetName"},
+    {23, 4,
+     "int-i:RecordActivity/int-i:CaptureOrganization/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationCityName"},
+    {23, 5,
+     "int-i:RecordActivity/int-i:CaptureOrganization/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationCountyName"},
+    {23, 6,
+     "int-i:RecordActivity/int-i:CaptureOrganization/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationStateName"},
+    {23, 7,
+     "int-i:RecordActivity/int-i:CaptureOrganization/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationCountryISO3166Alpha3Code"},
+    {23, 8,
+     "int-i:RecordActivity/int-i:CaptureOrganization/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationPostalCode"},
     {35, -1, "int-i:RecordSubject/nc:PersonBirthDate", InterpolForm::kDate},
+    {37, -1, "int-i:RecordSubject/nc:PersonBirthLocation/nc:LocationAddress/nc:AddressFullText",
+     InterpolForm::kWhole},
+    {37, 0,
+     "int-i:RecordSubject/nc:PersonBirthLocation/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationStreet/nc:StreetNumberText",
+     InterpolForm::kPart},
+    {37, 1,
+     "int-i:RecordSubject/nc:PersonBirthLocation/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationStreet/nc:StreetName",
+     InterpolForm::kPart},
+    {37, 2,
+     "int-i:RecordSubject/nc:PersonBirthLocation/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationCityName",
+     InterpolForm::kPart},
+    {37, 3,
+     "int-i:RecordSubject/nc:PersonBirthLocation/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationCountyName",
+     InterpolForm::kPart},
+    {37, 4,
+     "int-i:RecordSubject/nc:PersonBirthLocation/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationStateName",
+     InterpolForm::kPart},
+    {37, 5,
+     "int-i:RecordSubject/nc:PersonBirthLocation/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationCountryISO3166Alpha3Code",
+     InterpolForm::kPart},
+    {37, 6,
+     "int-i:RecordSubject/nc:PersonBirthLocation/nc:LocationAddress/nc:StructuredAddress/"
+     "nc:LocationPostalCode",
+     InterpolForm::kPart},
     {38, -1, "int-i:RecordSubject/nc:PersonCitizenshipISO3166Alpha3Code"},
     {30, 0, "int-i:RecordSubject/int-i:PersonName/nc:PersonNamePrefixText"},
     {30, 1, "int-i:RecordSubject/int-i:PersonName/nc:PersonGivenName"},
@@ -67,9 +124,24 @@ inline constexpr InterpolElement kInterpolElements[] = {
     {30, 4, "int-i:RecordSubject/int-i:PersonName/nc:PersonNameSuffixText"},
     {30, 5, "int-i:RecordSubject/int-i:PersonName/nc:PersonMaidenName"},
     {30, 6, "int-i:RecordSubject/int-i:PersonName/int-i:PersonExtendedName"},
+    {34, -1, "int-i:RecordSubject/int-i:PersonAliases", InterpolForm::kAliases},
     {36, 0, "int-i:RecordSubject/int-i:PersonBirthDateRange/nc:StartDate", InterpolForm::kDate},
     {36, 1, "int-i:RecordSubject/int-i:PersonBirthDateRange/nc:EndDate", InterpolForm::kDate},
     {39, -1, "int-i:RecordSubject/int-i:PersonSexCode"},
+    {75, 0, "int-i:RecordSubject/int-i:PersonFather/nc:PersonNamePrefixText"},
+    {75, 1, "int-i:RecordSubject/int-i:PersonFather/nc:PersonGivenName"},
+    {75, 2, "int-i:RecordSubject/int-i:PersonFather/nc:PersonMiddleName"},
+    {75, 3, "int-i:RecordSubject/int-i:PersonFather/nc:PersonSurName"},
+    {75, 4, "int-i:RecordSubject/int-i:PersonFather/nc:PersonNameSuffixText"},
+    {75, 5, "int-i:RecordSubject/int-i:PersonFather/nc:PersonMaidenName"},
+    {75, 6, "int-i:RecordSubject/int-i:PersonFather/int-i:PersonExtendedName"},
+    {76, 0, "int-i:RecordSubject/int-i:PersonMother/nc:PersonNamePrefixText"},
+    {76, 1, "int-i:RecordSubject/int-i:PersonMother/nc:PersonGivenName"},
+    {76, 2, "int-i:RecordSubject/int-i:PersonMother/nc:PersonMiddleName"},
+    {76, 3, "int-i:RecordSubject/int-i:PersonMother/nc:PersonSurName"},
+    {76, 4, "int-i:RecordSubject/int-i:PersonMother/nc:PersonNameSuffixText"},
+    {76, 5, "int-i:RecordSubject/int-i:PersonMother/nc:PersonMaidenName"},
+    {76, 6, "int-i:RecordSubject/int-i:PersonMother/int-i:PersonExtendedName"},
     {21, -1, "int-i:RecordOffence/int-i:OffenceDescriptionCode"},
     {54, -1, "int-i:RecordOffence/int-i:OffenceDescriptionText"},
     {22, 0,
@@ -94,6 +166,9 @@ inline constexpr InterpolElement kInterpolElements[] = {
      "int-i:RecordOffence/int-i:ArrestLocation/nc:LocationAddress/nc:StructuredAddress/"
      "nc:LocationPostalCode"},
     {55, -1, "int-i:RecordOffence/int-i:OffenceDateTime", InterpolForm::kDateOrTime},
+    {56, 0, "int-i:RecordOffence/int-i:OffenceDateTimeRange/nc:StartDate",
+     InterpolForm::kDateOrTime},
+    {56, 1, "int-i:RecordOffence/int-i:OffenceDateTimeRange/nc:EndDate", InterpolForm::kDateOrTime},
     {95, -1, "int-i:RecordCivil/int-i:CivilDescriptionCode"},
     {96, -1, "int-i:RecordCivil/int-i:CivilDescriptionText"},
     {90, -1,
@@ -104,6 +179,12 @@ inline constexpr InterpolElement kInterpolElements[] = {
     {10, 1,
      "int-i:RecordMetadata/int-i:MiscellaneousIdentification/int-i:NationalPersonIdentifier/"
      "nc:IdentificationID"},
+    {91, 0,
+     "int-i:RecordMetadata/int-i:MiscellaneousIdentification/"
+     "int-i:NationalPersonInquiryIdentifier/int-i:LocationCountryISO3166Alpha3Code"},
+    {91, 1,
+     "int-i:RecordMetadata/int-i:MiscellaneousIdentification/"
+     "int-i:NationalPersonInquiryIdentifier/nc:IdentificationID"},
     {7, 0,
      "int-i:RecordMetadata/int-i:MiscellaneousIdentification/int-i:NationalCaseIdentifier/"
      "int-i:LocationCountryISO3166Alpha3Code"},
@@ -162,18 +243,38 @@ inline constexpr InterpolElement kInterpolElements[] = {
     {74, 0, "int-i:TransactionResponseData/int-i:ErrorMessage/int-i:ErrorCode"},
     {74, 1, "int-i:TransactionResponseData/int-i:ErrorMessage/int-i:ErrorFieldMnemonicCode"},
     {74, 2, "int-i:TransactionResponseData/int-i:ErrorMessage/int-i:ErrorMessageText"},
+    {64, 0,
+     "int-i:TransactionResponseData/int-i:RespondentsList/int-i:TransactionCandidate/"
+     "int-i:CandidateSequenceID/nc:IdentificationID"},
+    {64, 1,
+     "int-i:TransactionResponseData/int-i:RespondentsList/int-i:TransactionCandidate/"
+     "int-i:TransactionCandidateManualVerificationIndicator"},
+    {64, 2,
+     "int-i:TransactionResponseData/int-i:RespondentsList/"
+     "int-i:TransactionCandidatesTotalQuantity"},
+    {64, 3, "int-i:TransactionResponseData/int-i:RespondentsList/int-i:TransactionCategoryCode"},
+    {64, 4,
+     "int-i:TransactionResponseData/int-i:RespondentsList/int-i:TransactionSearchResultsCode"},
+    {77, 0,
+     "int-i:TransactionResponseData/int-i:LatentMatchingPosition/"
+     "int-i:LatentMatchingPositionSearch"},
+    {77, 1,
+     "int-i:TransactionResponseData/int-i:LatentMatchingPosition/"
+     "int-i:LatentMatchingPositionCandidate"},
     {94, -1, "int-i:TransactionMetadata/int-i:ResultDeterminationMode"},
 };
 
 /// Items that must all be present for a field's elements to be written: the schema requires
-/// both the country and the number of a national identifier, and the number of a miscellaneous
-/// one. Fields not listed need none in particular.
+/// both the country and the number of a national identifier, the number of a miscellaneous one,
+/// every part of a respondents list and both latent matching positions. Fields not listed need
+/// none in particular.
 struct InterpolRequired {
   int field;
   int items;  // bit k set: item k required
 };
 inline constexpr InterpolRequired kInterpolRequired[] = {
-    {7, 3}, {10, 3}, {11, 3}, {12, 2}, {13, 2}, {14, 2}, {15, 2}, {16, 2},
+    {7, 3},  {10, 3}, {11, 3},  {12, 2}, {13, 2}, {14, 2},
+    {15, 2}, {16, 2}, {64, 31}, {77, 3}, {91, 3},
 };
 
 }  // namespace varnel::xml::detail
