@@ -970,9 +970,15 @@ class Writer {
     w_.leaf("biom:ContextCommentText", r.field(20));
     requiredId("biom:ContextIdentification", r.field(21));
     w_.leaf("biom:ContextExternalFileReferenceText", r.field(994));
+    // The image element is required; its data is written when the record holds some, and of
+    // the capture detail only the organization, the other numbers meaning other things here.
     w_.open("biom:ContextImage");
     if (r.exists(999)) imageData(r.bytes(999));
-    captureDetail(r);
+    if (r.field(4) || r.field(993)) {
+      w_.open("biom:ImageCaptureDetail");
+      captureOrganization(r);
+      w_.close("biom:ImageCaptureDetail");
+    }
     w_.close("biom:ContextImage");
   }
 

@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "samples/tx_builder.h"
 #include "tests/xml/test_support.h"
 #include "transaction/field_table.h"
 #include "xml/detail/element_tables.h"
@@ -478,6 +479,43 @@ TEST(XmlRecordForms, RequiredElementsWithoutValueAddNoField) {
   EXPECT_EQ(fieldNumbers(back->file, 98), "1 2 900");
   EXPECT_EQ(fieldNumbers(back->file, 21), "1 2 15");
   EXPECT_EQ(fullField(back->file, 98, 900), "Added||21.016|Lab|");
+}
+
+}  // namespace
+}  // namespace varnel::xml::test
+
+namespace varnel::xml::test {
+namespace {
+
+// A user-defined image record in the extended 33-byte header layout comes back byte for byte
+// from XML: its header values travel as extension fields, its data as the extension's image.
+TEST(XmlRecordForms, ExtendedUserDefinedImageBothWays) {
+  const std::string data = "\x01\x02\x1C\x1D\xFF image";
+  std::string bytes = samples::TxBuilder().type4(1, 1, 1, "x").bytes();
+  const std::size_t cnt = bytes.find(
+      "\x1E"
+      "4\x1F");
+  ASSERT_NE(cnt, std::string::npos);
+  bytes[cnt + 1] = '7';
+  std::string record = {0, 0, 0, static_cast<char>(33 + data.size()), 1, 2, 3};
+  for (int k = 0; k < 10; ++k) record.push_back(static_cast<char>(k < 6 ? 10 + k : 0));
+  for (int k = 0; k < 11; ++k) record.push_back(static_cast<char>(20 + k));
+  record += std::string{0, 5, 0, 6, 4} + data;
+  bytes.replace(bytes.size() - 19, 19, record);
+  const std::string in = tempPath("type7.an2");
+  writeFile(in, bytes);
+  XmlFile traditional;
+  ASSERT_EQ(traditional.file.load(in), 0);
+  ASSERT_EQ(fullField(traditional.file, 7, 10), data);
+  const std::string xml = tempPath("type7.xml");
+  ASSERT_EQ(traditional.file.saveXml(xml), 0);
+  XmlFile back;
+  ASSERT_EQ(back.file.load(xml), 0);
+  const std::string out = tempPath("type7-back.an2");
+  ASSERT_EQ(back.file.saveTraditional(out), 0);
+  const std::string written = readFile(out);
+  ASSERT_GE(written.size(), record.size());
+  EXPECT_EQ(written.substr(written.size() - record.size()), record);
 }
 
 }  // namespace
