@@ -10,7 +10,7 @@
 #include "rules/conformance/validator.h"
 #include "rules/engine.h"
 #include "tests/rules/helpers.h"
-#include "tests/transaction/tx_builder.h"
+#include "tests/common/tx_builder.h"
 #include "transaction/nist_file.h"
 
 namespace {

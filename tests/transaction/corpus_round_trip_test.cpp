@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/transaction/tx_builder.h"
+#include "tests/common/tx_builder.h"
 #include "transaction/nist_file.h"
 #include "transaction/traditional.h"
 
