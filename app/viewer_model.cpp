@@ -180,7 +180,7 @@ std::string readerReason(int status) {
   switch (status) {
     case transaction::kMissingArgument:
       return "No file was named.";
-    case transaction::kBadLengthField:
+    case transaction::kCannotOpen:
       return "The file cannot be opened.";
     case transaction::kReadFailed:
       return "The file is not a well-formed transaction in the traditional encoding.";
@@ -200,12 +200,14 @@ int openTransaction(const std::string& path, std::shared_ptr<const ViewedTransac
     viewed->path = path;
     static const xml::XmlCodecImpl kXml;
     viewed->file.setXmlCodec(&kXml);
-    const int rc = viewed->file.load(path);
+    transaction::ReadDetail detail;
+    const int rc = viewed->file.load(path, &detail);
     if (rc != 0) {
       reason = readerReason(rc);
-      // The reader keeps its precise cause on this thread; it helps when reporting a file.
+      // The reader's precise cause helps when reporting a file.
       if (rc == transaction::kReadFailed) {
-        reason += " (reader status " + number(transaction::lastReadDetail()) + ")";
+        reason +=
+            " (reader status " + number(detail.code) + ": " + std::string(detail.reason) + ")";
       }
       return rc;
     }

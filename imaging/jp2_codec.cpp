@@ -39,11 +39,14 @@ OPJ_SIZE_T memRead(void* buffer, OPJ_SIZE_T n, void* user) {
   return take;
 }
 
+// What a skip callback returns to OpenJPEG when it cannot move.
+constexpr OPJ_OFF_T kSkipFailed = -1;
+
 OPJ_OFF_T memReadSkip(OPJ_OFF_T n, void* user) {
   auto* r = static_cast<MemReader*>(user);
   if (n < 0) {
     const std::size_t back = static_cast<std::size_t>(-n);
-    if (back > r->pos) return -1;
+    if (back > r->pos) return kSkipFailed;
     r->pos -= back;
     return n;
   }
@@ -81,7 +84,7 @@ OPJ_SIZE_T memWrite(void* buffer, OPJ_SIZE_T n, void* user) {
 
 OPJ_OFF_T memWriteSkip(OPJ_OFF_T n, void* user) {
   auto* w = static_cast<MemWriter*>(user);
-  if (n < 0 && static_cast<std::size_t>(-n) > w->pos) return -1;
+  if (n < 0 && static_cast<std::size_t>(-n) > w->pos) return kSkipFailed;
   w->pos = static_cast<std::size_t>(static_cast<OPJ_OFF_T>(w->pos) + n);
   return n;
 }

@@ -116,9 +116,13 @@ std::string readWhole(const std::string& path, bool& ok) {
   return text;
 }
 
+// What fileSize returns for a path that is not a regular file.
+constexpr long long kNoSize = -1;
+
+// Size of a regular file, or kNoSize.
 long long fileSize(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kNoSize;
   return static_cast<long long>(st.st_size);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Builds traditional-encoding transactions byte by byte, independently of the transaction
-// library, for the sample generator, tests and benchmarks.
+// library: the one builder of the sample generator, the tests, the benchmarks and the fuzzers.
 
 #include <cstdint>
 #include <cstdio>
@@ -20,8 +20,16 @@ inline constexpr char kRsChar = '\x1E';
 inline constexpr char kUsChar = '\x1F';
 
 /// A transaction under construction: a Type-1 record (CNT and LEN computed) and further records.
+/// The Type-1 record is the sample header (date, agencies, TCN, resolutions; see type1Field)
+/// unless type1() asks for the minimal one. Records added by the typed helpers (type2, type4,
+/// type9, type10, type14, record) get IDCs numbered from 1; records added as they are (tagged,
+/// binary, raw) carry whatever IDC their bytes hold and are listed in CNT by their position
+/// counted from 0.
 class TxBuilder {
  public:
+  /// Tagged fields in the order written: number and raw value text (may hold RS and US).
+  using Fields = std::vector<std::pair<int, std::string>>;
+
   TxBuilder() {
     type1_ = {{2, "0400"},      {4, "TEST"},    {5, "20240101"}, {7, "DAI000000"},
               {8, "ORI000000"}, {9, "TCN0001"}, {11, "19.69"},   {12, "19.69"}};
@@ -37,15 +45,58 @@ class TxBuilder {
     return *this;
   }
 
-  /// Appends a tagged record of `type` with LEN, IDC (next number) and the given fields. Values
-  /// may hold RS and US. Field 999 (image data) is written raw.
-  TxBuilder& tagged(int type, std::map<int, std::string> fields) {
+  /// Uses the minimal Type-1 record: 1.002 "0400", CNT, 1.004 "TST", then `extra` as given.
+  TxBuilder& type1(Fields extra = {}) {
+    minimalType1_ = true;
+    type1Extra_ = std::move(extra);
+    return *this;
+  }
+
+  /// Appends a tagged record of `type` with LEN, IDC (next number) and the given fields in field
+  /// order. Values may hold RS and US. Field 999 (image data) is written raw.
+  TxBuilder& record(int type, std::map<int, std::string> fields) {
     const int idc = nextIdc_++;
     char idcText[16];
     (void)std::snprintf(idcText, sizeof idcText, "%02d", idc);
     fields[2] = idcText;
     fields.erase(1);
-    records_.push_back(Rec{type, idcText, taggedRecord(type, fields)});
+    records_.push_back(
+        Rec{type, idcText, taggedRecord(type, Fields(fields.begin(), fields.end()))});
+    return *this;
+  }
+
+  /// Appends a tagged record of `type` with LEN and exactly the given fields, in their order.
+  TxBuilder& tagged(int type, const Fields& fields) {
+    records_.push_back(Rec{type, "", taggedRecord(type, fields)});
+    return *this;
+  }
+
+  /// Appends a binary record in the standard 18-byte layout (Type 8: 12-byte) around `data`.
+  TxBuilder& binary(int type, int idc, const std::string& data, int hll = 0, int vll = 0) {
+    std::string r;
+    const int header = type == 8 ? 12 : 18;
+    appendBigEndian(r, static_cast<std::uint32_t>(data.size() + header), 4);
+    r.push_back(static_cast<char>(idc));
+    if (type == 8) {
+      r.push_back('\x01');  // SIG
+      r.push_back('\x00');  // SRT
+      r.push_back('\x01');  // ISR
+    } else {
+      r.push_back('\x01');  // IMP
+      r += std::string("\x01\xFF\xFF\xFF\xFF\xFF", 6);
+      r.push_back('\x01');  // ISR
+    }
+    appendBigEndian(r, static_cast<std::uint32_t>(hll), 2);
+    appendBigEndian(r, static_cast<std::uint32_t>(vll), 2);
+    if (type != 8) r.push_back('\x00');  // GCA
+    r += data;
+    records_.push_back(Rec{type, "", std::move(r)});
+    return *this;
+  }
+
+  /// Appends raw record bytes with a CNT entry of `type` (for malformed records).
+  TxBuilder& raw(int type, std::string bytes) {
+    records_.push_back(Rec{type, "", std::move(bytes)});
     return *this;
   }
 
@@ -54,7 +105,7 @@ class TxBuilder {
     for (int i = 0; i < extra; ++i) {
       fields.emplace(3 + i, "VALUE" + std::to_string(i));
     }
-    return tagged(2, std::move(fields));
+    return record(2, std::move(fields));
   }
 
   /// Appends a binary Type-4 record (8-bit grey, 500 ppi) with finger position `fgp`.
@@ -98,7 +149,7 @@ class TxBuilder {
     fields.emplace(12, "8");
     fields.emplace(13, std::to_string(fgp));
     fields[999] = std::move(data);
-    return tagged(14, std::move(fields));
+    return record(14, std::move(fields));
   }
 
   /// Appends a Type-9 record with `minutiae` legacy minutiae.
@@ -111,7 +162,7 @@ class TxBuilder {
                           200 + i * 5, (i * 37) % 360, kUsChar, kUsChar);
       list += m;
     }
-    return tagged(9, {{3, "0"},
+    return record(9, {{3, "0"},
                       {4, "S"},
                       {5, "U"},
                       {6, std::to_string(fgp)},
@@ -123,7 +174,7 @@ class TxBuilder {
 
   /// Appends a Type-10 face record holding `data` as its image.
   TxBuilder& type10(int width, int height, std::string data) {
-    return tagged(10, {{3, "FACE"},
+    return record(10, {{3, "FACE"},
                        {4, "SRC00001"},
                        {5, "20240101"},
                        {6, std::to_string(width)},
@@ -139,18 +190,32 @@ class TxBuilder {
 
   /// The whole transaction.
   [[nodiscard]] std::string bytes() const {
-    std::map<int, std::string> f1 = type1_;
     std::string cnt = "1";
     cnt.push_back(kUsChar);
     cnt += std::to_string(records_.size());
-    for (const auto& r : records_) {
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+      const Rec& r = records_[i];
       cnt.push_back(kRsChar);
       cnt += std::to_string(r.type);
       cnt.push_back(kUsChar);
-      cnt += r.idc;
+      if (r.idc.empty()) {
+        char position[24];
+        (void)std::snprintf(position, sizeof position, "%02zu", i);
+        cnt += position;
+      } else {
+        cnt += r.idc;
+      }
     }
-    f1[3] = cnt;
-    std::string out = taggedRecord(1, f1);
+    std::string out;
+    if (minimalType1_) {
+      Fields f1 = {{2, "0400"}, {3, cnt}, {4, "TST"}};
+      f1.insert(f1.end(), type1Extra_.begin(), type1Extra_.end());
+      out = taggedRecord(1, f1);
+    } else {
+      std::map<int, std::string> f1 = type1_;
+      f1[3] = cnt;
+      out = taggedRecord(1, Fields(f1.begin(), f1.end()));
+    }
     for (const auto& r : records_) out += r.bytes;
     return out;
   }
@@ -167,21 +232,9 @@ class TxBuilder {
     return px;
   }
 
- private:
-  struct Rec {
-    int type;
-    std::string idc;
-    std::string bytes;
-  };
-
-  static std::string tag(int type, int field) {
-    char t[32];
-    (void)std::snprintf(t, sizeof t, "%d.%03d:", type, field);
-    return t;
-  }
-
-  // A tagged record; LEN counts itself, so its digits are settled by repetition.
-  static std::string taggedRecord(int type, const std::map<int, std::string>& fields) {
+  /// A tagged record's bytes for `type` and its fields (without LEN), with LEN computed; LEN
+  /// counts itself, so its digits are settled by repetition.
+  [[nodiscard]] static std::string taggedRecord(int type, const Fields& fields) {
     std::string rest;
     for (const auto& [number, value] : fields) {
       rest.push_back(kGsChar);
@@ -199,7 +252,26 @@ class TxBuilder {
     return lenTag + std::to_string(total) + rest;
   }
 
+ private:
+  struct Rec {
+    int type;
+    std::string idc;  // empty: listed by position
+    std::string bytes;
+  };
+
+  static std::string tag(int type, int field) {
+    char t[32];
+    (void)std::snprintf(t, sizeof t, "%d.%03d:", type, field);
+    return t;
+  }
+
+  static void appendBigEndian(std::string& out, std::uint32_t v, int width) {
+    for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<char>(v >> (8 * i)));
+  }
+
   std::map<int, std::string> type1_;
+  bool minimalType1_ = false;
+  Fields type1Extra_;
   std::vector<Rec> records_;
   int nextIdc_ = 1;
 };

@@ -44,13 +44,13 @@ ByteSource::~ByteSource() {
 
 int ByteSource::refillAndGet() {
   // The size read at opening is the end: a file that grows meanwhile is not followed.
-  if (memory_ || fd_ < 0 || pos_ >= size_) return -1;
+  if (memory_ || fd_ < 0 || pos_ >= size_) return kEndOfInput;
   const std::uint64_t left = size_ - pos_;
   const std::size_t want = left < bufferSize_ ? static_cast<std::size_t>(left) : bufferSize_;
   const std::size_t n = readFileAt(fd_, pos_, buffer_.get(), want);
   base_ = pos_;
   end_ = pos_ + n;
-  if (n == 0) return -1;
+  if (n == 0) return kEndOfInput;
   return static_cast<std::uint8_t>(data_[pos_++ - base_]);
 }
 
@@ -108,7 +108,7 @@ int ByteSource::takeAcrossRefill(std::string& out) {
     }
     // Buffer exhausted: refill (files only) and go on scanning.
     const int c = refillAndGet();
-    if (c < 0) return -1;
+    if (c < 0) return kEndOfInput;
     if (c >= 0x1C && c <= 0x1F) return c;
     out.push_back(static_cast<char>(c));
   }

@@ -116,25 +116,32 @@ void NistFile::addWarning(std::string_view text) const noexcept {
 
 // ---------------------------------------------------------------- loading and saving
 
-int NistFile::load(const std::string& path) noexcept {
-  if (path.empty()) return kMissingArgument;
+int NistFile::load(const std::string& path, ReadDetail* detail) noexcept {
+  if (path.empty()) {
+    if (detail != nullptr) *detail = {kMissingArgument, "no file was named"};
+    return kMissingArgument;
+  }
   tx_.reset();
   warnings_.clear();
   std::unique_ptr<Transaction> tx;
-  const int rc = readTraditional(path, tx);
+  const int rc = readTraditional(path, tx, detail);
   if (rc != kOk && rc != kIsXml) return rc;
   if (rc == kIsXml) {
     if (xml_ == nullptr) return kIsXml;
+    if (detail != nullptr) *detail = {kAllocFailed, "memory ran out"};
     createEmpty();
     if (!tx_) return kAllocFailed;
     if (int brc = buildDefaultType1(); brc < 0) {
       tx_.reset();
+      if (detail != nullptr) detail->code = brc;
       return brc;
     }
+    if (detail != nullptr) *detail = {};
     tx_->loadedFromXml = true;
     const int xrc = xml_->read(path, *this);
     if (xrc != kOk) {
       tx_.reset();
+      if (detail != nullptr) *detail = {xrc, "the XML document cannot be read"};
       return xrc;
     }
     if (!tx_) return kNoTransaction;

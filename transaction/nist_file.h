@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "transaction/status.h"
+#include "transaction/traditional.h"
 #include "transaction/tree.h"
 
 namespace varnel::transaction {
@@ -56,8 +57,9 @@ class NistFile {
   /// Replaces the held Transaction with the file at `path` (traditional, or XML when the first
   /// byte is "<"). Returns kOk; kMissingArgument for an empty path; the reader's status otherwise
   /// (the handle then holds nothing): kCannotOpen, kReadFailed (malformed), kIsXml (XML without a
-  /// codec), kNotType1.
-  [[nodiscard]] int load(const std::string& path) noexcept;
+  /// codec), kNotType1. When `detail` is given it receives the precise cause (see ReadDetail);
+  /// after a failed XML read its code is the XML reader's status.
+  [[nodiscard]] int load(const std::string& path, ReadDetail* detail = nullptr) noexcept;
   /// Writes the Transaction in the traditional encoding; the writer's status.
   [[nodiscard]] int saveTraditional(const std::string& path) const noexcept;
   /// Writes the Transaction in the XML encoding; the XML writer's status, kIsXml without a codec.

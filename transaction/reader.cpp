@@ -14,44 +14,49 @@ namespace varnel::transaction {
 
 namespace {
 
-thread_local int gLastDetail = 0;
-
 using detail::ByteSource;
+
+// Why a read stopped: a named cause and a few words for the operator. No code means no fault.
+struct Fault {
+  int code = kOk;
+  const char* reason = "";
+  explicit operator bool() const noexcept { return code != kOk; }
+};
 
 // How a tagged field ended.
 enum class End { Gs, Fs };
 
-// Parses a tag ("digits.digits:") from the bytes `next` returns (-1 at the end); statuses follow
-// the reader's detailed codes. `len` receives the bytes taken, at most kMaxTagLength on success.
+// Parses a tag ("digits.digits:") from the bytes `next` returns (negative at the end). `len`
+// receives the bytes taken, at most kMaxTagLength on success.
 template <class Next>
-int parseTag(Next&& next, std::uint64_t& type, std::uint64_t& number, std::size_t& len) {
+Fault parseTag(Next&& next, std::uint64_t& type, std::uint64_t& number, std::size_t& len) {
   len = 0;
   type = 0;
   int digits = 0;
   for (;;) {
     const int c = next();
-    if (c < 0) return -3;
+    if (c < 0) return {kReadTagEndsInType, "the input ends inside a tag"};
     ++len;
     if (c == '.') break;
-    if (c < '0' || c > '9') return -4;
-    if (++digits > 9) return -5;
+    if (c < '0' || c > '9') return {kReadTagBadType, "a tag's record type is not a number"};
+    if (++digits > 9) return {kReadTagTypeTooLong, "a tag's record type is too long"};
     type = type * 10 + static_cast<std::uint64_t>(c - '0');
   }
-  if (digits == 0) return -4;
+  if (digits == 0) return {kReadTagBadType, "a tag's record type is not a number"};
   number = 0;
   digits = 0;
   for (;;) {
     const int c = next();
-    if (c < 0) return -6;
+    if (c < 0) return {kReadTagEndsInNumber, "the input ends inside a tag"};
     ++len;
     if (c == ':') break;
-    if (c < '0' || c > '9') return -7;
-    if (++digits > 9) return -8;
+    if (c < '0' || c > '9') return {kReadTagBadNumber, "a tag's field number is not a number"};
+    if (++digits > 9) return {kReadTagNumberTooLong, "a tag's field number is too long"};
     number = number * 10 + static_cast<std::uint64_t>(c - '0');
   }
-  if (digits == 0) return -7;
-  if (len > kMaxTagLength) return -8;
-  return kOk;
+  if (digits == 0) return {kReadTagBadNumber, "a tag's field number is not a number"};
+  if (len > kMaxTagLength) return {kReadTagTooLong, "a tag is too long"};
+  return {};
 }
 
 // The longest input parseTag looks at before it succeeds or fails: two runs of ten bytes.
@@ -70,54 +75,55 @@ struct Tag {
   char spare[kTagLookahead] = {};
 };
 
-int readTag(ByteSource& src, Tag& t) {
+Fault readTag(ByteSource& src, Tag& t) {
   std::size_t len = 0;
   const std::string_view ahead = src.buffered();
   if (ahead.size() >= kTagLookahead) {
     // The whole tag is buffered: parse it in place.
     const char* p = ahead.data();
     std::size_t i = 0;
-    const int rc = parseTag([&] { return static_cast<int>(static_cast<unsigned char>(p[i++])); },
-                            t.type, t.number, len);
+    const Fault f = parseTag([&] { return static_cast<int>(static_cast<unsigned char>(p[i++])); },
+                             t.type, t.number, len);
     src.skip(i);
-    if (rc < 0) return rc;
+    if (f) return f;
     t.text = std::string_view(p, len);
     t.readableEnd = ahead.data() + ahead.size();
   } else {
     std::size_t n = 0;
-    const int rc = parseTag(
+    const Fault f = parseTag(
         [&] {
           const int c = src.get();
           if (c >= 0 && n < sizeof t.spare) t.spare[n++] = static_cast<char>(c);
           return c;
         },
         t.type, t.number, len);
-    if (rc < 0) return rc;
+    if (f) return f;
     t.text = std::string_view(t.spare, len);
     t.readableEnd = t.spare + sizeof t.spare;
   }
-  return kOk;
+  return {};
 }
 
 // Reads the body of one tagged field into `f`, the record's fresh last field (`at` names the
 // record and the field), so that nothing is moved once built. `allowed` is the number of bytes
 // the record may still hold. A separator's byte is counted when the member after it is appended.
-int readTaggedField(ByteSource& src, bool imageRecord, std::int64_t allowed, const TreePath& at,
-                    End& end) {
+Fault readTaggedField(ByteSource& src, bool imageRecord, std::int64_t allowed, const TreePath& at,
+                      End& end) {
   Field& f = *at.field;
   if (imageRecord && f.fieldNumber == 999) {
     const std::int64_t len = allowed - static_cast<std::int64_t>(f.tag.size()) - 1;
-    if (len < 0) return -21;
-    if (static_cast<std::uint64_t>(len) > src.remaining()) return -4;
+    if (len < 0) return {kReadDataNoRoom, "a record's length leaves no room for its image data"};
+    const Fault pastEnd{kReadDataPastEnd, "image data run past the end of the file"};
+    if (static_cast<std::uint64_t>(len) > src.remaining()) return pastEnd;
     std::string bytes;
-    if (!src.read(static_cast<std::size_t>(len), bytes)) return -4;
+    if (!src.read(static_cast<std::size_t>(len), bytes)) return pastEnd;
     Subfield& sf = appendEmptySubfield(at);
     appendItem({nullptr, at.record, &f, &sf}, makeDataItem(std::move(bytes)));
     const int c = src.get();
-    if (c < 0) return -5;
-    if (c != kFs) return -6;
+    if (c < 0) return {kReadDataUnended, "the file ends after image data"};
+    if (c != kFs) return {kReadDataNotFs, "image data are not followed by a record separator"};
     end = End::Fs;
-    return kOk;
+    return {};
   }
   Subfield* sf = &appendEmptySubfield(at);
   for (;;) {
@@ -130,7 +136,7 @@ int readTaggedField(ByteSource& src, bool imageRecord, std::int64_t allowed, con
       // The item runs past the buffered bytes.
       std::string text;
       c = src.takeUntilSeparator(text);
-      if (c < 0) return -2;
+      if (c < 0) return {kReadValueUnended, "the file ends inside a field"};
       appendNewItem(atSubfield, std::move(text));
     }
     if (c == kUs) {
@@ -147,14 +153,15 @@ int readTaggedField(ByteSource& src, bool imageRecord, std::int64_t allowed, con
       continue;
     }
     end = c == kGs ? End::Gs : End::Fs;
-    return kOk;
+    return {};
   }
 }
 
 // Reads the next field into a new last field of `rec`, which counts its bytes.
-int readNextField(ByteSource& src, Record& rec, bool imageRecord, std::int64_t allowed, End& end) {
+Fault readNextField(ByteSource& src, Record& rec, bool imageRecord, std::int64_t allowed,
+                    End& end) {
   Tag tag;
-  if (int rc = readTag(src, tag); rc < 0) return rc;
+  if (const Fault f = readTag(src, tag)) return f;
   const TreePath atRecord{nullptr, &rec};
   Field& f = appendEmptyField(atRecord, tag.text, tag.readableEnd, static_cast<int>(tag.type),
                               static_cast<int>(tag.number));
@@ -188,22 +195,23 @@ bool parseDeclared(const Field& f, std::int32_t& out) {
 
 // The record's FS is counted from the start and the GS that ended a field only once the next
 // field is appended, so while fields remain the total is what the record holds so far.
-int readType1(ByteSource& src, Record& rec, std::uint32_t& version) {
+Fault readType1(ByteSource& src, Record& rec, std::uint32_t& version) {
   rec = makeTaggedRecord(1);
   End end = End::Gs;
   // The first field decides whether this is a transaction at all.
-  if (int rc = readNextField(src, rec, false, 1LL << 40, end); rc < 0) return rc;
+  if (const Fault f = readNextField(src, rec, false, 1LL << 40, end)) return f;
   const Field& len = rec.fields.back();
-  if (len.recordType != 1) return kNotType1;
-  if (len.fieldNumber != 1) return -2;
-  if (!parseDeclared(len, rec.declaredLength)) return -1;
-  if (end != End::Gs) return -3;
+  if (len.recordType != 1) return {kNotType1, "the first record is not Type 1"};
+  if (len.fieldNumber != 1) return {kReadType1NoLen, "Type 1 does not begin with its length"};
+  if (!parseDeclared(len, rec.declaredLength))
+    return {kReadType1BadLen, "the length of Type 1 is not a number"};
+  if (end != End::Gs) return {kReadType1LenEndsRecord, "Type 1 ends after its length"};
   reserveFields(src, rec);
-  if (int rc = readNextField(src, rec, false, 1LL << 40, end); rc < 0) return rc;
+  if (const Fault f = readNextField(src, rec, false, 1LL << 40, end)) return f;
   const Field& ver = rec.fields.back();
   if (ver.fieldNumber != 2 || ver.subfields.size() != 1 || ver.subfields[0].items.size() != 1)
-    return -2;
-  if (end != End::Gs) return -4;
+    return {kReadType1NoVersion, "the second field of Type 1 is not its version"};
+  if (end != End::Gs) return {kReadType1VersionEndsRecord, "Type 1 ends after its version"};
   {
     std::uint64_t v = 0;
     const std::string& t = ver.subfields[0].items[0].value;
@@ -211,31 +219,37 @@ int readType1(ByteSource& src, Record& rec, std::uint32_t& version) {
                                   : static_cast<std::uint32_t>(parseLeadingInt(t));
   }
   while (end != End::Fs) {
-    if (rec.byteTotal >= rec.declaredLength) return -1;
-    if (int rc = readNextField(src, rec, false, rec.declaredLength - rec.byteTotal, end); rc < 0)
-      return rc;
+    if (rec.byteTotal >= rec.declaredLength)
+      return {kReadType1PastLen, "the fields of Type 1 run past its length"};
+    if (const Fault f = readNextField(src, rec, false, rec.declaredLength - rec.byteTotal, end))
+      return f;
   }
-  if (rec.byteTotal != rec.declaredLength) return -7;
-  return kOk;
+  if (rec.byteTotal != rec.declaredLength)
+    return {kReadType1ShortOfLen, "the fields of Type 1 stop short of its length"};
+  return {};
 }
 
-int readTaggedRecord(ByteSource& src, int type, Record& rec) {
+Fault readTaggedRecord(ByteSource& src, int type, Record& rec) {
   rec = makeTaggedRecord(type);
   const bool image = isTaggedImageType(type);
   End end = End::Gs;
-  if (int rc = readNextField(src, rec, image, 1LL << 40, end); rc < 0) return rc;
+  if (const Fault f = readNextField(src, rec, image, 1LL << 40, end)) return f;
   const Field& len = rec.fields.back();
-  if (len.fieldNumber != 1 || len.recordType != type) return -2;
-  if (!parseDeclared(len, rec.declaredLength)) return -2;
+  if (len.fieldNumber != 1 || len.recordType != type)
+    return {kReadRecordNoLen, "a record does not begin with its length"};
+  if (!parseDeclared(len, rec.declaredLength))
+    return {kReadRecordBadLen, "a record's length is not a number"};
   if (end != End::Fs) reserveFields(src, rec);
   while (end != End::Fs) {
     // The FS still to come is part of the declared length.
-    if (rec.byteTotal >= rec.declaredLength) return -1;
-    if (int rc = readNextField(src, rec, image, rec.declaredLength - rec.byteTotal, end); rc < 0)
-      return rc;
+    if (rec.byteTotal >= rec.declaredLength)
+      return {kReadRecordPastLen, "a record's fields run past its length"};
+    if (const Fault f = readNextField(src, rec, image, rec.declaredLength - rec.byteTotal, end))
+      return f;
   }
-  if (rec.byteTotal != rec.declaredLength) return -4;
-  return kOk;
+  if (rec.byteTotal != rec.declaredLength)
+    return {kReadRecordShortOfLen, "a record's fields stop short of its length"};
+  return {};
 }
 
 bool readBigEndian(ByteSource& src, int width, std::uint32_t& out) {
@@ -252,7 +266,12 @@ bool readBigEndian(ByteSource& src, int width, std::uint32_t& out) {
 // The widest binary header value: the 11-byte field of the extended Type-7 layout.
 constexpr int kWidestValue = 11;
 
-int readBinaryRecord(ByteSource& src, int type, Record& rec) {
+// The binary header ends inside value i (0-based).
+Fault headerCut(int i) {
+  return {kReadBinaryHeaderCut - i, "the file ends inside a binary record's header"};
+}
+
+Fault readBinaryRecord(ByteSource& src, int type, Record& rec) {
   static constexpr int kStandard[] = {4, 1, 1, 6, 1, 2, 2, 1};
   static constexpr int kExtended7[] = {4, 1, 1, 1, 10, 11, 2, 2, 1};
   static constexpr int kType8[] = {4, 1, 1, 1, 1, 2, 2};
@@ -265,11 +284,13 @@ int readBinaryRecord(ByteSource& src, int type, Record& rec) {
     widths = kType8;
     count = 7;
     header = 12;
-  } else if (type == 7) {
+  }
+  const Fault badLength{kReadBinaryBadLength, "a binary record's length does not fit its header"};
+  if (type == 7) {
     const std::uint64_t start = src.tell();
     std::uint32_t len = 0;
-    if (!readBigEndian(src, 4, len)) return -2;
-    if (len < 18) return -17;
+    if (!readBigEndian(src, 4, len)) return headerCut(0);
+    if (len < 18) return badLength;
     std::uint32_t a = 0, b = 0, c = 0, d = 0;
     bool extended = false;
     // The extended layout's header is 33 bytes: a shorter record cannot have it, and the bytes
@@ -278,7 +299,7 @@ int readBinaryRecord(ByteSource& src, int type, Record& rec) {
         src.seek(start + 28) && readBigEndian(src, 2, c) && readBigEndian(src, 2, d)) {
       extended = a == 0 && b == 0 && c > 0 && d > 0;
     }
-    if (!src.seek(start)) return -2;
+    if (!src.seek(start)) return headerCut(0);
     if (extended) {
       widths = kExtended7;
       count = 9;
@@ -293,11 +314,11 @@ int readBinaryRecord(ByteSource& src, int type, Record& rec) {
     const int fieldNo = i + 1;
     if (w <= 4) {
       std::uint32_t v = 0;
-      if (!readBigEndian(src, w, v)) return i == 0 ? -2 : -(2 + i);
+      if (!readBigEndian(src, w, v)) return headerCut(i);
       if (i == 0) {
         len = v;
-        if (len < static_cast<std::uint32_t>(header)) return -17;
-        if (len > 0x7FFFFFFFu) return -17;
+        if (len < static_cast<std::uint32_t>(header)) return badLength;
+        if (len > 0x7FFFFFFFu) return badLength;
       }
       char buf[16];
       const int n = std::snprintf(buf, sizeof buf, "%u", v);
@@ -307,7 +328,7 @@ int readBinaryRecord(ByteSource& src, int type, Record& rec) {
       std::string bytes[kWidestValue];
       for (int k = 0; k < w; ++k) {
         const int c = src.get();
-        if (c < 0) return -(2 + i);
+        if (c < 0) return headerCut(i);
         char buf[8];
         const int n = std::snprintf(buf, sizeof buf, "%u", static_cast<unsigned>(c));
         bytes[k].assign(buf, n);
@@ -318,95 +339,100 @@ int readBinaryRecord(ByteSource& src, int type, Record& rec) {
     }
   }
   const std::uint64_t dataLen = len - static_cast<std::uint32_t>(header);
-  if (dataLen > src.remaining()) return -10;
+  const Fault pastEnd{kReadBinaryDataPastEnd, "binary image data run past the end of the file"};
+  if (dataLen > src.remaining()) return pastEnd;
   std::string bytes;
-  if (!src.read(static_cast<std::size_t>(dataLen), bytes)) return -10;
+  if (!src.read(static_cast<std::size_t>(dataLen), bytes)) return pastEnd;
   Field data;
   (void)makeDataField(type, count + 1, std::move(bytes), false, data);
   appendField(at, std::move(data));
   rec.declaredLength = static_cast<std::int32_t>(len);
-  if (rec.byteTotal != rec.declaredLength) return -4;
-  return kOk;
+  if (rec.byteTotal != rec.declaredLength)
+    return {kReadBinaryLengthMismatch, "a binary record's fields do not add up to its length"};
+  return {};
 }
 
-int readAll(ByteSource& src, std::unique_ptr<Transaction>& out) {
+Fault readAll(ByteSource& src, std::unique_ptr<Transaction>& out) {
+  const Fault xml{kIsXml, "the file is XML"};
   const int first = src.get();
-  if (first == '<') return kIsXml;
+  if (first == '<') return xml;
   // An XML document may begin with the UTF-8 byte-order mark.
-  if (first == 0xEF && src.get() == 0xBB && src.get() == 0xBF && src.get() == '<') return kIsXml;
-  if (first < 0) return -1;
+  if (first == 0xEF && src.get() == 0xBB && src.get() == 0xBF && src.get() == '<') return xml;
+  if (first < 0) return {kReadEmpty, "the file is empty"};
   src.seek(0);
   auto tx = std::make_unique<Transaction>();
   Record type1;
   std::uint32_t version = 0;
-  if (int rc = readType1(src, type1, version); rc < 0) return rc;
+  if (const Fault f = readType1(src, type1, version)) return f;
   tx->version = version;
   appendRecord(*tx, std::move(type1));
   const Field* cnt = findField(tx->records[0], 3);
-  if (cnt == nullptr) return -4;
+  if (cnt == nullptr) return {kReadNoCnt, "Type 1 has no list of records (1.003)"};
   // Copy the record types first: the CNT field lives in the vector that grows below.
   std::vector<int> types;
   for (std::size_t i = 1; i < cnt->subfields.size(); ++i) {
     const Subfield& sf = cnt->subfields[i];
-    if (sf.items.size() != 2) return -5;
+    if (sf.items.size() != 2)
+      return {kReadBadCntEntry, "an entry of the list of records is not a type and an IDC"};
     types.push_back(static_cast<int>(parseLeadingInt(sf.items[0].value)));
   }
   tx->records.reserve(types.size() + 1);
   for (int type : types) {
     Record rec;
-    int rc = 0;
+    Fault f;
     if (isTaggedType(type)) {
-      rc = readTaggedRecord(src, type, rec);
+      f = readTaggedRecord(src, type, rec);
     } else if (isBinaryType(type)) {
-      rc = readBinaryRecord(src, type, rec);
+      f = readBinaryRecord(src, type, rec);
     } else {
-      rc = -2;
+      f = {kReadUnknownType, "the list of records names an unknown record type"};
     }
-    if (rc < 0) return rc;
+    if (f) return f;
     appendRecord(*tx, std::move(rec));
   }
   (void)src.get();
-  if (!src.close()) return -5;
+  if (!src.close()) return {kReadCloseFailed, "the file cannot be closed"};
   out = std::move(tx);
-  return kOk;
+  return {};
 }
 
-int collapse(int rc) {
-  gLastDetail = rc;
-  if (rc == kOk || rc == kIsXml || rc == kNotType1) return rc;
+// The status of a read from its fault, which the caller may keep in `detail`.
+int collapse(const Fault& f, ReadDetail* detail) {
+  if (detail != nullptr) *detail = {f.code, f.reason};
+  if (f.code == kOk || f.code == kIsXml || f.code == kNotType1) return f.code;
   return kReadFailed;
 }
 
+const Fault kAborted{kReadAborted, "memory ran out"};
+
 }  // namespace
 
-int lastReadDetail() noexcept { return gLastDetail; }
-
-int readTraditional(const std::string& path, std::unique_ptr<Transaction>& out) noexcept {
+int readTraditional(const std::string& path, std::unique_ptr<Transaction>& out,
+                    ReadDetail* detail) noexcept {
   out.reset();
   try {
     ByteSource src(path);
     if (!src.ok()) {
-      gLastDetail = kCannotOpen;
+      // Not a cause of collapse: kCannotOpen shares its value with causes of a malformed file.
+      if (detail != nullptr) *detail = {kCannotOpen, "the file cannot be opened"};
       return kCannotOpen;
     }
-    return collapse(readAll(src, out));
-  } catch (const std::bad_alloc&) {
-    out.reset();
-    return collapse(-9);
+    return collapse(readAll(src, out), detail);
   } catch (...) {
     out.reset();
-    return collapse(-9);
+    return collapse(kAborted, detail);
   }
 }
 
-int readTraditionalBytes(std::string_view bytes, std::unique_ptr<Transaction>& out) noexcept {
+int readTraditionalBytes(std::string_view bytes, std::unique_ptr<Transaction>& out,
+                         ReadDetail* detail) noexcept {
   out.reset();
   try {
     ByteSource src(bytes);
-    return collapse(readAll(src, out));
+    return collapse(readAll(src, out), detail);
   } catch (...) {
     out.reset();
-    return collapse(-9);
+    return collapse(kAborted, detail);
   }
 }
 

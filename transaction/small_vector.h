@@ -10,83 +10,19 @@
 #include <type_traits>
 #include <utility>
 
+#include "transaction/detail/block_cache.h"
+
 namespace varnel::transaction {
-
-namespace detail {
-
-/// Keeps freed blocks of one size for reuse by the same thread. Loading a file builds thousands
-/// of equal short lists and freeing the file releases them all together; the general-purpose
-/// allocator is slow at that pattern, a free list is not. At most kMaxBlocks are kept.
-template <std::size_t Bytes>
-class BlockCache {
- public:
-  static void* take() {
-    BlockCache& c = local();
-    if (c.head_ == nullptr) return ::operator new(Bytes);
-    Node* n = c.head_;
-    c.head_ = n->next;
-    --c.count_;
-    return n;
-  }
-  static void give(void* block) noexcept {
-    BlockCache& c = local();
-    if (c.count_ >= kMaxBlocks) {
-      ::operator delete(block);
-      return;
-    }
-    c.head_ = ::new (block) Node{c.head_};
-    ++c.count_;
-  }
-
-  BlockCache() = default;
-  BlockCache(const BlockCache&) = delete;
-  BlockCache& operator=(const BlockCache&) = delete;
-  ~BlockCache() {
-    while (head_ != nullptr) {
-      Node* n = head_;
-      head_ = n->next;
-      ::operator delete(n);
-    }
-  }
-
- private:
-  static constexpr std::size_t kMaxBlocks = 4096;
-  struct Node {
-    Node* next;
-  };
-  static_assert(Bytes >= sizeof(Node));
-
-  static BlockCache& local() noexcept {
-    thread_local BlockCache cache;
-    return cache;
-  }
-
-  Node* head_ = nullptr;
-  std::size_t count_ = 0;
-};
-
-// Sanitizer builds allocate every block afresh, so that use after free stays detectable.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kCacheBlocks = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
-inline constexpr bool kCacheBlocks = false;
-#else
-inline constexpr bool kCacheBlocks = true;
-#endif
-#else
-inline constexpr bool kCacheBlocks = true;
-#endif
-
-}  // namespace detail
 
 /// A vector that keeps up to N elements inside itself and moves to the heap beyond that. Most
 /// fields hold one subfield of one item, so the tree's lists use it to spare an allocation per
 /// level. The interface is the part of std::vector the tree needs; iterators are pointers and are
-/// invalidated by any growth, as with std::vector.
-template <class T, std::size_t N>
+/// invalidated by any growth, as with std::vector. `Blocks` supplies the first heap block
+/// (detail/block_cache.h); the default recycles it, PlainBlocks allocates it afresh.
+template <class T, std::size_t N, template <std::size_t> class Blocks = detail::FirstBlocks>
 class SmallVector {
   static_assert(N >= 1, "at least one element inside");
+  static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__, "blocks come from plain new");
   static_assert(std::is_nothrow_move_constructible_v<T>, "elements move without throwing");
 
  public:
@@ -233,9 +169,9 @@ class SmallVector {
   T* inlineData() noexcept { return std::launder(reinterpret_cast<T*>(inline_)); }
   const T* inlineData() const noexcept { return std::launder(reinterpret_cast<const T*>(inline_)); }
 
-  // The first heap block: its size is recycled through a per-thread cache.
+  // The first heap block: the commonest size, supplied by `Blocks`.
   static constexpr size_type kFirstHeap = N < 4 ? 4 : 2 * N;
-  using FirstBlocks = detail::BlockCache<kFirstHeap * sizeof(T)>;
+  using FirstBlocks = Blocks<kFirstHeap * sizeof(T)>;
 
   [[nodiscard]] size_type nextCapacity() const noexcept {
     const size_type c = capacity();
@@ -243,11 +179,11 @@ class SmallVector {
   }
 
   static T* allocateBlock(size_type n) {
-    if (detail::kCacheBlocks && n == kFirstHeap) return static_cast<T*>(FirstBlocks::take());
+    if (n == kFirstHeap) return static_cast<T*>(FirstBlocks::take());
     return std::allocator<T>().allocate(n);
   }
   static void freeBlock(T* block, size_type n) noexcept {
-    if (detail::kCacheBlocks && n == kFirstHeap) {
+    if (n == kFirstHeap) {
       FirstBlocks::give(block);
     } else {
       std::allocator<T>().deallocate(block, n);

@@ -76,6 +76,66 @@ inline constexpr int kNoImageField = -2;
 /// exportImageData: the file cannot be created or written.
 inline constexpr int kExportWriteFailed = -6;
 
+/// readTraditional and readTraditionalBytes: the precise cause of a malformed input, given in
+/// ReadDetail::code while the status itself is kReadFailed. Several share a value; each names one
+/// cause.
+/// The input is empty.
+inline constexpr int kReadEmpty = -1;
+/// Type 1: the first field is not 1.001, or the second is not a one-item 1.002.
+inline constexpr int kReadType1NoLen = -2;
+inline constexpr int kReadType1NoVersion = -2;
+/// Type 1: its LEN is not a number up to 2^31 - 1.
+inline constexpr int kReadType1BadLen = -1;
+/// Type 1: its LEN or version field ends the record.
+inline constexpr int kReadType1LenEndsRecord = -3;
+inline constexpr int kReadType1VersionEndsRecord = -4;
+/// Type 1: its fields run past its LEN, or stop short of it.
+inline constexpr int kReadType1PastLen = -1;
+inline constexpr int kReadType1ShortOfLen = -7;
+/// Tag: the input ends in the record type, or in the field number.
+inline constexpr int kReadTagEndsInType = -3;
+inline constexpr int kReadTagEndsInNumber = -6;
+/// Tag: a record type that is empty or not digits, or longer than nine digits.
+inline constexpr int kReadTagBadType = -4;
+inline constexpr int kReadTagTypeTooLong = -5;
+/// Tag: a field number that is empty or not digits, or longer than nine digits; a tag longer
+/// than kMaxTagLength.
+inline constexpr int kReadTagBadNumber = -7;
+inline constexpr int kReadTagNumberTooLong = -8;
+inline constexpr int kReadTagTooLong = -8;
+/// A tagged field's value runs to the end of the input without a separator.
+inline constexpr int kReadValueUnended = -2;
+/// Image data of a tagged record: its LEN leaves no room for the data, the data run past the end
+/// of the input, the input ends after them, or the byte after them is not FS.
+inline constexpr int kReadDataNoRoom = -21;
+inline constexpr int kReadDataPastEnd = -4;
+inline constexpr int kReadDataUnended = -5;
+inline constexpr int kReadDataNotFs = -6;
+/// A tagged record (after Type 1): the first field is not its LEN, or its LEN is not a number.
+inline constexpr int kReadRecordNoLen = -2;
+inline constexpr int kReadRecordBadLen = -2;
+/// A tagged record: its fields run past its LEN, or stop short of it.
+inline constexpr int kReadRecordPastLen = -1;
+inline constexpr int kReadRecordShortOfLen = -4;
+/// A binary record: the input ends in its header; header value i (0-based) cut short is
+/// kReadBinaryHeaderCut - i.
+inline constexpr int kReadBinaryHeaderCut = -2;
+/// A binary record: its length is below its header's size or above 2^31 - 1.
+inline constexpr int kReadBinaryBadLength = -17;
+/// A binary record: its image data run past the end of the input.
+inline constexpr int kReadBinaryDataPastEnd = -10;
+/// A binary record: its fields do not add up to its length.
+inline constexpr int kReadBinaryLengthMismatch = -4;
+/// Type 1 has no CNT (1.003), or a CNT subfield after the first is not two items.
+inline constexpr int kReadNoCnt = -4;
+inline constexpr int kReadBadCntEntry = -5;
+/// CNT names a record type that is neither tagged nor binary.
+inline constexpr int kReadUnknownType = -2;
+/// Closing the file after reading failed.
+inline constexpr int kReadCloseFailed = -5;
+/// Memory ran out, or another exception stopped the read.
+inline constexpr int kReadAborted = -9;
+
 /// writeTraditional: the file cannot be created, a record type is neither tagged nor binary, a
 /// tagged field has no tag, or a write failed.
 inline constexpr int kWriteFailed = -2;

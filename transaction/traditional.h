@@ -2,24 +2,34 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
+#include "transaction/status.h"
 #include "transaction/tree.h"
 
 namespace varnel::transaction {
 
+/// What stopped a read, beyond its status, for reports and diagnostics.
+struct ReadDetail {
+  /// kOk after a successful read; the status for kCannotOpen, kIsXml and kNotType1; for
+  /// kReadFailed one of the kRead... causes of status.h (kReadTagBadType, kReadBinaryBadLength,
+  /// ...).
+  int code = kOk;
+  /// The cause in a few words for an operator ("the file ends inside a field"); empty after
+  /// success. Static text, valid for the life of the program.
+  std::string_view reason;
+};
+
 /// Reads a traditional-encoding file. Returns kOk and a new Transaction in `out`; kCannotOpen
 /// when the file cannot be opened; kIsXml when its first byte is "<"; kNotType1 when the first tag
 /// does not name record type 1; kReadFailed for any other failure. `out` is left empty on failure.
-[[nodiscard]] int readTraditional(const std::string& path,
-                                  std::unique_ptr<Transaction>& out) noexcept;
+/// When `detail` is given it receives the precise cause (also after success).
+[[nodiscard]] int readTraditional(const std::string& path, std::unique_ptr<Transaction>& out,
+                                  ReadDetail* detail = nullptr) noexcept;
 
 /// Reads a traditional transaction from memory, with the same statuses (kCannotOpen never occurs).
-[[nodiscard]] int readTraditionalBytes(std::string_view bytes,
-                                       std::unique_ptr<Transaction>& out) noexcept;
-
-/// Detailed status of the last read on this thread, before it collapsed into kReadFailed (for
-/// diagnostics).
-[[nodiscard]] int lastReadDetail() noexcept;
+[[nodiscard]] int readTraditionalBytes(std::string_view bytes, std::unique_ptr<Transaction>& out,
+                                       ReadDetail* detail = nullptr) noexcept;
 
 /// Writes the Transaction to `path` in the traditional encoding. Returns kOk; kWriteFailed when
 /// the file cannot be created, a record type is neither tagged nor binary, a tagged field has no

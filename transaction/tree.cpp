@@ -385,7 +385,7 @@ int findFieldIndex(const Record& record, int fieldNumber) noexcept {
   for (std::size_t i = 0; i < record.fields.size(); ++i) {
     if (record.fields[i].fieldNumber == fieldNumber) return static_cast<int>(i);
   }
-  return -1;
+  return kNoFieldIndex;
 }
 
 const Field* findField(const Record& record, int fieldNumber) noexcept {

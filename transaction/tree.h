@@ -223,7 +223,9 @@ std::int32_t appendField(Record& record, Field field);
 /// Same for a detached record; `growth` receives the change of its total.
 [[nodiscard]] int insertFieldOrdered(Record& record, Field field, std::int32_t& growth);
 
-/// Index of the field with that number in the record, or -1.
+/// What findFieldIndex returns when the record has no such field.
+inline constexpr int kNoFieldIndex = -1;
+/// Index of the field with that number in the record, or kNoFieldIndex.
 [[nodiscard]] int findFieldIndex(const Record& record, int fieldNumber) noexcept;
 [[nodiscard]] const Field* findField(const Record& record, int fieldNumber) noexcept;
 [[nodiscard]] Field* findField(Record& record, int fieldNumber) noexcept;

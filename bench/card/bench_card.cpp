@@ -7,7 +7,7 @@
 #include <string>
 
 #include "imaging/tenprint_card.h"
-#include "tests/transaction/tx_builder.h"
+#include "tests/common/tx_builder.h"
 #include "transaction/nist_file.h"
 #include "transaction/traditional.h"
 

@@ -8,7 +8,7 @@
 #include "imaging/detail/codecs.h"
 #include "imaging/image_layer.h"
 #include "imaging/wsq/wsq.h"
-#include "tests/transaction/tx_builder.h"
+#include "tests/common/tx_builder.h"
 #include "transaction/traditional.h"
 
 namespace {

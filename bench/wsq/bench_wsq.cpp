@@ -9,28 +9,12 @@
 #include <vector>
 
 #include "imaging/wsq/wsq.h"
+#include "tests/common/grey_png.h"
 
 namespace {
 
-struct Grey {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> pixels;
-};
-
-Grey readPng(const std::string& path) {
-  Grey g;
-  png_image im{};
-  im.version = PNG_IMAGE_VERSION;
-  if (png_image_begin_read_from_file(&im, path.c_str()) == 0) return g;
-  im.format = PNG_FORMAT_GRAY;
-  std::vector<std::uint8_t> px(PNG_IMAGE_SIZE(im));
-  if (png_image_finish_read(&im, nullptr, px.data(), 0, nullptr) == 0) return g;
-  g.width = static_cast<int>(im.width);
-  g.height = static_cast<int>(im.height);
-  g.pixels = std::move(px);
-  return g;
-}
+using varnel::test::Grey;
+using varnel::test::readPng;
 
 // 800x750: NIST cmp00008. 1600x1500: NIST sample_01 from the corpus, else cmp00008 doubled.
 const Grey& image(int which) {

@@ -36,24 +36,40 @@ constexpr std::uint64_t kMaxPlaneSamples = std::uint64_t{1} << 30;
 // Codes up to this length are resolved by one table lookup.
 constexpr int kLookupBits = 9;
 
-// Diagnostics of the codec; silent unless a debug level was set.
+std::atomic<JpeglDiagnosticSink> gSink{nullptr};
+
+// Formats one diagnostic and hands it to the caller's sink; nothing happens without a sink or
+// below the level the caller set.
+void deliver(JpeglMessage kind, const char* format, va_list args) {
+  const JpeglDiagnosticSink sink = gSink.load(std::memory_order_relaxed);
+  if (sink == nullptr) return;
+  char text[512];
+  const int n = std::vsnprintf(text, sizeof text, format, args);
+  if (n < 0) return;
+  const std::size_t len =
+      static_cast<std::size_t>(n) < sizeof text ? static_cast<std::size_t>(n) : sizeof text - 1;
+  sink(kind, std::string_view(text, len));
+}
+
+// Progress of the readers, delivered from `level` up.
 void trace(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // NOLINTNEXTLINE(cert-dcl50-cpp): printf-style on purpose; the format attribute checks callers
 void trace(int level, const char* format, ...) {
   if (gDebugLevel.load(std::memory_order_relaxed) < level) return;
   va_list args;
   va_start(args, format);
-  (void)std::vprintf(format, args);
+  deliver(JpeglMessage::kTrace, format, args);
   va_end(args);
 }
 
+// The "ERROR : " diagnostics, delivered from level 1 up.
 void error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // NOLINTNEXTLINE(cert-dcl50-cpp): printf-style on purpose; the format attribute checks callers
 void error(const char* format, ...) {
   if (gDebugLevel.load(std::memory_order_relaxed) < 1) return;
   va_list args;
   va_start(args, format);
-  (void)std::vfprintf(stderr, format, args);
+  deliver(JpeglMessage::kError, format, args);
   va_end(args);
 }
 
@@ -698,6 +714,10 @@ int jpeglImage(const JpeglDecoded& image, std::vector<std::uint8_t>& pixels, int
 void jpeglSetDebugLevel(int level) noexcept { gDebugLevel.store(level, std::memory_order_relaxed); }
 
 int jpeglDebugLevel() noexcept { return gDebugLevel.load(std::memory_order_relaxed); }
+
+void jpeglSetDiagnosticSink(JpeglDiagnosticSink sink) noexcept {
+  gSink.store(sink, std::memory_order_relaxed);
+}
 
 const char* jpeglStatusText(int status) noexcept {
   // Several causes share each value (see status.h): the text names them together.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace varnel::jpegl {
@@ -45,10 +46,21 @@ struct JpeglDecoded {
 [[nodiscard]] int jpeglImage(const JpeglDecoded& image, std::vector<std::uint8_t>& pixels,
                              int& width, int& height, int& depth, int& ppi) noexcept;
 
-/// Sets the process-wide diagnostic level of the decoder. 0 (the default) prints nothing; 1 and
-/// above print the "ERROR : " diagnostics on the error stream and trace the segments read on the
-/// standard output; 2 and above also print the header fields. Meant for investigating streams.
+/// Kind of a decoder diagnostic: the progress of the readers, or an "ERROR : " text.
+enum class JpeglMessage { kTrace, kError };
+
+/// Receives one decoder diagnostic (the text ends in a newline where the message does). Must not
+/// throw; may be called from any thread that decodes.
+using JpeglDiagnosticSink = void (*)(JpeglMessage kind, std::string_view text) noexcept;
+
+/// Sets the process-wide diagnostic level of the decoder. 0 (the default) delivers nothing; 1 and
+/// above deliver the "ERROR : " diagnostics and trace the segments read; 2 and above also the
+/// header fields. Diagnostics go only to the sink set by jpeglSetDiagnosticSink: the decoder
+/// itself never writes to a stream. Meant for investigating streams.
 void jpeglSetDebugLevel(int level) noexcept;
+
+/// Sets (or with nullptr removes) the process-wide receiver of diagnostics; none by default.
+void jpeglSetDiagnosticSink(JpeglDiagnosticSink sink) noexcept;
 
 /// The current diagnostic level.
 [[nodiscard]] int jpeglDebugLevel() noexcept;

@@ -7,7 +7,7 @@
 #include "rules/action_context.h"
 #include "tests/common/files.h"
 #include "tests/common/process.h"
-#include "tests/transaction/tx_builder.h"
+#include "tests/common/tx_builder.h"
 #include "transaction/nist_file.h"
 
 namespace varnel::test {

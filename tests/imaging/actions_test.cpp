@@ -12,8 +12,8 @@
 #include "imaging/wsq/wsq.h"
 #include "rules/detail/record_actions.h"
 #include "rules/engine.h"
+#include "tests/common/tx_builder.h"
 #include "tests/imaging/support.h"
-#include "tests/transaction/tx_builder.h"
 #include "transaction/sha256.h"
 
 namespace varnel::rules {

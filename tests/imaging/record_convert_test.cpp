@@ -5,8 +5,8 @@
 #include "imaging/image_layer.h"
 #include "imaging/status.h"
 #include "imaging/wsq/wsq.h"
+#include "tests/common/tx_builder.h"
 #include "tests/imaging/support.h"
-#include "tests/transaction/tx_builder.h"
 #include "transaction/traditional.h"
 
 namespace varnel::imaging {

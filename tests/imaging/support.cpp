@@ -10,7 +10,7 @@
 #include <iterator>
 #include <memory>
 
-#include "tests/transaction/tx_builder.h"
+#include "tests/common/tx_builder.h"
 #include "transaction/traditional.h"
 
 namespace varnel::test {

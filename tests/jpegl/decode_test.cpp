@@ -477,39 +477,50 @@ TEST(Image, FailsWithoutPlanesAndLeavesOutputsAlone) {
   EXPECT_EQ(ppi, -5);
 }
 
-TEST(Diagnostics, SilentByDefaultAndPrintedWithADebugLevel) {
+// What the decoder delivered to the sink, by kind.
+std::string gTraced;
+std::string gErrors;
+void collect(JpeglMessage kind, std::string_view text) noexcept {
+  (kind == JpeglMessage::kError ? gErrors : gTraced).append(text);
+}
+
+TEST(Diagnostics, NeverPrintedAndDeliveredToTheSinkFromADebugLevel) {
   auto s = encodeLossless({grey(6, 4, 1)});
   s[findMarker(s, 0xDA) + 6] = 0x20;
   ASSERT_EQ(jpeglDebugLevel(), 0);
+  jpeglSetDiagnosticSink(&collect);
+  gTraced.clear();
+  gErrors.clear();
+  EXPECT_EQ(decode(s), kUndefinedTable);
+  EXPECT_EQ(gTraced + gErrors, "");
+
+  // A debug level without a sink writes nothing to the process's streams.
+  jpeglSetDiagnosticSink(nullptr);
+  jpeglSetDebugLevel(2);
   ::testing::internal::CaptureStderr();
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(decode(s), kUndefinedTable);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 
+  jpeglSetDiagnosticSink(&collect);
   jpeglSetDebugLevel(1);
-  ::testing::internal::CaptureStderr();
-  ::testing::internal::CaptureStdout();
   EXPECT_EQ(decode(s), kUndefinedTable);
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  jpeglSetDebugLevel(0);
-  EXPECT_NE(out.find("Start reading JFIF header.\n"), std::string::npos);
-  EXPECT_NE(out.find("Start reading scan header\n"), std::string::npos);
-  EXPECT_EQ(out.find("Lf = "), std::string::npos);
-  EXPECT_EQ(err, "ERROR : update_IMG_DAT_decode : huffman table 2 not defined\n");
+  EXPECT_NE(gTraced.find("Start reading JFIF header.\n"), std::string::npos);
+  EXPECT_NE(gTraced.find("Start reading scan header\n"), std::string::npos);
+  EXPECT_EQ(gTraced.find("Lf = "), std::string::npos);
+  EXPECT_EQ(gErrors, "ERROR : update_IMG_DAT_decode : huffman table 2 not defined\n");
 
   s = encodeLossless({grey(6, 4, 1)});
   s[findMarker(s, 0xDA) + 7] = 9;
   jpeglSetDebugLevel(2);
-  ::testing::internal::CaptureStderr();
-  ::testing::internal::CaptureStdout();
+  gTraced.clear();
+  gErrors.clear();
   EXPECT_EQ(decode(s), kBadPredictor);
-  const std::string out2 = ::testing::internal::GetCapturedStdout();
-  const std::string err2 = ::testing::internal::GetCapturedStderr();
   jpeglSetDebugLevel(0);
-  EXPECT_NE(out2.find("Lf = 11\nP = 8\nY = 4\nX = 6\nNf = 1\n"), std::string::npos);
-  EXPECT_EQ(err2, "ERORR : predict : invalid prediction type 9 not in range [1..7]\n");
+  jpeglSetDiagnosticSink(nullptr);
+  EXPECT_NE(gTraced.find("Lf = 11\nP = 8\nY = 4\nX = 6\nNf = 1\n"), std::string::npos);
+  EXPECT_EQ(gErrors, "ERORR : predict : invalid prediction type 9 not in range [1..7]\n");
 }
 
 }  // namespace

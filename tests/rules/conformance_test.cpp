@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "imaging/detail/codecs.h"
+#include "imaging/image_layer.h"
 #include "rules/conformance/output.h"
 #include "rules/conformance/profile.h"
 #include "rules/conformance/validator.h"
 #include "rules/engine.h"
+#include "tests/common/tx_builder.h"
 #include "tests/rules/helpers.h"
-#include "tests/transaction/tx_builder.h"
 #include "transaction/nist_file.h"
 
 namespace {
@@ -211,17 +211,6 @@ TEST(ConformanceValues, BoundsOfARangeApplyTogether) {
   EXPECT_NE(find(check(f, p), "1.006 PRY: expected one of >=1,<10, found '10'"), nullptr);
 }
 
-std::string pngBytes(int w, int h) {
-  varnel::imaging::RawImage img;
-  img.width = w;
-  img.height = h;
-  img.depth = 8;
-  img.pixels.assign(static_cast<std::size_t>(w * h), 0x80);
-  std::vector<std::uint8_t> png;
-  EXPECT_EQ(varnel::imaging::pngEncode(img, png), 0);
-  return std::string(png.begin(), png.end());
-}
-
 TxBuilder type14(const std::string& cga, const std::string& hll, const std::string& data) {
   return base().tagged(14, {{2, "00"},
                             {3, "0"},
@@ -236,6 +225,17 @@ TxBuilder type14(const std::string& cga, const std::string& hll, const std::stri
                             {12, "8"},
                             {13, "1"},
                             {999, data}});
+}
+
+// PNG bytes of a w x h grey image, made by the imaging layer from raw pixels.
+std::string pngBytes(int w, int h) {
+  NistFile f =
+      load(type14("NONE", std::to_string(w), std::string(static_cast<std::size_t>(w * h), '\x80')));
+  EXPECT_EQ(f.setField(14, 7, std::to_string(h)), 0);
+  EXPECT_EQ(varnel::imaging::recompressRecordImage(f, 14, 0, 6), 0);
+  std::string_view data;
+  EXPECT_EQ(f.getFieldText(14, 999, data), 0);
+  return std::string(data);
 }
 
 TEST(ConformanceImage, CompressionFieldMustNameTheDataFormat) {

@@ -13,6 +13,7 @@
 #include "rules/report.h"
 #include "rules/run.h"
 #include "samples/tx_builder.h"
+#include "tests/common/quiet_ui.h"
 #include "tests/rules/helpers.h"
 
 namespace varnel::rules {
@@ -20,30 +21,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using samples::TxBuilder;
+using test::QuietUi;
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
-
-class QuietUi final : public UiServices {
- public:
-  Answer showMessage(std::string_view text, std::string_view, Buttons, Icon) noexcept override {
-    messages.emplace_back(text);
-    return Answer::kNo;
-  }
-  std::string promptText(std::string_view, std::string_view) noexcept override { return "P"; }
-  void setProgressRange(int, int) noexcept override {}
-  void setProgressPosition(int p) noexcept override { positions.push_back(p); }
-  void setStatusText(std::string_view) noexcept override {}
-  void rememberPaths(std::string_view, std::string_view, std::string_view) noexcept override {}
-  void openWithDefaultApplication(std::string_view) noexcept override {}
-  bool stopRequested() noexcept override {
-    return stopAfter >= 0 && static_cast<int>(positions.size()) >= stopAfter;
-  }
-
-  std::vector<std::string> messages;
-  std::vector<int> positions;
-  int stopAfter = -1;
-};
 
 // Every file under `folder` (relative name -> bytes), the report aside: its rows are compared
 // on their own, since its header holds the time of the run.

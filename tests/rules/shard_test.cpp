@@ -14,6 +14,7 @@
 #include "rules/run.h"
 #include "rules/status.h"
 #include "samples/tx_builder.h"
+#include "tests/common/quiet_ui.h"
 #include "tests/rules/helpers.h"
 
 namespace varnel::rules {
@@ -21,24 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using samples::TxBuilder;
+using test::QuietUi;
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
-
-class QuietUi final : public UiServices {
- public:
-  Answer showMessage(std::string_view text, std::string_view, Buttons, Icon) noexcept override {
-    messages.emplace_back(text);
-    return Answer::kNo;
-  }
-  std::string promptText(std::string_view, std::string_view) noexcept override { return "x"; }
-  void setProgressRange(int, int) noexcept override {}
-  void setProgressPosition(int) noexcept override {}
-  void setStatusText(std::string_view) noexcept override {}
-  void rememberPaths(std::string_view, std::string_view, std::string_view) noexcept override {}
-  void openWithDefaultApplication(std::string_view) noexcept override {}
-  std::vector<std::string> messages;
-};
 
 // The rows of a report and its overview counts, without the times.
 std::string rowsOf(const std::string& html) {

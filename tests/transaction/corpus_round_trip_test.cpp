@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/transaction/tx_builder.h"
+#include "tests/common/tx_builder.h"
 #include "transaction/nist_file.h"
 #include "transaction/traditional.h"
 
@@ -56,11 +56,12 @@ Outcome roundTripAll(const std::vector<std::string>& files) {
   for (const auto& path : files) {
     const std::string original = readFile(path);
     std::unique_ptr<Transaction> raw;
-    const int rc = readTraditional(path, raw);
+    ReadDetail detail;
+    const int rc = readTraditional(path, raw, &detail);
     if (rc == kIsXml) continue;
     if (rc != kOk) {
       o.failures.push_back(path + " status " + std::to_string(rc) + " detail " +
-                           std::to_string(lastReadDetail()));
+                           std::to_string(detail.code) + ": " + std::string(detail.reason));
       continue;
     }
     ++o.loaded;

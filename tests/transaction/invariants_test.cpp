@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "tests/transaction/tx_builder.h"
+#include "tests/common/tx_builder.h"
 #include "transaction/nist_file.h"
 #include "transaction/status.h"
 #include "transaction/traditional.h"
@@ -63,8 +63,9 @@ void checkInvariants(const NistFile& nf, int step) {
   ASSERT_EQ(writeTraditionalBytes(tx, bytes), kOk) << "step " << step;
   ASSERT_EQ(tx.byteTotal, static_cast<std::int32_t>(bytes.size())) << "step " << step;
   std::unique_ptr<Transaction> back;
-  ASSERT_EQ(readTraditionalBytes(bytes, back), kOk)
-      << "step " << step << " detail " << lastReadDetail();
+  ReadDetail detail;
+  ASSERT_EQ(readTraditionalBytes(bytes, back, &detail), kOk)
+      << "step " << step << " detail " << detail.code << ": " << detail.reason;
   std::string why;
   ASSERT_TRUE(sameTree(tx, *back, why)) << "step " << step << ": " << why;
   const Field* cnt = findField(tx.records[0], 3);

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/transaction/tx_builder.h"
+#include "tests/common/tx_builder.h"
 #include "transaction/status.h"
 #include "transaction/traditional.h"
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "tests/transaction/tx_builder.h"
+#include "tests/common/tx_builder.h"
 #include "transaction/nist_file.h"
 #include "transaction/status.h"
 #include "transaction/traditional.h"
@@ -119,8 +119,11 @@ TEST(TraditionalReader, RecordOfLengthAlone) {
 TEST(TraditionalReader, BinaryLengthBelowHeaderFails) {
   const std::string rec = be32(17) + std::string(13, '\0');
   std::unique_ptr<Transaction> tx;
-  EXPECT_EQ(readBytes(TxBuilder().type1().raw(4, rec).bytes(), tx), kReadFailed);
-  EXPECT_EQ(lastReadDetail(), -17);
+  ReadDetail detail;
+  EXPECT_EQ(readTraditionalBytes(TxBuilder().type1().raw(4, rec).bytes(), tx, &detail),
+            kReadFailed);
+  EXPECT_EQ(detail.code, kReadBinaryBadLength);
+  EXPECT_EQ(detail.reason, "a binary record's length does not fit its header");
 }
 
 TEST(TraditionalReader, HugeDeclaredLengthFailsWithoutAllocating) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -124,4 +125,59 @@ TEST(SmallVector, RecycledBlocksComeBackClean) {
   EXPECT_GE(v.capacity(), 3u);
   v.push_back("x");
   EXPECT_EQ(v.size(), 1u);
+}
+
+TEST(SmallVector, RecycledAndPlainBlocksHoldTheSameAfterRandomEdits) {
+  using Cached = SmallVector<std::string, 2, varnel::transaction::detail::BlockCache>;
+  using Plain = SmallVector<std::string, 2, varnel::transaction::detail::PlainBlocks>;
+  constexpr int kLists = 8;
+  std::vector<Cached> cached(kLists);
+  std::vector<Plain> plain(kLists);
+  std::mt19937 rng(14);
+  for (int step = 0; step < 20000; ++step) {
+    const int i = static_cast<int>(rng() % kLists);
+    const int j = static_cast<int>(rng() % kLists);
+    Cached& c = cached[i];
+    Plain& p = plain[i];
+    const std::size_t at = c.empty() ? 0 : rng() % c.size();
+    switch (rng() % 8) {
+      case 0:
+      case 1:
+        c.push_back(text(step));
+        p.push_back(text(step));
+        break;
+      case 2:
+        c.insert(c.begin() + at, text(step));
+        p.insert(p.begin() + at, text(step));
+        break;
+      case 3:
+        if (!c.empty()) {
+          c.erase(c.begin() + at);
+          p.erase(p.begin() + at);
+        }
+        break;
+      case 4:
+        c.resize(at);
+        p.resize(at);
+        break;
+      case 5:
+        // Freeing whole lists returns their blocks for the next ones to reuse.
+        c = Cached();
+        p = Plain();
+        break;
+      case 6:
+        c = cached[j];
+        p = plain[j];
+        break;
+      default:
+        c = std::move(cached[j]);
+        p = std::move(plain[j]);
+        break;
+    }
+    for (int k = 0; k < kLists; ++k) {
+      ASSERT_EQ(std::vector<std::string>(cached[k].begin(), cached[k].end()),
+                std::vector<std::string>(plain[k].begin(), plain[k].end()))
+          << "step " << step << " list " << k;
+    }
+  }
 }

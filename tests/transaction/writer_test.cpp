@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "tests/transaction/tx_builder.h"
+#include "tests/common/tx_builder.h"
 #include "transaction/nist_file.h"
 #include "transaction/status.h"
 #include "transaction/traditional.h"

@@ -1,7 +1,5 @@
 #include "tests/wsq/wsq_test_util.h"
 
-#include <png.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -17,23 +15,6 @@ std::string corpusDir() { return VARNEL_CORPUS; }
 bool fileExists(const std::string& path) {
   std::error_code ec;
   return std::filesystem::exists(path, ec);
-}
-
-Grey readPng(const std::string& path) {
-  Grey g;
-  png_image im{};
-  im.version = PNG_IMAGE_VERSION;
-  if (png_image_begin_read_from_file(&im, path.c_str()) == 0) return g;
-  im.format = PNG_FORMAT_GRAY;
-  std::vector<std::uint8_t> px(PNG_IMAGE_SIZE(im));
-  if (png_image_finish_read(&im, nullptr, px.data(), 0, nullptr) == 0) {
-    png_image_free(&im);
-    return g;
-  }
-  g.width = static_cast<int>(im.width);
-  g.height = static_cast<int>(im.height);
-  g.pixels = std::move(px);
-  return g;
 }
 
 Diff compare(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {

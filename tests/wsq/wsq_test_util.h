@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/common/files.h"
+#include "tests/common/grey_png.h"
 
 namespace varnel::wsq::test {
 
@@ -18,13 +19,8 @@ inline std::vector<std::uint8_t> readFile(const std::string& path) {
 }
 bool fileExists(const std::string& path);
 
-/// An 8-bit grey PNG read with libpng; empty pixels when the file cannot be read.
-struct Grey {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> pixels;
-};
-Grey readPng(const std::string& path);
+using varnel::test::Grey;
+using varnel::test::readPng;
 
 /// Largest absolute difference and share of equal pixels between two images of equal size.
 struct Diff {

@@ -13,6 +13,11 @@
 
 namespace varnel::transaction::detail {
 
+/// What get() and takeUntilSeparator() return at the end of the source.
+inline constexpr int kEndOfInput = -1;
+/// What takeSeparated() returns when no separator lies within the buffered bytes.
+inline constexpr int kNoSeparatorBuffered = -1;
+
 /// First separator byte (0x1C to 0x1F) in [p, e), or e when there is none.
 inline const char* findSeparator(const char* p, const char* e) noexcept {
 #ifdef __SSE2__
@@ -53,7 +58,7 @@ class ByteSource {
 
   [[nodiscard]] bool ok() const noexcept { return fd_ >= 0 || memory_; }
 
-  /// Next byte, or -1 at the end.
+  /// Next byte, or kEndOfInput at the end.
   int get() {
     if (pos_ < end_) return static_cast<std::uint8_t>(data_[pos_++ - base_ + 0]);
     return refillAndGet();
@@ -76,7 +81,7 @@ class ByteSource {
   /// Appends exactly n bytes to `out`; false (and nothing promised about `out`) when fewer remain.
   bool read(std::size_t n, std::string& out);
   /// Appends bytes to `out` up to the next separator byte (0x1C to 0x1F), which is consumed and
-  /// returned; returns -1 at the end of the source.
+  /// returned; returns kEndOfInput at the end of the source.
   int takeUntilSeparator(std::string& out) {
     std::string_view piece;
     const int c = takeSeparated(piece);
@@ -88,12 +93,13 @@ class ByteSource {
   }
   /// When a separator byte lies within the buffered bytes: sets `piece` to the bytes before it
   /// (valid until the next call that moves or refills), consumes both and returns the separator.
-  /// Otherwise consumes nothing and returns -1; takeUntilSeparator then does the slow work.
+  /// Otherwise consumes nothing and returns kNoSeparatorBuffered; takeUntilSeparator then does the
+  /// slow work.
   int takeSeparated(std::string_view& piece) {
     const char* p = data_ + (pos_ - base_);
     const char* e = data_ + (end_ - base_);
     const char* q = findSeparator(p, e);
-    if (q == e) return -1;
+    if (q == e) return kNoSeparatorBuffered;
     piece = std::string_view(p, static_cast<std::size_t>(q - p));
     pos_ += static_cast<std::uint64_t>(q - p) + 1;
     return static_cast<unsigned char>(*q);
