@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <new>
 
 #include "rules/status.h"
 #include "transaction/file_io.h"
@@ -18,9 +19,9 @@ namespace varnel::rules {
 
 namespace detail {
 
-std::string_view NameSet::at(std::uint64_t slot) const noexcept {
-  const char* start = bytes_.data() + (slot - 1);
-  return std::string_view(start);
+std::string_view NameSet::at(std::uint32_t slot) const noexcept {
+  const std::size_t position = slot - 1;
+  return std::string_view(blocks_[position / kBlock].get() + position % kBlock);
 }
 
 std::size_t NameSet::find(std::string_view name, std::size_t hash) const noexcept {
@@ -36,27 +37,35 @@ bool NameSet::contains(std::string_view name) const noexcept {
 }
 
 void NameSet::grow() {
-  std::vector<std::uint64_t> old(slots_.empty() ? 16 : slots_.size() * 2, 0);
+  std::vector<std::uint32_t> old(slots_.empty() ? 64 : slots_.size() * 2, 0);
   old.swap(slots_);
-  for (const std::uint64_t slot : old) {
+  for (const std::uint32_t slot : old) {
     if (slot != 0) slots_[find(at(slot), std::hash<std::string_view>{}(at(slot)))] = slot;
   }
 }
 
 void NameSet::insert(std::string_view name) {
-  // At most half full, so that a search ends soon at an empty slot.
-  if ((count_ + 1) * 2 > slots_.size()) grow();
+  if (name.size() >= kBlock) throw std::bad_alloc();
+  // At most three quarters full, so that a search soon ends at an empty slot.
+  if ((count_ + 1) * 4 > slots_.size() * 3) grow();
   const std::size_t i = find(name, std::hash<std::string_view>{}(name));
   if (slots_[i] != 0) return;
-  const std::uint64_t offset = bytes_.size();
-  bytes_.append(name);
-  bytes_.push_back('\0');
-  slots_[i] = offset + 1;
+  if (kBlock - used_ < name.size() + 1) {
+    if (blocks_.size() >= (std::size_t{0xFFFFFFFF} / kBlock)) throw std::bad_alloc();
+    blocks_.reserve(blocks_.size() + 1);
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+    used_ = 0;
+  }
+  char* to = blocks_.back().get() + used_;
+  std::memcpy(to, name.data(), name.size());
+  to[name.size()] = '\0';
+  slots_[i] = static_cast<std::uint32_t>((blocks_.size() - 1) * kBlock + used_ + 1);
+  used_ += name.size() + 1;
   ++count_;
 }
 
 void NameSet::insertAll(const NameSet& other) {
-  for (const std::uint64_t slot : other.slots_) {
+  for (const std::uint32_t slot : other.slots_) {
     if (slot != 0) insert(other.at(slot));
   }
 }

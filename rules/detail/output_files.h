@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -18,25 +19,29 @@ namespace varnel::rules {
 
 namespace detail {
 
-/// A set of names kept compactly: their bytes one after the other in one buffer and an
-/// open-addressing table of their offsets, about the name's length plus 17 bytes each, so that
-/// a run over a million files does not hold a million tree nodes. Names never contain a NUL.
+/// A set of names kept compactly: their bytes one after the other in blocks that are never
+/// moved, and an open-addressing table of 4-byte positions, about the name's length plus 7 bytes
+/// each, so that a run over a million files does not hold a million tree nodes. Names never
+/// contain a NUL and are shorter than a block.
 class NameSet {
  public:
   [[nodiscard]] bool contains(std::string_view name) const noexcept;
-  /// Adds `name` (nothing when it is there already).
+  /// Adds `name` (nothing when it is there already). Throws std::bad_alloc when memory or the
+  /// 4-byte positions run out.
   void insert(std::string_view name);
   /// Adds every name of `other`.
   void insertAll(const NameSet& other);
 
  private:
+  static constexpr std::size_t kBlock = std::size_t{64} * 1024;
   // The slot for `name`: the one holding it, or the empty one where it would go.
   [[nodiscard]] std::size_t find(std::string_view name, std::size_t hash) const noexcept;
-  [[nodiscard]] std::string_view at(std::uint64_t slot) const noexcept;
+  [[nodiscard]] std::string_view at(std::uint32_t slot) const noexcept;
   void grow();
 
-  std::string bytes_;                 // every name, each followed by a NUL
-  std::vector<std::uint64_t> slots_;  // offset + 1 into bytes_, 0 for an empty slot
+  std::vector<std::unique_ptr<char[]>> blocks_;  // names, each followed by a NUL
+  std::size_t used_ = kBlock;                    // bytes used of the last block
+  std::vector<std::uint32_t> slots_;             // block * kBlock + offset + 1; 0 for an empty slot
   std::size_t count_ = 0;
 };
 
