@@ -5,7 +5,8 @@
 #            against `cp -r` of the same folder
 #   small  - empty rules on about 50 KB files against `cp -r`
 #   wsq    - WSQ recompression of 500x500 prints, --jobs 1 against --jobs 2
-#   memory - peak RSS of a run over 2,000 and 20,000 tiny files
+#   memory - peak RSS of a run over 2,000 and 20,000 tiny files, --jobs 1 and 2, and the growth
+#            per file
 # Usage: bench/scale.sh [BUILD_DIR] [REPEATS] [SCENARIO...]
 #   (BUILD_DIR holds cli/varnel and samples/varnel-gen; default: all scenarios)
 set -euo pipefail
@@ -91,12 +92,19 @@ for s in $scenarios; do
       echo "speed-up (medians) --jobs 2 over --jobs 1: $(ratio "${one_t%% *}" "${two_t%% *}")"
       ;;
     memory)
+      declare -A rss
       for n in 2000 20000; do
         rm -rf "$work/src"
         "$gen" --out "$work/src" --count "$n" --type2-fields 2 > /dev/null
-        fresh
-        t=$(once "$varnel" convert --quiet --source "$work/src" --dest "$work/out" --rules "$work/empty.ntx")
-        printf '== memory: %6d tiny files: %7.3f s, peak RSS %d KB\n' "$n" "$t" "$(cat "$work/rss")"
+        for jobs in 1 2; do
+          fresh
+          t=$(once "$varnel" convert --quiet --jobs "$jobs" --source "$work/src" --dest "$work/out" --rules "$work/empty.ntx")
+          rss[$n/$jobs]=$(cat "$work/rss")
+          printf '== memory: %6d tiny files, --jobs %d: %7.3f s, peak RSS %d KB\n' "$n" "$jobs" "$t" "${rss[$n/$jobs]}"
+        done
+      done
+      for jobs in 1 2; do
+        echo "growth, --jobs $jobs: $(( (rss[20000/$jobs] - rss[2000/$jobs]) * 1024 / 18000 )) bytes per file"
       done
       ;;
     *) echo "unknown scenario $s" >&2; exit 2 ;;

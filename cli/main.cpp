@@ -1,10 +1,12 @@
 // The varnel command line: convert a folder, check a rule file, dump a transaction.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -53,9 +55,32 @@ struct ConvertOptions {
   bool json = false;
   bool dryRun = false;
   bool noClobber = false;
-  std::string shard;  // "K/N", checked when parsed
-  int jobs = 0;       // 0: one per core
+  std::string shard;      // "K/N", checked when parsed
+  int jobs = 0;           // 0: one per core
+  std::string filesFrom;  // list of files to convert, "-" for stdin; "" for the whole folder
 };
+
+// The lines of the list of files to convert, from a file or "-" (stdin). False after saying why
+// it cannot be read.
+bool readFileList(const std::string& path, std::vector<std::string>& lines) {
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  if (path != "-") {
+    file.open(path, std::ios::binary);
+    if (!file) {
+      std::cerr << "varnel: list of files '" << path << "' cannot be read: " << std::strerror(errno)
+                << "\n";
+      return false;
+    }
+    in = &file;
+  }
+  for (std::string line; std::getline(*in, line);) lines.push_back(std::move(line));
+  if (in->bad()) {
+    std::cerr << "varnel: list of files '" << path << "' cannot be read\n";
+    return false;
+  }
+  return true;
+}
 
 // A folder or file the command line names that is not there, said as what it is meant to be:
 // "varnel: source folder '/x/y' does not exist". Returns false after saying so.
@@ -159,10 +184,14 @@ int runConvert(const ConvertOptions& o) {
       !present(o.rules, "rule file")) {
     return kExitInvalidInput;
   }
+  varnel::rules::RunOptions options;
+  if (!o.filesFrom.empty()) {
+    options.filesFrom.emplace();
+    if (!readFileList(o.filesFrom, *options.filesFrom)) return kExitInvalidInput;
+  }
   varnel::cli::catchStopSignals();
   varnel::cli::ConsoleUi ui(std::move(answers), o.quiet, o.openReport);
   varnel::rules::RunSummary summary;
-  varnel::rules::RunOptions options;
   options.dryRun = o.dryRun;
   options.noClobber = o.noClobber;
   if (!o.shard.empty()) (void)varnel::rules::parseShard(o.shard, options.shard);
@@ -334,6 +363,10 @@ int varnelMain(int argc, char** argv) {
                    "Files converted at once, on as many threads (default: one per core); the "
                    "outputs and the report are the same whatever the number")
       ->check(CLI::Range(1, 1024));
+  conv->add_option("--files-from", convert.filesFrom,
+                   "Convert only the files listed in FILE (\"-\": stdin), one per line: names "
+                   "in the source folder or absolute paths inside it, taken in name order")
+      ->type_name("FILE");
   conv->footer(kConvertExitStatuses);
   conv->callback([&] { exitCode = runConvert(convert); });
 

@@ -82,6 +82,9 @@ struct RunInputs {
   RunOutputs* outputs = nullptr;
   bool dryRun = false;     ///< do everything but write: no output, folder, report or CSV
   bool noClobber = false;  ///< an output that already exists is not replaced (error row)
+  /// The names come from a list, not from the folder: one that is not a transaction file of the
+  /// source folder gets an error row.
+  bool listedByCaller = false;
 };
 
 /// Kinds of report rows, by icon.

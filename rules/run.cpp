@@ -68,25 +68,34 @@ bool savesXml(const NistFile& file, const FileState& st) noexcept {
 
 // Writes the converted transaction under a temporary name next to its final place and renames
 // it there, so that a failed or interrupted save never leaves a partial output file and a link
-// already at the final name is replaced, not followed.
+// already at the final name is replaced, not followed. Returns 0 or the failure, with the
+// system's error number in `err` when the system refused a write (0 otherwise).
 int saveAtomically(const NistFile& file, const FileState& st, const std::string& path,
-                   RunOutputs* outputs) noexcept {
+                   RunOutputs* outputs, int& err) noexcept {
+  err = 0;
   try {
     const bool xml = savesXml(file, st);
     if (!xml && file.transaction() == nullptr) return transaction::kNoTransaction;
-    int err = 0;
-    const auto write = [&](const std::string& tmp) {
-      // Streamed from the tree through the writer's block buffer into the temporary file,
-      // which is removed if the transaction cannot be written.
-      const int w =
-          xml ? file.saveXml(tmp) : transaction::writeTraditional(tmp, *file.transaction());
+    // Streamed from the tree through the writer's block buffer into the temporary file, which
+    // is removed if the transaction cannot be written.
+    const auto fill = [&](int fd, int& e) {
+      const int w = xml ? file.saveXml(fd, e) : file.saveTraditional(fd, e);
       return w > 0 ? kWriteFailed : w;
     };
-    return outputs != nullptr ? outputs->write(path, write, err)
-                              : detail::replaceThroughTemporary(path, write, err);
+    return outputs != nullptr ? outputs->fill(path, fill, err)
+                              : detail::fillThroughTemporary(path, fill, err);
   } catch (...) {
+    err = ENOMEM;
     return kOutOfMemory;
   }
+}
+
+// The row of a save that failed: the message, and after it the system's reason when the system
+// refused a write.
+std::string saveFailure(int err) {
+  std::string text = "An error occurred saving the NIST file";
+  if (err != 0) text += ": " + detail::systemReason(err);
+  return text;
 }
 
 // Image-heavy files allocate megabytes each. By default the allocator maps such blocks afresh
@@ -442,8 +451,36 @@ bool listTransactionFiles(const std::string& folder, std::vector<std::string>& n
   }
 }
 
+bool resolveListedFiles(const std::string& folder, const std::vector<std::string>& entries,
+                        std::vector<std::string>& names) noexcept {
+  names.clear();
+  try {
+    std::error_code ec;
+    fs::path base = fs::absolute(fs::path(folder), ec).lexically_normal();
+    if (!base.has_filename()) base = base.parent_path();
+    for (std::string entry : entries) {
+      if (!entry.empty() && entry.back() == '\r') entry.pop_back();
+      if (entry.find_first_not_of(" \t") == std::string::npos) continue;
+      const fs::path listed = fs::path(entry).lexically_normal();
+      const fs::path full = listed.is_absolute() ? listed : (base / listed).lexically_normal();
+      const std::string name = full.filename().string();
+      // The folder the entry names, however spelt: the source folder itself, or elsewhere.
+      const fs::path parent = full.parent_path();
+      const bool inFolder = !name.empty() && name != "." && name != ".." &&
+                            (parent == base || sameFolder(parent.string(), folder));
+      names.push_back(inFolder ? name : entry);
+    }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return true;
+  } catch (...) {
+    names.clear();
+    return false;
+  }
+}
+
 InputCheck checkRunInputs(const std::string& source, const std::string& dest,
-                          const std::string& ruleFile) noexcept {
+                          const std::string& ruleFile, bool listSource) noexcept {
   InputCheck c;
   try {
     std::error_code ec;
@@ -461,6 +498,8 @@ InputCheck checkRunInputs(const std::string& source, const std::string& dest,
       c.message = "Destination NIST Path does not exist";
     } else if (source == dest || sameFolder(source, dest)) {
       c.message = "Source and Destination paths cannot be the same";
+    } else if (!listSource) {
+      c.ok = true;
     } else {
       std::vector<std::string> names;
       c.listingFailed = !listTransactionFiles(withTrailingSlash(source), names);
@@ -634,6 +673,24 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
     st.saveEnabled = saveEnabled;
     out.displayName = st.displayName;
     const std::string loadPath = in.sourceFolder + listedName;
+    if (in.listedByCaller) {
+      // A listed entry that is not a transaction file of the source folder is refused as it
+      // was written.
+      struct stat entry {};
+      const char* problem = nullptr;
+      if (listedName.find('/') != std::string::npos ||
+          (::lstat(loadPath.c_str(), &entry) != 0 && errno == ENOENT)) {
+        problem = "Listed file is not in the source folder";
+      } else if (!isTransactionFileName(listedName) || S_ISDIR(entry.st_mode)) {
+        problem = "Listed file is not a transaction file";
+      }
+      if (problem != nullptr) {
+        out.displayName = listedName;
+        out.rows.push_back(fileRow(RowKind::kError, RowCounter::kErrors, problem));
+        out.hadErrorRow = true;
+        return out;
+      }
+    }
     struct stat info {};
     // A FIFO, device or socket would block the run or never end; a dangling link has nothing
     // to read. Each is reported, so that the counts add up to the files listed.
@@ -668,7 +725,11 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
     }
     std::string path;
     int rc = outputPath(in, st, path);
-    if (rc == kOk) rc = detail::prepareOutputFolders(in.destFolder, path, false);
+    int err = 0;
+    if (rc == kOk) {
+      rc = detail::prepareOutputFolders(in.destFolder, path, false);
+      if (rc == kWriteFailed) err = errno;
+    }
     struct stat existing {};
     if (rc == kOk && in.noClobber && ::lstat(path.c_str(), &existing) == 0) {
       out.rows.push_back(
@@ -688,10 +749,9 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
       }
       if (in.outputs->inSourceFolder(path)) rc = kPathOutsideDestination;
     }
-    if (rc == kOk && !in.dryRun) rc = saveAtomically(file, st, path, in.outputs);
+    if (rc == kOk && !in.dryRun) rc = saveAtomically(file, st, path, in.outputs, err);
     if (rc != kOk) {
-      out.rows.push_back(
-          fileRow(RowKind::kError, RowCounter::kErrors, "An error occurred saving the NIST file"));
+      out.rows.push_back(fileRow(RowKind::kError, RowCounter::kErrors, saveFailure(err)));
       out.hadErrorRow = true;
     } else {
       if (in.outputs != nullptr) in.outputs->claim(path);
@@ -757,7 +817,10 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
     }
 
     std::vector<std::string> names;
-    const bool listed = listTransactionFiles(sourceFolder, names);
+    in.listedByCaller = options.filesFrom.has_value();
+    const bool listed = in.listedByCaller
+                            ? resolveListedFiles(sourceFolder, *options.filesFrom, names)
+                            : listTransactionFiles(sourceFolder, names);
     // A shard names its report and results file after itself and leaves a record for the merge.
     const std::string suffix = shardSuffix(shard);
     ShardRecorder recorder;
@@ -875,7 +938,7 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
 ConvertStatus convertCommand(const std::string& source, const std::string& dest,
                              const std::string& ruleFile, UiServices& ui, RunSummary& summary,
                              const RunOptions& options) noexcept {
-  InputCheck check = checkRunInputs(source, dest, ruleFile);
+  InputCheck check = checkRunInputs(source, dest, ruleFile, !options.filesFrom.has_value());
   if (!check.ok) {
     if (check.listingFailed) {
       (void)ui.showMessage("Failed", "", UiServices::Buttons::kOk, UiServices::Icon::kNone);
@@ -883,6 +946,16 @@ ConvertStatus convertCommand(const std::string& source, const std::string& dest,
     (void)ui.showMessage(check.message, kCaption, UiServices::Buttons::kOk,
                          UiServices::Icon::kNone);
     return ConvertStatus::kInvalidInput;
+  }
+  if (options.filesFrom) {
+    std::vector<std::string> names;
+    if (!resolveListedFiles(withTrailingSlash(source), *options.filesFrom, names) ||
+        names.empty()) {
+      (void)ui.showMessage("No files listed to convert", kCaption, UiServices::Buttons::kOk,
+                           UiServices::Icon::kNone);
+      return ConvertStatus::kInvalidInput;
+    }
+    check.count = static_cast<int>(names.size());
   }
   ui.setStatusText("");
   check.count = shardFileCount(options.shard, check.count);

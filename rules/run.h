@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,15 @@ namespace varnel::rules {
 [[nodiscard]] bool listTransactionFiles(const std::string& folder,
                                         std::vector<std::string>& names) noexcept;
 
+/// The entries of a list of files to convert (one line each: a name relative to `folder`, which
+/// ends with "/", or an absolute path inside it; blank lines and a trailing CR are ignored) as
+/// the names a listing of the folder would give, sorted in byte order without repeats. An entry
+/// that does not name an entry of the folder itself is kept as written; the run gives it an
+/// error row. Returns false when memory runs out (`names` then empty).
+[[nodiscard]] bool resolveListedFiles(const std::string& folder,
+                                      const std::vector<std::string>& entries,
+                                      std::vector<std::string>& names) noexcept;
+
 /// Result of the Convert command's checks.
 struct InputCheck {
   bool ok = false;
@@ -32,9 +42,12 @@ struct InputCheck {
   int count = 0;               ///< transaction files found
 };
 
-/// The Convert command's checks of the entered texts, in their order.
+/// The Convert command's checks of the entered texts, in their order. Without `listSource` the
+/// source folder is not listed (the files come from a list): no count, and no check that it
+/// holds transaction files.
 [[nodiscard]] InputCheck checkRunInputs(const std::string& source, const std::string& dest,
-                                        const std::string& ruleFile) noexcept;
+                                        const std::string& ruleFile,
+                                        bool listSource = true) noexcept;
 
 /// Appends "/" unless the text already ends with one.
 [[nodiscard]] std::string withTrailingSlash(std::string folder);
@@ -64,6 +77,9 @@ struct RunOptions {
   /// Threads converting files at once. Whatever the number, outputs, report rows, results.csv
   /// and numbering come out as with 1; a stop request finishes the files already taken.
   int jobs = 1;
+  /// When set, the run takes these entries (see resolveListedFiles) instead of listing the
+  /// source folder.
+  std::optional<std::vector<std::string>> filesFrom;
   /// RunSummary::files gets one entry per file. Without it the memory of a run does not grow
   /// with the number of files.
   bool keepFileResults = true;

@@ -71,11 +71,7 @@ bool ByteSource::seek(std::uint64_t offset) {
   return true;
 }
 
-bool ByteSource::read(std::size_t n, std::string& out) {
-  if (n > remaining()) return false;
-  const std::size_t start = out.size();
-  out.resize(start + n);
-  char* dst = out.data() + start;
+std::size_t ByteSource::readInto(char* dst, std::size_t n) {
   std::size_t done = 0;
   if (pos_ < end_) {
     const std::size_t avail = static_cast<std::size_t>(end_ - pos_);
@@ -84,15 +80,33 @@ bool ByteSource::read(std::size_t n, std::string& out) {
     pos_ += take;
     done = take;
   }
-  if (done < n) {
-    if (memory_) return false;
+  if (done < n && !memory_) {
     const std::size_t got = readFileAt(fd_, pos_, dst + done, n - done);
     pos_ += got;
     base_ = pos_;
     end_ = pos_;
-    if (got != n - done) return false;
+    done += got;
   }
-  return true;
+  return done;
+}
+
+bool ByteSource::read(std::size_t n, std::string& out) {
+  if (n > remaining()) return false;
+  const std::size_t start = out.size();
+  std::size_t done = 0;
+#if defined(__cpp_lib_string_resize_and_overwrite)
+  // Image data is read straight into the string, which is not cleared first: for megabytes of
+  // image data clearing costs about as much as the copy from the page cache. Only the bytes
+  // that arrived are kept.
+  out.resize_and_overwrite(start + n, [&](char* p, std::size_t) {
+    done = readInto(p + start, n);
+    return start + done;
+  });
+#else
+  out.resize(start + n);
+  done = readInto(out.data() + start, n);
+#endif
+  return done == n;
 }
 
 int ByteSource::takeAcrossRefill(std::string& out) {

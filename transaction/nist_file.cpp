@@ -80,6 +80,11 @@ bool featureBlockRange(int block, int& first, int& last) noexcept {
 std::string_view versionBanner() noexcept { return kBanner; }
 
 NistFile::NistFile(const XmlCodec* xml) noexcept : xml_(xml) {}
+
+int XmlCodec::writeTo(int /*fd*/, const NistFile& /*file*/, int& err) const noexcept {
+  err = 0;
+  return kIsXml;
+}
 NistFile::~NistFile() = default;
 NistFile::NistFile(NistFile&&) noexcept = default;
 NistFile& NistFile::operator=(NistFile&&) noexcept = default;
@@ -203,6 +208,21 @@ int NistFile::saveXml(const std::string& path) const noexcept {
   if (xml_ == nullptr) return kIsXml;
   warnings_.clear();
   return xml_->write(path, *this);
+}
+
+int NistFile::saveTraditional(int fd, int& err) const noexcept {
+  err = 0;
+  if (!tx_) return kNoTransaction;
+  warnings_.clear();
+  return writeTraditional(fd, *tx_, err);
+}
+
+int NistFile::saveXml(int fd, int& err) const noexcept {
+  err = 0;
+  if (!tx_) return kNoTransaction;
+  if (xml_ == nullptr) return kIsXml;
+  warnings_.clear();
+  return xml_->writeTo(fd, *this, err);
 }
 
 // ---------------------------------------------------------------- queries

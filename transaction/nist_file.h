@@ -25,6 +25,10 @@ class XmlCodec {
   [[nodiscard]] virtual int read(const std::string& path, NistFile& file) const noexcept = 0;
   /// Writes the Transaction held by `file` to `path` in the XML encoding. Returns 0 or negative.
   [[nodiscard]] virtual int write(const std::string& path, const NistFile& file) const noexcept = 0;
+  /// Writes the Transaction held by `file` in the XML encoding to the open descriptor `fd` (left
+  /// open). Returns 0 or negative; `err` receives the system's error number of a failed write,
+  /// else 0. A codec without it refuses (kIsXml).
+  [[nodiscard]] virtual int writeTo(int fd, const NistFile& file, int& err) const noexcept;
 };
 
 /// Number of Type-9 feature blocks addressable by deleteFeatureBlock (0 to 8).
@@ -64,6 +68,11 @@ class NistFile {
   [[nodiscard]] int saveTraditional(const std::string& path) const noexcept;
   /// Writes the Transaction in the XML encoding; the XML writer's status, kIsXml without a codec.
   [[nodiscard]] int saveXml(const std::string& path) const noexcept;
+  /// Writes the Transaction in the traditional or XML encoding to the open descriptor `fd` (left
+  /// open): the writer's status (kIsXml for XML without a codec), with the system's error number
+  /// of a failed write in `err` (else 0).
+  [[nodiscard]] int saveTraditional(int fd, int& err) const noexcept;
+  [[nodiscard]] int saveXml(int fd, int& err) const noexcept;
   /// True when the held Transaction was loaded from XML.
   [[nodiscard]] bool isXml() const noexcept;
   /// Warnings of the last load or save, one report row each: what the XML encoding could not

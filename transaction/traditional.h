@@ -39,6 +39,12 @@ struct ReadDetail {
 /// Transaction is never changed.
 [[nodiscard]] int writeTraditional(const std::string& path, const Transaction& tx) noexcept;
 
+/// Writes the Transaction in the traditional encoding to the open descriptor `fd` (left open) from
+/// its position, with the statuses of writeTraditional other than the closing ones. `err`
+/// receives the system's error number when a write failed, else 0. A failed write leaves what
+/// was written before it.
+[[nodiscard]] int writeTraditional(int fd, const Transaction& tx, int& err) noexcept;
+
 /// Serialises the Transaction to memory, with the statuses of writeTraditional.
 [[nodiscard]] int writeTraditionalBytes(const Transaction& tx, std::string& out) noexcept;
 

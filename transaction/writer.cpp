@@ -22,8 +22,8 @@ using detail::kShortPiece;
 using detail::putShortPiece;
 
 // Collects output in a fixed block and hands it on when full: to a file, or to a string when
-// there is no file. Large pieces go to a file directly. A failed write is remembered and stops
-// further output.
+// there is no file. Large pieces go to a file directly. A failed write is remembered, with the
+// system's error number, and stops further output.
 class Sink {
  public:
   Sink(int fd, std::string* memory)
@@ -63,6 +63,8 @@ class Sink {
     used_ = 0;
     return n == 0 ? ok_ : emit(block_.get(), n);
   }
+  /// The system's error number of the failed write, 0 while every write went through.
+  [[nodiscard]] int error() const noexcept { return error_; }
 
  private:
   static constexpr std::size_t kBlock = std::size_t{64} * 1024;
@@ -70,7 +72,10 @@ class Sink {
   bool emit(const char* data, std::size_t n) {
     if (!ok_) return false;
     if (fd_ >= 0) {
-      if (!writeAll(fd_, data, n)) return ok_ = false;
+      if (!writeAll(fd_, data, n)) {
+        error_ = errno;
+        return ok_ = false;
+      }
     } else {
       memory_->append(data, n);
     }
@@ -82,6 +87,7 @@ class Sink {
   std::unique_ptr<char[]> block_;
   std::size_t used_ = 0;
   bool ok_ = true;
+  int error_ = 0;
 };
 
 int writeRecord(Sink& out, const Record& rec) {
@@ -176,17 +182,26 @@ int writeAll(Sink& out, const Transaction& tx) {
 
 }  // namespace
 
+int writeTraditional(int fd, const Transaction& tx, int& err) noexcept {
+  err = 0;
+  try {
+    Sink sink(fd, nullptr);
+    const int rc = writeAll(sink, tx);
+    if (rc < 0) {
+      err = sink.error();
+      (void)sink.flush();  // keep what was written before the failure
+    }
+    return rc;
+  } catch (...) {
+    return kWriteFailed;
+  }
+}
+
 int writeTraditional(const std::string& path, const Transaction& tx) noexcept {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return kWriteFailed;
-  int rc = kOk;
-  try {
-    Sink sink(fd, nullptr);
-    rc = writeAll(sink, tx);
-    if (rc < 0) sink.flush();  // keep what was written before the failure
-  } catch (...) {
-    rc = kWriteFailed;
-  }
+  int err = 0;
+  const int rc = writeTraditional(fd, tx, err);
   const bool closed = ::close(fd) == 0;
   if (rc < 0) return closed ? rc : kCloseAfterFailure;
   return closed ? kOk : kCloseFailed;

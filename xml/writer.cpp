@@ -1,8 +1,11 @@
 #include "xml/writer.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -10,6 +13,7 @@
 #include <span>
 
 #include "transaction/base64.h"
+#include "transaction/file_io.h"
 #include "transaction/status.h"
 #include "xml/detail/element_tables.h"
 #include "xml/status.h"
@@ -45,15 +49,12 @@ constexpr std::string_view kRootEnd = "</itl:NISTBiometricInformationExchangePac
 // The buffer goes to the file whenever it grows past this size.
 constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
 
-struct FileCloser {
-  void operator()(std::FILE* f) const noexcept { (void)std::fclose(f); }
-};
-
 // Writes one element per line, indented by depth, into a buffer that is passed on to the file
 // (when there is one) as it fills.
 class XmlLineWriter {
  public:
-  XmlLineWriter(std::string& out, std::FILE* file) : out_(out), file_(file) {}
+  // `fd` < 0: everything stays in `out`.
+  XmlLineWriter(std::string& out, int fd) : out_(out), fd_(fd) {}
 
   void open(std::string_view name) {
     indent();
@@ -95,7 +96,7 @@ class XmlLineWriter {
     out_.push_back('<');
     out_.append(name);
     out_.push_back('>');
-    if (file_ != nullptr && content.size() >= kFlushBytes) {
+    if (fd_ >= 0 && content.size() >= kFlushBytes) {
       flush();
       put(content);
     } else {
@@ -115,11 +116,13 @@ class XmlLineWriter {
     out_.push_back('\n');
   }
   void flush() {
-    if (file_ == nullptr || out_.empty()) return;
+    if (fd_ < 0 || out_.empty()) return;
     put(out_);
     out_.clear();
   }
   [[nodiscard]] bool failed() const noexcept { return failed_; }
+  /// The system's error number of the failed write, 0 while every write went through.
+  [[nodiscard]] int error() const noexcept { return error_; }
 
  private:
   void indent() { out_.append(static_cast<std::size_t>(depth_ > 0 ? depth_ : 0), '\t'); }
@@ -127,14 +130,18 @@ class XmlLineWriter {
     if (out_.size() >= kFlushBytes) flush();
   }
   void put(std::string_view bytes) {
-    if (failed_ || file_ == nullptr) return;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
+    if (failed_ || fd_ < 0) return;
+    if (!transaction::writeAll(fd_, bytes.data(), bytes.size())) {
+      failed_ = true;
+      error_ = errno;
+    }
   }
 
   std::string& out_;
-  std::FILE* file_;
+  int fd_;
   int depth_ = 0;
   bool failed_ = false;
+  int error_ = 0;
 };
 
 // Field access for one record: values are present when they exist and are not empty.
@@ -1388,12 +1395,13 @@ class Writer {
   bool interpol_ = false;
 };
 
-int writeAll(const NistFile& file, std::string& buffer, std::FILE* out, bool& failed) {
-  XmlLineWriter w(buffer, out);
+// Writes the document into `buffer`, passing it on to `fd` as it fills when `fd` >= 0; `err`
+// receives the system's error number of a failed write (0 when all went through).
+void writeAll(const NistFile& file, std::string& buffer, int fd, int& err) {
+  XmlLineWriter w(buffer, fd);
   Writer(file, w).document();
   w.flush();
-  failed = w.failed();
-  return kOk;
+  err = w.failed() ? (w.error() != 0 ? w.error() : EIO) : 0;
 }
 
 // Length of the UTF-8 sequence starting at s[i], or 0 when the bytes there do not form one.
@@ -1498,8 +1506,8 @@ int writeXmlToString(const NistFile& file, std::string& out) noexcept {
   if (file.transaction() == nullptr) return kNoTransaction;
   try {
     std::string buffer;
-    bool failed = false;
-    writeAll(file, buffer, nullptr, failed);
+    int err = 0;
+    writeAll(file, buffer, -1, err);
     out = std::move(buffer);
     return kOk;
   } catch (const std::bad_alloc&) {
@@ -1507,19 +1515,26 @@ int writeXmlToString(const NistFile& file, std::string& out) noexcept {
   }
 }
 
-int writeXml(const std::string& path, const NistFile& file) noexcept {
+int writeXml(int fd, const NistFile& file, int& err) noexcept {
+  err = 0;
   if (file.transaction() == nullptr) return kNoTransaction;
-  std::unique_ptr<std::FILE, FileCloser> out(std::fopen(path.c_str(), "wb"));
-  if (!out) return kCannotCreate;
-  bool failed = false;
   try {
     std::string buffer;
     buffer.reserve(kFlushBytes + 4096);
-    writeAll(file, buffer, out.get(), failed);
+    writeAll(file, buffer, fd, err);
   } catch (const std::bad_alloc&) {
-    failed = true;
+    err = ENOMEM;
   }
-  if (std::fclose(out.release()) != 0) failed = true;
+  return err == 0 ? kOk : kWriteFailed;
+}
+
+int writeXml(const std::string& path, const NistFile& file) noexcept {
+  if (file.transaction() == nullptr) return kNoTransaction;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return kCannotCreate;
+  int err = 0;
+  bool failed = writeXml(fd, file, err) != kOk;
+  if (::close(fd) != 0) failed = true;
   if (failed) {
     // A half-written document would read back as a different transaction, so it is removed;
     // only ever a regular file, never a device or anything else the path may name.

@@ -16,6 +16,11 @@ namespace varnel::xml {
 /// partial regular file is removed).
 [[nodiscard]] int writeXml(const std::string& path, const transaction::NistFile& file) noexcept;
 
+/// Same as writeXml, to the open descriptor `fd` (left open) from its position. Returns kOk,
+/// kNoTransaction, or kWriteFailed with the system's error number in `err` (0 on success); a
+/// failed write leaves what was written before it.
+[[nodiscard]] int writeXml(int fd, const transaction::NistFile& file, int& err) noexcept;
+
 /// Same as writeXml, into memory (`out` is replaced). Returns kOk, kNoTransaction, or
 /// transaction::kAllocFailed when memory runs out.
 [[nodiscard]] int writeXmlToString(const transaction::NistFile& file, std::string& out) noexcept;

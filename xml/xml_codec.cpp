@@ -13,4 +13,8 @@ int XmlCodecImpl::write(const std::string& path, const transaction::NistFile& fi
   return writeXml(path, file);
 }
 
+int XmlCodecImpl::writeTo(int fd, const transaction::NistFile& file, int& err) const noexcept {
+  return writeXml(fd, file, err);
+}
+
 }  // namespace varnel::xml

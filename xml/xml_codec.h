@@ -17,6 +17,9 @@ class XmlCodecImpl final : public transaction::XmlCodec {
   /// writeXml: kOk, or its failure status.
   [[nodiscard]] int write(const std::string& path,
                           const transaction::NistFile& file) const noexcept override;
+  /// writeXml to a descriptor: kOk, or its failure status with the system's error number.
+  [[nodiscard]] int writeTo(int fd, const transaction::NistFile& file,
+                            int& err) const noexcept override;
 };
 
 }  // namespace varnel::xml

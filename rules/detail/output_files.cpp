@@ -9,11 +9,68 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <new>
 
 #include "rules/status.h"
 #include "transaction/file_io.h"
 
 namespace varnel::rules {
+
+namespace detail {
+
+std::string_view NameSet::at(std::uint32_t slot) const noexcept {
+  const std::size_t position = slot - 1;
+  return std::string_view(blocks_[position / kBlock].get() + position % kBlock);
+}
+
+std::size_t NameSet::find(std::string_view name, std::size_t hash) const noexcept {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    if (slots_[i] == 0 || at(slots_[i]) == name) return i;
+  }
+}
+
+bool NameSet::contains(std::string_view name) const noexcept {
+  if (count_ == 0) return false;
+  return slots_[find(name, std::hash<std::string_view>{}(name))] != 0;
+}
+
+void NameSet::grow() {
+  std::vector<std::uint32_t> old(slots_.empty() ? 64 : slots_.size() * 2, 0);
+  old.swap(slots_);
+  for (const std::uint32_t slot : old) {
+    if (slot != 0) slots_[find(at(slot), std::hash<std::string_view>{}(at(slot)))] = slot;
+  }
+}
+
+void NameSet::insert(std::string_view name) {
+  if (name.size() >= kBlock) throw std::bad_alloc();
+  // At most three quarters full, so that a search soon ends at an empty slot.
+  if ((count_ + 1) * 4 > slots_.size() * 3) grow();
+  const std::size_t i = find(name, std::hash<std::string_view>{}(name));
+  if (slots_[i] != 0) return;
+  if (kBlock - used_ < name.size() + 1) {
+    if (blocks_.size() >= (std::size_t{0xFFFFFFFF} / kBlock)) throw std::bad_alloc();
+    blocks_.reserve(blocks_.size() + 1);
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+    used_ = 0;
+  }
+  char* to = blocks_.back().get() + used_;
+  std::memcpy(to, name.data(), name.size());
+  to[name.size()] = '\0';
+  slots_[i] = static_cast<std::uint32_t>((blocks_.size() - 1) * kBlock + used_ + 1);
+  used_ += name.size() + 1;
+  ++count_;
+}
+
+void NameSet::insertAll(const NameSet& other) {
+  for (const std::uint32_t slot : other.slots_) {
+    if (slot != 0) insert(other.at(slot));
+  }
+}
+
+}  // namespace detail
 
 RunOutputs::~RunOutputs() { discard(); }
 
@@ -27,7 +84,7 @@ bool RunOutputs::setSourceFolder(const std::string& folder) noexcept {
 
 bool RunOutputs::hasName(const std::string& path) const {
   const std::lock_guard<std::mutex> lock(mutex_);
-  return names_.count(path) != 0;
+  return names_.contains(path);
 }
 
 bool RunOutputs::taken(const std::string& path) const {
@@ -51,6 +108,21 @@ int RunOutputs::write(const std::string& path, const std::function<int(const std
     pending_.reserve(pending_.size() + 1);
     std::string tmp;
     if (const int rc = detail::writeTemporaryBeside(path, write, tmp, err); rc < 0) return rc;
+    pending_.push_back(Pending{std::move(tmp), path});
+    return kOk;
+  } catch (...) {
+    err = ENOMEM;
+    return kOutOfMemory;
+  }
+}
+
+int RunOutputs::fill(const std::string& path, const FillFile& fill, int& err) noexcept {
+  if (run_ == nullptr) return detail::fillThroughTemporary(path, fill, err);
+  err = 0;
+  try {
+    pending_.reserve(pending_.size() + 1);
+    std::string tmp;
+    if (const int rc = detail::fillTemporaryBeside(path, fill, tmp, err); rc < 0) return rc;
     pending_.push_back(Pending{std::move(tmp), path});
     return kOk;
   } catch (...) {
@@ -85,7 +157,7 @@ int RunOutputs::commitTo(RunOutputs& run, int& err) noexcept {
     }
     pending_.clear();
     const std::lock_guard<std::mutex> lock(run.mutex_);
-    run.names_.merge(names_);
+    run.names_.insertAll(names_);
     return kOk;
   } catch (...) {
     discard();
@@ -138,7 +210,10 @@ int createTemporaryBeside(const std::string& path, std::string& tmp) noexcept {
     const std::size_t slash = path.rfind('/');
     const std::string folder =
         slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string stem = folder + ".varnel-" + std::to_string(::getpid()) + "-";
+    // The process id is asked once: it is a system call, and a name taken by a process forked
+    // since is passed over below like any other.
+    static const pid_t pid = ::getpid();
+    const std::string stem = folder + ".varnel-" + std::to_string(pid) + "-";
     // Names that exist (another process, or one interrupted earlier) are passed over, never
     // reused or removed.
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -169,28 +244,55 @@ int createReplacing(const std::string& path) noexcept {
   return fd;
 }
 
-int writeTemporaryBeside(const std::string& path,
-                         const std::function<int(const std::string&)>& write, std::string& tmp,
-                         int& err) noexcept {
+int fillTemporaryBeside(const std::string& path, const FillFile& fill, std::string& tmp,
+                        int& err) noexcept {
   err = 0;
   const int fd = createTemporaryBeside(path, tmp);
   if (fd < 0) {
     err = errno;
     return kWriteFailed;
   }
-  ::close(fd);
   int rc = kWriteFailed;
-  errno = 0;
   try {
-    rc = write(tmp);
+    rc = fill(fd, err);
   } catch (...) {
     rc = kOutOfMemory;
+    err = ENOMEM;
   }
-  if (rc < 0) {
+  // A full disk may show only when the file is closed (network file systems, quotas).
+  if (::close(fd) != 0 && rc >= 0) {
+    rc = kWriteFailed;
+    err = errno;
+  }
+  if (rc < 0) ::unlink(tmp.c_str());
+  return rc;
+}
+
+int writeTemporaryBeside(const std::string& path,
+                         const std::function<int(const std::string&)>& write, std::string& tmp,
+                         int& err) noexcept {
+  // Writers that take a name open the temporary themselves; what failed is only known from
+  // errno as they leave it.
+  return fillTemporaryBeside(
+      path,
+      [&](int, int& e) {
+        errno = 0;
+        const int rc = write(tmp);
+        e = rc < 0 ? errno : 0;
+        return rc;
+      },
+      tmp, err);
+}
+
+int fillThroughTemporary(const std::string& path, const FillFile& fill, int& err) noexcept {
+  std::string tmp;
+  if (const int rc = fillTemporaryBeside(path, fill, tmp, err); rc < 0) return rc;
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
     err = errno;
     ::unlink(tmp.c_str());
+    return kWriteFailed;
   }
-  return rc;
+  return kOk;
 }
 
 int replaceThroughTemporary(const std::string& path,

@@ -7,14 +7,50 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace varnel::rules {
+
+namespace detail {
+
+/// A set of names kept compactly: their bytes one after the other in blocks that are never
+/// moved, and an open-addressing table of 4-byte positions, about the name's length plus 7 bytes
+/// each, so that a run over a million files does not hold a million tree nodes. Names never
+/// contain a NUL and are shorter than a block.
+class NameSet {
+ public:
+  [[nodiscard]] bool contains(std::string_view name) const noexcept;
+  /// Adds `name` (nothing when it is there already). Throws std::bad_alloc when memory or the
+  /// 4-byte positions run out.
+  void insert(std::string_view name);
+  /// Adds every name of `other`.
+  void insertAll(const NameSet& other);
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t{64} * 1024;
+  // The slot for `name`: the one holding it, or the empty one where it would go.
+  [[nodiscard]] std::size_t find(std::string_view name, std::size_t hash) const noexcept;
+  [[nodiscard]] std::string_view at(std::uint32_t slot) const noexcept;
+  void grow();
+
+  std::vector<std::unique_ptr<char[]>> blocks_;  // names, each followed by a NUL
+  std::size_t used_ = kBlock;                    // bytes used of the last block
+  std::vector<std::uint32_t> slots_;             // block * kBlock + offset + 1; 0 for an empty slot
+  std::size_t count_ = 0;
+};
+
+}  // namespace detail
+
+/// Fills an open, empty output file (the descriptor stays the caller's). Returns 0 or a negative
+/// status; when a write failed `err` receives the system's error number (0 when the failure is
+/// not the system's).
+using FillFile = std::function<int(int fd, int& err)>;
 
 /// The names one run has written or reserved in its destination, and the source folder, which
 /// the run never writes into. A second output under a name already taken is refused.
@@ -50,6 +86,10 @@ class RunOutputs {
   [[nodiscard]] int write(const std::string& path,
                           const std::function<int(const std::string&)>& write, int& err) noexcept;
 
+  /// The same as write, with the output filled through its open descriptor; `err` is the error
+  /// number `fill` gives, or that of creating, closing or renaming the file.
+  [[nodiscard]] int fill(const std::string& path, const FillFile& fill, int& err) noexcept;
+
   /// Makes this a view of `run` for one file (see the class comment); `run` must outlive it.
   void attach(const RunOutputs& run) noexcept;
   /// True when every name this view found free is still free in the run.
@@ -68,7 +108,7 @@ class RunOutputs {
   [[nodiscard]] bool hasName(const std::string& path) const;
 
   mutable std::mutex mutex_;  // guards names_, which other views read while a file commits
-  std::set<std::string> names_;
+  detail::NameSet names_;
   const RunOutputs* run_ = nullptr;
   mutable std::vector<std::string> foundFree_;
   std::vector<Pending> pending_;
@@ -99,6 +139,17 @@ inline constexpr int kNoDescriptor = -1;
 [[nodiscard]] int writeTemporaryBeside(const std::string& path,
                                        const std::function<int(const std::string&)>& write,
                                        std::string& tmp, int& err) noexcept;
+
+/// Creates a temporary file beside `path` and has `fill` write it through its descriptor, which
+/// is closed after. Returns 0 with the temporary's name in `tmp`, the status of `fill`, or
+/// kWriteFailed when the file cannot be created or closed; on a failure the temporary is removed
+/// and `err` holds the system's error number when there is one.
+[[nodiscard]] int fillTemporaryBeside(const std::string& path, const FillFile& fill,
+                                      std::string& tmp, int& err) noexcept;
+
+/// replaceThroughTemporary with the file filled through its descriptor (fillTemporaryBeside).
+[[nodiscard]] int fillThroughTemporary(const std::string& path, const FillFile& fill,
+                                       int& err) noexcept;
 
 /// Creates `path` anew and returns a descriptor open for writing, or kNoDescriptor with errno
 /// set. Whatever was at `path` (a file, a link) is replaced by the new empty file, not written

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "rules/detail/ordered_pipeline.h"
+#include "rules/detail/output_files.h"
 #include "rules/report.h"
 #include "rules/run.h"
 #include "samples/tx_builder.h"
@@ -207,6 +208,19 @@ TEST(OrderedPipeline, CommitsInOrderAndTakesNoMoreThanTheWindowAhead) {
   ASSERT_EQ(order.size(), 200u);
   EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
   EXPECT_LE(most.load(), 6);
+}
+
+TEST(RunOutputNames, ManyNamesAcrossStorageBlocksAreFoundExactly) {
+  detail::NameSet set;
+  const auto name = [](int i) { return "/dest/out/file_" + std::to_string(i) + ".nst"; };
+  for (int i = 0; i < 20000; ++i) set.insert(name(i));
+  set.insert(name(7));
+  detail::NameSet merged;
+  merged.insertAll(set);
+  for (int i = 0; i < 20000; ++i) ASSERT_TRUE(merged.contains(name(i))) << i;
+  EXPECT_FALSE(merged.contains(name(20000)));
+  EXPECT_FALSE(merged.contains("/dest/out/file_1.ns"));
+  EXPECT_FALSE(detail::NameSet().contains(name(1)));
 }
 
 }  // namespace

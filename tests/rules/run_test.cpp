@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -324,8 +326,49 @@ TEST_F(ConversionRunTest, FailedSaveLeavesNoPartialFile) {
   }
   EXPECT_TRUE(std::filesystem::is_directory(dst / "a.nst"));
   const auto rows = reportRows(readFile(summary.reportPath));
-  EXPECT_NE(std::find(rows.begin(), rows.end(), "a.nst: An error occurred saving the NIST file"),
+  EXPECT_NE(std::find(rows.begin(), rows.end(),
+                      "a.nst: An error occurred saving the NIST file: Is a directory"),
             rows.end());
+}
+
+TEST_F(ConversionRunTest, SaveTheSystemRefusesPartWayNamesTheReason) {
+  // Past a file-size limit every write fails (EFBIG), as writes on a full disk do (ENOSPC).
+  RunInputs in;
+  in.sourceFolder = src.path() + "/";
+  in.destFolder = dst.path() + "/";
+  transaction::NistFile file;
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit before = limit;
+  limit.rlim_cur = 100;
+  const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const FileOutcome out = convertFile(in, "a.nst", true, file);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
+  (void)std::signal(SIGXFSZ, handler);
+  ASSERT_FALSE(out.rows.empty());
+  EXPECT_EQ(out.rows.back().text, "An error occurred saving the NIST file: File too large");
+  EXPECT_TRUE(out.hadErrorRow);
+  EXPECT_TRUE(std::filesystem::is_empty(dst.path()));
+}
+
+TEST_F(ConversionRunTest, ListedFilesAreTakenInNameOrderAndStrangersAreErrorRows) {
+  writeFile(ruleDir / "r.ntx", "");
+  RunOptions options;
+  options.filesFrom = std::vector<std::string>{
+      "c.d.nist", src / "a.nst", "", "notes.txt", "missing.nst", "../elsewhere.nst", "./a.nst\r"};
+  ASSERT_EQ(convertCommand(src.path(), dst.path(), ruleDir / "r.ntx", ui, summary, options),
+            ConvertStatus::kCompleted);
+  EXPECT_EQ(rows(), (std::vector<std::string>{
+                        "../elsewhere.nst: Listed file is not in the source folder",
+                        "a.nst: NIST File successfully converted",
+                        "c.d.nist: NIST File successfully converted",
+                        "missing.nst: Listed file is not in the source folder",
+                        "notes.txt: Listed file is not a transaction file",
+                    }));
+  EXPECT_EQ(summary.counts.total, 5);
+  EXPECT_TRUE(std::filesystem::is_regular_file(dst / "c.d.nist"));
+  EXPECT_FALSE(std::filesystem::exists(dst / "b.EFT"));
 }
 
 TEST_F(ConversionRunTest, SaveAsXmlWithANewExtension) {

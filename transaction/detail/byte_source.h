@@ -108,6 +108,9 @@ class ByteSource {
   bool close();
 
  private:
+  // Copies up to n bytes from the position on into `dst` (the buffer first, then the file);
+  // returns how many arrived.
+  std::size_t readInto(char* dst, std::size_t n);
   int refillAndGet();
   int takeAcrossRefill(std::string& out);
 
