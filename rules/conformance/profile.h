@@ -1,12 +1,14 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <regex>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "rules/conformance/finding.h"
@@ -41,6 +43,32 @@ struct CodeSet {
     }
     return false;
   }
+};
+
+/// The checks every value of a rule meets, packed for the check loop: made from the rule's
+/// other members when the profile is built.
+struct ValueTest {
+  /// Bytes the character type allows, one bit each; consulted when `chars` is set.
+  std::array<std::uint64_t, 4> allowed{};
+  /// Accepted lengths; an unchecked bound is 0 or INT32_MAX.
+  std::int32_t minLength = 0;
+  std::int32_t maxLength = INT32_MAX;
+  /// With kWholeRange, the whole numbers low..high are the only accepted values.
+  long long low = 0;
+  long long high = 0;
+  enum Values : std::uint8_t { kAnyValue, kWholeRange, kValueRules } values = kAnyValue;
+  bool utf8 = false;
+  bool chars = false;
+  /// The rule has a pattern of any kind.
+  bool pattern = false;
+};
+
+/// An information item a field's rule checks: its index ("A" = 0) and what the loop over a
+/// subfield's items needs to know before it looks at the item's own rule.
+struct ItemSlot {
+  std::uint8_t index = 0;
+  bool mandatory = false;
+  bool traditionalOnly = false;
 };
 
 /// What a profile asks of one field (item "") or of one information item ("A", "B", ...).
@@ -92,6 +120,21 @@ struct FieldRule {
   /// The pattern as a fixed sequence of character sets, one per character, when it has no
   /// alternatives or variable repeats (most dates and codes); empty otherwise.
   std::vector<std::array<bool, 256>> fixedPattern;
+  /// The accepted values are all closed numeric intervals with whole bounds (no one-sided
+  /// bounds, no texts), listed here as [low, high]: a whole number is checked against them
+  /// without the general number parser.
+  bool wholeSpansOnly = false;
+  std::vector<std::pair<long long, long long>> wholeSpans;
+  /// The value checks packed for the check loop.
+  ValueTest test;
+  /// The items that are checked, in order: defined, not ignored, within `itemCount`.
+  std::vector<ItemSlot> checkedItems;
+  /// What the value check expects, in words ("one of 1..180", "a code of table LPM"), the
+  /// pattern in words ("NN.NN", or as written) and what the length check expects
+  /// ("5 characters NN.NN"); made when the profile is built so that a finding only copies them.
+  std::string valuesText;
+  std::string patternText;
+  std::string lengthText;
 };
 
 inline constexpr int kNoLimit = 1 << 30;
