@@ -295,6 +295,8 @@ void packTest(FieldRule& r) {
     }
   }
   t.chars = r.charsChecked;
+  constexpr std::array<std::uint64_t, 4> kDigits{0x03FF000000000000ULL, 0, 0, 0};  // '0'..'9'
+  t.digitsOnly = r.charsChecked && t.allowed == kDigits;
   t.utf8 = r.utf8;
   // Lengths beyond INT32_MAX cannot occur in a transaction, so the clamp changes nothing.
   constexpr int kMax = INT32_MAX;

@@ -59,6 +59,8 @@ struct ValueTest {
   enum Values : std::uint8_t { kAnyValue, kWholeRange, kValueRules } values = kAnyValue;
   bool utf8 = false;
   bool chars = false;
+  /// The characters checked are the digits 0-9 and nothing else.
+  bool digitsOnly = false;
   /// The rule has a pattern of any kind.
   bool pattern = false;
 };

@@ -253,17 +253,33 @@ inline Fault faultOf(std::string_view v, const FieldRule& r) {
   const ValueTest& t = r.test;
   const int len = lengthOf(v, t.utf8);
   if (len < t.minLength || len > t.maxLength) return Fault::kLength;
-  if (t.chars) {
+  if (t.digitsOnly && !v.empty()) {
+    // Digits only: one pass checks the characters and reads the number.
+    std::uint64_t n = 0;
     for (unsigned char c : v) {
-      if (((t.allowed[c >> 6] >> (c & 63)) & 1U) == 0) return Fault::kCharset;
+      const unsigned d = c - static_cast<unsigned>('0');
+      if (d > 9) return Fault::kCharset;
+      n = n * 10 + d;
     }
-  }
-  if (t.values != ValueTest::kAnyValue) {
-    long long whole = 0;
-    if (t.values == ValueTest::kWholeRange && wholeNumber(v, whole)) {
+    if (t.values == ValueTest::kWholeRange && v.size() <= 15) {
+      const auto whole = static_cast<long long>(n);
       if (whole < t.low || whole > t.high) return Fault::kValue;
-    } else if (!valueOk(v, r)) {
+    } else if (t.values != ValueTest::kAnyValue && !valueOk(v, r)) {
       return Fault::kValue;
+    }
+  } else {
+    if (t.chars) {
+      for (unsigned char c : v) {
+        if (((t.allowed[c >> 6] >> (c & 63)) & 1U) == 0) return Fault::kCharset;
+      }
+    }
+    if (t.values != ValueTest::kAnyValue) {
+      long long whole = 0;
+      if (t.values == ValueTest::kWholeRange && wholeNumber(v, whole)) {
+        if (whole < t.low || whole > t.high) return Fault::kValue;
+      } else if (!valueOk(v, r)) {
+        return Fault::kValue;
+      }
     }
   }
   if (!t.pattern) return Fault::kNone;
@@ -355,10 +371,12 @@ class Checker {
     return info.label;
   }
 
-  // Starts a finding about a record: its message holds "T.FFF MNEMONIC: " (with a field) or
-  // "record N (Type-T, IDC x): " (without), ready for the body; `reserve` is room for it.
+  // Starts a finding about a record. Its message is built in text_, which holds
+  // "T.FFF MNEMONIC: " (with a field) or "record N (Type-T, IDC x): " (without) ready for the
+  // body, and is copied to the finding by close(): a copy of the finished text takes no more
+  // memory than it needs.
   Finding& open(Severity sev, std::string_view check, const RecordInfo& info, int field,
-                std::string_view mnemonic, std::size_t reserve) {
+                std::string_view mnemonic) {
     Finding& f = out_.emplace_back();
     f.severity = sev;
     f.check = check;
@@ -367,8 +385,8 @@ class Checker {
     f.idc = info.idc;
     f.field = field;
     f.mnemonic = mnemonic;
-    std::string& m = f.message;
-    m.reserve(64 + reserve);
+    std::string& m = text_;
+    m.clear();
     if (field > 0) {
       char buf[32];
       m.append(buf, fieldName(buf, info.rec->type, field));
@@ -377,15 +395,17 @@ class Checker {
         m += mnemonic;
       }
       if (info.position > 0 && countOfType(info.rec->type) > 1) {
-        m += " in ";
+        m.append(" in ", 4);
         m += recordLabel(info);
       }
     } else {
       m += recordLabel(info);
     }
-    m += ": ";
+    m.append(": ", 2);
     return f;
   }
+
+  void close(Finding& f) { f.message = text_; }
 
   // Adds a finding. With a record and a field, the message starts "T.FFF MNEMONIC: "; with a
   // record only, "record N (Type-T, IDC x): ".
@@ -393,8 +413,9 @@ class Checker {
            std::string_view mnemonic, std::string expected, std::string found,
            std::string_view body) {
     if (info) {
-      Finding& f = open(sev, check, *info, field, mnemonic, body.size());
-      f.message += body;
+      Finding& f = open(sev, check, *info, field, mnemonic);
+      text_ += body;
+      close(f);
       f.expected = std::move(expected);
       f.found = std::move(found);
       return;
@@ -803,25 +824,25 @@ class Checker {
                     const FieldRule& field, const Place& at, std::string_view expected,
                     std::string_view v, std::string_view expectedField) {
     const std::string_view name = at.name(field);
-    Finding& x =
-        open(sev, check, info, f.fieldNumber, name, 48 + expected.size() + name.size() + v.size());
-    std::string& m = x.message;
+    Finding& x = open(sev, check, info, f.fieldNumber, name);
+    std::string& m = text_;
     if (at.several) {
       char buf[16];
-      m += "subfield ";
+      m.append("subfield ", 9);
       m.append(buf, static_cast<std::size_t>(
                         std::to_chars(buf, buf + sizeof buf, at.subfield + 1).ptr - buf));
-      m += ": ";
+      m.append(": ", 2);
     }
     if (at.item) {
       m += name;
       m += ' ';
     }
-    m += "expected ";
+    m.append("expected ", 9);
     m += expected;
-    m += ", found ";
+    m.append(", found ", 8);
     const std::size_t quotedAt = m.size();
     appendQuoted(m, v);
+    close(x);
     x.found.assign(m, quotedAt, std::string::npos);
     x.expected = expectedField;
   }
@@ -1050,6 +1071,8 @@ class Checker {
   std::vector<Finding>& out_;
   // Records of each type 0..99; other types are counted when asked.
   std::array<int, 100> typeCounts_{};
+  // The message of the finding being built (see open).
+  std::string text_;
   unsigned version_ = 0;
   int fieldFindings_ = 0;
   Severity hiddenWorst_ = Severity::kWarning;
