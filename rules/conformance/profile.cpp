@@ -229,7 +229,10 @@ const std::unordered_map<std::string_view, CodeSet>& codeSets() {
       std::string_view code = c.code;
       while (!code.empty() && code.front() == ' ') code.remove_prefix(1);
       CodeSet& table = t[c.table];
-      if (table.codes.insert(code).second) table.list.push_back(code);
+      if (table.codes.insert(code).second) {
+        table.list.push_back(code);
+        if (code.size() <= CodeSet::kShortCode) table.shortCodes.push_back(CodeSet::pack(code));
+      }
       if (!code.empty() && code.size() <= 18 &&
           code.find_first_not_of("0123456789") == std::string_view::npos) {
         long long n = 0;

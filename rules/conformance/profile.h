@@ -35,9 +35,27 @@ struct CodeSet {
   std::unordered_set<long long> numbers;
   /// The codes in table order; small tables are searched here, which is quicker than hashing.
   std::vector<std::string_view> list;
+  /// The codes of up to kShortCode bytes of `list`, each packed into a number (see pack).
+  std::vector<std::uint64_t> shortCodes;
+  static constexpr std::size_t kShortCode = 7;
+  /// A text of up to kShortCode bytes as a number that no other such text has.
+  [[nodiscard]] static std::uint64_t pack(std::string_view v) noexcept {
+    std::uint64_t n = static_cast<std::uint64_t>(v.size()) << 56;
+    for (std::size_t i = 0; i < v.size() && i < kShortCode; ++i) {
+      n |= static_cast<std::uint64_t>(static_cast<unsigned char>(v[i])) << (8 * i);
+    }
+    return n;
+  }
   /// True when `codes` holds `v`.
   [[nodiscard]] bool has(std::string_view v) const {
     if (list.size() > 16) return codes.count(v) != 0;
+    if (v.size() <= kShortCode) {
+      const std::uint64_t key = pack(v);
+      for (const std::uint64_t c : shortCodes) {
+        if (c == key) return true;
+      }
+      return false;
+    }
     for (std::string_view c : list) {
       if (c == v) return true;
     }

@@ -1,9 +1,11 @@
 #include "rules/conformance/validator.h"
 
+#include <algorithm>
 #include <bitset>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <new>
 #include <set>
@@ -47,24 +49,53 @@ std::string fieldName(int type, int field) {
   return std::string(buf, fieldName(buf, type, field));
 }
 
-// A value as shown in a message, appended to `out`: quoted, cut to kMaxQuoted characters,
-// control and non-ASCII bytes written as \xNN.
-void appendQuoted(std::string& out, std::string_view v) {
-  out += '\'';
-  std::size_t shown = 0;
-  for (unsigned char c : v) {
-    if (shown++ == kMaxQuoted) {
-      out += "...";
-      break;
-    }
-    if (c < 0x20 || c == 0x7F) {
-      static constexpr char kHex[] = "0123456789ABCDEF";
-      const char esc[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
-      out.append(esc, 4);
-    } else {
-      out += static_cast<char>(c);
-    }
+// The message of a finding while it is built: pieces are copied into a buffer kept for the
+// whole check, without the checks of growing a string at every piece.
+class MessageText {
+ public:
+  void clear() noexcept { size_ = 0; }
+  void append(const char* s, std::size_t n) {
+    if (buf_.size() - size_ < n) grow(n);
+    std::memcpy(buf_.data() + size_, s, n);
+    size_ += n;
   }
+  MessageText& operator+=(std::string_view s) {
+    append(s.data(), s.size());
+    return *this;
+  }
+  MessageText& operator+=(char c) {
+    if (size_ == buf_.size()) grow(1);
+    buf_[size_++] = c;
+    return *this;
+  }
+  [[nodiscard]] std::size_t size() const noexcept { return size_; }
+  [[nodiscard]] std::string_view view() const noexcept { return {buf_.data(), size_}; }
+
+ private:
+  void grow(std::size_t n) { buf_.resize(std::max(buf_.size() * 2, size_ + n)); }
+  std::vector<char> buf_ = std::vector<char>(256);
+  std::size_t size_ = 0;
+};
+
+// A value as shown in a message, appended to `out` (a std::string or a MessageText): quoted,
+// cut to kMaxQuoted characters, control bytes written as \xNN. Runs of plain characters are
+// copied at once.
+template <class Text>
+void appendQuoted(Text& out, std::string_view v) {
+  out += '\'';
+  const std::string_view shown = v.substr(0, kMaxQuoted);
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const auto c = static_cast<unsigned char>(shown[i]);
+    if (c >= 0x20 && c != 0x7F) continue;
+    out += shown.substr(run, i - run);
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const char esc[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+    out += std::string_view(esc, 4);
+    run = i + 1;
+  }
+  out += shown.substr(run);
+  if (v.size() > kMaxQuoted) out += std::string_view("...");
   out += '\'';
 }
 
@@ -385,7 +416,7 @@ class Checker {
     f.idc = info.idc;
     f.field = field;
     f.mnemonic = mnemonic;
-    std::string& m = text_;
+    MessageText& m = text_;
     m.clear();
     if (field > 0) {
       char buf[32];
@@ -405,7 +436,7 @@ class Checker {
     return f;
   }
 
-  void close(Finding& f) { f.message = text_; }
+  void close(Finding& f) { f.message = text_.view(); }
 
   // Adds a finding. With a record and a field, the message starts "T.FFF MNEMONIC: "; with a
   // record only, "record N (Type-T, IDC x): ".
@@ -825,7 +856,7 @@ class Checker {
                     std::string_view v, std::string_view expectedField) {
     const std::string_view name = at.name(field);
     Finding& x = open(sev, check, info, f.fieldNumber, name);
-    std::string& m = text_;
+    MessageText& m = text_;
     if (at.several) {
       char buf[16];
       m.append("subfield ", 9);
@@ -843,7 +874,7 @@ class Checker {
     const std::size_t quotedAt = m.size();
     appendQuoted(m, v);
     close(x);
-    x.found.assign(m, quotedAt, std::string::npos);
+    x.found = m.view().substr(quotedAt);
     x.expected = expectedField;
   }
 
@@ -1072,7 +1103,7 @@ class Checker {
   // Records of each type 0..99; other types are counted when asked.
   std::array<int, 100> typeCounts_{};
   // The message of the finding being built (see open).
-  std::string text_;
+  MessageText text_;
   unsigned version_ = 0;
   int fieldFindings_ = 0;
   Severity hiddenWorst_ = Severity::kWarning;
