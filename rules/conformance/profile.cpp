@@ -232,6 +232,10 @@ const std::unordered_map<std::string_view, CodeSet>& codeSets() {
       if (table.codes.insert(code).second) {
         table.list.push_back(code);
         if (code.size() <= CodeSet::kShortCode) table.shortCodes.push_back(CodeSet::pack(code));
+        if (code.size() == 1) {
+          const auto b = static_cast<unsigned char>(code[0]);
+          table.oneByteCodes[b >> 6] |= std::uint64_t{1} << (b & 63);
+        }
       }
       if (!code.empty() && code.size() <= 18 &&
           code.find_first_not_of("0123456789") == std::string_view::npos) {
@@ -319,8 +323,8 @@ void packTest(FieldRule& r) {
   for (std::size_t i = 0; i < defined && i < 256; ++i) {
     const FieldRule& item = r.items[i];
     if (!item.defined || item.ignored) continue;
-    r.checkedItems.push_back(
-        ItemSlot{static_cast<std::uint8_t>(i), item.presence == 'M', item.traditionalOnly});
+    r.checkedItems.push_back(ItemSlot{item.test, static_cast<std::uint8_t>(i), item.presence == 'M',
+                                      item.traditionalOnly});
   }
 }
 
@@ -397,8 +401,8 @@ class ProfileBuilder {
     p.mandatory_.clear();
     for (auto& [k, r] : p.fields_) {
       if (r.presence == 'M' && !r.ignored) p.mandatory_[k / 10000].push_back(k % 10000);
-      prepareRule(r);
       for (FieldRule& item : r.items) prepareRule(item);
+      prepareRule(r);  // after its items: it copies their packed checks
     }
   }
 

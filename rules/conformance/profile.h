@@ -46,8 +46,14 @@ struct CodeSet {
     }
     return n;
   }
+  /// The codes of one byte, one bit each.
+  std::array<std::uint64_t, 4> oneByteCodes{};
   /// True when `codes` holds `v`.
   [[nodiscard]] bool has(std::string_view v) const {
+    if (v.size() == 1) {
+      const auto c = static_cast<unsigned char>(v[0]);
+      return ((oneByteCodes[c >> 6] >> (c & 63)) & 1U) != 0;
+    }
     if (list.size() > 16) return codes.count(v) != 0;
     if (v.size() <= kShortCode) {
       const std::uint64_t key = pack(v);
@@ -83,9 +89,11 @@ struct ValueTest {
   bool pattern = false;
 };
 
-/// An information item a field's rule checks: its index ("A" = 0) and what the loop over a
-/// subfield's items needs to know before it looks at the item's own rule.
+/// An information item a field's rule checks: its index ("A" = 0), its packed checks (a copy
+/// of the item rule's `test`) and what else the loop over a subfield's items needs, kept side
+/// by side so that the loop reads one small array.
 struct ItemSlot {
+  ValueTest test;
   std::uint8_t index = 0;
   bool mandatory = false;
   bool traditionalOnly = false;

@@ -280,8 +280,7 @@ enum class Check : std::uint8_t { kPresence, kOther };
 
 // The first check `v` fails; kNone for a value that needs no closer look. Decides as the
 // separate checks of checkValue do, from the rule's packed form.
-inline Fault faultOf(std::string_view v, const FieldRule& r) {
-  const ValueTest& t = r.test;
+inline Fault faultOf(std::string_view v, const ValueTest& t, const FieldRule& r) {
   const int len = lengthOf(v, t.utf8);
   if (len < t.minLength || len > t.maxLength) return Fault::kLength;
   if (t.digitsOnly && !v.empty()) {
@@ -760,6 +759,7 @@ class Checker {
     occurrences(info, f, rule, subs, subs == 1 ? "subfield" : "subfields");
     Place at;
     at.several = subs > 1;
+    const bool fromXml = tx_.loadedFromXml;
     for (int s = 0; s < subs; ++s) {
       const auto& sub = f.subfields[static_cast<std::size_t>(s)];
       const int items = static_cast<int>(sub.items.size());
@@ -772,7 +772,8 @@ class Checker {
               at.where() + std::to_string(items) + " items, the field has one");
         }
         if (items == 0) continue;
-        if (const Fault fault = faultOf(sub.items[0].value, rule); fault != Fault::kNone) {
+        if (const Fault fault = faultOf(sub.items[0].value, rule.test, rule);
+            fault != Fault::kNone) {
           checkValue(info, f, rule, rule, at, sub.items[0].value, fault);
         }
         continue;
@@ -785,8 +786,8 @@ class Checker {
                 std::to_string(rule.itemCount) + " defined");
       }
       const transaction::Item* values = sub.items.data();
-      for (const ItemSlot slot : rule.checkedItems) {
-        if (tx_.loadedFromXml && slot.traditionalOnly) continue;
+      for (const ItemSlot& slot : rule.checkedItems) {
+        if (fromXml && slot.traditionalOnly) continue;
         const int i = slot.index;
         const FieldRule& ir = rule.items[slot.index];
         if (i >= items) {
@@ -800,7 +801,7 @@ class Checker {
         }
         const std::string_view v = values[i].value;
         if (v.empty() && !slot.mandatory) continue;
-        if (const Fault fault = faultOf(v, ir); fault != Fault::kNone) {
+        if (const Fault fault = faultOf(v, slot.test, ir); fault != Fault::kNone) {
           at.setItem(&ir, static_cast<char>('A' + i));
           checkValue(info, f, rule, ir, at, v, fault);
         }
