@@ -661,9 +661,25 @@ class Checker {
       }
     }
     const int dataField = transaction::imageDataFieldNumber(r);
+    // Fields mostly come in ascending order, as the rules do: a cursor walks the rules of the
+    // type along with them, and a field out of order is looked up.
+    const auto& rules = profile_.fields();
+    const bool usualType = r.type >= 0 && r.type < 100;
+    const int typeKey = usualType ? r.type * 10000 : 0;  // the profile's key: type * 10000 + field
+    auto cursor = usualType ? rules.lower_bound(typeKey) : rules.end();
     for (const Field& f : r.fields) {
       if (f.recordType != r.type) continue;
-      const FieldRule* rule = ruleOf(r.type, f.fieldNumber);
+      const FieldRule* rule = nullptr;
+      if (usualType && f.fieldNumber >= 0 && f.fieldNumber < 10000 && cursor != rules.end() &&
+          cursor->first <= typeKey + f.fieldNumber) {
+        const int k = typeKey + f.fieldNumber;
+        while (cursor != rules.end() && cursor->first < k) ++cursor;
+        if (cursor != rules.end() && cursor->first == k && !cursor->second.ignored) {
+          rule = &cursor->second;
+        }
+      } else {
+        rule = ruleOf(r.type, f.fieldNumber);
+      }
       if (!rule) continue;
       fieldFindings_ = 0;
       hiddenWorst_ = Severity::kWarning;
