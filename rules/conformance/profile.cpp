@@ -313,6 +313,10 @@ void packTest(FieldRule& r) {
     t.values = ValueTest::kWholeRange;
     t.low = r.wholeSpans[0].first;
     t.high = r.wholeSpans[0].second;
+  } else if (r.values.empty() && !r.anyCode && r.codeSets.size() == 1) {
+    // Code tables live as long as the program, so the packed copy may point at one.
+    t.values = ValueTest::kOneCodeTable;
+    t.codes = r.codeSets.front();
   } else if (!r.values.empty() || !r.codeTables.empty()) {
     t.values = ValueTest::kValueRules;
   }

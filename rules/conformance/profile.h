@@ -80,7 +80,15 @@ struct ValueTest {
   /// With kWholeRange, the whole numbers low..high are the only accepted values.
   long long low = 0;
   long long high = 0;
-  enum Values : std::uint8_t { kAnyValue, kWholeRange, kValueRules } values = kAnyValue;
+  /// With kOneCodeTable, `codes` is the rule's only code table: a value it holds passes
+  /// without the general value check.
+  enum Values : std::uint8_t {
+    kAnyValue,
+    kWholeRange,
+    kOneCodeTable,
+    kValueRules
+  } values = kAnyValue;
+  const CodeSet* codes = nullptr;
   bool utf8 = false;
   bool chars = false;
   /// The characters checked are the digits 0-9 and nothing else.

@@ -280,6 +280,12 @@ enum class Check : std::uint8_t { kPresence, kOther };
 
 // The first check `v` fails; kNone for a value that needs no closer look. Decides as the
 // separate checks of checkValue do, from the rule's packed form.
+// True when the rule's only code table holds `v` (a value it lacks may still pass valueOk, as
+// the number of a numeric code).
+inline bool inCodeTable(std::string_view v, const ValueTest& t) {
+  return t.values == ValueTest::kOneCodeTable && t.codes->has(v);
+}
+
 inline Fault faultOf(std::string_view v, const ValueTest& t, const FieldRule& r) {
   const int len = lengthOf(v, t.utf8);
   if (len < t.minLength || len > t.maxLength) return Fault::kLength;
@@ -294,7 +300,7 @@ inline Fault faultOf(std::string_view v, const ValueTest& t, const FieldRule& r)
     if (t.values == ValueTest::kWholeRange && v.size() <= 15) {
       const auto whole = static_cast<long long>(n);
       if (whole < t.low || whole > t.high) return Fault::kValue;
-    } else if (t.values != ValueTest::kAnyValue && !valueOk(v, r)) {
+    } else if (t.values != ValueTest::kAnyValue && !inCodeTable(v, t) && !valueOk(v, r)) {
       return Fault::kValue;
     }
   } else {
@@ -307,7 +313,7 @@ inline Fault faultOf(std::string_view v, const ValueTest& t, const FieldRule& r)
       long long whole = 0;
       if (t.values == ValueTest::kWholeRange && wholeNumber(v, whole)) {
         if (whole < t.low || whole > t.high) return Fault::kValue;
-      } else if (!valueOk(v, r)) {
+      } else if (!inCodeTable(v, t) && !valueOk(v, r)) {
         return Fault::kValue;
       }
     }
