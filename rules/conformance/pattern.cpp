@@ -1,6 +1,7 @@
 #include "rules/conformance/pattern.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -16,6 +17,8 @@ using Set = std::array<std::uint64_t, 4>;
 constexpr std::size_t kMaxSteps = 20000;
 constexpr int kMaxRepeat = 1000;
 constexpr std::size_t kMaxReach = 200000;
+// A deterministic table past this many states is not made; the automaton then runs as it is.
+constexpr std::size_t kMaxDfaStates = 4096;
 constexpr int kUnbounded = -1;
 
 void add(Set& s, unsigned char c) noexcept { s[c >> 6] |= std::uint64_t{1} << (c & 63); }
@@ -329,6 +332,70 @@ class PatternCompiler {
     return false;
   }
 
+  // Makes the deterministic table by the subset construction, over classes of bytes that no
+  // character set tells apart. Leaves it empty when it would grow past kMaxDfaStates.
+  void determinise() {
+    Pattern& p = out_;
+    // Classes: bytes with the same membership in every distinct set.
+    std::vector<Set> distinct(p.sets_.begin(), p.sets_.end());
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    std::map<std::vector<bool>, int> classIds;
+    std::vector<unsigned char> representative;
+    for (int c = 0; c < 256; ++c) {
+      std::vector<bool> signature(distinct.size());
+      for (std::size_t i = 0; i < distinct.size(); ++i) {
+        signature[i] = has(distinct[i], static_cast<unsigned char>(c));
+      }
+      auto [it, fresh] = classIds.emplace(std::move(signature), static_cast<int>(classIds.size()));
+      if (fresh) representative.push_back(static_cast<unsigned char>(c));
+      p.classOf_[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(it->second);
+    }
+    const int classes = static_cast<int>(representative.size());
+    std::map<std::vector<int>, int> ids;
+    std::vector<std::vector<int>> states;
+    std::vector<int> table;
+    std::vector<std::uint8_t> accepts;
+    const auto closure = [&](std::vector<int>& set, std::size_t from) {
+      for (std::size_t i = p.reachStart_[from]; i < p.reachStart_[from + 1]; ++i) {
+        set.push_back(p.reach_[i]);
+      }
+    };
+    const auto idOf = [&](std::vector<int> set) -> int {
+      if (set.empty()) return -1;
+      std::sort(set.begin(), set.end());
+      set.erase(std::unique(set.begin(), set.end()), set.end());
+      auto [it, fresh] = ids.emplace(set, static_cast<int>(states.size()));
+      if (fresh) states.push_back(std::move(set));
+      return it->second;
+    };
+    std::vector<int> start;
+    closure(start, 0);
+    idOf(std::move(start));
+    for (std::size_t at = 0; at < states.size(); ++at) {
+      if (states.size() > kMaxDfaStates) return;
+      bool accepting = false;
+      for (int pc : states[at]) {
+        accepting = accepting || p.steps_[static_cast<std::size_t>(pc)].op == Pattern::Step::kMatch;
+      }
+      accepts.push_back(accepting ? 1 : 0);
+      for (int k = 0; k < classes; ++k) {
+        std::vector<int> next;
+        for (int pc : states[at]) {
+          const Pattern::Step& st = p.steps_[static_cast<std::size_t>(pc)];
+          if (st.op == Pattern::Step::kSet && has(p.sets_[static_cast<std::size_t>(st.a)],
+                                                  representative[static_cast<std::size_t>(k)])) {
+            closure(next, static_cast<std::size_t>(pc) + 1);
+          }
+        }
+        table.push_back(idOf(std::move(next)));
+      }
+    }
+    p.classes_ = classes;
+    p.dfa_ = std::move(table);
+    p.accepts_ = std::move(accepts);
+  }
+
   // Ends the automaton and lists what each step reaches without reading; false when those
   // lists grow too long (long chains of optional parts), which std::regex then handles.
   bool finish() {
@@ -380,6 +447,7 @@ std::unique_ptr<const Pattern> Pattern::compile(std::string_view pattern) {
   PatternCompiler c(*p);
   if (!c.emit(root) || p->steps_.size() > kMaxSteps) return nullptr;
   if (!c.finish()) return nullptr;
+  c.determinise();
   return p;
 }
 
@@ -397,6 +465,20 @@ struct Scratch {
 }  // namespace
 
 bool Pattern::matches(std::string_view value) const {
+  return deterministic() ? matchesDeterministic(value) : matchesStepwise(value);
+}
+
+bool Pattern::matchesDeterministic(std::string_view value) const noexcept {
+  int state = 0;
+  for (char ch : value) {
+    state =
+        dfa_[static_cast<std::size_t>(state * classes_ + classOf_[static_cast<unsigned char>(ch)])];
+    if (state < 0) return false;
+  }
+  return accepts_[static_cast<std::size_t>(state)] != 0;
+}
+
+bool Pattern::matchesStepwise(std::string_view value) const {
   thread_local Scratch s;
   const std::size_t n = steps_.size();
   if (s.mark.size() < n) s.mark.resize(n, 0);

@@ -23,6 +23,10 @@ class Pattern {
   /// working memory is kept per thread, so only std::bad_alloc can escape.
   [[nodiscard]] bool matches(std::string_view value) const;
 
+  /// True when matching runs through a deterministic table (see compile), which the automaton
+  /// gets unless it would take more than a few thousand states.
+  [[nodiscard]] bool deterministic() const noexcept { return !dfa_.empty(); }
+
  private:
   struct Step {
     enum Op : std::uint8_t { kSet, kSplit, kJump, kMatch } op = kMatch;
@@ -36,6 +40,16 @@ class Pattern {
   // reach_[reachStart_[pc] .. reachStart_[pc + 1]).
   std::vector<int> reach_;
   std::vector<std::size_t> reachStart_;
+  // The same automaton made deterministic when it stays small (most field patterns): bytes
+  // fall into classes that every character set treats alike, and dfa_[state * classes_ + class]
+  // is the next state, -1 for none; state 0 is the start. Empty when the automaton is run
+  // as it is.
+  std::array<std::uint8_t, 256> classOf_{};
+  int classes_ = 0;
+  std::vector<int> dfa_;
+  std::vector<std::uint8_t> accepts_;
+  bool matchesDeterministic(std::string_view value) const noexcept;
+  bool matchesStepwise(std::string_view value) const;
 };
 
 }  // namespace varnel::rules::conformance

@@ -1,6 +1,9 @@
 #include "rules/conformance/profile.h"
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
+#include <cmath>
 #include <fstream>
 #include <new>
 #include <sstream>
@@ -226,7 +229,14 @@ const std::unordered_map<std::string_view, CodeSet>& codeSets() {
       std::string_view code = c.code;
       while (!code.empty() && code.front() == ' ') code.remove_prefix(1);
       CodeSet& table = t[c.table];
-      if (table.codes.insert(code).second) table.list.push_back(code);
+      if (table.codes.insert(code).second) {
+        table.list.push_back(code);
+        if (code.size() <= CodeSet::kShortCode) table.shortCodes.push_back(CodeSet::pack(code));
+        if (code.size() == 1) {
+          const auto b = static_cast<unsigned char>(code[0]);
+          table.oneByteCodes[b >> 6] |= std::uint64_t{1} << (b & 63);
+        }
+      }
       if (!code.empty() && code.size() <= 18 &&
           code.find_first_not_of("0123456789") == std::string_view::npos) {
         long long n = 0;
@@ -239,24 +249,92 @@ const std::unordered_map<std::string_view, CodeSet>& codeSets() {
   return kTables;
 }
 
-// The characters a rule's type and special characters allow, as a table, and its code tables.
-void prepareRule(FieldRule& r) {
-  r.codeSets.clear();
-  r.anyCode = false;
-  for (const std::string& name : r.codeTables) {
-    const auto it = codeSets().find(name);
-    if (it == codeSets().end()) {
-      r.anyCode = true;
-      break;
-    }
-    r.codeSets.push_back(&it->second);
+// The table's common patterns in words; others as written.
+std::string patternWords(const std::string& p) {
+  if (p == "\\d{2}\\.\\d{2}") return "NN.NN";
+  if (p == "\\d{14}Z") return "YYYYMMDDhhmmssZ";
+  if (p == "\\d{8}") return "YYYYMMDD";
+  return p;
+}
+
+// The texts a rule's value and length findings show, and its whole-number intervals.
+void prepareTexts(FieldRule& r) {
+  std::string values;
+  if (!r.values.empty()) {
+    for (const ValueSpan& s : r.values) values += (values.empty() ? "" : ",") + s.written;
+    r.valuesText = "one of " + values;
+  } else {
+    for (const std::string& t : r.codeTables) values += (values.empty() ? "" : " or ") + t;
+    r.valuesText = "a code of table " + values;
   }
-  if (r.pattern.empty() || !fixedPattern(r.pattern, r.fixedPattern)) r.fixedPattern.clear();
-  r.allowed.fill(true);
+  r.lengthText = r.minLength == r.maxLength
+                     ? std::to_string(r.minLength) + " characters"
+                     : (r.maxLength >= kNoLimit ? "at least " + std::to_string(r.minLength)
+                                                : std::to_string(std::max(r.minLength, 0)) +
+                                                      " to " + std::to_string(r.maxLength)) +
+                           " characters";
+  r.patternText = patternWords(r.pattern);
+  if (!r.pattern.empty()) r.lengthText += " " + r.patternText;
+  // Whole bounds up to 15 digits are exact as doubles, so comparing whole numbers decides as
+  // comparing the doubles the general path parses.
+  constexpr double kWholeLimit = 1e15;
+  r.wholeSpans.clear();
+  r.wholeSpansOnly = !r.values.empty();
+  for (const ValueSpan& s : r.values) {
+    if (!s.numeric || s.oneSided || s.lowOpen || s.highOpen || !(std::fabs(s.low) < kWholeLimit) ||
+        !(std::fabs(s.high) < kWholeLimit) || s.low != std::trunc(s.low) ||
+        s.high != std::trunc(s.high)) {
+      r.wholeSpansOnly = false;
+      r.wholeSpans.clear();
+      return;
+    }
+    r.wholeSpans.emplace_back(static_cast<long long>(s.low), static_cast<long long>(s.high));
+  }
+}
+
+// Packs the value checks of a rule for the check loop, and lists the items it checks.
+void packTest(FieldRule& r) {
+  ValueTest& t = r.test;
+  t = ValueTest{};
+  for (int c = 0; c < 256; ++c) {
+    if (r.allowed[static_cast<std::size_t>(c)]) {
+      t.allowed[static_cast<std::size_t>(c >> 6)] |= std::uint64_t{1} << (c & 63);
+    }
+  }
+  t.chars = r.charsChecked;
+  constexpr std::array<std::uint64_t, 4> kDigits{0x03FF000000000000ULL, 0, 0, 0};  // '0'..'9'
+  t.digitsOnly = r.charsChecked && t.allowed == kDigits;
+  t.utf8 = r.utf8;
+  // Lengths beyond INT32_MAX cannot occur in a transaction, so the clamp changes nothing.
+  constexpr int kMax = INT32_MAX;
+  if (r.minLength >= 0) t.minLength = std::min(r.minLength, kMax);
+  if (r.maxLength >= 0) t.maxLength = std::min(r.maxLength, kMax);
+  if (r.wholeSpansOnly && r.wholeSpans.size() == 1) {
+    t.values = ValueTest::kWholeRange;
+    t.low = r.wholeSpans[0].first;
+    t.high = r.wholeSpans[0].second;
+  } else if (r.values.empty() && !r.anyCode && r.codeSets.size() == 1) {
+    // Code tables live as long as the program, so the packed copy may point at one.
+    t.values = ValueTest::kOneCodeTable;
+    t.codes = r.codeSets.front();
+  } else if (!r.values.empty() || !r.codeTables.empty()) {
+    t.values = ValueTest::kValueRules;
+  }
+  t.pattern = !r.fixedPattern.empty() || r.matcher || r.compiled;
+  r.checkedItems.clear();
+  const std::size_t defined =
+      std::min(static_cast<std::size_t>(std::max(r.itemCount, 0)), r.items.size());
+  for (std::size_t i = 0; i < defined && i < 256; ++i) {
+    const FieldRule& item = r.items[i];
+    if (!item.defined || item.ignored) continue;
+    r.checkedItems.push_back(ItemSlot{item.test, static_cast<std::uint8_t>(i), item.presence == 'M',
+                                      item.traditionalOnly});
+  }
+}
+
+// Fills the table of the characters a rule's type and special characters allow.
+void allowChars(FieldRule& r) {
   const std::string& t = r.dataType;
-  r.utf8 = t == "U";
-  r.charsChecked = !(t.empty() || t == "B" || t == "Base64" || t == "Y");
-  if (!r.charsChecked) return;
   const bool all = r.specialChars == "ALL";
   for (int c = 0; c < 256; ++c) {
     const bool printable = c >= 0x20 && c < 0x7F;
@@ -282,6 +360,29 @@ void prepareRule(FieldRule& r) {
   }
 }
 
+// The characters a rule's type and special characters allow, as a table, its code tables and
+// the texts and packed checks made from them.
+void prepareRule(FieldRule& r) {
+  prepareTexts(r);
+  r.codeSets.clear();
+  r.anyCode = false;
+  for (const std::string& name : r.codeTables) {
+    const auto it = codeSets().find(name);
+    if (it == codeSets().end()) {
+      r.anyCode = true;
+      break;
+    }
+    r.codeSets.push_back(&it->second);
+  }
+  if (r.pattern.empty() || !fixedPattern(r.pattern, r.fixedPattern)) r.fixedPattern.clear();
+  r.allowed.fill(true);
+  const std::string& t = r.dataType;
+  r.utf8 = t == "U";
+  r.charsChecked = !(t.empty() || t == "B" || t == "Base64" || t == "Y");
+  if (r.charsChecked) allowChars(r);
+  packTest(r);
+}
+
 bool traditional(const FieldDefinition& d) noexcept {
   return d.encodings.find_first_of("Tt") != std::string_view::npos;
 }
@@ -304,8 +405,8 @@ class ProfileBuilder {
     p.mandatory_.clear();
     for (auto& [k, r] : p.fields_) {
       if (r.presence == 'M' && !r.ignored) p.mandatory_[k / 10000].push_back(k % 10000);
-      prepareRule(r);
       for (FieldRule& item : r.items) prepareRule(item);
+      prepareRule(r);  // after its items: it copies their packed checks
     }
   }
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <regex>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "rules/conformance/finding.h"
@@ -33,14 +35,76 @@ struct CodeSet {
   std::unordered_set<long long> numbers;
   /// The codes in table order; small tables are searched here, which is quicker than hashing.
   std::vector<std::string_view> list;
+  /// The codes of up to kShortCode bytes of `list`, each packed into a number (see pack).
+  std::vector<std::uint64_t> shortCodes;
+  static constexpr std::size_t kShortCode = 7;
+  /// A text of up to kShortCode bytes as a number that no other such text has.
+  [[nodiscard]] static std::uint64_t pack(std::string_view v) noexcept {
+    std::uint64_t n = static_cast<std::uint64_t>(v.size()) << 56;
+    for (std::size_t i = 0; i < v.size() && i < kShortCode; ++i) {
+      n |= static_cast<std::uint64_t>(static_cast<unsigned char>(v[i])) << (8 * i);
+    }
+    return n;
+  }
+  /// The codes of one byte, one bit each.
+  std::array<std::uint64_t, 4> oneByteCodes{};
   /// True when `codes` holds `v`.
   [[nodiscard]] bool has(std::string_view v) const {
+    if (v.size() == 1) {
+      const auto c = static_cast<unsigned char>(v[0]);
+      return ((oneByteCodes[c >> 6] >> (c & 63)) & 1U) != 0;
+    }
     if (list.size() > 16) return codes.count(v) != 0;
+    if (v.size() <= kShortCode) {
+      const std::uint64_t key = pack(v);
+      for (const std::uint64_t c : shortCodes) {
+        if (c == key) return true;
+      }
+      return false;
+    }
     for (std::string_view c : list) {
       if (c == v) return true;
     }
     return false;
   }
+};
+
+/// The checks every value of a rule meets, packed for the check loop: made from the rule's
+/// other members when the profile is built.
+struct ValueTest {
+  /// Bytes the character type allows, one bit each; consulted when `chars` is set.
+  std::array<std::uint64_t, 4> allowed{};
+  /// Accepted lengths; an unchecked bound is 0 or INT32_MAX.
+  std::int32_t minLength = 0;
+  std::int32_t maxLength = INT32_MAX;
+  /// With kWholeRange, the whole numbers low..high are the only accepted values.
+  long long low = 0;
+  long long high = 0;
+  /// With kOneCodeTable, `codes` is the rule's only code table: a value it holds passes
+  /// without the general value check.
+  enum Values : std::uint8_t {
+    kAnyValue,
+    kWholeRange,
+    kOneCodeTable,
+    kValueRules
+  } values = kAnyValue;
+  const CodeSet* codes = nullptr;
+  bool utf8 = false;
+  bool chars = false;
+  /// The characters checked are the digits 0-9 and nothing else.
+  bool digitsOnly = false;
+  /// The rule has a pattern of any kind.
+  bool pattern = false;
+};
+
+/// An information item a field's rule checks: its index ("A" = 0), its packed checks (a copy
+/// of the item rule's `test`) and what else the loop over a subfield's items needs, kept side
+/// by side so that the loop reads one small array.
+struct ItemSlot {
+  ValueTest test;
+  std::uint8_t index = 0;
+  bool mandatory = false;
+  bool traditionalOnly = false;
 };
 
 /// What a profile asks of one field (item "") or of one information item ("A", "B", ...).
@@ -92,6 +156,21 @@ struct FieldRule {
   /// The pattern as a fixed sequence of character sets, one per character, when it has no
   /// alternatives or variable repeats (most dates and codes); empty otherwise.
   std::vector<std::array<bool, 256>> fixedPattern;
+  /// The accepted values are all closed numeric intervals with whole bounds (no one-sided
+  /// bounds, no texts), listed here as [low, high]: a whole number is checked against them
+  /// without the general number parser.
+  bool wholeSpansOnly = false;
+  std::vector<std::pair<long long, long long>> wholeSpans;
+  /// The value checks packed for the check loop.
+  ValueTest test;
+  /// The items that are checked, in order: defined, not ignored, within `itemCount`.
+  std::vector<ItemSlot> checkedItems;
+  /// What the value check expects, in words ("one of 1..180", "a code of table LPM"), the
+  /// pattern in words ("NN.NN", or as written) and what the length check expects
+  /// ("5 characters NN.NN"); made when the profile is built so that a finding only copies them.
+  std::string valuesText;
+  std::string patternText;
+  std::string lengthText;
 };
 
 inline constexpr int kNoLimit = 1 << 30;

@@ -1,9 +1,11 @@
 #include "rules/conformance/validator.h"
 
+#include <algorithm>
 #include <bitset>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <new>
 #include <set>
@@ -31,36 +33,76 @@ constexpr std::size_t kMaxQuoted = 40;
 // 1.002 of the 2011 edition ("0500"); lower values are earlier editions.
 constexpr unsigned kFirst2011Version = 500;
 
-// "14.013": the record type, a full stop and the field number in at least 3 digits.
-std::string fieldName(int type, int field) {
-  char buf[32];
+// "14.013": the record type, a full stop and the field number in at least 3 digits, written
+// to `buf` (32 bytes); returns the length.
+std::size_t fieldName(char* buf, int type, int field) noexcept {
   char* p = std::to_chars(buf, buf + 12, type).ptr;
   *p++ = '.';
   if (field >= 0 && field < 100) *p++ = '0';
   if (field >= 0 && field < 10) *p++ = '0';
-  p = std::to_chars(p, buf + sizeof buf, field).ptr;
-  return std::string(buf, p);
+  p = std::to_chars(p, buf + 32, field).ptr;
+  return static_cast<std::size_t>(p - buf);
 }
 
-// A value as shown in a message: quoted, cut to kMaxQuoted characters, control and non-ASCII
-// bytes written as \xNN.
-std::string quoted(std::string_view v) {
-  std::string out = "'";
-  std::size_t shown = 0;
-  for (unsigned char c : v) {
-    if (shown++ == kMaxQuoted) {
-      out += "...";
-      break;
-    }
-    if (c < 0x20 || c == 0x7F) {
-      char buf[8];
-      (void)std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
+std::string fieldName(int type, int field) {
+  char buf[32];
+  return std::string(buf, fieldName(buf, type, field));
+}
+
+// The message of a finding while it is built: pieces are copied into a buffer kept for the
+// whole check, without the checks of growing a string at every piece.
+class MessageText {
+ public:
+  void clear() noexcept { size_ = 0; }
+  void append(const char* s, std::size_t n) {
+    if (buf_.size() - size_ < n) grow(n);
+    std::memcpy(buf_.data() + size_, s, n);
+    size_ += n;
   }
-  out += "'";
+  MessageText& operator+=(std::string_view s) {
+    append(s.data(), s.size());
+    return *this;
+  }
+  MessageText& operator+=(char c) {
+    if (size_ == buf_.size()) grow(1);
+    buf_[size_++] = c;
+    return *this;
+  }
+  [[nodiscard]] std::size_t size() const noexcept { return size_; }
+  [[nodiscard]] std::string_view view() const noexcept { return {buf_.data(), size_}; }
+
+ private:
+  void grow(std::size_t n) { buf_.resize(std::max(buf_.size() * 2, size_ + n)); }
+  std::vector<char> buf_ = std::vector<char>(256);
+  std::size_t size_ = 0;
+};
+
+// A value as shown in a message, appended to `out` (a std::string or a MessageText): quoted,
+// cut to kMaxQuoted characters, control bytes written as \xNN. Runs of plain characters are
+// copied at once.
+template <class Text>
+void appendQuoted(Text& out, std::string_view v) {
+  out += '\'';
+  const std::string_view shown = v.substr(0, kMaxQuoted);
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const auto c = static_cast<unsigned char>(shown[i]);
+    if (c >= 0x20 && c != 0x7F) continue;
+    out += shown.substr(run, i - run);
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const char esc[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+    out += std::string_view(esc, 4);
+    run = i + 1;
+  }
+  out += shown.substr(run);
+  if (v.size() > kMaxQuoted) out += std::string_view("...");
+  out += '\'';
+}
+
+std::string quoted(std::string_view v) {
+  std::string out;
+  out.reserve(v.size() < kMaxQuoted ? v.size() + 2 : kMaxQuoted + 5);
+  appendQuoted(out, v);
   return out;
 }
 
@@ -181,7 +223,28 @@ bool inSpan(double n, const ValueSpan& s) noexcept {
   return (s.lowOpen ? n > s.low : n >= s.low) && (s.highOpen ? n < s.high : n <= s.high);
 }
 
+// A value of an optional minus and 1 to 15 digits as a whole number.
+bool wholeNumber(std::string_view v, long long& out) noexcept {
+  const bool negative = !v.empty() && v.front() == '-';
+  if (negative) v.remove_prefix(1);
+  if (v.empty() || v.size() > 15) return false;
+  long long n = 0;
+  for (char c : v) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + (c - '0');
+  }
+  out = negative ? -n : n;
+  return true;
+}
+
 bool valueOk(std::string_view v, const FieldRule& r) {
+  long long whole = 0;
+  if (r.wholeSpansOnly && wholeNumber(v, whole)) {
+    for (const auto& [low, high] : r.wholeSpans) {
+      if (whole >= low && whole <= high) return true;
+    }
+    return false;
+  }
   if (!r.values.empty()) {
     double n = 0;
     const bool numeric = numericValue(v, n);
@@ -209,42 +272,64 @@ bool valueOk(std::string_view v, const FieldRule& r) {
   return false;
 }
 
-// Whether a value passes every check of checkValue: the common case, kept cheap; the value
-// then needs no closer look.
-// Each check is entered only when the rule has one of its kind.
-inline bool passes(std::string_view v, const FieldRule& r) {
-  const int len = lengthOf(v, r.utf8);
-  if ((r.minLength >= 0 && len < r.minLength) || (r.maxLength >= 0 && len > r.maxLength)) {
-    return false;
-  }
-  if (r.charsChecked) {
-    for (unsigned char c : v) {
-      if (!r.allowed[c]) return false;
-    }
-  }
-  if ((!r.values.empty() || !r.codeTables.empty()) && !valueOk(v, r)) return false;
-  if (r.fixedPattern.empty()) return !(r.matcher || r.compiled) || patternOk(v, r);
-  if (v.size() != r.fixedPattern.size()) return false;
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    if (!r.fixedPattern[i][static_cast<unsigned char>(v[i])]) return false;
-  }
-  return true;
+// Which check of a value fails first, in the order the findings are given.
+enum class Fault : std::uint8_t { kNone, kLength, kCharset, kValue, kPattern };
+
+// Presence findings keep their severity whatever the edition of the transaction.
+enum class Check : std::uint8_t { kPresence, kOther };
+
+// The first check `v` fails; kNone for a value that needs no closer look. Decides as the
+// separate checks of checkValue do, from the rule's packed form.
+// True when the rule's only code table holds `v` (a value it lacks may still pass valueOk, as
+// the number of a numeric code).
+inline bool inCodeTable(std::string_view v, const ValueTest& t) {
+  return t.values == ValueTest::kOneCodeTable && t.codes->has(v);
 }
 
-std::string valuesWords(const FieldRule& r) {
-  std::string out;
-  if (!r.values.empty()) {
-    for (const ValueSpan& s : r.values) out += (out.empty() ? "" : ",") + s.written;
-    return "one of " + out;
+inline Fault faultOf(std::string_view v, const ValueTest& t, const FieldRule& r) {
+  const int len = lengthOf(v, t.utf8);
+  if (len < t.minLength || len > t.maxLength) return Fault::kLength;
+  if (t.digitsOnly && !v.empty()) {
+    // Digits only: one pass checks the characters and reads the number.
+    std::uint64_t n = 0;
+    for (unsigned char c : v) {
+      const unsigned d = c - static_cast<unsigned>('0');
+      if (d > 9) return Fault::kCharset;
+      n = n * 10 + d;
+    }
+    if (t.values == ValueTest::kWholeRange && v.size() <= 15) {
+      const auto whole = static_cast<long long>(n);
+      if (whole < t.low || whole > t.high) return Fault::kValue;
+    } else if (t.values != ValueTest::kAnyValue && !inCodeTable(v, t) && !valueOk(v, r)) {
+      return Fault::kValue;
+    }
+  } else {
+    if (t.chars) {
+      for (unsigned char c : v) {
+        if (((t.allowed[c >> 6] >> (c & 63)) & 1U) == 0) return Fault::kCharset;
+      }
+    }
+    if (t.values != ValueTest::kAnyValue) {
+      long long whole = 0;
+      if (t.values == ValueTest::kWholeRange && wholeNumber(v, whole)) {
+        if (whole < t.low || whole > t.high) return Fault::kValue;
+      } else if (!inCodeTable(v, t) && !valueOk(v, r)) {
+        return Fault::kValue;
+      }
+    }
   }
-  for (const std::string& t : r.codeTables) out += (out.empty() ? "" : " or ") + t;
-  return "a code of table " + out;
+  if (!t.pattern) return Fault::kNone;
+  if (r.fixedPattern.empty()) return patternOk(v, r) ? Fault::kNone : Fault::kPattern;
+  if (v.size() != r.fixedPattern.size()) return Fault::kPattern;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if (!r.fixedPattern[i][static_cast<unsigned char>(v[i])]) return Fault::kPattern;
+  }
+  return Fault::kNone;
 }
 
 struct RecordInfo {
   const Record* rec = nullptr;
   int position = 0;
-  int occurrence = 0;  // among records of the same type
   std::string idc;
   mutable std::string label;  // "record N (Type-T, IDC x)", made for the first finding
 };
@@ -258,17 +343,20 @@ class Checker {
     version_ = !tx_.records.empty() && numberOf(firstText(tx_.records[0], 2), v)
                    ? static_cast<unsigned>(v)
                    : tx_.version;
+    for (const Record& r : tx_.records) {
+      if (r.type >= 0 && r.type < static_cast<int>(typeCounts_.size())) {
+        ++typeCounts_[static_cast<std::size_t>(r.type)];
+      }
+    }
   }
 
   void run() {
     const auto& recs = tx_.records;
-    std::map<int, int> counts;
     std::map<std::pair<int, std::string>, int> idcs;  // (type, IDC) -> first position
     for (std::size_t i = 0; i < recs.size(); ++i) {
       RecordInfo info;
       info.rec = &recs[i];
       info.position = static_cast<int>(i);
-      info.occurrence = counts[recs[i].type]++;
       if (recs[i].type != 1) info.idc = std::string(firstText(recs[i], 2));
       checkRecordStructure(info, idcs);
       checkFields(info);
@@ -281,8 +369,11 @@ class Checker {
     } else {
       checkCnt();
     }
-    for (const auto& [type, rule] : recordRules()) {
-      const int n = counts.count(type) ? counts[type] : 0;
+    for (int type = 1; type <= 99; ++type) {
+      const RecordRule* found = profile_.record(type);
+      if (!found) continue;
+      const RecordRule& rule = *found;
+      const int n = countOfType(type);
       if (rule.minCount >= 0 && n < rule.minCount) {
         add(Severity::kError, "presence", nullptr, 0, "",
             "at least " + std::to_string(rule.minCount), std::to_string(n),
@@ -299,14 +390,6 @@ class Checker {
   }
 
  private:
-  std::map<int, RecordRule> recordRules() const {
-    std::map<int, RecordRule> out;
-    for (int t = 1; t <= 99; ++t) {
-      if (const RecordRule* r = profile_.record(t)) out[t] = *r;
-    }
-    return out;
-  }
-
   static const std::string& recordLabel(const RecordInfo& info) {
     if (info.label.empty()) {
       std::string& s = info.label;
@@ -324,49 +407,71 @@ class Checker {
     return info.label;
   }
 
-  // Adds a finding. With a record and a field, the message starts "T.FFF MNEMONIC: "; with a
-  // record only, "record N (Type-T, IDC x): ".
-  void add(Severity sev, std::string check, const RecordInfo* info, int field,
-           std::string_view mnemonic, std::string expected, std::string found, std::string body) {
+  // Starts a finding about a record. Its message is built in text_, which holds
+  // "T.FFF MNEMONIC: " (with a field) or "record N (Type-T, IDC x): " (without) ready for the
+  // body, and is copied to the finding by close(): a copy of the finished text takes no more
+  // memory than it needs.
+  Finding& open(Severity sev, std::string_view check, const RecordInfo& info, int field,
+                std::string_view mnemonic) {
     Finding& f = out_.emplace_back();
     f.severity = sev;
-    f.check = std::move(check);
-    if (info) {
-      f.recordType = info->rec->type;
-      f.recordPosition = info->position;
-      f.idc = info->idc;
-      std::string& m = f.message;
-      m.reserve(64 + body.size());
-      if (field > 0) {
-        m += fieldName(info->rec->type, field);
-        if (!mnemonic.empty()) {
-          m += ' ';
-          m += mnemonic;
-        }
-        if (info->position > 0 && countOfType(info->rec->type) > 1) {
-          m += " in ";
-          m += recordLabel(*info);
-        }
-      } else {
-        m += recordLabel(*info);
-      }
-      m += ": ";
-      m += body;
-    } else {
-      f.message = std::move(body);
-    }
+    f.check = check;
+    f.recordType = info.rec->type;
+    f.recordPosition = info.position;
+    f.idc = info.idc;
     f.field = field;
-    f.mnemonic = std::string(mnemonic);
+    f.mnemonic = mnemonic;
+    MessageText& m = text_;
+    m.clear();
+    if (field > 0) {
+      char buf[32];
+      m.append(buf, fieldName(buf, info.rec->type, field));
+      if (!mnemonic.empty()) {
+        m += ' ';
+        m += mnemonic;
+      }
+      if (info.position > 0 && countOfType(info.rec->type) > 1) {
+        m.append(" in ", 4);
+        m += recordLabel(info);
+      }
+    } else {
+      m += recordLabel(info);
+    }
+    m.append(": ", 2);
+    return f;
+  }
+
+  void close(Finding& f) { f.message = text_.view(); }
+
+  // Adds a finding. With a record and a field, the message starts "T.FFF MNEMONIC: "; with a
+  // record only, "record N (Type-T, IDC x): ".
+  void add(Severity sev, std::string_view check, const RecordInfo* info, int field,
+           std::string_view mnemonic, std::string expected, std::string found,
+           std::string_view body) {
+    if (info) {
+      Finding& f = open(sev, check, *info, field, mnemonic);
+      text_ += body;
+      close(f);
+      f.expected = std::move(expected);
+      f.found = std::move(found);
+      return;
+    }
+    Finding& f = out_.emplace_back();
+    f.severity = sev;
+    f.check = check;
+    f.message = body;
+    f.field = field;
+    f.mnemonic = mnemonic;
     f.expected = std::move(expected);
     f.found = std::move(found);
   }
 
   int countOfType(int type) {
-    auto it = typeCounts_.find(type);
-    if (it != typeCounts_.end()) return it->second;
+    if (type >= 0 && type < static_cast<int>(typeCounts_.size())) {
+      return typeCounts_[static_cast<std::size_t>(type)];
+    }
     int n = 0;
     for (const Record& r : tx_.records) n += r.type == type;
-    typeCounts_[type] = n;
     return n;
   }
 
@@ -496,7 +601,7 @@ class Checker {
 
   void checkCnt() {
     const Record& t1 = tx_.records[0];
-    const RecordInfo info{&t1, 0, 0, {}, {}};
+    const RecordInfo info{&t1, 0, {}, {}};
     const Field* cnt = transaction::findField(t1, 3);
     if (!cnt) return;  // reported as a missing mandatory field
     const std::size_t records = tx_.records.size();
@@ -562,9 +667,25 @@ class Checker {
       }
     }
     const int dataField = transaction::imageDataFieldNumber(r);
+    // Fields mostly come in ascending order, as the rules do: a cursor walks the rules of the
+    // type along with them, and a field out of order is looked up.
+    const auto& rules = profile_.fields();
+    const bool usualType = r.type >= 0 && r.type < 100;
+    const int typeKey = usualType ? r.type * 10000 : 0;  // the profile's key: type * 10000 + field
+    auto cursor = usualType ? rules.lower_bound(typeKey) : rules.end();
     for (const Field& f : r.fields) {
       if (f.recordType != r.type) continue;
-      const FieldRule* rule = ruleOf(r.type, f.fieldNumber);
+      const FieldRule* rule = nullptr;
+      if (usualType && f.fieldNumber >= 0 && f.fieldNumber < 10000 && cursor != rules.end() &&
+          cursor->first <= typeKey + f.fieldNumber) {
+        const int k = typeKey + f.fieldNumber;
+        while (cursor != rules.end() && cursor->first < k) ++cursor;
+        if (cursor != rules.end() && cursor->first == k && !cursor->second.ignored) {
+          rule = &cursor->second;
+        }
+      } else {
+        rule = ruleOf(r.type, f.fieldNumber);
+      }
       if (!rule) continue;
       fieldFindings_ = 0;
       hiddenWorst_ = Severity::kWarning;
@@ -616,8 +737,8 @@ class Checker {
              "a " + std::to_string(item.byteCount) + "-byte value, expected " + widthWords(rule));
       }
       if (!item.value.empty() && !valueOk(item.value, rule)) {
-        note(info, f, rule, "value", valuesWords(rule), item.value,
-             "expected " + valuesWords(rule) + ", found " + item.value,
+        note(info, f, rule, "value", rule.valuesText, item.value,
+             "expected " + rule.valuesText + ", found " + item.value,
              rule.severity < 0 ? profile_.valueSeverity() : static_cast<Severity>(rule.severity));
       }
     }
@@ -634,42 +755,24 @@ class Checker {
     int subfield = 0;      // 0-based
     bool several = false;  // the field has more than one subfield
     const FieldRule* item = nullptr;
-    char letter = 0;
+    // "item X", the name of an item without a mnemonic of its own.
+    char anonymous[6] = {'i', 't', 'e', 'm', ' ', 0};
+    void setItem(const FieldRule* rule, char letter) noexcept {
+      item = rule;
+      anonymous[5] = letter;
+    }
     [[nodiscard]] std::string where() const {
       return several ? "subfield " + std::to_string(subfield + 1) + ": " : std::string();
     }
-    [[nodiscard]] std::string name(const FieldRule& field) const {
+    // Borrowed from the rule or from this place.
+    [[nodiscard]] std::string_view name(const FieldRule& field) const {
       if (!item) return field.mnemonic;
-      return item->mnemonic.empty() ? std::string("item ") + letter : item->mnemonic;
+      return item->mnemonic.empty() ? std::string_view(anonymous, sizeof anonymous)
+                                    : std::string_view(item->mnemonic);
     }
     // "subfield 2: FIC " for an item, "subfield 2: " for a plain field.
     [[nodiscard]] std::string lead(const FieldRule& field) const {
-      return item ? where() + name(field) + " " : where();
-    }
-    // lead() + "expected " + expected + ", found " + found, built in one buffer.
-    [[nodiscard]] std::string expectedFound(std::string_view expected,
-                                            std::string_view found) const {
-      std::string s;
-      s.reserve(48 + expected.size() + found.size());
-      if (several) {
-        s += "subfield ";
-        s += std::to_string(subfield + 1);
-        s += ": ";
-      }
-      if (item) {
-        if (item->mnemonic.empty()) {
-          s += "item ";
-          s += letter;
-        } else {
-          s += item->mnemonic;
-        }
-        s += ' ';
-      }
-      s += "expected ";
-      s += expected;
-      s += ", found ";
-      s += found;
-      return s;
+      return item ? where() + std::string(name(field)) + " " : where();
     }
   };
 
@@ -678,80 +781,76 @@ class Checker {
     occurrences(info, f, rule, subs, subs == 1 ? "subfield" : "subfields");
     Place at;
     at.several = subs > 1;
+    const bool fromXml = tx_.loadedFromXml;
     for (int s = 0; s < subs; ++s) {
       const auto& sub = f.subfields[static_cast<std::size_t>(s)];
       const int items = static_cast<int>(sub.items.size());
       at.subfield = s;
       at.item = nullptr;
       if (rule.itemCount == 0) {
-        if (items > 1 && admit(info, f, "structure", Severity::kError)) {
+        if (items > 1 && admit(info, f, Check::kOther, Severity::kError)) {
           add(Severity::kError, "structure", &info, f.fieldNumber, rule.mnemonic, "1 item",
               std::to_string(items),
               at.where() + std::to_string(items) + " items, the field has one");
         }
-        if (items > 0 && !passes(sub.items[0].value, rule)) {
-          checkValue(info, f, rule, rule, at, sub.items[0].value);
+        if (items == 0) continue;
+        if (const Fault fault = faultOf(sub.items[0].value, rule.test, rule);
+            fault != Fault::kNone) {
+          checkValue(info, f, rule, rule, at, sub.items[0].value, fault);
         }
         continue;
       }
       if (items > rule.itemCount && !rule.repeatingItems &&
-          admit(info, f, "structure", Severity::kError)) {
+          admit(info, f, Check::kOther, Severity::kError)) {
         add(Severity::kError, "structure", &info, f.fieldNumber, rule.mnemonic,
             std::to_string(rule.itemCount) + " items", std::to_string(items),
             at.where() + std::to_string(items) + " items, at most " +
                 std::to_string(rule.itemCount) + " defined");
       }
-      const int defined = std::min(rule.itemCount, static_cast<int>(rule.items.size()));
-      for (int i = 0; i < defined; ++i) {
-        const FieldRule* ir = &rule.items[static_cast<std::size_t>(i)];
-        if (!ir->defined || ir->ignored || (tx_.loadedFromXml && ir->traditionalOnly)) continue;
-        at.item = ir;
-        at.letter = static_cast<char>('A' + i);
+      const transaction::Item* values = sub.items.data();
+      for (const ItemSlot& slot : rule.checkedItems) {
+        if (fromXml && slot.traditionalOnly) continue;
+        const int i = slot.index;
+        const FieldRule& ir = rule.items[slot.index];
         if (i >= items) {
-          if (ir->presence == 'M' && admit(info, f, "presence", Severity::kError)) {
-            const std::string name = at.name(rule);
+          if (slot.mandatory && admit(info, f, Check::kPresence, Severity::kError)) {
+            at.setItem(&ir, static_cast<char>('A' + i));
+            const std::string name(at.name(rule));
             add(Severity::kError, "presence", &info, f.fieldNumber, rule.mnemonic, "present",
                 "missing", at.where() + "item " + name + " is missing; it is mandatory");
           }
           continue;
         }
-        const std::string_view v = sub.items[static_cast<std::size_t>(i)].value;
-        if (v.empty() && ir->presence != 'M') continue;
-        if (!passes(v, *ir)) checkValue(info, f, rule, *ir, at, v);
+        const std::string_view v = values[i].value;
+        if (v.empty() && !slot.mandatory) continue;
+        if (const Fault fault = faultOf(v, slot.test, ir); fault != Fault::kNone) {
+          at.setItem(&ir, static_cast<char>('A' + i));
+          checkValue(info, f, rule, ir, at, v, fault);
+        }
       }
     }
   }
 
-  // Checks one value against `rule` (the field's own, or one of its items').
+  // Reports the fault `fault` of one value against `rule` (the field's own, or one of its
+  // items').
   void checkValue(const RecordInfo& info, const Field& f, const FieldRule& field,
-                  const FieldRule& rule, const Place& at, std::string_view v) {
+                  const FieldRule& rule, const Place& at, std::string_view v, Fault fault) {
     const Severity form =
         rule.severity < 0 ? Severity::kError : static_cast<Severity>(rule.severity);
     const Severity content =
         rule.severity < 0 ? profile_.valueSeverity() : static_cast<Severity>(rule.severity);
-    const int len = lengthOf(v, rule.utf8);
-    if ((rule.minLength >= 0 && len < rule.minLength) ||
-        (rule.maxLength >= 0 && len > rule.maxLength)) {
-      const Severity sev = adjust(info, f, "length", form);
-      if (!admit(info, f, "length", sev)) return;
-      std::string expected =
-          rule.minLength == rule.maxLength
-              ? std::to_string(rule.minLength) + " characters"
-              : (rule.maxLength >= kNoLimit ? "at least " + std::to_string(rule.minLength)
-                                            : std::to_string(std::max(rule.minLength, 0)) + " to " +
-                                                  std::to_string(rule.maxLength)) +
-                    " characters";
-      if (!rule.pattern.empty()) expected += " " + patternWords(rule.pattern);
-      const std::string shown = quoted(v);
-      std::string body = at.expectedFound(expected, shown);
-      add(sev, "length", &info, f.fieldNumber, at.name(field), expected, shown, std::move(body));
+    if (fault == Fault::kLength) {
+      const Severity sev = adjust(info, f, Check::kOther, form);
+      if (!admit(info, f, Check::kOther, sev)) return;
+      valueFinding(sev, "length", info, f, field, at, rule.lengthText, v, rule.lengthText);
       return;
     }
-    unsigned char bad = 0;
-    if (!charsOk(v, rule, bad)) {
-      const Severity sev = adjust(info, f, "charset",
+    if (fault == Fault::kCharset) {
+      unsigned char bad = 0;
+      (void)charsOk(v, rule, bad);
+      const Severity sev = adjust(info, f, Check::kOther,
                                   bad < 0x20 && rule.dataType == "U" ? Severity::kWarning : form);
-      if (!admit(info, f, "charset", sev)) return;
+      if (!admit(info, f, Check::kOther, sev)) return;
       char buf[8];
       if (bad >= 0x20 && bad < 0x7F) {
         (void)std::snprintf(buf, sizeof buf, "'%c'", bad);
@@ -763,23 +862,50 @@ class Checker {
           at.lead(field) + "expected " + typeWords(rule) + ", found " + buf + " in " + shown);
       return;
     }
-    const bool valueBad = !valueOk(v, rule);
-    if (valueBad || !patternOk(v, rule)) {
-      const Severity sev = adjust(info, f, "value", content);
-      if (!admit(info, f, "value", sev)) return;
-      const std::string shown = quoted(v);
-      const std::string expected = valueBad ? valuesWords(rule) : "the form " + rule.pattern;
-      std::string body = at.expectedFound(expected, shown);
-      add(sev, "value", &info, f.fieldNumber, at.name(field),
-          valueBad ? expected : patternWords(rule.pattern), shown, std::move(body));
+    const Severity sev = adjust(info, f, Check::kOther, content);
+    if (!admit(info, f, Check::kOther, sev)) return;
+    if (fault == Fault::kValue) {
+      valueFinding(sev, "value", info, f, field, at, rule.valuesText, v, rule.valuesText);
+    } else {
+      valueFinding(sev, "value", info, f, field, at, "the form " + rule.pattern, v,
+                   rule.patternText);
     }
+  }
+
+  // Adds the finding "[subfield N: ][ITEM ]expected EXPECTED, found 'VALUE'" about a value,
+  // built in the finding's own message; `expectedField` is what its expected member holds.
+  void valueFinding(Severity sev, std::string_view check, const RecordInfo& info, const Field& f,
+                    const FieldRule& field, const Place& at, std::string_view expected,
+                    std::string_view v, std::string_view expectedField) {
+    const std::string_view name = at.name(field);
+    Finding& x = open(sev, check, info, f.fieldNumber, name);
+    MessageText& m = text_;
+    if (at.several) {
+      char buf[16];
+      m.append("subfield ", 9);
+      m.append(buf, static_cast<std::size_t>(
+                        std::to_chars(buf, buf + sizeof buf, at.subfield + 1).ptr - buf));
+      m.append(": ", 2);
+    }
+    if (at.item) {
+      m += name;
+      m += ' ';
+    }
+    m.append("expected ", 9);
+    m += expected;
+    m.append(", found ", 8);
+    const std::size_t quotedAt = m.size();
+    appendQuoted(m, v);
+    close(x);
+    x.found = m.view().substr(quotedAt);
+    x.expected = expectedField;
   }
 
   // The table describes the 2011 edition; what older transactions write differently in a
   // field's content is worth a warning, not an error. The version field itself is exempt.
-  [[nodiscard]] Severity adjust(const RecordInfo& info, const Field& f, std::string_view check,
+  [[nodiscard]] Severity adjust(const RecordInfo& info, const Field& f, Check check,
                                 Severity sev) const noexcept {
-    if (version_ < kFirst2011Version && check != "presence" &&
+    if (version_ < kFirst2011Version && check != Check::kPresence &&
         !(info.rec->type == 1 && f.fieldNumber == 2)) {
       return Severity::kWarning;
     }
@@ -787,28 +913,21 @@ class Checker {
   }
 
   // Counts a finding of the current field; false when it is past the ones listed.
-  bool admit(const RecordInfo& info, const Field& f, std::string_view check, Severity sev) {
+  bool admit(const RecordInfo& info, const Field& f, Check check, Severity sev) {
     sev = adjust(info, f, check, sev);
     if (++fieldFindings_ <= kMaxFindingsPerField) return true;
     if (sev == Severity::kError) hiddenWorst_ = Severity::kError;
     return false;
   }
 
-  // The table's common patterns in words; others as written.
-  static std::string patternWords(const std::string& p) {
-    if (p == "\\d{2}\\.\\d{2}") return "NN.NN";
-    if (p == "\\d{14}Z") return "YYYYMMDDhhmmssZ";
-    if (p == "\\d{8}") return "YYYYMMDD";
-    return p;
-  }
-
-  void note(const RecordInfo& info, const Field& f, const FieldRule& rule, std::string check,
-            std::string expected, std::string found, std::string body,
+  // A length or value finding about a binary field's value.
+  void note(const RecordInfo& info, const Field& f, const FieldRule& rule, std::string_view check,
+            std::string expected, std::string found, std::string_view body,
             Severity sev = Severity::kError) {
-    sev = adjust(info, f, check, sev);
-    if (!admit(info, f, check, sev)) return;
-    add(sev, std::move(check), &info, f.fieldNumber, rule.mnemonic, std::move(expected),
-        std::move(found), std::move(body));
+    sev = adjust(info, f, Check::kOther, sev);
+    if (!admit(info, f, Check::kOther, sev)) return;
+    add(sev, check, &info, f.fieldNumber, rule.mnemonic, std::move(expected), std::move(found),
+        body);
   }
 
   // The minutiae count of a Type-9 record against the minutiae it lists: MIN (9.010) against
@@ -1004,7 +1123,10 @@ class Checker {
   const Transaction& tx_;
   const Profile& profile_;
   std::vector<Finding>& out_;
-  std::map<int, int> typeCounts_;
+  // Records of each type 0..99; other types are counted when asked.
+  std::array<int, 100> typeCounts_{};
+  // The message of the finding being built (see open).
+  MessageText text_;
   unsigned version_ = 0;
   int fieldFindings_ = 0;
   Severity hiddenWorst_ = Severity::kWarning;

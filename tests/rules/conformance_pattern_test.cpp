@@ -102,6 +102,28 @@ TEST(ConformancePattern, RandomPatternsAreValidForStdRegexAndDecideAlike) {
   EXPECT_GT(compiled, 500);
 }
 
+// A pattern whose deterministic table would take thousands of states runs step by step; one of
+// the table's kind runs through the table. Both decide as std::regex on every string of a and b.
+TEST(ConformancePattern, LargeAutomataRunStepwiseAndDecideAlike) {
+  const auto large = Pattern::compile("(a|b)*a(a|b){12}");
+  const auto small = Pattern::compile("\\d{1,5},\\d{1,5}(-\\d{1,5},\\d{1,5}){2,98}");
+  ASSERT_NE(large, nullptr);
+  ASSERT_NE(small, nullptr);
+  EXPECT_FALSE(large->deterministic());
+  EXPECT_TRUE(small->deterministic());
+  const std::regex re("(a|b)*a(a|b){12}", std::regex::ECMAScript);
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> bit(0, 1);
+  for (int k = 0; k < 300; ++k) {
+    std::string v;
+    for (int n = 10 + k % 9; n > 0; --n) v += bit(rng) ? 'a' : 'b';
+    ASSERT_EQ(large->matches(v), regexMatches(re, v)) << v;
+  }
+  EXPECT_TRUE(small->matches("1,2-3,4-5,6"));
+  EXPECT_FALSE(small->matches("1,2-3,4"));
+  EXPECT_FALSE(small->matches("1,2-3,4-5,123456"));
+}
+
 TEST(ConformancePattern, FormsBeyondTheAutomatonAreLeftToStdRegex) {
   for (const char* p : {"(a)\\1", "(?=a)a", "\\bx", "^a$", "a{2,1}", "[]", "\\n", "[z-a]"}) {
     EXPECT_EQ(Pattern::compile(p), nullptr) << p;
