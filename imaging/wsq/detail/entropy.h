@@ -27,11 +27,18 @@ void forEachSymbol(const std::int16_t* c, std::size_t n, Sink&& sink) {
   for (std::size_t i = 0; i < n; ++i) {
     const int v = c[i];
     if (v == 0) {
-      // Zeros dominate the finer subbands: step over four at a time while the run has room.
-      std::uint64_t four = 0;
+      // Zeros dominate the finer subbands: step over sixteen, then four at a time while the run
+      // has room.
+      std::uint64_t four[4] = {};
+      while (i + 16 < n && run + 17 < 65535) {
+        std::memcpy(four, c + i + 1, sizeof four);
+        if ((four[0] | four[1] | four[2] | four[3]) != 0) break;
+        run += 16;
+        i += 16;
+      }
       while (i + 4 < n && run + 5 < 65535) {
-        std::memcpy(&four, c + i + 1, sizeof four);
-        if (four != 0) break;
+        std::memcpy(four, c + i + 1, sizeof four[0]);
+        if (four[0] != 0) break;
         run += 4;
         i += 4;
       }
