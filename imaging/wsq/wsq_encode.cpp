@@ -405,7 +405,7 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
 
     // The stream must come out smaller than the image.
     std::uint8_t* bytes = ws->bytes.get(area);
-    std::uint32_t* symbols = ws->symbols.get(n > 0 ? n : 1);
+    std::uint32_t* symbols = ws->symbols.get(n);
     if (bytes == nullptr || symbols == nullptr) return kOutputAlloc;
     ByteWriter w(bytes, area);
     if (int rc = w.u16(detail::kSoi); rc < 0) return rc;

@@ -18,17 +18,18 @@ inline constexpr std::size_t kKeptPixels = std::size_t{1} << 22;
 template <typename T>
 class Scratch {
  public:
-  /// The buffer, or null when n elements cannot be allocated.
+  /// The buffer (never null for n = 0), or null when n elements cannot be allocated.
   [[nodiscard]] T* get(std::size_t n) noexcept {
-    if (n > size_) {
+    if (n > size_ || !data_) {
       data_.reset();
       size_ = 0;
+      const std::size_t m = n > 0 ? n : 1;
       try {
-        data_ = std::make_unique_for_overwrite<T[]>(n);
+        data_ = std::make_unique_for_overwrite<T[]>(m);
       } catch (const std::bad_alloc&) {
         return nullptr;
       }
-      size_ = n;
+      size_ = m;
     }
     return data_.get();
   }
