@@ -7,6 +7,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "imaging/wsq/detail/codec.h"
 #include "imaging/wsq/detail/name_value.h"
 #include "imaging/wsq/detail/workspace.h"
@@ -180,13 +184,36 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
 // Bin centres of n quantized values of one subband row.
 void dequantizeRow(const std::int16_t* in, int n, float qk, float c, float halfZ,
                    float* out) noexcept {
-  // Both sides are computed and one is kept, which vectorizes.
-  for (int x = 0; x < n; ++x) {
+  int x = 0;
+#if defined(__SSE2__)
+  // Eight at a time, both sides computed and one kept: the same operations as the loop below.
+  const __m128 q = _mm_set1_ps(qk);
+  const __m128 cv = _mm_set1_ps(c);
+  const __m128 hz = _mm_set1_ps(halfZ);
+  const __m128 zero = _mm_setzero_ps();
+  auto four = [&](__m128i v) {
+    const __m128 f = _mm_cvtepi32_ps(v);
+    const __m128 up = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(f, cv), q), hz);
+    const __m128 down = _mm_sub_ps(_mm_mul_ps(_mm_add_ps(f, cv), q), hz);
+    return _mm_or_ps(_mm_and_ps(_mm_cmpgt_ps(f, zero), up),
+                     _mm_and_ps(_mm_cmplt_ps(f, zero), down));
+  };
+  for (; x + 8 <= n; x += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+    // Sign-extend the eight 16-bit values to 32 bits.
+    _mm_storeu_ps(out + x, four(_mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16)));
+    _mm_storeu_ps(out + x + 4, four(_mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16)));
+  }
+#endif
+  for (; x < n; ++x) {
     const int v = in[x];
-    const auto f = static_cast<float>(v);
-    const float up = (f - c) * qk + halfZ;
-    const float down = (f + c) * qk - halfZ;
-    out[x] = v > 0 ? up : (v < 0 ? down : 0.0F);
+    if (v > 0) {
+      out[x] = (static_cast<float>(v) - c) * qk + halfZ;
+    } else if (v < 0) {
+      out[x] = (static_cast<float>(v) + c) * qk - halfZ;
+    } else {
+      out[x] = 0.0F;
+    }
   }
 }
 

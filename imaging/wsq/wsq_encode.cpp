@@ -3,6 +3,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "imaging/wsq/detail/codec.h"
 #include "imaging/wsq/detail/entropy.h"
 #include "imaging/wsq/detail/workspace.h"
@@ -242,19 +246,44 @@ void levelStats(const std::uint8_t* px, std::size_t n, std::uint64_t& sum, std::
 }
 
 // Quantizes n coefficients with bin width qk and half zero-bin hz. Quantized values are 16-bit;
-// the rare larger ones saturate instead of wrapping. Written without branches so that it
-// vectorizes; a value between -hz and hz (or NaN) gives 0.
+// the rare larger ones saturate instead of wrapping. A value between -hz and hz (or NaN) gives 0.
 void quantizeRow(const float* p, int n, float qk, float hz, std::int16_t* out) noexcept {
-  for (int x = 0; x < n; ++x) {
+  int x = 0;
+#if defined(__SSE2__)
+  // Eight at a time, both sides computed and one kept: the same operations as the loop below
+  // (minps and maxps choose exactly as its comparisons do, NaN included).
+  const __m128 hzv = _mm_set1_ps(hz);
+  const __m128 nhz = _mm_set1_ps(-hz);
+  const __m128 q = _mm_set1_ps(qk);
+  const __m128 top = _mm_set1_ps(32766.0F);
+  const __m128 bottom = _mm_set1_ps(-32766.0F);
+  const __m128i one = _mm_set1_epi32(1);
+  auto four = [&](const float* src) {
+    const __m128 c = _mm_loadu_ps(src);
+    const __m128 up = _mm_cmpgt_ps(c, hzv);
+    const __m128 down = _mm_cmplt_ps(c, nhz);
+    const __m128 t =
+        _mm_or_ps(_mm_and_ps(up, _mm_sub_ps(c, hzv)), _mm_andnot_ps(up, _mm_add_ps(c, hzv)));
+    const __m128 d = _mm_div_ps(t, q);
+    const __m128 bounded =
+        _mm_or_ps(_mm_and_ps(up, _mm_min_ps(d, top)), _mm_andnot_ps(up, _mm_max_ps(d, bottom)));
+    const __m128i v = _mm_cvttps_epi32(bounded);
+    return _mm_or_si128(_mm_and_si128(_mm_castps_si128(up), _mm_add_epi32(v, one)),
+                        _mm_and_si128(_mm_castps_si128(down), _mm_sub_epi32(v, one)));
+  };
+  for (; x + 8 <= n; x += 8) {
+    const __m128i packed = _mm_packs_epi32(four(p + x), four(p + x + 4));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), packed);
+  }
+#endif
+  for (; x < n; ++x) {
     const float c = p[x];
-    const bool up = c > hz;
-    const bool down = c < -hz;
-    const float d = (up ? c - hz : c + hz) / qk;
-    // Within +-32766 whichever side is taken (a NaN lands on the bound), so the conversion is
-    // always defined.
-    const float bounded = up ? (d < 32766.0F ? d : 32766.0F) : (d > -32766.0F ? d : -32766.0F);
-    const int v = static_cast<int>(bounded);
-    out[x] = static_cast<std::int16_t>(up ? v + 1 : (down ? v - 1 : 0));
+    const float up = (c - hz) / qk;
+    const float down = (c + hz) / qk;
+    const int v = c > hz    ? static_cast<int>(up < 32766.0F ? up : 32766.0F) + 1
+                  : c < -hz ? static_cast<int>(down > -32766.0F ? down : -32766.0F) - 1
+                            : 0;
+    out[x] = static_cast<std::int16_t>(v);
   }
 }
 
