@@ -98,6 +98,17 @@ inline std::int16_t clamp16(std::int32_t v) noexcept {
   return static_cast<std::int16_t>(std::clamp<std::int32_t>(v, -32767, 32767));
 }
 
+// Coefficient buffers carry this many elements beyond the image, so that zero runs can be
+// written in whole 16-byte stores; what lands past a run is overwritten by the coefficients that
+// follow it or lies beyond the coded ones.
+constexpr std::size_t kCoefPadding = 8;
+
+// Zeroes n coefficients, perhaps up to kCoefPadding - 1 more.
+inline void zeroRun(std::int16_t* c, std::size_t n) noexcept {
+  const std::array<std::int16_t, kCoefPadding> zeros{};
+  for (std::size_t j = 0; j < n; j += kCoefPadding) std::memcpy(c + j, zeros.data(), sizeof zeros);
+}
+
 int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t end,
                 const detail::HuffmanDecoder& h, std::int16_t* coef, std::size_t limit,
                 std::size_t& count) noexcept {
@@ -143,7 +154,7 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
     br.consume(len);
     if (sym >= 1 && sym <= 100) {
       if (static_cast<std::size_t>(sym) > limit - i) return kTooManyCoefficients;
-      std::fill_n(coef + i, sym, std::int16_t{0});
+      zeroRun(coef + i, static_cast<std::size_t>(sym));
       i += static_cast<std::size_t>(sym);
       continue;
     }
@@ -169,7 +180,7 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
     }
     if (sym == 105 || sym == 106) {
       if (v > limit - i) return kTooManyCoefficients;
-      std::fill_n(coef + i, v, std::int16_t{0});
+      zeroRun(coef + i, v);
       i += v;
     } else {
       if (i >= limit) return kTooManyCoefficients;
@@ -220,7 +231,26 @@ void dequantizeRow(const std::int16_t* in, int n, float qk, float c, float halfZ
 // Samples back to grey levels, rounded and clamped; written so that a NaN from a forged stream
 // also lands on 0.
 void toGrey(const float* image, std::size_t n, float rs, float ms, std::uint8_t* out) noexcept {
-  for (std::size_t i = 0; i < n; ++i) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen at a time with the same operations; minps picks 255 for a NaN as the comparison
+  // below does, and the mask of v > 0 then clears it.
+  const __m128 scale = _mm_set1_ps(rs);
+  const __m128 shift = _mm_set1_ps(ms);
+  const __m128 half = _mm_set1_ps(0.5F);
+  const __m128 white = _mm_set1_ps(255.0F);
+  const __m128 zero = _mm_setzero_ps();
+  auto four = [&](const float* src) {
+    const __m128 v = _mm_add_ps(_mm_add_ps(_mm_mul_ps(scale, _mm_loadu_ps(src)), shift), half);
+    return _mm_cvttps_epi32(_mm_and_ps(_mm_cmpgt_ps(v, zero), _mm_min_ps(v, white)));
+  };
+  for (; i + 16 <= n; i += 16) {
+    const __m128i a = _mm_packs_epi32(four(image + i), four(image + i + 4));
+    const __m128i b = _mm_packs_epi32(four(image + i + 8), four(image + i + 12));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+  }
+#endif
+  for (; i < n; ++i) {
     float v = rs * image[i] + ms + 0.5F;
     v = v > 0.0F ? (v < 255.0F ? v : 255.0F) : 0.0F;
     out[i] = static_cast<std::uint8_t>(v);
@@ -357,7 +387,7 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
             p.tables.quant.defined ? detail::codedCount(trees, p.tables.quant) : area;
         if (count > limit) return kTooManyCoefficients;
         if (coef == nullptr) {
-          coef = ws->coef.get(area);
+          coef = ws->coef.get(area + kCoefPadding);
           if (coef == nullptr) return kOutputAlloc;
         }
         const std::size_t end = entropyEnd(stream, in.pos());
@@ -382,7 +412,7 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
     // Coefficients the blocks did not reach are zero.
     const std::size_t coded = detail::codedCount(trees, q);
     if (count < coded) {
-      if (coef == nullptr) coef = ws->coef.get(area);
+      if (coef == nullptr) coef = ws->coef.get(area + kCoefPadding);
       if (coef == nullptr) return kUnquantizeAlloc;
       std::fill(coef + count, coef + coded, std::int16_t{0});
     }
