@@ -12,6 +12,8 @@ namespace varnel::wsq::detail {
 
 /// Index of the first non-zero coefficient at or after i (n when there is none).
 inline std::size_t nextNonZero(const std::int16_t* c, std::size_t i, std::size_t n) noexcept {
+  // Runs in the coarse subbands are mostly a single zero.
+  if (i < n && c[i] != 0) return i;
 #if defined(__SSE2__)
   // Zeros dominate the finer subbands: eight coefficients are compared at once.
   const __m128i zero = _mm_setzero_si128();
