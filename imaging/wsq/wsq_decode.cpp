@@ -410,12 +410,10 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
     float* image = ws->image.get(area);
     if (image == nullptr) return kUnquantizeAlloc;
     // Coefficients the blocks did not reach are zero.
+    if (coef == nullptr) coef = ws->coef.get(area + kCoefPadding);
+    if (coef == nullptr) return kUnquantizeAlloc;
     const std::size_t coded = detail::codedCount(trees, q);
-    if (count < coded) {
-      if (coef == nullptr) coef = ws->coef.get(area + kCoefPadding);
-      if (coef == nullptr) return kUnquantizeAlloc;
-      std::fill(coef + count, coef + coded, std::int16_t{0});
-    }
+    if (count < coded) std::fill(coef + count, coef + coded, std::int16_t{0});
     // Coefficients follow the subbands in order, each row by row; Q = 0 subbands carry none and
     // are zero, like the four subbands never coded. The subbands tile the image, so every
     // sample is written.
