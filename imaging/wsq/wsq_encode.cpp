@@ -3,8 +3,13 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "imaging/wsq/detail/codec.h"
 #include "imaging/wsq/detail/entropy.h"
+#include "imaging/wsq/detail/workspace.h"
 #include "imaging/wsq/status.h"
 #include "imaging/wsq/wsq.h"
 
@@ -99,23 +104,27 @@ int writeBlockHeader(ByteWriter& w, int id) noexcept {
   return w.u8(id);
 }
 
-void countSymbols(const std::int16_t* c, std::size_t n, std::array<std::uint32_t, 256>& freq) {
-  detail::forEachSymbol(
-      c, n, [&](int sym, std::uint32_t, int) { ++freq[static_cast<std::size_t>(sym)]; });
+// The symbols of a block packed as symbol | extra bits << 8, their frequencies added to `freq`.
+// At most one symbol per coefficient, so `out` needs room for n.
+std::size_t collectSymbols(const std::int16_t* c, std::size_t n, std::uint32_t* out,
+                           std::array<std::uint32_t, 256>& freq) noexcept {
+  std::size_t k = 0;
+  detail::forEachSymbol(c, n, [&](int sym, std::uint32_t extra, int) {
+    ++freq[static_cast<std::size_t>(sym)];
+    out[k++] = static_cast<std::uint32_t>(sym) | (extra << 8);
+  });
+  return k;
 }
 
 // Entropy-coded data: codes most significant bit first, 0xFF followed by a stuffed 0x00, the
-// last byte filled with 1-bits. Bytes go straight into the writer's buffer, which is sized to its
-// capacity while the block is written.
+// last byte filled with 1-bits. Bytes go straight into the writer's buffer.
 class BitWriter {
  public:
-  explicit BitWriter(ByteWriter& w) : buf_(w.buffer()), start_(buf_.size()) {
-    buf_.resize(w.capacity());
-    p_ = buf_.data() + start_;
-    end_ = buf_.data() + buf_.size();
-  }
+  explicit BitWriter(ByteWriter& w) noexcept
+      : w_(w), start_(w.data() + w.size()), p_(start_), end_(w.data() + w.capacity()) {}
+  // n at most 32; `bits` has no bits above the lowest n.
   void put(std::uint32_t bits, int n) noexcept {
-    acc_ = (acc_ << n) | (bits & ((1U << n) - 1U));
+    acc_ = (acc_ << n) | bits;
     count_ += n;
     if (count_ >= 32) drain();
   }
@@ -126,12 +135,25 @@ class BitWriter {
       count_ += fill;
     }
     drain();
-    buf_.resize(static_cast<std::size_t>(p_ - buf_.data()));
+    w_.grow(static_cast<std::size_t>(p_ - start_));
     return status_;
   }
 
  private:
   void drain() noexcept {
+    // Four bytes at once when none of them needs a stuffed zero and the buffer has room to
+    // spare; a full buffer is then found by the byte loop exactly where it would have been.
+    while (count_ >= 32 && end_ - p_ >= 16) {
+      const auto word = static_cast<std::uint32_t>(acc_ >> (count_ - 32));
+      const std::uint32_t inv = ~word;
+      if (((inv - 0x01010101U) & ~inv & 0x80808080U) != 0) break;  // some byte is 0xFF
+      p_[0] = static_cast<std::uint8_t>(word >> 24);
+      p_[1] = static_cast<std::uint8_t>(word >> 16);
+      p_[2] = static_cast<std::uint8_t>(word >> 8);
+      p_[3] = static_cast<std::uint8_t>(word);
+      p_ += 4;
+      count_ -= 32;
+    }
     while (count_ >= 8) {
       count_ -= 8;
       const auto b = static_cast<std::uint8_t>(acc_ >> count_);
@@ -145,22 +167,33 @@ class BitWriter {
       if (b == 0xFF) *p_++ = 0x00;
     }
   }
-  std::vector<std::uint8_t>& buf_;
-  std::size_t start_;
-  std::uint8_t* p_ = nullptr;
-  std::uint8_t* end_ = nullptr;
+  ByteWriter& w_;
+  std::uint8_t* start_;
+  std::uint8_t* p_;
+  std::uint8_t* end_;
   std::uint64_t acc_ = 0;
   int count_ = 0;
   int status_ = kOk;
 };
 
-int encodeBlock(ByteWriter& w, const detail::HuffmanEncoder& enc, const std::int16_t* c,
+// Extra bits after each symbol: 8 after 101, 102 and 105, 16 after 103, 104 and 106.
+constexpr std::array<std::uint8_t, 256> kExtraBits = [] {
+  std::array<std::uint8_t, 256> t{};
+  t[101] = t[102] = t[105] = 8;
+  t[103] = t[104] = t[106] = 16;
+  return t;
+}();
+
+int encodeBlock(ByteWriter& w, const detail::HuffmanEncoder& enc, const std::uint32_t* symbols,
                 std::size_t n) noexcept {
   BitWriter bw(w);
-  detail::forEachSymbol(c, n, [&](int sym, std::uint32_t extra, int extraBits) {
-    bw.put(enc.code[static_cast<std::size_t>(sym)], enc.size[static_cast<std::size_t>(sym)]);
-    if (extraBits > 0) bw.put(extra, extraBits);
-  });
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t packed = symbols[i];
+    const std::size_t sym = packed & 0xFFU;
+    const int extraBits = kExtraBits[sym];
+    // A code and its extra bits go out together: at most 16 + 16 bits.
+    bw.put((std::uint32_t{enc.code[sym]} << extraBits) | (packed >> 8), enc.size[sym] + extraBits);
+  }
   return bw.finish();
 }
 
@@ -189,6 +222,69 @@ float subbandVariance(const float* img, int width, const Region& r, bool crop) n
   }
   const auto fn = static_cast<float>(n);
   return (ssq - (sum * sum) / fn) / (fn - 1.0F);
+}
+
+// Sum, darkest and brightest level of the pixels, in runs short enough for 32-bit partial sums.
+void levelStats(const std::uint8_t* px, std::size_t n, std::uint64_t& sum, std::uint8_t& lo,
+                std::uint8_t& hi) noexcept {
+  constexpr std::size_t kRun = 1U << 16;
+  for (std::size_t start = 0; start < n; start += kRun) {
+    const std::size_t end = n - start < kRun ? n : start + kRun;
+    std::uint32_t part = 0;
+    std::uint8_t l = lo;
+    std::uint8_t h = hi;
+    for (std::size_t i = start; i < end; ++i) {
+      const std::uint8_t v = px[i];
+      part += v;
+      l = v < l ? v : l;
+      h = v > h ? v : h;
+    }
+    sum += part;
+    lo = l;
+    hi = h;
+  }
+}
+
+// Quantizes n coefficients with bin width qk and half zero-bin hz. Quantized values are 16-bit;
+// the rare larger ones saturate instead of wrapping. A value between -hz and hz (or NaN) gives 0.
+void quantizeRow(const float* p, int n, float qk, float hz, std::int16_t* out) noexcept {
+  int x = 0;
+#if defined(__SSE2__)
+  // Eight at a time, both sides computed and one kept: the same operations as the loop below
+  // (minps and maxps choose exactly as its comparisons do, NaN included).
+  const __m128 hzv = _mm_set1_ps(hz);
+  const __m128 nhz = _mm_set1_ps(-hz);
+  const __m128 q = _mm_set1_ps(qk);
+  const __m128 top = _mm_set1_ps(32766.0F);
+  const __m128 bottom = _mm_set1_ps(-32766.0F);
+  const __m128i one = _mm_set1_epi32(1);
+  auto four = [&](const float* src) {
+    const __m128 c = _mm_loadu_ps(src);
+    const __m128 up = _mm_cmpgt_ps(c, hzv);
+    const __m128 down = _mm_cmplt_ps(c, nhz);
+    const __m128 t =
+        _mm_or_ps(_mm_and_ps(up, _mm_sub_ps(c, hzv)), _mm_andnot_ps(up, _mm_add_ps(c, hzv)));
+    const __m128 d = _mm_div_ps(t, q);
+    const __m128 bounded =
+        _mm_or_ps(_mm_and_ps(up, _mm_min_ps(d, top)), _mm_andnot_ps(up, _mm_max_ps(d, bottom)));
+    const __m128i v = _mm_cvttps_epi32(bounded);
+    return _mm_or_si128(_mm_and_si128(_mm_castps_si128(up), _mm_add_epi32(v, one)),
+                        _mm_and_si128(_mm_castps_si128(down), _mm_sub_epi32(v, one)));
+  };
+  for (; x + 8 <= n; x += 8) {
+    const __m128i packed = _mm_packs_epi32(four(p + x), four(p + x + 4));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), packed);
+  }
+#endif
+  for (; x < n; ++x) {
+    const float c = p[x];
+    const float up = (c - hz) / qk;
+    const float down = (c + hz) / qk;
+    const int v = c > hz    ? static_cast<int>(up < 32766.0F ? up : 32766.0F) + 1
+                  : c < -hz ? static_cast<int>(down > -32766.0F ? down : -32766.0F) - 1
+                            : 0;
+    out[x] = static_cast<std::int16_t>(v);
+  }
 }
 
 }  // namespace
@@ -270,25 +366,18 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
   try {
     // Pixels to floats around the mean, scaled so the extremes land near +-128.
     std::uint64_t sum = 0;
-    int lo = 255;
-    int hi = 0;
-    for (std::size_t i = 0; i < area; ++i) {
-      const int v = pixels[i];
-      sum += static_cast<std::uint64_t>(v);
-      lo = v < lo ? v : lo;
-      hi = v > hi ? v : hi;
-    }
+    std::uint8_t lo = 255;
+    std::uint8_t hi = 0;
+    levelStats(pixels.data(), area, sum, lo, hi);
     const float mShift = static_cast<float>(static_cast<double>(sum) / static_cast<double>(area));
     float rScale =
         std::fmax(mShift - static_cast<float>(lo), static_cast<float>(hi) - mShift) / 128.0F;
     if (rScale == 0.0F) rScale = 1.0F;  // a uniform image: nothing to scale
-    // Working buffers are filled completely before they are read, so they start uninitialised.
-    std::unique_ptr<float[]> image;
-    try {
-      image = std::make_unique_for_overwrite<float[]>(area);
-    } catch (const std::bad_alloc&) {
-      return kFloatImageAlloc;
-    }
+
+    // The thread's buffers from its last image; each is written in full before it is read.
+    detail::WorkspaceLease ws;
+    float* image = ws->image.get(area);
+    if (image == nullptr) return kFloatImageAlloc;
     // The same division for every pixel of a grey level, done once per level.
     std::array<float, 256> level{};
     for (std::size_t v = 0; v < level.size(); ++v) {
@@ -299,14 +388,9 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     detail::Trees trees;
     detail::buildTrees(width, height, trees);
     {
-      std::unique_ptr<float[]> scratch;
-      try {
-        scratch = std::make_unique_for_overwrite<float[]>(area);
-      } catch (const std::bad_alloc&) {
-        return kDecomposeAlloc;
-      }
-      if (int rc = detail::decompose(image.get(), width, trees, detail::standardFilters(),
-                                     scratch.get());
+      float* scratch = ws->scratch.get(area);
+      if (scratch == nullptr) return kDecomposeAlloc;
+      if (int rc = detail::decompose(image, width, trees, detail::standardFilters(), scratch);
           rc < 0) {
         return rc;
       }
@@ -317,89 +401,72 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     std::array<float, 64> var{};
     float lowSum = 0.0F;
     for (std::size_t k = 0; k < 4; ++k) {
-      var[k] = subbandVariance(image.get(), width, trees.subband[k], true);
+      var[k] = subbandVariance(image, width, trees.subband[k], true);
       lowSum += var[k];
     }
     const bool crop = lowSum >= 20000.0F;
     for (std::size_t k = crop ? 4 : 0; k < static_cast<std::size_t>(detail::kCodedSubbands); ++k) {
-      var[k] = subbandVariance(image.get(), width, trees.subband[k], crop);
+      var[k] = subbandVariance(image, width, trees.subband[k], crop);
     }
     std::array<float, 64> q{};
     std::array<float, 64> z{};
     (void)wsqComputeQuantization(bitrate, var, q, z);
 
     // Quantize subband by subband, row by row.
-    std::unique_ptr<std::int16_t[]> coef;
-    try {
-      coef = std::make_unique_for_overwrite<std::int16_t[]>(area);
-    } catch (const std::bad_alloc&) {
-      return kQuantizedAlloc;
-    }
+    std::int16_t* coef = ws->coef.get(area);
+    if (coef == nullptr) return kQuantizedAlloc;
     std::size_t n = 0;
     std::array<std::size_t, 3> blockSize{};
     for (int k = 0; k < detail::kCodedSubbands; ++k) {
       const auto i = static_cast<std::size_t>(k);
       if (q[i] == 0.0F) continue;
       const Region& r = trees.subband[i];
-      const float qk = q[i];
-      const float hz = z[i] / 2.0F;
       const std::size_t start = n;
       for (int y = 0; y < r.h; ++y) {
         const float* p =
-            image.get() + static_cast<std::size_t>(r.y + y) * static_cast<std::size_t>(width) + r.x;
-        for (int x = 0; x < r.w; ++x) {
-          const float c = p[x];
-          // Quantized values are 16-bit; the rare larger ones saturate instead of wrapping.
-          const float up = (c - hz) / qk;
-          const float down = (c + hz) / qk;
-          const int v = c > hz    ? static_cast<int>(up < 32766.0F ? up : 32766.0F) + 1
-                        : c < -hz ? static_cast<int>(down > -32766.0F ? down : -32766.0F) - 1
-                                  : 0;
-          coef[n++] = static_cast<std::int16_t>(v);
-        }
+            image + static_cast<std::size_t>(r.y + y) * static_cast<std::size_t>(width) + r.x;
+        quantizeRow(p, r.w, q[i], z[i] / 2.0F, coef + n);
+        n += static_cast<std::size_t>(r.w);
       }
       blockSize[k < 19 ? 0 : (k < 52 ? 1 : 2)] += n - start;
     }
     if (blockSize[0] + blockSize[1] + blockSize[2] != n) return kBlockSizeMismatch;
-    image.reset();
 
-    std::vector<std::uint8_t> out;
-    try {
-      out.reserve(area);
-    } catch (const std::bad_alloc&) {
-      return kOutputAlloc;
-    }
-    ByteWriter w(out, area);
+    // The stream must come out smaller than the image.
+    std::uint8_t* bytes = ws->bytes.get(area);
+    std::uint32_t* symbols = ws->symbols.get(n);
+    if (bytes == nullptr || symbols == nullptr) return kOutputAlloc;
+    ByteWriter w(bytes, area);
     if (int rc = w.u16(detail::kSoi); rc < 0) return rc;
     if (int rc = writeTransformTable(w, detail::standardFilters()); rc < 0) return rc;
     if (int rc = writeQuantTable(w, q, z); rc < 0) return rc;
     if (int rc = writeFrame(w, width, height, mShift, rScale); rc < 0) return rc;
 
-    const std::int16_t* b1 = coef.get();
+    const std::int16_t* b1 = coef;
     const std::int16_t* b2 = b1 + blockSize[0];
     const std::int16_t* b3 = b2 + blockSize[1];
     std::array<std::uint32_t, 256> freq{};
-    countSymbols(b1, blockSize[0], freq);
+    const std::size_t s1 = collectSymbols(b1, blockSize[0], symbols, freq);
     detail::HuffmanTable table;
     detail::HuffmanEncoder enc;
     detail::buildHuffmanTable(freq, table);
     if (!detail::makeEncoder(table, enc)) return kBadHuffmanTable;
     if (int rc = writeHuffmanTable(w, 0, table); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 0); rc < 0) return rc;
-    if (int rc = encodeBlock(w, enc, b1, blockSize[0]); rc < 0) return rc;
+    if (int rc = encodeBlock(w, enc, symbols, s1); rc < 0) return rc;
 
     freq.fill(0);
-    countSymbols(b2, blockSize[1], freq);
-    countSymbols(b3, blockSize[2], freq);
+    const std::size_t s2 = collectSymbols(b2, blockSize[1], symbols, freq);
+    const std::size_t s3 = collectSymbols(b3, blockSize[2], symbols + s2, freq);
     detail::buildHuffmanTable(freq, table);
     if (!detail::makeEncoder(table, enc)) return kBadHuffmanTable;
     if (int rc = writeHuffmanTable(w, 1, table); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 1); rc < 0) return rc;
-    if (int rc = encodeBlock(w, enc, b2, blockSize[1]); rc < 0) return rc;
+    if (int rc = encodeBlock(w, enc, symbols, s2); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 1); rc < 0) return rc;
-    if (int rc = encodeBlock(w, enc, b3, blockSize[2]); rc < 0) return rc;
+    if (int rc = encodeBlock(w, enc, symbols + s2, s3); rc < 0) return rc;
     if (int rc = w.u16(detail::kEoi); rc < 0) return rc;
-    stream.swap(out);
+    stream.assign(bytes, bytes + w.size());
     return kOk;
   } catch (const std::bad_alloc&) {
     return kOutputAlloc;

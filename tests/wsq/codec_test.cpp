@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "imaging/wsq/detail/entropy.h"
@@ -203,6 +204,65 @@ TEST(WsqRoundTrip, UniformImageEncodesAndComesBackUniform) {
     ASSERT_EQ(r.rc, 0) << grey;
     EXPECT_EQ(r.worst, 0) << grey;
   }
+}
+
+TEST(WsqRoundTrip, ResultsDoNotDependOnTheThreadsEarlierImages) {
+  // Working buffers outlive a call: what a larger, noisier image leaves in them must not leak
+  // into the next image's stream or pixels. The reference comes from a thread of its own.
+  // Smooth waves, where the finest subbands have almost no variance and go uncoded, and a
+  // fine ridge pattern in one corner, which gives short zero runs.
+  const auto ridges = test::ridgeImage(300, 280, 5);
+  std::vector<std::uint8_t> img(300 * 280);
+  for (int y = 0; y < 280; ++y) {
+    for (int x = 0; x < 300; ++x) {
+      const auto i = static_cast<std::size_t>(y * 300 + x);
+      img[i] =
+          x < 60 && y < 60
+              ? ridges[i]
+              : static_cast<std::uint8_t>(128.0 + 90.0 * std::sin(x / 9.0) * std::cos(y / 13.0));
+    }
+  }
+  struct Out {
+    int rc = -1;
+    std::vector<std::uint8_t> stream;
+    std::vector<std::uint8_t> pixels;
+  };
+  auto decode = [](const std::vector<std::uint8_t>& s, std::vector<std::uint8_t>& px) {
+    int w = 0;
+    int h = 0;
+    int d = 0;
+    int ppi = 0;
+    int lossy = 0;
+    return wsqDecode(s, px, w, h, d, ppi, lossy);
+  };
+  // A larger image coded at a high rate fills every buffer with other values.
+  auto other = [&] {
+    std::mt19937 g(3);
+    std::vector<std::uint8_t> noise(400 * 400);
+    for (auto& v : noise) v = static_cast<std::uint8_t>(g());
+    std::vector<std::uint8_t> s;
+    std::vector<std::uint8_t> px;
+    if (wsqEncode(6.0F, noise, 400, 400, s) == 0) (void)decode(s, px);
+  };
+  Out fresh;
+  std::thread([&] {
+    fresh.rc = wsqEncode(0.75F, img, 300, 280, fresh.stream);
+    if (fresh.rc == 0) fresh.rc = decode(fresh.stream, fresh.pixels);
+  }).join();
+  ASSERT_EQ(fresh.rc, 0);
+  WsqInfo info;
+  ASSERT_EQ(wsqReadInfo(fresh.stream, info), 0);
+  EXPECT_EQ(info.q[59], 0.0F);  // the decoder fills subbands without coefficients too
+  Out reused;
+  std::thread([&] {
+    other();
+    reused.rc = wsqEncode(0.75F, img, 300, 280, reused.stream);
+    other();
+    if (reused.rc == 0) reused.rc = decode(fresh.stream, reused.pixels);
+  }).join();
+  EXPECT_EQ(reused.rc, 0);
+  EXPECT_EQ(reused.stream, fresh.stream);
+  EXPECT_EQ(reused.pixels, fresh.pixels);
 }
 
 TEST(WsqRoundTrip, StreamLargerThanImageIsRefused) {

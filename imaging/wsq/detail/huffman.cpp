@@ -10,28 +10,42 @@ void buildHuffmanTable(const std::array<std::uint32_t, 256>& freqIn, HuffmanTabl
     freq[static_cast<std::size_t>(i)] = freqIn[static_cast<std::size_t>(i)];
   freq[256] = 1;  // reserved: no real code ends up all 1-bits
   others.fill(-1);
+  // Symbols still carrying a frequency, in rising order; merged-away symbols leave the list, so
+  // each search looks at the live trees only.
+  std::array<int, 257> live{};
+  int liveCount = 0;
+  for (int i = 0; i <= 256; ++i) {
+    if (freq[static_cast<std::size_t>(i)] != 0) live[static_cast<std::size_t>(liveCount++)] = i;
+  }
   for (;;) {
     // The two least frequent trees; among equals the higher symbol is taken first.
     int c1 = -1;
     std::uint64_t v = UINT64_MAX;
-    for (int i = 0; i <= 256; ++i) {
-      if (freq[static_cast<std::size_t>(i)] != 0 && freq[static_cast<std::size_t>(i)] <= v) {
+    for (int j = 0; j < liveCount; ++j) {
+      const int i = live[static_cast<std::size_t>(j)];
+      if (freq[static_cast<std::size_t>(i)] <= v) {
         v = freq[static_cast<std::size_t>(i)];
         c1 = i;
       }
     }
     int c2 = -1;
+    int c2At = -1;
     v = UINT64_MAX;
-    for (int i = 0; i <= 256; ++i) {
-      if (freq[static_cast<std::size_t>(i)] != 0 && freq[static_cast<std::size_t>(i)] <= v &&
-          i != c1) {
+    for (int j = 0; j < liveCount; ++j) {
+      const int i = live[static_cast<std::size_t>(j)];
+      if (freq[static_cast<std::size_t>(i)] <= v && i != c1) {
         v = freq[static_cast<std::size_t>(i)];
         c2 = i;
+        c2At = j;
       }
     }
     if (c2 < 0) break;
     freq[static_cast<std::size_t>(c1)] += freq[static_cast<std::size_t>(c2)];
     freq[static_cast<std::size_t>(c2)] = 0;
+    for (int j = c2At + 1; j < liveCount; ++j) {
+      live[static_cast<std::size_t>(j - 1)] = live[static_cast<std::size_t>(j)];
+    }
+    --liveCount;
     ++codeSize[static_cast<std::size_t>(c1)];
     while (others[static_cast<std::size_t>(c1)] >= 0) {
       c1 = others[static_cast<std::size_t>(c1)];
@@ -71,12 +85,17 @@ void buildHuffmanTable(const std::array<std::uint32_t, 256>& freqIn, HuffmanTabl
   }
   // Symbols sorted by their original code length, then by value; the length limiting only moved
   // counts, so this order matches the adjusted counts.
-  int n = 0;
-  for (int l = 1; l <= 256 && n < 256; ++l) {
-    for (int s = 0; s < 256 && n < 256; ++s) {
-      if (codeSize[static_cast<std::size_t>(s)] == l) {
-        table.values[static_cast<std::size_t>(n++)] = static_cast<std::uint8_t>(s);
-      }
+  std::array<int, 258> start{};  // first slot of each length, counted then summed
+  for (int s = 0; s < 256; ++s)
+    ++start[static_cast<std::size_t>(codeSize[static_cast<std::size_t>(s)]) + 1];
+  start[1] = 0;  // symbols without a code (length 0) are left out
+  for (std::size_t l = 2; l < start.size(); ++l) start[l] += start[l - 1];
+  const int n = start[257];
+  for (int s = 0; s < 256; ++s) {
+    const int l = codeSize[static_cast<std::size_t>(s)];
+    if (l > 0) {
+      table.values[static_cast<std::size_t>(start[static_cast<std::size_t>(l)]++)] =
+          static_cast<std::uint8_t>(s);
     }
   }
   int total = 0;

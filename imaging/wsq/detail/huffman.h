@@ -6,7 +6,7 @@
 namespace varnel::wsq::detail {
 
 inline constexpr int kMaxCodeLength = 16;
-inline constexpr int kFastBits = 9;
+inline constexpr int kFastBits = 11;
 
 /// A Huffman table as carried in the stream: counts of codes per length and the symbols in
 /// code order.

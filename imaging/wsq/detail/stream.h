@@ -2,8 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
-#include <vector>
 
 #include "imaging/wsq/status.h"
 
@@ -47,40 +47,43 @@ class ByteReader {
   std::size_t pos_ = 0;
 };
 
-/// Big-endian writer into a buffer of fixed capacity.
+/// Big-endian writer into a caller's buffer of fixed capacity.
 class ByteWriter {
  public:
-  ByteWriter(std::vector<std::uint8_t>& out, std::size_t capacity) noexcept
-      : out_(out), cap_(capacity) {}
+  ByteWriter(std::uint8_t* buffer, std::size_t capacity) noexcept : buf_(buffer), cap_(capacity) {}
 
   [[nodiscard]] int u8(int v) noexcept {
-    if (out_.size() >= cap_) return kOutputFullValue;
-    out_.push_back(static_cast<std::uint8_t>(v));
+    if (size_ >= cap_) return kOutputFullValue;
+    buf_[size_++] = static_cast<std::uint8_t>(v);
     return kOk;
   }
   [[nodiscard]] int u16(int v) noexcept {
-    if (cap_ - out_.size() < 2) return kOutputFullValue;
-    out_.push_back(static_cast<std::uint8_t>(v >> 8));
-    out_.push_back(static_cast<std::uint8_t>(v));
+    if (cap_ - size_ < 2) return kOutputFullValue;
+    buf_[size_++] = static_cast<std::uint8_t>(v >> 8);
+    buf_[size_++] = static_cast<std::uint8_t>(v);
     return kOk;
   }
   [[nodiscard]] int u32(std::uint32_t v) noexcept {
-    if (cap_ - out_.size() < 4) return kOutputFullValue;
-    for (int s = 24; s >= 0; s -= 8) out_.push_back(static_cast<std::uint8_t>(v >> s));
+    if (cap_ - size_ < 4) return kOutputFullValue;
+    for (int s = 24; s >= 0; s -= 8) buf_[size_++] = static_cast<std::uint8_t>(v >> s);
     return kOk;
   }
   [[nodiscard]] int block(std::span<const std::uint8_t> b) noexcept {
-    if (b.size() > cap_ - out_.size()) return kOutputFullBlock;
-    out_.insert(out_.end(), b.begin(), b.end());
+    if (b.size() > cap_ - size_) return kOutputFullBlock;
+    if (!b.empty()) std::memcpy(buf_ + size_, b.data(), b.size());
+    size_ += b.size();
     return kOk;
   }
-  [[nodiscard]] std::size_t size() const noexcept { return out_.size(); }
+  [[nodiscard]] std::size_t size() const noexcept { return size_; }
   [[nodiscard]] std::size_t capacity() const noexcept { return cap_; }
-  std::vector<std::uint8_t>& buffer() noexcept { return out_; }
+  [[nodiscard]] std::uint8_t* data() noexcept { return buf_; }
+  /// Takes n bytes written directly at data() + size() (n at most capacity() - size()).
+  void grow(std::size_t n) noexcept { size_ += n; }
 
  private:
-  std::vector<std::uint8_t>& out_;
+  std::uint8_t* buf_;
   std::size_t cap_;
+  std::size_t size_ = 0;
 };
 
 }  // namespace varnel::wsq::detail

@@ -49,24 +49,48 @@ Synthesis synthesisOf(const FilterBank& f) {
   return s;
 }
 
-// out[k] = sum over t of w[t] * src[t][k * Stride], summed in t order from zero. Outputs are
-// produced eight at a time so the partial sums stay in registers.
-template <int Stride>
+// Four floats in one register; the arithmetic on them is lane by lane, so each output is summed
+// exactly as the scalar loop would sum it.
+using Lanes = float __attribute__((vector_size(16)));
+
+inline Lanes load4(const float* p) noexcept {
+  Lanes v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline void store4(float* p, Lanes v) noexcept { std::memcpy(p, &v, sizeof v); }
+
+// out[k] = sum over t of w[t] * src[t][k], summed in t order from zero. Outputs are produced
+// sixteen at a time so the partial sums stay in registers.
 void weightedSum(float* out, int n, const float* const* src, const float* w, int taps) noexcept {
-  constexpr int kBlock = 8;
   int k = 0;
-  for (; k + kBlock <= n; k += kBlock) {
-    float acc[kBlock] = {};
+  for (; k + 16 <= n; k += 16) {
+    Lanes a0 = {};
+    Lanes a1 = {};
+    Lanes a2 = {};
+    Lanes a3 = {};
     for (int t = 0; t < taps; ++t) {
       const float wt = w[t];
-      const float* p = src[t] + static_cast<std::ptrdiff_t>(k) * Stride;
-      for (int u = 0; u < kBlock; ++u) acc[u] += wt * p[u * Stride];
+      const float* p = src[t] + k;
+      a0 += wt * load4(p);
+      a1 += wt * load4(p + 4);
+      a2 += wt * load4(p + 8);
+      a3 += wt * load4(p + 12);
     }
-    for (int u = 0; u < kBlock; ++u) out[k + u] = acc[u];
+    store4(out + k, a0);
+    store4(out + k + 4, a1);
+    store4(out + k + 8, a2);
+    store4(out + k + 12, a3);
+  }
+  for (; k + 4 <= n; k += 4) {
+    Lanes a = {};
+    for (int t = 0; t < taps; ++t) a += w[t] * load4(src[t] + k);
+    store4(out + k, a);
   }
   for (; k < n; ++k) {
     float acc = 0.0F;
-    for (int t = 0; t < taps; ++t) acc += w[t] * src[t][static_cast<std::ptrdiff_t>(k) * Stride];
+    for (int t = 0; t < taps; ++t) acc += w[t] * src[t][k];
     out[k] = acc;
   }
 }
@@ -116,12 +140,12 @@ void analyseRow(const float* in, int n, float* out, bool inv, const FilterBank& 
   Terms low;
   for (int j = 0; j <= 2 * a; ++j)
     low.add(strided(kMargin - a + j), f.low[static_cast<std::size_t>(j)]);
-  weightedSum<1>(lo, nl, low.src.data(), low.w.data(), low.n);
+  weightedSum(lo, nl, low.src.data(), low.w.data(), low.n);
   Terms high;
   for (int j = 0; j <= 2 * b; ++j) {
     high.add(strided(kMargin + 1 - b + j), f.high[static_cast<std::size_t>(j)]);
   }
-  weightedSum<1>(hi, nh, high.src.data(), high.w.data(), high.n);
+  weightedSum(hi, nh, high.src.data(), high.w.data(), high.n);
 }
 
 // Columns of a region: each output row is a weighted sum of whole input rows, so the pass reads
@@ -142,7 +166,7 @@ void analyseColumns(const float* in, float* out, int stride, const Region& r, bo
     for (int j = -half; j <= half; ++j) {
       t.add(rowIn(fold(c + j, n)), h[static_cast<std::size_t>(j + half)]);
     }
-    weightedSum<1>(dst, r.w, t.src.data(), t.w.data(), t.n);
+    weightedSum(dst, r.w, t.src.data(), t.w.data(), t.n);
   };
   for (int k = 0; k < nl; ++k) emit(rowOut(loStart + k), 2 * k, f.low, a);
   for (int k = 0; k < nh; ++k) emit(rowOut(hiStart + k), 2 * k + 1, f.high, b);
@@ -185,7 +209,7 @@ void synthesiseRow(const float* in, int n, float* out, bool inv, const Synthesis
   for (int t = -gh; t <= gh; ++t) {
     if ((t & 1) != 0) e.add(hiE - (t + 1) / 2, s.high[static_cast<std::size_t>(t + gh)]);
   }
-  weightedSum<1>(even, nl, e.src.data(), e.w.data(), e.n);
+  weightedSum(even, nl, e.src.data(), e.w.data(), e.n);
   Terms o;
   for (int t = -gl; t <= gl; ++t) {
     if ((t & 1) != 0) o.add(loE - (t - 1) / 2, s.low[static_cast<std::size_t>(t + gl)]);
@@ -193,7 +217,7 @@ void synthesiseRow(const float* in, int n, float* out, bool inv, const Synthesis
   for (int t = -gh; t <= gh; ++t) {
     if ((t & 1) == 0) o.add(hiE - t / 2, s.high[static_cast<std::size_t>(t + gh)]);
   }
-  weightedSum<1>(odd, nh, o.src.data(), o.w.data(), o.n);
+  weightedSum(odd, nh, o.src.data(), o.w.data(), o.n);
   for (int i = 0; i < nh; ++i) {
     out[2 * i] = even[i];
     out[2 * i + 1] = odd[i];
@@ -224,7 +248,7 @@ void synthesiseColumns(const float* in, float* out, int stride, const Region& r,
       if ((p & 1) == 0) continue;
       t.add(rowIn(hiStart + (fold(p, n) >> 1)), s.high[static_cast<std::size_t>(k + gh)]);
     }
-    weightedSum<1>(dst, r.w, t.src.data(), t.w.data(), t.n);
+    weightedSum(dst, r.w, t.src.data(), t.w.data(), t.n);
   }
 }
 
