@@ -119,7 +119,9 @@ int runValidate(const ValidateOptions& options, std::ostream& out, std::ostream&
     results.push_back(std::move(r));
   }
   if (options.json) {
-    out << toJson(results, profile.name()).dump(2) << "\n";
+    out << toJson(results, profile.name())
+               .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+        << "\n";
   } else {
     out << rules::conformance::formatText(results);
   }

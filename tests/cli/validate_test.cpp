@@ -62,6 +62,14 @@ TEST_F(Validate, JsonListsEachFindingWithItsParts) {
   EXPECT_EQ(f["field"], 11);
   EXPECT_EQ(f["mnemonic"], "NSR");
   EXPECT_EQ(f["found"], "'19.7'");
+
+  // A Latin-1 byte quoted in a finding must not break the JSON document.
+  varnel::samples::TxBuilder latin;
+  latin.type1Field(2, "0500").type1Field(11, "1\xE9.7").type2(0, {});
+  writeFile(dir / "latin.an2", latin.bytes());
+  const Result l = run("validate --json '" + (dir / "latin.an2") + "'", scratch);
+  EXPECT_EQ(l.status, 1) << l.err;
+  EXPECT_EQ(nlohmann::json::parse(l.out)["files"][0]["findings"][0]["field"], 11);
 }
 
 TEST_F(Validate, HtmlReportHasErrorRowsBeforeWarnings) {
