@@ -938,6 +938,14 @@ class Writer {
     w_.close("biom:CaptureOrganization");
   }
 
+  // A capture detail element that holds only the capture organization, written when there is one.
+  void organizationOnlyDetail(std::string_view element, const RecordView& r) {
+    if (!r.field(4) && !r.field(993)) return;
+    w_.open(element);
+    captureOrganization(r);
+    w_.close(element);
+  }
+
   // An identification the schema requires: an empty one when the record has no value, which the
   // reader takes as absent.
   void requiredId(std::string_view container, const Text& id) {
@@ -960,11 +968,7 @@ class Writer {
   void type18(const RecordView& r) {
     annotations(r);
     w_.open("biom:DNASample");
-    if (r.field(4) || r.field(993)) {
-      w_.open("biom:BiometricCaptureDetail");
-      captureOrganization(r);
-      w_.close("biom:BiometricCaptureDetail");
-    }
+    organizationOnlyDetail("biom:BiometricCaptureDetail", r);
     w_.close("biom:DNASample");
   }
 
@@ -981,11 +985,7 @@ class Writer {
     // the capture detail only the organization, the other numbers meaning other things here.
     w_.open("biom:ContextImage");
     if (r.exists(999)) imageData(r.bytes(999));
-    if (r.field(4) || r.field(993)) {
-      w_.open("biom:ImageCaptureDetail");
-      captureOrganization(r);
-      w_.close("biom:ImageCaptureDetail");
-    }
+    organizationOnlyDetail("biom:ImageCaptureDetail", r);
     w_.close("biom:ContextImage");
   }
 
@@ -1104,12 +1104,7 @@ class Writer {
       w_.leaf("biom:CaptureDeviceSerialNumberText", r.item(mms, 0, 2));
     }
     w_.leaf("biom:CaptureHorizontalPixelDensityValue", r.field(iris ? 22 : 16));
-    if (r.field(4) || r.field(993)) {
-      w_.open("biom:CaptureOrganization");
-      idLeaf("nc:OrganizationIdentification", r.field(4));
-      w_.leaf("nc:OrganizationName", r.field(993));
-      w_.close("biom:CaptureOrganization");
-    }
+    captureOrganization(r);
     w_.leaf("biom:CaptureVerticalPixelDensityValue", r.field(iris ? 23 : 17));
     w_.leaf("biom:CaptureDeviceMonitoringModeCode", r.field(30));
     if (r.type() == 14) idLeaf("biom:CaptureIdentification", r.field(26));
