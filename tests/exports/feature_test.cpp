@@ -528,9 +528,7 @@ TEST(FeatureCorpus, ConvertsTheType9RecordsOfRealFiles) {
     std::string from;
     if (probe.getSubfieldCount(9, 15, 0) >= 0) {
       from = "FBI IAFIS";
-    } else if (probe.getSubfieldCount(9, 10, 0) >= 0) {
-      from = "Legacy";
-    } else if (probe.getSubfieldCount(9, 331, 0) >= 0) {
+    } else if (probe.getSubfieldCount(9, 10, 0) < 0 && probe.getSubfieldCount(9, 331, 0) >= 0) {
       from = "Extended";
     } else {
       from = "Legacy";

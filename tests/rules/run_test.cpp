@@ -171,7 +171,7 @@ TEST_F(ConversionRunTest, ConvertsAFolderWithReportAndCsv) {
       EXPECT_TRUE(std::filesystem::is_regular_file(dst / n)) << n;
     } else {
       // The row says why, where the reader's failure can be traced.
-      expectedRows.push_back(
+      expectedRows.emplace_back(
           n == "bad.an2"
               ? "bad.an2: Invalid NIST File: the file does not start with a Type-1 record"
               : "truncated.lffs: Invalid NIST File: the length (LEN) of record 3 (Type-14), 213 "
@@ -600,6 +600,7 @@ TEST_F(ConversionRunTest, SecondOutputOfOneNameIsAnErrorNotAReplacement) {
                 "bad.an2: Invalid NIST File: the file does not start with a Type-1 record",
                 "c.d.nist: Export not written: img.BMP already written by this run",
                 "c.d.nist: Not saved: same.nst already written by this run",
+                // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one row split over lines
                 "truncated.lffs: Invalid NIST File: the length (LEN) of record 3 (Type-14), "
                 "213 bytes from byte 187, runs past the end of the file (truncated at "
                 "byte 360)"}));

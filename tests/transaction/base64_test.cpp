@@ -146,8 +146,8 @@ TEST(Base64Decode, IntoAStringAgreesWithTheWholeTextDecoderAcrossPieces) {
   for (std::size_t i = 0; i < oneLine.size(); i += 69) odd += oneLine.substr(i, 69) + "\n";
   // Spaces scattered through the text.
   std::string spaced;
-  for (std::size_t i = 0; i < oneLine.size(); ++i) {
-    spaced += oneLine[i];
+  for (const char c : oneLine) {
+    spaced += c;
     if (rng() % 50 == 0) spaced += ' ';
   }
   std::vector<std::string> texts = {lines, oneLine, odd, spaced};

@@ -75,8 +75,8 @@ Outcome roundTripAll(const std::vector<std::string>& files) {
       std::unique_ptr<Transaction> again;
       EXPECT_EQ(readTraditionalBytes(written, again), kOk) << path;
       if (again) {
-        for (std::size_t i = 0; i < again->records.size(); ++i) {
-          EXPECT_EQ(again->records[i].byteTotal, again->records[i].declaredLength) << path;
+        for (const auto& record : again->records) {
+          EXPECT_EQ(record.byteTotal, record.declaredLength) << path;
         }
       }
       continue;

@@ -99,7 +99,7 @@ std::unique_ptr<XmlFile> richTransaction() {
         {321, "1|2|3|4|5|6|7|8|9|10"},
         {331, "1|2|3|4|5|6^7|8|9|10|11|12"}});
 
-  addImage(f, 10, "3", std::string("\xFF\xD8\xFF\x00 jpeg & <data>", 19));
+  addImage(f, 10, "3", std::string("\xFF\xD8\xFF\x00 jpeg & <data>", 18));
   fill(f, 10, 0,
        {{3, "FACE"},
         {4, "SRC & co"},
