@@ -49,7 +49,8 @@ TEST(SmallVector, CopiesAndMovesAreIndependent) {
     Texts c;
     c = a;
     EXPECT_EQ(contents(c), contents(a));
-    c = c;  // self-assignment keeps the elements
+    const Texts& self = c;
+    c = self;  // self-assignment keeps the elements
     EXPECT_EQ(contents(c), contents(a));
 
     Texts moved(std::move(a));
