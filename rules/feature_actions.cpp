@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -449,7 +450,10 @@ int findFeatureGeometry(const NistFile& file, int occurrence, FeatureGeometry& o
     if (file.getFieldText(foundType, 9, scaleText, foundIndex) >= 0 &&
         file.getFieldText(foundType, 8, unitsText, foundIndex) >= 0 && readInt(scaleText, scale) &&
         readInt(unitsText, units)) {
-      g.ppi = units == 2 ? static_cast<int>(scale * 2.5380710659898478) : scale;
+      // Pixels per centimetre become pixels per inch; a scale beyond what an int holds is no
+      // resolution (read at 500 ppi below) rather than an overflowing conversion.
+      const double ppi = units == 2 ? scale * 2.5380710659898478 : scale;
+      g.ppi = ppi > 0.0 && ppi < static_cast<double>(INT_MAX) ? static_cast<int>(ppi) : 0;
     }
   }
   // A resolution of zero or below would divide by zero; such a record is read at 500 ppi.
