@@ -100,14 +100,14 @@ void RunOutputs::claim(const std::string& path) {
   names_.insert(path);
 }
 
-int RunOutputs::write(const std::string& path, const std::function<int(const std::string&)>& write,
-                      int& err) noexcept {
-  if (run_ == nullptr) return detail::replaceThroughTemporary(path, write, err);
+int RunOutputs::keepTemporary(const std::string& path,
+                              const std::function<int(std::string& tmp, int& err)>& make,
+                              int& err) noexcept {
   err = 0;
   try {
     pending_.reserve(pending_.size() + 1);
     std::string tmp;
-    if (const int rc = detail::writeTemporaryBeside(path, write, tmp, err); rc < 0) return rc;
+    if (const int rc = make(tmp, err); rc < 0) return rc;
     pending_.push_back(Pending{std::move(tmp), path});
     return kOk;
   } catch (...) {
@@ -116,19 +116,21 @@ int RunOutputs::write(const std::string& path, const std::function<int(const std
   }
 }
 
+int RunOutputs::write(const std::string& path, const std::function<int(const std::string&)>& write,
+                      int& err) noexcept {
+  if (run_ == nullptr) return detail::replaceThroughTemporary(path, write, err);
+  return keepTemporary(
+      path,
+      [&](std::string& tmp, int& e) { return detail::writeTemporaryBeside(path, write, tmp, e); },
+      err);
+}
+
 int RunOutputs::fill(const std::string& path, const FillFile& fill, int& err) noexcept {
   if (run_ == nullptr) return detail::fillThroughTemporary(path, fill, err);
-  err = 0;
-  try {
-    pending_.reserve(pending_.size() + 1);
-    std::string tmp;
-    if (const int rc = detail::fillTemporaryBeside(path, fill, tmp, err); rc < 0) return rc;
-    pending_.push_back(Pending{std::move(tmp), path});
-    return kOk;
-  } catch (...) {
-    err = ENOMEM;
-    return kOutOfMemory;
-  }
+  return keepTemporary(
+      path,
+      [&](std::string& tmp, int& e) { return detail::fillTemporaryBeside(path, fill, tmp, e); },
+      err);
 }
 
 void RunOutputs::attach(const RunOutputs& run) noexcept {
@@ -244,6 +246,21 @@ int createReplacing(const std::string& path) noexcept {
   return fd;
 }
 
+namespace {
+
+// Moves a finished temporary file to its final name; on failure the temporary is removed and
+// `err` holds the system's reason.
+int renameIntoPlace(const std::string& tmp, const std::string& path, int& err) noexcept {
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    err = errno;
+    ::unlink(tmp.c_str());
+    return kWriteFailed;
+  }
+  return kOk;
+}
+
+}  // namespace
+
 int fillTemporaryBeside(const std::string& path, const FillFile& fill, std::string& tmp,
                         int& err) noexcept {
   err = 0;
@@ -287,12 +304,7 @@ int writeTemporaryBeside(const std::string& path,
 int fillThroughTemporary(const std::string& path, const FillFile& fill, int& err) noexcept {
   std::string tmp;
   if (const int rc = fillTemporaryBeside(path, fill, tmp, err); rc < 0) return rc;
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    err = errno;
-    ::unlink(tmp.c_str());
-    return kWriteFailed;
-  }
-  return kOk;
+  return renameIntoPlace(tmp, path, err);
 }
 
 int replaceThroughTemporary(const std::string& path,
@@ -300,12 +312,7 @@ int replaceThroughTemporary(const std::string& path,
                             int& err) noexcept {
   std::string tmp;
   if (const int rc = writeTemporaryBeside(path, write, tmp, err); rc < 0) return rc;
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    err = errno;
-    ::unlink(tmp.c_str());
-    return kWriteFailed;
-  }
-  return kOk;
+  return renameIntoPlace(tmp, path, err);
 }
 
 int writeBytesTo(const std::string& path, std::string_view bytes) noexcept {

@@ -106,6 +106,10 @@ class RunOutputs {
     std::string path;
   };
   [[nodiscard]] bool hasName(const std::string& path) const;
+  // Keeps the temporary file `make` writes beside `path` until commit.
+  [[nodiscard]] int keepTemporary(const std::string& path,
+                                  const std::function<int(std::string& tmp, int& err)>& make,
+                                  int& err) noexcept;
 
   mutable std::mutex mutex_;  // guards names_, which other views read while a file commits
   detail::NameSet names_;
