@@ -2,8 +2,11 @@
 #include "imaging/graphics.h"
 
 #include <cairo.h>
+#include <fcntl.h>
 #include <fontconfig/fontconfig.h>
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +21,7 @@
 
 #include "imaging/detail/reason.h"
 #include "imaging/status.h"
+#include "transaction/file_io.h"
 
 namespace varnel::imaging {
 namespace {
@@ -77,15 +81,21 @@ void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
 
 // Writes a BMP: BITMAPFILEHEADER, BITMAPINFOHEADER, palette, bottom-up rows padded to 4 bytes.
 // `row(y, out)` fills one stored row (`rowBytes` bytes, padding included) for top-first row y.
-// "cannot <what> <path>: <system message of errno>".
-std::string fileReason(const char* what, const std::string& path) {
+// "cannot <what> <path>: <system message of `error`>".
+std::string fileReason(const char* what, const std::string& path, int error) {
   return std::string("cannot ") + what + " " + path + ": " +
-         std::error_code(errno, std::generic_category()).message();
+         std::error_code(error, std::generic_category()).message();
+}
+
+// Keeps the system's error number of a failed create, write or close for the caller (the first
+// one seen: what fails after it is a consequence).
+void keepError(int* err, int error) noexcept {
+  if (err != nullptr && *err == 0) *err = error;
 }
 
 int writeBmp(const std::string& path, int width, int height, int bpp,
              const std::vector<Rgb>& palette, int dpi,
-             const std::function<void(int, std::uint8_t*)>& row, std::string* why) {
+             const std::function<void(int, std::uint8_t*)>& row, std::string* why, int* err) {
   const std::size_t rowBytes = stride4(static_cast<std::uint64_t>(width) * bpp);
   const std::uint64_t imageSize = static_cast<std::uint64_t>(rowBytes) * height;
   const std::uint32_t paletteBytes = static_cast<std::uint32_t>(palette.size() * 4);
@@ -117,18 +127,29 @@ int writeBmp(const std::string& path, int width, int height, int bpp,
     head.push_back(0);
   }
   std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return fail(why, kWriteFailed, fileReason("create", path));
+  if (f == nullptr) {
+    const int error = errno;
+    keepError(err, error);
+    return fail(why, kWriteFailed, fileReason("create", path, error));
+  }
+  // The error number is taken where the write or close fails, before anything else can change it.
+  int error = 0;
   bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size();
+  if (!ok) error = errno;
   std::vector<std::uint8_t> buf(rowBytes, 0);
   for (int y = height - 1; ok && y >= 0; --y) {
     row(y, buf.data());
     ok = std::fwrite(buf.data(), 1, rowBytes, f) == rowBytes;
+    if (!ok) error = errno;
   }
-  if (std::fclose(f) != 0) ok = false;
+  if (std::fclose(f) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
   if (!ok) {
-    const std::string reason = fileReason("write", path);
+    keepError(err, error);
     (void)std::remove(path.c_str());
-    return fail(why, kWriteFailed, reason);
+    return fail(why, kWriteFailed, fileReason("write", path, error));
   }
   return kOk;
 }
@@ -152,20 +173,81 @@ struct TiffOptionsFree {
   void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
 };
 
+// The file libtiff writes through: our descriptor, and the first system error seen on it, taken
+// where the call failed (libtiff itself reports only that something did).
+struct TiffFile {
+  int fd = -1;
+  int error = 0;
+};
+
+TiffFile* tiffFile(thandle_t h) { return static_cast<TiffFile*>(h); }
+
+tmsize_t tiffRead(thandle_t h, void* buf, tmsize_t n) {
+  const ssize_t got = ::read(tiffFile(h)->fd, buf, static_cast<std::size_t>(n));
+  if (got < 0 && tiffFile(h)->error == 0) tiffFile(h)->error = errno;
+  return got;
+}
+
+tmsize_t tiffWrite(thandle_t h, void* buf, tmsize_t n) {
+  TiffFile* f = tiffFile(h);
+  if (!transaction::writeAll(f->fd, static_cast<const char*>(buf), static_cast<std::size_t>(n))) {
+    if (f->error == 0) f->error = errno;
+    return -1;
+  }
+  return n;
+}
+
+toff_t tiffSeek(thandle_t h, toff_t offset, int whence) {
+  const off_t at = ::lseek(tiffFile(h)->fd, static_cast<off_t>(offset), whence);
+  if (at < 0) {
+    if (tiffFile(h)->error == 0) tiffFile(h)->error = errno;
+    return static_cast<toff_t>(-1);
+  }
+  return static_cast<toff_t>(at);
+}
+
+int tiffClose(thandle_t h) {
+  TiffFile* f = tiffFile(h);
+  if (f->fd < 0) return 0;
+  const int rc = ::close(f->fd);
+  f->fd = -1;
+  if (rc != 0 && f->error == 0) f->error = errno;
+  return rc;
+}
+
+toff_t tiffSize(thandle_t h) {
+  struct stat st {};
+  return ::fstat(tiffFile(h)->fd, &st) == 0 ? static_cast<toff_t>(st.st_size) : 0;
+}
+
+int tiffMap(thandle_t, void**, toff_t*) { return 0; }
+void tiffUnmap(thandle_t, void*, toff_t) {}
+
 // Writes a 24-bit RGB TIFF with LZW compression and the resolution in dots per inch.
 int writeTiff(const std::string& path, int width, int height, int dpi, const RowSource& row,
-              std::string* why) {
+              std::string* why, int* err) {
   char message[kLibraryMessageSize] = {};  // libtiff's first error
   std::unique_ptr<TIFFOpenOptions, TiffOptionsFree> opts(TIFFOpenOptionsAlloc());
   if (!opts) return fail(why, kSaveFailed, "libtiff could not start");
   // libtiff must not print: warnings are dropped, the first error is kept for the reason.
   TIFFOpenOptionsSetErrorHandlerExtR(opts.get(), keepTiffError, message);
   TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), quietTiffHandler, nullptr);
-  std::FILE* probe = std::fopen(path.c_str(), "wb");
-  if (probe == nullptr) return fail(why, kWriteFailed, fileReason("create", path));
-  (void)std::fclose(probe);
-  std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpenExt(path.c_str(), "w", opts.get()));
-  if (!tif) return fail(why, kWriteFailed, detail::libraryReason("libtiff", message));
+  TiffFile file;
+  file.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (file.fd < 0) {
+    const int error = errno;
+    keepError(err, error);
+    return fail(why, kWriteFailed, fileReason("create", path, error));
+  }
+  std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt(path.c_str(), "w", &file, tiffRead,
+                                                          tiffWrite, tiffSeek, tiffClose, tiffSize,
+                                                          tiffMap, tiffUnmap, opts.get()));
+  if (!tif) {
+    (void)tiffClose(&file);
+    (void)std::remove(path.c_str());
+    keepError(err, file.error);
+    return fail(why, kWriteFailed, detail::libraryReason("libtiff", message));
+  }
   TIFF* t = tif.get();
   bool ok = TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width)) &&
             TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height)) &&
@@ -185,9 +267,14 @@ int writeTiff(const std::string& path, int width, int height, int dpi, const Row
     ok = TIFFWriteScanline(t, buf.data(), static_cast<std::uint32_t>(y), 0) == 1;
   }
   if (ok) ok = TIFFWriteDirectory(t) == 1;
-  tif.reset();
-  if (!ok) {
+  tif.reset();  // closes the file: a full disk may show only here
+  if (!ok || file.error != 0) {
     (void)std::remove(path.c_str());
+    keepError(err, file.error);
+    // A refusal of the system is a failed write; anything else is libtiff's.
+    if (file.error != 0) {
+      return fail(why, kWriteFailed, fileReason("write", path, file.error));
+    }
     return fail(why, kSaveFailed, detail::libraryReason("libtiff", message));
   }
   return kOk;
@@ -483,7 +570,8 @@ const Encoder* findEncoder(std::string_view mimeType) noexcept {
 }
 
 int saveBitmap(const Bitmap& bitmap, const Encoder* encoder, int dpi, const std::string& path,
-               std::string* why) noexcept {
+               std::string* why, int* err) noexcept {
+  if (err != nullptr) *err = 0;
   if (encoder == nullptr) return fail(why, kNoEncoder, "no encoder");
   if (bitmap.empty()) return fail(why, kSaveFailed, "empty bitmap");
   if (path.empty()) return fail(why, kWriteFailed, "no file name");
@@ -492,7 +580,8 @@ int saveBitmap(const Bitmap& bitmap, const Encoder* encoder, int dpi, const std:
       const std::size_t rowBytes = bitmap.stride();
       return writeBmp(
           path, bitmap.width(), bitmap.height(), bitmap.bitsPerPixel(), bitmap.palette(), dpi,
-          [&](int y, std::uint8_t* out) { std::memcpy(out, bitmap.row(y).data(), rowBytes); }, why);
+          [&](int y, std::uint8_t* out) { std::memcpy(out, bitmap.row(y).data(), rowBytes); }, why,
+          err);
     }
     return writeTiff(
         path, bitmap.width(), bitmap.height(), dpi,
@@ -505,14 +594,15 @@ int saveBitmap(const Bitmap& bitmap, const Encoder* encoder, int dpi, const std:
             rgb[2] = c.b;
           }
         },
-        why);
+        why, err);
   } catch (...) {
     return fail(why, kSaveFailed, "saving failed");
   }
 }
 
 int saveSurface(const Surface& surface, int x, int y, int width, int height, const Encoder* encoder,
-                int dpi, const std::string& path, std::string* why) noexcept {
+                int dpi, const std::string& path, std::string* why, int* err) noexcept {
+  if (err != nullptr) *err = 0;
   if (!surface.impl_ || x < 0 || y < 0 || width < 1 || height < 1 ||
       width > surface.impl_->width - x || height > surface.impl_->height - y) {
     return fail(why, kOutsideBitmap, "region outside the surface");
@@ -533,7 +623,7 @@ int saveSurface(const Surface& surface, int x, int y, int width, int height, con
               out[2] = static_cast<std::uint8_t>(v >> 16);
             }
           },
-          why);
+          why, err);
     }
     return writeTiff(
         path, width, height, dpi,
@@ -545,7 +635,7 @@ int saveSurface(const Surface& surface, int x, int y, int width, int height, con
             rgb[2] = static_cast<std::uint8_t>(v);
           }
         },
-        why);
+        why, err);
   } catch (...) {
     return fail(why, kSaveFailed, "saving failed");
   }

@@ -140,8 +140,8 @@ class Surface {
   struct Impl;
   std::unique_ptr<Impl> impl_;
   friend int saveSurface(const Surface& surface, int x, int y, int width, int height,
-                         const Encoder* encoder, int dpi, const std::string& path,
-                         std::string* why) noexcept;
+                         const Encoder* encoder, int dpi, const std::string& path, std::string* why,
+                         int* err) noexcept;
 };
 
 /// An image file encoder found by MIME type.
@@ -156,15 +156,18 @@ struct Encoder {
 /// palette; TIFF is written as 24-bit RGB with LZW compression. Returns kOk; kWriteFailed when
 /// the file cannot be created or written; kNoEncoder without an encoder; kSaveFailed for any
 /// other failure (statuses of imaging/status.h). Where `why` is given, a failure stores its
-/// reason there (the system's or libtiff's message).
+/// reason there (the system's or libtiff's message). Where `err` is given, it receives the
+/// system's error number taken at the create, write or close that failed (0 on success and for
+/// failures that are not the system's).
 [[nodiscard]] int saveBitmap(const Bitmap& bitmap, const Encoder* encoder, int dpi,
-                             const std::string& path, std::string* why = nullptr) noexcept;
+                             const std::string& path, std::string* why = nullptr,
+                             int* err = nullptr) noexcept;
 
-/// Saves a region of a surface as a 24-bit image, without copying it whole. Statuses and `why`
-/// as saveBitmap, plus kOutsideBitmap for a region not inside the surface.
+/// Saves a region of a surface as a 24-bit image, without copying it whole. Statuses, `why` and
+/// `err` as saveBitmap, plus kOutsideBitmap for a region not inside the surface.
 [[nodiscard]] int saveSurface(const Surface& surface, int x, int y, int width, int height,
                               const Encoder* encoder, int dpi, const std::string& path,
-                              std::string* why = nullptr) noexcept;
+                              std::string* why = nullptr, int* err = nullptr) noexcept;
 
 /// Releases the process-wide font caches that text drawing fills (cairo's and fontconfig's).
 /// Call once at the end of the process, after the last drawing, so that leak checkers see a

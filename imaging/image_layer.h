@@ -94,6 +94,20 @@ inline constexpr int kExportTiff = 3;
 [[nodiscard]] int exportRecordImage(const transaction::NistFile& file, int type, int index,
                                     const std::string& path, int format,
                                     std::string& reason) noexcept;
+/// exportRecordImage, with the reason of a failure in `reason` and, when the system refused to
+/// create, write or close the file (kWriteFailed), its error number in `err` (0 otherwise),
+/// taken where the call failed.
+[[nodiscard]] int exportRecordImage(const transaction::NistFile& file, int type, int index,
+                                    const std::string& path, int format, std::string& reason,
+                                    int& err) noexcept;
+
+/// Writes the stored bytes of the record's image data field to `path` as they are (Type 11:
+/// decoded from base64 first). Returns kOk; kNoTransaction, kNotImageType, kNegativeIndex or
+/// kNotFound for a record that is not there; kNoImageData without an image data field;
+/// kWriteFailed when the file cannot be created, written or closed (`err` receives the
+/// system's error number, 0 otherwise; the file is removed); kAllocFailed.
+[[nodiscard]] int exportStoredImage(const transaction::NistFile& file, int type, int index,
+                                    const std::string& path, int& err) noexcept;
 
 /// Appends a Type-7 record holding `image` (BMP decoded to 8-bit raw, WSQ or PNG kept as they
 /// are) with the given finger position and impression type. Returns kOk; kNoTransaction;

@@ -1,5 +1,8 @@
 // Recompression of record images, compression of raw records by resolution, record bitmaps and
 // image export.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +17,8 @@
 #include "imaging/image_layer.h"
 #include "imaging/status.h"
 #include "imaging/wsq/wsq.h"
+#include "transaction/base64.h"
+#include "transaction/file_io.h"
 
 namespace varnel::imaging {
 
@@ -127,22 +132,32 @@ void markGrey(transaction::NistFile& file, int type, int index) {
   }
 }
 
-// "cannot <what> <path>: <system message of errno>".
-std::string fileReason(const char* what, const std::string& path) {
+// "cannot <what> <path>: <system message of `error`>".
+std::string fileReason(const char* what, const std::string& path, int error) {
   return std::string("cannot ") + what + " " + path + ": " +
-         std::error_code(errno, std::generic_category()).message();
+         std::error_code(error, std::generic_category()).message();
 }
 
-int writeFile(const std::string& path, std::span<const std::uint8_t> bytes, std::string* why) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return fail(why, kWriteFailed, fileReason("create", path));
-  const std::size_t n = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), f);
-  bool ok = n == bytes.size();
-  if (std::fclose(f) != 0) ok = false;
-  if (!ok) {
-    const std::string reason = fileReason("write", path);
+// Writes `bytes` as the whole file `path`. On failure the file is removed, `why` says what failed
+// and `err` (when given) receives the system's error number, taken where the call failed.
+int writeFile(const std::string& path, std::span<const std::uint8_t> bytes, std::string* why,
+              int* err = nullptr) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    const int error = errno;
+    if (err != nullptr) *err = error;
+    return fail(why, kWriteFailed, fileReason("create", path, error));
+  }
+  int error = 0;
+  if (!transaction::writeAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size())) {
+    error = errno;
+  }
+  // A full disk may show only when the file is closed (network file systems, quotas).
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) {
     (void)std::remove(path.c_str());
-    return fail(why, kWriteFailed, reason);
+    if (err != nullptr) *err = error;
+    return fail(why, kWriteFailed, fileReason("write", path, error));
   }
   return kOk;
 }
@@ -297,7 +312,8 @@ int recordImageToBitmap(const transaction::NistFile& file, int type, int index,
 }
 
 int exportRecordImage(const transaction::NistFile& file, int type, int index,
-                      const std::string& path, int format, std::string& reason) noexcept {
+                      const std::string& path, int format, std::string& reason, int& err) noexcept {
+  err = 0;
   std::string* why = &reason;
   if (file.transaction() == nullptr) return fail(why, kNoTransaction, "no transaction");
   if (path.empty()) return fail(why, kNoPath, "no file name");
@@ -312,7 +328,7 @@ int exportRecordImage(const transaction::NistFile& file, int type, int index,
       if (int rc = decodeRecordImage(file, type, index, false, img, reason); rc < 0) return rc;
       std::vector<std::uint8_t> png;
       if (int rc = pngEncode(img, png, why); rc < 0) return rc;
-      return writeFile(path, png, why);
+      return writeFile(path, png, why, &err);
     }
     Bitmap bmp;
     if (int rc = toBitmap(file, type, index, bmp, why); rc < 0) return rc;
@@ -320,7 +336,7 @@ int exportRecordImage(const transaction::NistFile& file, int type, int index,
     if (enc == nullptr) return fail(why, kNoEncoder, "no encoder");
     int dpi = 96;
     if (format == kExportTiff) dpi = recordResolutionPpi(file, type, index);
-    return saveBitmap(bmp, enc, dpi, path, why);
+    return saveBitmap(bmp, enc, dpi, path, why, &err);
   } catch (const std::bad_alloc&) {
     return fail(why, kAllocFailed, "out of memory");
   } catch (...) {
@@ -329,9 +345,35 @@ int exportRecordImage(const transaction::NistFile& file, int type, int index,
 }
 
 int exportRecordImage(const transaction::NistFile& file, int type, int index,
+                      const std::string& path, int format, std::string& reason) noexcept {
+  int err = 0;
+  return exportRecordImage(file, type, index, path, format, reason, err);
+}
+
+int exportRecordImage(const transaction::NistFile& file, int type, int index,
                       const std::string& path, int format) noexcept {
   std::string reason;
-  return exportRecordImage(file, type, index, path, format, reason);
+  int err = 0;
+  return exportRecordImage(file, type, index, path, format, reason, err);
+}
+
+int exportStoredImage(const transaction::NistFile& file, int type, int index,
+                      const std::string& path, int& err) noexcept {
+  err = 0;
+  const Record* rec = nullptr;
+  if (const int rc = detail::lookupImageRecord(file, type, index, rec); rc < 0) return rc;
+  const auto bytes = detail::fieldBytes(*rec, detail::dataFieldNumber(*rec));
+  if (!bytes) return kNoImageData;
+  try {
+    if (type != 11) return writeFile(path, *bytes, nullptr, &err);
+    std::vector<std::uint8_t> decoded;
+    (void)transaction::decodeBase64Lenient(
+        std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), decoded);
+    return writeFile(path, decoded, nullptr, &err);
+  } catch (...) {
+    err = ENOMEM;
+    return kAllocFailed;
+  }
 }
 
 }  // namespace varnel::imaging

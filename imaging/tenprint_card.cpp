@@ -369,7 +369,8 @@ void drawCaptions(Card& card) {
 }  // namespace
 
 int renderTenprintCard(const NistFile& file, Surface& surface, const std::string& outputPath,
-                       std::vector<CardRecord>* undecodable) noexcept {
+                       std::vector<CardRecord>* undecodable, int* err) noexcept {
+  if (err != nullptr) *err = 0;
   if (file.transaction() == nullptr || !surface.valid()) return kNoTransaction;
   try {
     Card card{file, surface};
@@ -393,7 +394,8 @@ int renderTenprintCard(const NistFile& file, Surface& surface, const std::string
     card.text(footer, 62, 208, footerStyle());
     const int w = std::min(kCardWidthPx, surface.width());
     const int h = std::min(kCardHeightPx, surface.height());
-    return saveSurface(surface, 0, 0, w, h, findEncoder("image/tiff"), kCardDpi, outputPath);
+    return saveSurface(surface, 0, 0, w, h, findEncoder("image/tiff"), kCardDpi, outputPath,
+                       nullptr, err);
   } catch (const std::bad_alloc&) {
     return kAllocFailed;
   }

@@ -40,8 +40,11 @@ struct CardRecord {
 /// (kWriteFailed, kNoEncoder, kSaveFailed, kOutsideBitmap) when the TIFF cannot be written;
 /// kAllocFailed when memory runs out. Images that cannot be decoded leave their boxes empty and,
 /// when `undecodable` is given, are listed there once each.
+/// Where `err` is given it receives the system's error number of a failed create, write or
+/// close of the TIFF (0 otherwise).
 [[nodiscard]] int renderTenprintCard(const transaction::NistFile& file, Surface& surface,
                                      const std::string& outputPath,
-                                     std::vector<CardRecord>* undecodable = nullptr) noexcept;
+                                     std::vector<CardRecord>* undecodable = nullptr,
+                                     int* err = nullptr) noexcept;
 
 }  // namespace varnel::imaging

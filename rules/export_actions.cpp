@@ -57,8 +57,7 @@ constexpr BiometricName kBiometrics[] = {
 };
 
 constexpr int kUncompressed = 0;
-// What the image writers (the image layer, and NistFile::exportImageData, whose value is the
-// same) return when the file itself could not be written.
+// What the image writers return when the file itself could not be written.
 constexpr int kFileWriteFailed = imaging::kWriteFailed;
 
 void errorRow(ActionContext& ctx, std::string text) {
@@ -82,7 +81,7 @@ void pathRefused(ActionContext& ctx, std::string_view what, const std::string& n
 // of the file itself give an error row naming the file (`what` says what it is). Failures of
 // the image (a record without image data) are left to the caller. Returns 0 or the failure.
 int writeExport(ActionContext& ctx, std::string_view what, const std::string& path,
-                const std::function<int(const std::string&)>& write) {
+                const WriteFile& write) {
   const std::string name = path.substr(std::min(path.size(), ctx.run.destFolder.size()));
   RunOutputs* outputs = ctx.run.outputs;
   if (outputs != nullptr && outputs->taken(path)) {
@@ -134,8 +133,8 @@ void exportOne(ActionContext& ctx, int type, int index, bool setExportIndex,
   if (rc < 0) pathRefused(ctx, "Export", name, ext, rc);
   std::string reason;
   if (rc == kOk) {
-    rc = writeExport(ctx, "Export", path, [&](const std::string& tmp) {
-      return writeRecordImage(ctx.file, type, index, code, tmp, reason);
+    rc = writeExport(ctx, "Export", path, [&](const std::string& tmp, int& err) {
+      return writeRecordImage(ctx.file, type, index, code, tmp, reason, err);
     });
   }
   if (rc == imaging::kUndecodable) {
@@ -220,11 +219,11 @@ int prepareExportPath(const std::string& destFolder, std::string_view name,
 }
 
 int writeRecordImage(const NistFile& file, int type, int index, int compression,
-                     const std::string& path, std::string& reason) noexcept {
+                     const std::string& path, std::string& reason, int& err) noexcept {
   if (compression == kUncompressed) {
-    return imaging::exportRecordImage(file, type, index, path, imaging::kExportBmp, reason);
+    return imaging::exportRecordImage(file, type, index, path, imaging::kExportBmp, reason, err);
   }
-  return file.exportImageData(type, index, path);
+  return imaging::exportStoredImage(file, type, index, path, err);
 }
 
 namespace detail {
@@ -268,8 +267,8 @@ void exportToTenprint(ActionContext& ctx) {
     return;
   }
   std::vector<imaging::CardRecord> undecodable;
-  (void)writeExport(ctx, "Tenprint card", path, [&](const std::string& tmp) {
-    const int rc = imaging::renderTenprintCard(ctx.file, surface, tmp, &undecodable);
+  (void)writeExport(ctx, "Tenprint card", path, [&](const std::string& tmp, int& err) {
+    const int rc = imaging::renderTenprintCard(ctx.file, surface, tmp, &undecodable, &err);
     // The saving statuses of the card are failures to write its file.
     return rc == imaging::kSaveFailed || rc == imaging::kNoEncoder || rc == imaging::kOutsideBitmap
                ? kFileWriteFailed

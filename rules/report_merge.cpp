@@ -258,10 +258,18 @@ int writeMerged(const std::string& path, const std::function<bool(std::FILE*)>& 
   int err = 0;
   const int rc = detail::replaceThroughTemporary(
       path,
-      [&](const std::string& tmp) {
+      [&](const std::string& tmp, int& e) {
+        // The error number is taken where a call failed, before closing can change it.
         FilePtr out(std::fopen(tmp.c_str(), "wb"));
-        if (!out || !fill(out.get())) return kWriteFailed;
-        return std::fclose(out.release()) == 0 ? kOk : kWriteFailed;
+        if (!out || !fill(out.get())) {
+          e = errno;
+          return kWriteFailed;
+        }
+        if (std::fclose(out.release()) != 0) {
+          e = errno;
+          return kWriteFailed;
+        }
+        return kOk;
       },
       err);
   if (rc != kOk) message = "cannot write '" + path + "': " + detail::systemReason(err);

@@ -32,11 +32,12 @@ namespace varnel::rules {
                                     bool create = true) noexcept;
 
 /// Writes the image of one record: BMP for uncompressed images (code 0), the stored bytes
-/// otherwise. Returns 0 or the failing layer's negative status; for an image that cannot be
-/// decoded or saved, `reason` says why (the image layer's reason).
+/// otherwise. Returns 0 or the image layer's negative status; for an image that cannot be
+/// decoded or saved, `reason` says why, and when the system refused to create, write or close
+/// the file `err` holds its error number (0 otherwise).
 [[nodiscard]] int writeRecordImage(const transaction::NistFile& file, int type, int index,
-                                   int compression, const std::string& path,
-                                   std::string& reason) noexcept;
+                                   int compression, const std::string& path, std::string& reason,
+                                   int& err) noexcept;
 
 namespace detail {
 /// "Export Biometric": parameter 1 the name template, parameter 2 the biometric name.

@@ -116,8 +116,7 @@ int RunOutputs::keepTemporary(const std::string& path,
   }
 }
 
-int RunOutputs::write(const std::string& path, const std::function<int(const std::string&)>& write,
-                      int& err) noexcept {
+int RunOutputs::write(const std::string& path, const WriteFile& write, int& err) noexcept {
   if (run_ == nullptr) return detail::replaceThroughTemporary(path, write, err);
   return keepTemporary(
       path,
@@ -285,20 +284,11 @@ int fillTemporaryBeside(const std::string& path, const FillFile& fill, std::stri
   return rc;
 }
 
-int writeTemporaryBeside(const std::string& path,
-                         const std::function<int(const std::string&)>& write, std::string& tmp,
+int writeTemporaryBeside(const std::string& path, const WriteFile& write, std::string& tmp,
                          int& err) noexcept {
-  // Writers that take a name open the temporary themselves; what failed is only known from
-  // errno as they leave it.
+  // Writers that take a name open the temporary themselves and say what the system refused.
   return fillTemporaryBeside(
-      path,
-      [&](int, int& e) {
-        errno = 0;
-        const int rc = write(tmp);
-        e = rc < 0 ? errno : 0;
-        return rc;
-      },
-      tmp, err);
+      path, [&](int, int& e) { return write(tmp, e); }, tmp, err);
 }
 
 int fillThroughTemporary(const std::string& path, const FillFile& fill, int& err) noexcept {
@@ -307,9 +297,7 @@ int fillThroughTemporary(const std::string& path, const FillFile& fill, int& err
   return renameIntoPlace(tmp, path, err);
 }
 
-int replaceThroughTemporary(const std::string& path,
-                            const std::function<int(const std::string&)>& write,
-                            int& err) noexcept {
+int replaceThroughTemporary(const std::string& path, const WriteFile& write, int& err) noexcept {
   std::string tmp;
   if (const int rc = writeTemporaryBeside(path, write, tmp, err); rc < 0) return rc;
   return renameIntoPlace(tmp, path, err);

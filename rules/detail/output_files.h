@@ -52,6 +52,11 @@ class NameSet {
 /// not the system's).
 using FillFile = std::function<int(int fd, int& err)>;
 
+/// Writes an output file by name (a fresh empty file, which the writer opens itself). Returns 0 or
+/// a negative status; when the system refused a create, write or close, `err` receives its error
+/// number, taken where the call failed (0 when the failure is not the system's).
+using WriteFile = std::function<int(const std::string& path, int& err)>;
+
 /// The names one run has written or reserved in its destination, and the source folder, which
 /// the run never writes into. A second output under a name already taken is refused.
 ///
@@ -81,10 +86,9 @@ class RunOutputs {
   [[nodiscard]] bool inSourceFolder(const std::string& path) const noexcept;
 
   /// Writes `path` as replaceThroughTemporary does. In a view the temporary file is kept and
-  /// renamed to `path` by commitTo. Returns 0, the status of `write`, or kWriteFailed; `err`
-  /// receives the system's error number when known.
-  [[nodiscard]] int write(const std::string& path,
-                          const std::function<int(const std::string&)>& write, int& err) noexcept;
+  /// renamed to `path` by commitTo. Returns 0, the status of `write`, or kWriteFailed; `err` is
+  /// the error number `write` gives, or that of creating, closing or renaming the file.
+  [[nodiscard]] int write(const std::string& path, const WriteFile& write, int& err) noexcept;
 
   /// The same as write, with the output filled through its open descriptor; `err` is the error
   /// number `fill` gives, or that of creating, closing or renaming the file.
@@ -138,10 +142,10 @@ inline constexpr int kNoDescriptor = -1;
 [[nodiscard]] int createTemporaryBeside(const std::string& path, std::string& tmp) noexcept;
 
 /// Creates a temporary file beside `path` and has `write` fill it (by name). Returns the status of
-/// `write` with the temporary's name in `tmp`, or kWriteFailed when none can be created; on a
-/// failure the temporary is removed and `err` holds errno.
-[[nodiscard]] int writeTemporaryBeside(const std::string& path,
-                                       const std::function<int(const std::string&)>& write,
+/// `write` with the temporary's name in `tmp`, or kWriteFailed when none can be created or
+/// closed; on a failure the temporary is removed and `err` holds the error number `write` gave,
+/// or that of creating or closing the file.
+[[nodiscard]] int writeTemporaryBeside(const std::string& path, const WriteFile& write,
                                        std::string& tmp, int& err) noexcept;
 
 /// Creates a temporary file beside `path` and has `fill` write it through its descriptor, which
@@ -165,8 +169,7 @@ inline constexpr int kNoDescriptor = -1;
 /// is renamed to `path`. On failure no trace is left and `path` is untouched. Returns 0, the
 /// status of `write`, or kWriteFailed; `err` receives the system's error number when known (0
 /// otherwise).
-[[nodiscard]] int replaceThroughTemporary(const std::string& path,
-                                          const std::function<int(const std::string&)>& write,
+[[nodiscard]] int replaceThroughTemporary(const std::string& path, const WriteFile& write,
                                           int& err) noexcept;
 
 /// Writes `bytes` to the file `path` (which must exist); returns 0 or kWriteFailed (errno set).

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -209,6 +211,37 @@ TEST(ExportPaths, NamesLeadingOutsideAreRefusedAndGiveTheCounterBack) {
   // A name that climbs and comes back down stays inside and is allowed.
   e.runner.apply(f, "Export Biometric", {"sub/../inside", "Front Profile"});
   EXPECT_TRUE(fs::is_regular_file(e.dest() + "inside.JPG"));
+}
+
+TEST(ExportWrites, EveryWriterNamesTheReasonTheSystemGave) {
+  // Past a file-size limit every write fails (EFBIG), as writes on a full disk do (ENOSPC).
+  TxBuilder b;
+  b.type1();
+  b.tagged(14, imageFields(1, 1, 40, 30, "NONE", std::string(1200, '\x80'), 1));
+  NistFile raw;
+  loadBytes(raw, b.bytes());
+  NistFile mixed;
+  loadMixed(mixed);
+  Exporter e("limit");
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit before = limit;
+  limit.rlim_cur = 100;
+  const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  e.runner.apply(raw, "Export All Biometrics", {"bitmap"});
+  e.runner.apply(mixed, "Export Biometric", {"stored", "Front Profile"});
+  e.runner.apply(mixed, "Export To Tenprint", {"card"});
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
+  (void)std::signal(SIGXFSZ, handler);
+  std::vector<std::string> texts;
+  for (const auto& row : e.runner.outcome.rows) texts.push_back(row.text);
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       "Export bitmap.BMP could not be written: File too large",
+                       "Export stored.JPG could not be written: File too large",
+                       "Tenprint card card.TIFF could not be written: File too large"}));
+  EXPECT_TRUE(listing(e.dest()).empty());
+  EXPECT_EQ(e.counter(), 0);
 }
 
 TEST(ExportOfType, ConditionsPerRecordRawForUnknownCompression) {
