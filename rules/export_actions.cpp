@@ -66,14 +66,18 @@ void errorRow(ActionContext& ctx, std::string text) {
   ctx.outcome.hadErrorRow = true;
 }
 
-// The row for an export whose name cannot be used: it leads out of the destination folder (or
-// through a link), or a folder it names cannot be created.
+// The row for an export whose name cannot be used: it leads out of the destination folder, or
+// through a link (which could lead anywhere), or a folder it names cannot be created.
 void pathRefused(ActionContext& ctx, std::string_view what, const std::string& name,
                  std::string_view ext, int rc) {
   const std::string file = name + "." + std::string(ext);
-  errorRow(ctx, std::string(what) + " not written: " + file +
-                    (rc == kPathOutsideDestination ? " leads outside the destination folder"
-                                                   : " names a folder that cannot be created"));
+  std::string_view why = " names a folder that cannot be created";
+  if (rc == kPathOutsideDestination || rc == kNotARealFolder) {
+    why = " leads outside the destination folder";
+  } else if (rc == kOutOfMemory) {
+    why = " could not be prepared: out of memory";
+  }
+  errorRow(ctx, std::string(what) + " not written: " + file + std::string(why));
 }
 
 // Writes one output file of an export action through a temporary file and a rename. A name the

@@ -747,7 +747,7 @@ FileOutcome convertFile(const RunInputs& in, const std::string& listedName, bool
         out.hadErrorRow = true;
         return out;
       }
-      if (in.outputs->inSourceFolder(path)) rc = kPathOutsideDestination;
+      if (in.outputs->inSourceFolder(path)) rc = kOutputInSourceFolder;
     }
     if (rc == kOk && !in.dryRun) rc = saveAtomically(file, st, path, in.outputs, err);
     if (rc != kOk) {

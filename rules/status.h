@@ -15,14 +15,14 @@ inline constexpr int kBadFieldAddress = -2;
 inline constexpr int kTextTooLong = -3;
 /// An output name would leave the destination folder.
 inline constexpr int kPathOutsideDestination = -4;
-/// A folder on the way to an output is a link or not a folder.
-inline constexpr int kNotARealFolder = -4;
+/// A folder on the way to an output is a link.
+inline constexpr int kNotARealFolder = -9;
 /// An output name this run has already written.
-inline constexpr int kOutputTaken = -4;
+inline constexpr int kOutputTaken = -10;
 /// An output name that lands in the source folder.
-inline constexpr int kOutputInSourceFolder = -4;
+inline constexpr int kOutputInSourceFolder = -11;
 /// An output that exists already and may not be replaced (no-clobber).
-inline constexpr int kOutputExists = -4;
+inline constexpr int kOutputExists = -12;
 /// Memory ran out.
 inline constexpr int kOutOfMemory = -5;
 /// A file could not be written, renamed or created.

@@ -25,8 +25,9 @@ namespace varnel::rules {
 /// The path of an export: `destFolder` (ending in "/") + `name` + "." + `extension`, with "\"
 /// in the name read as a folder separator. Creates the folders the name names. Returns kOk and
 /// sets `path`; kPathOutsideDestination when the name would lead outside the destination
-/// folder (nothing created) or through a folder that is a link or not a folder; kWriteFailed
-/// when a folder cannot be created. With `create` false, folders are checked but not created.
+/// folder (nothing created); kNotARealFolder when it leads through a link; kWriteFailed (errno
+/// set) when a folder cannot be created or something other than a folder has its name. With
+/// `create` false, folders are checked but not created.
 [[nodiscard]] int prepareExportPath(const std::string& destFolder, std::string_view name,
                                     std::string_view extension, std::string& path,
                                     bool create = true) noexcept;

@@ -197,7 +197,11 @@ int prepareOutputFolders(const std::string& destFolder, const std::string& path,
         if (::lstat(folder.c_str(), &st) != 0) return kWriteFailed;
       }
       // A link here could lead anywhere: only real folders are written into.
-      if (!S_ISDIR(st.st_mode)) return kNotARealFolder;
+      if (S_ISLNK(st.st_mode)) return kNotARealFolder;
+      if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return kWriteFailed;
+      }
     }
     return kOk;
   } catch (...) {

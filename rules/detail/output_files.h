@@ -130,7 +130,8 @@ namespace detail {
 /// Makes sure every folder between `destFolder` (ending with "/") and the file `path` inside it
 /// is a real folder, creating missing ones when `create` is set. Returns kOk;
 /// kPathOutsideDestination when `path` is not inside `destFolder`; kNotARealFolder when one of
-/// them is a link or not a folder; kWriteFailed (errno set) when one cannot be created.
+/// them is a link; kWriteFailed (errno set) when one cannot be created or is something other
+/// than a folder (ENOTDIR).
 [[nodiscard]] int prepareOutputFolders(const std::string& destFolder, const std::string& path,
                                        bool create) noexcept;
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -211,6 +212,18 @@ TEST(ExportPaths, NamesLeadingOutsideAreRefusedAndGiveTheCounterBack) {
   // A name that climbs and comes back down stays inside and is allowed.
   e.runner.apply(f, "Export Biometric", {"sub/../inside", "Front Profile"});
   EXPECT_TRUE(fs::is_regular_file(e.dest() + "inside.JPG"));
+}
+
+TEST(ExportPaths, AFileWhereAFolderShouldBeIsNotCalledAWayOutside) {
+  NistFile f;
+  loadMixed(f);
+  Exporter e("notfolder");
+  std::ofstream(e.dest() + "images") << "a file";
+  e.runner.apply(f, "Export Biometric", {"images/%FILENAME%", "Front Profile"});
+  ASSERT_EQ(e.runner.outcome.rows.size(), 1u);
+  EXPECT_EQ(e.runner.outcome.rows[0].text,
+            "Export not written: images/a.JPG names a folder that cannot be created");
+  EXPECT_EQ(e.counter(), 0);
 }
 
 TEST(ExportWrites, EveryWriterNamesTheReasonTheSystemGave) {
