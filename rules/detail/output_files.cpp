@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <new>
 
 #include "rules/status.h"
@@ -83,7 +84,7 @@ bool RunOutputs::setSourceFolder(const std::string& folder) noexcept {
 }
 
 bool RunOutputs::hasName(const std::string& path) const {
-  const std::lock_guard<std::mutex> lock(mutex_);
+  const std::shared_lock<std::shared_mutex> lock(mutex_);
   return names_.contains(path);
 }
 
@@ -96,7 +97,7 @@ bool RunOutputs::taken(const std::string& path) const {
 }
 
 void RunOutputs::claim(const std::string& path) {
-  const std::lock_guard<std::mutex> lock(mutex_);
+  const std::unique_lock<std::shared_mutex> lock(mutex_);
   names_.insert(path);
 }
 
@@ -157,7 +158,7 @@ int RunOutputs::commitTo(RunOutputs& run, int& err) noexcept {
       }
     }
     pending_.clear();
-    const std::lock_guard<std::mutex> lock(run.mutex_);
+    const std::unique_lock<std::shared_mutex> lock(run.mutex_);
     run.names_.insertAll(names_);
     return kOk;
   } catch (...) {

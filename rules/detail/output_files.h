@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -115,7 +115,9 @@ class RunOutputs {
                                   const std::function<int(std::string& tmp, int& err)>& make,
                                   int& err) noexcept;
 
-  mutable std::mutex mutex_;  // guards names_, which other views read while a file commits
+  // Guards names_. Workers only read the run's names (shared), so that they never wait for one
+  // another; the committing thread alone adds to them (exclusive).
+  mutable std::shared_mutex mutex_;
   detail::NameSet names_;
   const RunOutputs* run_ = nullptr;
   mutable std::vector<std::string> foundFree_;
