@@ -38,7 +38,8 @@ class BitReader {
     // Eight bytes without 0xFF (so without stuffed zeros) are taken as one big-endian word.
     if (end_ - p_ >= 8) {
       std::uint64_t word = 0;
-      for (int i = 0; i < 8; ++i) word = (word << 8) | p_[i];
+      std::memcpy(&word, p_, sizeof word);
+      word = __builtin_bswap64(word);
       const std::uint64_t inv = ~word;
       if (((inv - 0x0101010101010101ULL) & ~inv & 0x8080808080808080ULL) == 0) {
         const int take = (64 - n_) / 8;
@@ -55,6 +56,8 @@ class BitReader {
       n_ += 8;
     }
   }
+  /// The next bits, available() of them valid, most significant first.
+  [[nodiscard]] std::uint64_t bits() const noexcept { return buf_; }
   [[nodiscard]] std::uint32_t peek16() const noexcept {
     return static_cast<std::uint32_t>(buf_ >> 48);
   }
@@ -98,17 +101,9 @@ inline std::int16_t clamp16(std::int32_t v) noexcept {
   return static_cast<std::int16_t>(std::clamp<std::int32_t>(v, -32767, 32767));
 }
 
-// Coefficient buffers carry this many elements beyond the image, so that zero runs can be
-// written in whole 16-byte stores; what lands past a run is overwritten by the coefficients that
-// follow it or lies beyond the coded ones.
-constexpr std::size_t kCoefPadding = 8;
-
-// Zeroes n coefficients, perhaps up to kCoefPadding - 1 more.
-inline void zeroRun(std::int16_t* c, std::size_t n) noexcept {
-  const std::array<std::int16_t, kCoefPadding> zeros{};
-  for (std::size_t j = 0; j < n; j += kCoefPadding) std::memcpy(c + j, zeros.data(), sizeof zeros);
-}
-
+// Coefficients of a block go into a buffer cleared beforehand, so a zero run only moves the
+// position. A symbol is decoded with a single table lookup when its code is short; the register
+// is topped up only when fewer than 32 bits remain, enough for any code with its extra bits.
 int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t end,
                 const detail::HuffmanDecoder& h, std::int16_t* coef, std::size_t limit,
                 std::size_t& count) noexcept {
@@ -119,16 +114,27 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
   std::size_t i = count;
   const auto& table = h.table;
   for (;;) {
-    br.refill();
-    if (br.available() == 0) {
-      if (truncated) return kInputEndValue;
-      break;
+    if (br.available() < 32) {
+      br.refill();
+      if (br.available() == 0) {
+        if (truncated) return kInputEndValue;
+        break;
+      }
     }
-    const std::uint32_t look = br.peek16();
-    const std::uint16_t e = h.fast[look >> (16 - detail::kFastBits)];
-    int len = e >> 8;
-    int sym = e & 0xFF;
+    const std::uint32_t e = h.fast[br.bits() >> (64 - detail::kFastBits)];
+    int len = static_cast<int>(e & 0xFFU);
+    const std::size_t step = (e >> 16) & 0xFFU;
+    if (step != 0 && len <= br.available()) {
+      // A zero run (value 0) or one small value: the same store and step for both.
+      if (step > limit - i) return kTooManyCoefficients;
+      coef[i] = static_cast<std::int8_t>(e >> 24);
+      i += step;
+      br.consume(len);
+      continue;
+    }
+    int sym = static_cast<int>((e >> 8) & 0xFFU);
     if (len == 0) {
+      const std::uint32_t look = br.peek16();
       for (int l = detail::kFastBits + 1; l <= detail::kMaxCodeLength; ++l) {
         const auto code = static_cast<std::int32_t>(look >> (16 - l));
         if (code <= h.maxCode[static_cast<std::size_t>(l)]) {
@@ -154,7 +160,6 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
     br.consume(len);
     if (sym >= 1 && sym <= 100) {
       if (static_cast<std::size_t>(sym) > limit - i) return kTooManyCoefficients;
-      zeroRun(coef + i, static_cast<std::size_t>(sym));
       i += static_cast<std::size_t>(sym);
       continue;
     }
@@ -180,7 +185,6 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
     }
     if (sym == 105 || sym == 106) {
       if (v > limit - i) return kTooManyCoefficients;
-      zeroRun(coef + i, v);
       i += v;
     } else {
       if (i >= limit) return kTooManyCoefficients;
@@ -190,6 +194,13 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
   }
   count = i;
   return kOk;
+}
+
+// A coefficient buffer for the image, all zero.
+std::int16_t* clearedCoefficients(detail::Workspace& ws, std::size_t area) noexcept {
+  std::int16_t* coef = ws.coef.get(area);
+  if (coef != nullptr) std::fill_n(coef, area, std::int16_t{0});
+  return coef;
 }
 
 // Bin centres of n quantized values of one subband row.
@@ -387,7 +398,7 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
             p.tables.quant.defined ? detail::codedCount(trees, p.tables.quant) : area;
         if (count > limit) return kTooManyCoefficients;
         if (coef == nullptr) {
-          coef = ws->coef.get(area + kCoefPadding);
+          coef = clearedCoefficients(*ws, area);
           if (coef == nullptr) return kOutputAlloc;
         }
         const std::size_t end = entropyEnd(stream, in.pos());
@@ -409,11 +420,9 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
     if (!q.defined) return kNoQuantizationTable;
     float* image = ws->image.get(area);
     if (image == nullptr) return kUnquantizeAlloc;
-    // Coefficients the blocks did not reach are zero.
-    if (coef == nullptr) coef = ws->coef.get(area + kCoefPadding);
+    // Coefficients the blocks did not reach stay zero.
+    if (coef == nullptr) coef = clearedCoefficients(*ws, area);
     if (coef == nullptr) return kUnquantizeAlloc;
-    const std::size_t coded = detail::codedCount(trees, q);
-    if (count < coded) std::fill(coef + count, coef + coded, std::int16_t{0});
     // Coefficients follow the subbands in order, each row by row; Q = 0 subbands carry none and
     // are zero, like the four subbands never coded. The subbands tile the image, so every
     // sample is written.

@@ -136,8 +136,14 @@ bool makeDecoder(const HuffmanTable& table, HuffmanDecoder& dec) noexcept {
         if (l <= kFastBits) {
           const std::uint32_t first = (code + static_cast<std::uint32_t>(i)) << (kFastBits - l);
           const std::uint32_t span = 1U << (kFastBits - l);
-          const auto entry =
-              static_cast<std::uint16_t>((l << 8) | table.values[static_cast<std::size_t>(k) + i]);
+          const std::uint32_t sym = table.values[static_cast<std::size_t>(k) + i];
+          std::uint32_t entry = static_cast<std::uint32_t>(l) | (sym << 8);
+          if (sym >= 1 && sym <= 100) {
+            entry |= sym << 16;
+          } else if (sym >= 107 && sym <= 254) {
+            const auto value = static_cast<std::uint8_t>(static_cast<int>(sym) - 180);
+            entry |= (1U << 16) | (std::uint32_t{value} << 24);
+          }
           for (std::uint32_t j = 0; j < span; ++j) dec.fast[first + j] = entry;
         }
       }

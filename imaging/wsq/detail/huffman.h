@@ -31,8 +31,11 @@ bool makeEncoder(const HuffmanTable& table, HuffmanEncoder& enc) noexcept;
 
 /// Decoder side: a lookup on the next kFastBits bits plus the canonical ranges per length.
 struct HuffmanDecoder {
-  // Fast entry: length in the high byte (0 = longer code), symbol in the low byte.
-  std::array<std::uint16_t, 1U << kFastBits> fast{};
+  // Entry for the next kFastBits bits: code length in bits 0-7 (0 = a longer code), symbol in
+  // bits 8-15; for a zero run (1-100) or a small value (107-254) the number of coefficients it
+  // covers in bits 16-23 and the value it leaves, as a signed byte, in bits 24-31 (0 for a run).
+  // Symbols with extra bits and invalid ones cover 0 coefficients.
+  std::array<std::uint32_t, 1U << kFastBits> fast{};
   std::array<std::int32_t, kMaxCodeLength + 1> maxCode{};  // -1 when no code of that length
   std::array<std::int32_t, kMaxCodeLength + 1> valOffset{};
   HuffmanTable table;
