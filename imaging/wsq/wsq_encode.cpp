@@ -1,5 +1,6 @@
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -104,18 +105,6 @@ int writeBlockHeader(ByteWriter& w, int id) noexcept {
   return w.u8(id);
 }
 
-// The symbols of a block packed as symbol | extra bits << 8, their frequencies added to `freq`.
-// At most one symbol per coefficient, so `out` needs room for n.
-std::size_t collectSymbols(const std::int16_t* c, std::size_t n, std::uint32_t* out,
-                           std::array<std::uint32_t, 256>& freq) noexcept {
-  std::size_t k = 0;
-  detail::forEachSymbol(c, n, [&](int sym, std::uint32_t extra, int) {
-    ++freq[static_cast<std::size_t>(sym)];
-    out[k++] = static_cast<std::uint32_t>(sym) | (extra << 8);
-  });
-  return k;
-}
-
 // Entropy-coded data: codes most significant bit first, 0xFF followed by a stuffed 0x00, the
 // last byte filled with 1-bits. Bytes go straight into the writer's buffer.
 class BitWriter {
@@ -126,7 +115,19 @@ class BitWriter {
   void put(std::uint32_t bits, int n) noexcept {
     acc_ = (acc_ << n) | bits;
     count_ += n;
-    if (count_ >= 32) drain();
+    if (count_ < 32) return;
+    // Four bytes at once when none of them needs a stuffed zero and the buffer has room to
+    // spare; otherwise byte by byte, where a full buffer is found exactly where it would be.
+    const auto word = static_cast<std::uint32_t>(acc_ >> (count_ - 32));
+    const std::uint32_t inv = ~word;
+    if (((inv - 0x01010101U) & ~inv & 0x80808080U) == 0 && end_ - p_ >= 16) {
+      const std::uint32_t big = __builtin_bswap32(word);
+      std::memcpy(p_, &big, sizeof big);
+      p_ += 4;
+      count_ -= 32;
+      return;
+    }
+    drain();
   }
   int finish() noexcept {
     if (count_ % 8 != 0) {
@@ -141,19 +142,6 @@ class BitWriter {
 
  private:
   void drain() noexcept {
-    // Four bytes at once when none of them needs a stuffed zero and the buffer has room to
-    // spare; a full buffer is then found by the byte loop exactly where it would have been.
-    while (count_ >= 32 && end_ - p_ >= 16) {
-      const auto word = static_cast<std::uint32_t>(acc_ >> (count_ - 32));
-      const std::uint32_t inv = ~word;
-      if (((inv - 0x01010101U) & ~inv & 0x80808080U) != 0) break;  // some byte is 0xFF
-      p_[0] = static_cast<std::uint8_t>(word >> 24);
-      p_[1] = static_cast<std::uint8_t>(word >> 16);
-      p_[2] = static_cast<std::uint8_t>(word >> 8);
-      p_[3] = static_cast<std::uint8_t>(word);
-      p_ += 4;
-      count_ -= 32;
-    }
     while (count_ >= 8) {
       count_ -= 8;
       const auto b = static_cast<std::uint8_t>(acc_ >> count_);
@@ -176,23 +164,30 @@ class BitWriter {
   int status_ = kOk;
 };
 
-// Extra bits after each symbol: 8 after 101, 102 and 105, 16 after 103, 104 and 106.
-constexpr std::array<std::uint8_t, 256> kExtraBits = [] {
-  std::array<std::uint8_t, 256> t{};
-  t[101] = t[102] = t[105] = 8;
-  t[103] = t[104] = t[106] = 16;
-  return t;
-}();
+// Code and extra-bit count of every symbol, merged so that a symbol and its extra bits are one
+// lookup and one write.
+struct SymbolCodes {
+  std::array<std::uint32_t, 256> code{};  // the code shifted left past the extra bits
+  std::array<std::uint8_t, 256> size{};   // code length plus extra bits
+};
 
-int encodeBlock(ByteWriter& w, const detail::HuffmanEncoder& enc, const std::uint32_t* symbols,
+SymbolCodes symbolCodes(const detail::HuffmanEncoder& enc) noexcept {
+  SymbolCodes t;
+  for (std::size_t sym = 0; sym < 256; ++sym) {
+    t.code[sym] = std::uint32_t{enc.code[sym]} << detail::kExtraBits[sym];
+    t.size[sym] = static_cast<std::uint8_t>(enc.size[sym] + detail::kExtraBits[sym]);
+  }
+  return t;
+}
+
+int encodeBlock(ByteWriter& w, const SymbolCodes& codes, const std::uint32_t* symbols,
                 std::size_t n) noexcept {
   BitWriter bw(w);
   for (std::size_t i = 0; i < n; ++i) {
     const std::uint32_t packed = symbols[i];
     const std::size_t sym = packed & 0xFFU;
-    const int extraBits = kExtraBits[sym];
     // A code and its extra bits go out together: at most 16 + 16 bits.
-    bw.put((std::uint32_t{enc.code[sym]} << extraBits) | (packed >> 8), enc.size[sym] + extraBits);
+    bw.put(codes.code[sym] | (packed >> 8), codes.size[sym]);
   }
   return bw.finish();
 }
@@ -446,25 +441,26 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     const std::int16_t* b2 = b1 + blockSize[0];
     const std::int16_t* b3 = b2 + blockSize[1];
     std::array<std::uint32_t, 256> freq{};
-    const std::size_t s1 = collectSymbols(b1, blockSize[0], symbols, freq);
+    const std::size_t s1 = detail::collectSymbols(b1, blockSize[0], symbols, freq);
     detail::HuffmanTable table;
     detail::HuffmanEncoder enc;
     detail::buildHuffmanTable(freq, table);
     if (!detail::makeEncoder(table, enc)) return kBadHuffmanTable;
     if (int rc = writeHuffmanTable(w, 0, table); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 0); rc < 0) return rc;
-    if (int rc = encodeBlock(w, enc, symbols, s1); rc < 0) return rc;
+    if (int rc = encodeBlock(w, symbolCodes(enc), symbols, s1); rc < 0) return rc;
 
     freq.fill(0);
-    const std::size_t s2 = collectSymbols(b2, blockSize[1], symbols, freq);
-    const std::size_t s3 = collectSymbols(b3, blockSize[2], symbols + s2, freq);
+    const std::size_t s2 = detail::collectSymbols(b2, blockSize[1], symbols, freq);
+    const std::size_t s3 = detail::collectSymbols(b3, blockSize[2], symbols + s2, freq);
     detail::buildHuffmanTable(freq, table);
     if (!detail::makeEncoder(table, enc)) return kBadHuffmanTable;
     if (int rc = writeHuffmanTable(w, 1, table); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 1); rc < 0) return rc;
-    if (int rc = encodeBlock(w, enc, symbols, s2); rc < 0) return rc;
+    const SymbolCodes codes = symbolCodes(enc);
+    if (int rc = encodeBlock(w, codes, symbols, s2); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 1); rc < 0) return rc;
-    if (int rc = encodeBlock(w, enc, symbols + s2, s3); rc < 0) return rc;
+    if (int rc = encodeBlock(w, codes, symbols + s2, s3); rc < 0) return rc;
     if (int rc = w.u16(detail::kEoi); rc < 0) return rc;
     stream.assign(bytes, bytes + w.size());
     return kOk;
