@@ -116,18 +116,23 @@ class BitWriter {
       : w_(w), start_(w.data() + w.size()), p_(start_), end_(w.data() + w.capacity()) {}
   // n at most 32; `bits` has no bits above the lowest n.
   void put(std::uint32_t bits, int n) noexcept {
-    acc_ = (acc_ << n) | bits;
+    // The register holds count_ (< 8 between calls) pending bits at its top.
+    acc_ |= std::uint64_t{bits} << (64 - count_ - n);
     count_ += n;
-    if (count_ < 32) return;
-    // Four bytes at once when none of them needs a stuffed zero and the buffer has room to
-    // spare; otherwise byte by byte, where a full buffer is found exactly where it would be.
-    const auto word = static_cast<std::uint32_t>(acc_ >> (count_ - 32));
-    const std::uint32_t inv = ~word;
-    if (((inv - 0x01010101U) & ~inv & 0x80808080U) == 0 && end_ - p_ >= 16) {
-      const std::uint32_t big = __builtin_bswap32(word);
+    const int whole = count_ >> 3;
+    // The complete bytes go out without a branch on how many there are: all eight register
+    // bytes are stored and the position moves by the complete ones. A 0xFF among them (it needs
+    // a stuffed zero) or a buffer near its end takes the byte loop, which finds a full buffer
+    // exactly where it would be.
+    const std::uint64_t inv = ~acc_;
+    const std::uint64_t ff = (inv - 0x0101010101010101ULL) & ~inv & 0x8080808080808080ULL;
+    const std::uint64_t head = ~(~std::uint64_t{0} >> (8 * whole));
+    if ((ff & head) == 0 && end_ - p_ >= 16) {
+      const std::uint64_t big = __builtin_bswap64(acc_);
       std::memcpy(p_, &big, sizeof big);
-      p_ += 4;
-      count_ -= 32;
+      p_ += whole;
+      acc_ <<= 8 * whole;
+      count_ -= 8 * whole;
       return;
     }
     drain();
@@ -135,7 +140,7 @@ class BitWriter {
   int finish() noexcept {
     if (count_ % 8 != 0) {
       const int fill = 8 - count_ % 8;
-      acc_ = (acc_ << fill) | ((1U << fill) - 1U);
+      acc_ |= ((std::uint64_t{1} << fill) - 1U) << (64 - count_ - fill);
       count_ += fill;
     }
     drain();
@@ -146,11 +151,13 @@ class BitWriter {
  private:
   void drain() noexcept {
     while (count_ >= 8) {
+      const auto b = static_cast<std::uint8_t>(acc_ >> 56);
+      acc_ <<= 8;
       count_ -= 8;
-      const auto b = static_cast<std::uint8_t>(acc_ >> count_);
       if (end_ - p_ < 2) {
         // Full: stop writing; the status reports it.
         status_ = kOutputFullValue;
+        acc_ = 0;
         count_ = 0;
         return;
       }
