@@ -10,6 +10,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 #include "imaging/wsq/detail/codec.h"
 #include "imaging/wsq/detail/name_value.h"
@@ -204,8 +207,8 @@ std::int16_t* clearedCoefficients(detail::Workspace& ws, std::size_t area) noexc
 }
 
 // Bin centres of n quantized values of one subband row.
-void dequantizeRow(const std::int16_t* in, int n, float qk, float c, float halfZ,
-                   float* out) noexcept {
+void dequantizeRowSse(const std::int16_t* in, int n, float qk, float c, float halfZ,
+                      float* out) noexcept {
   int x = 0;
 #if defined(__SSE2__)
   // Eight at a time, both sides computed and one kept: the same operations as the loop below.
@@ -241,7 +244,7 @@ void dequantizeRow(const std::int16_t* in, int n, float qk, float c, float halfZ
 
 // Samples back to grey levels, rounded and clamped; written so that a NaN from a forged stream
 // also lands on 0.
-void toGrey(const float* image, std::size_t n, float rs, float ms, std::uint8_t* out) noexcept {
+void toGreySse(const float* image, std::size_t n, float rs, float ms, std::uint8_t* out) noexcept {
   std::size_t i = 0;
 #if defined(__SSE2__)
   // Sixteen at a time with the same operations; minps picks 255 for a NaN as the comparison
@@ -266,6 +269,83 @@ void toGrey(const float* image, std::size_t n, float rs, float ms, std::uint8_t*
     v = v > 0.0F ? (v < 255.0F ? v : 255.0F) : 0.0F;
     out[i] = static_cast<std::uint8_t>(v);
   }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The two conversions eight lanes wide on processors with AVX2, with the same operations and so
+// the same results.
+__attribute__((target("avx2"))) void dequantizeRowAvx2(const std::int16_t* in, int n, float qk,
+                                                       float c, float halfZ, float* out) noexcept {
+  const __m256 q = _mm256_set1_ps(qk);
+  const __m256 cv = _mm256_set1_ps(c);
+  const __m256 hz = _mm256_set1_ps(halfZ);
+  const __m256 zero = _mm256_setzero_ps();
+  int x = 0;
+  for (; x + 8 <= n; x += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+    const __m256 f = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(v));
+    const __m256 up = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(f, cv), q), hz);
+    const __m256 down = _mm256_sub_ps(_mm256_mul_ps(_mm256_add_ps(f, cv), q), hz);
+    _mm256_storeu_ps(out + x,
+                     _mm256_or_ps(_mm256_and_ps(_mm256_cmp_ps(f, zero, _CMP_GT_OS), up),
+                                  _mm256_and_ps(_mm256_cmp_ps(f, zero, _CMP_LT_OS), down)));
+  }
+  dequantizeRowSse(in + x, n - x, qk, c, halfZ, out + x);
+}
+
+__attribute__((target("avx2"))) inline __m256i greyEight(const float* src, __m256 scale,
+                                                         __m256 shift) noexcept {
+  const __m256 v = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(scale, _mm256_loadu_ps(src)), shift),
+                                 _mm256_set1_ps(0.5F));
+  const __m256 kept = _mm256_and_ps(_mm256_cmp_ps(v, _mm256_setzero_ps(), _CMP_GT_OS),
+                                    _mm256_min_ps(v, _mm256_set1_ps(255.0F)));
+  return _mm256_cvttps_epi32(kept);
+}
+
+__attribute__((target("avx2"))) void toGreyAvx2(const float* image, std::size_t n, float rs,
+                                                float ms, std::uint8_t* out) noexcept {
+  const __m256 scale = _mm256_set1_ps(rs);
+  const __m256 shift = _mm256_set1_ps(ms);
+  // packs and packus work per 128-bit half; the permutation puts the eight groups of four
+  // bytes back in order.
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  std::size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i a = _mm256_packs_epi32(greyEight(image + i, scale, shift),
+                                         greyEight(image + i + 8, scale, shift));
+    const __m256i b = _mm256_packs_epi32(greyEight(image + i + 16, scale, shift),
+                                         greyEight(image + i + 24, scale, shift));
+    const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a, b), order);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), bytes);
+  }
+  toGreySse(image + i, n - i, rs, ms, out + i);
+}
+
+bool haveAvx2() noexcept {
+  static const bool kHave = __builtin_cpu_supports("avx2") != 0;
+  return kHave;
+}
+#endif
+
+void dequantizeRow(const std::int16_t* in, int n, float qk, float c, float halfZ,
+                   float* out) noexcept {
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (haveAvx2()) {
+    dequantizeRowAvx2(in, n, qk, c, halfZ, out);
+    return;
+  }
+#endif
+  dequantizeRowSse(in, n, qk, c, halfZ, out);
+}
+
+void toGrey(const float* image, std::size_t n, float rs, float ms, std::uint8_t* out) noexcept {
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (haveAvx2()) {
+    toGreyAvx2(image, n, rs, ms, out);
+    return;
+  }
+#endif
+  toGreySse(image, n, rs, ms, out);
 }
 
 struct Parsed {
