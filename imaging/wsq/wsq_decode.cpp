@@ -104,12 +104,41 @@ inline std::int16_t clamp16(std::int32_t v) noexcept {
   return static_cast<std::int16_t>(std::clamp<std::int32_t>(v, -32767, 32767));
 }
 
-// Coefficients of a block go into a buffer cleared beforehand, so a zero run only moves the
-// position. A symbol is decoded with a single table lookup when its code is short; the register
-// is topped up only when fewer than 32 bits remain, enough for any code with its extra bits.
+// Entries for the next kFastBits bits when they begin with one or two short codes of zero runs
+// or small values: total code length in bits 0-7 (0: take the general path), then for each
+// symbol the coefficients it covers and the value it leaves (a signed byte): bits 8-15 and
+// 16-23 for the first, 24-31 and 32-39 for the second (0 and 0 when there is none).
+using PairTable = std::array<std::uint64_t, std::size_t{1} << detail::kFastBits>;
+
+void buildPairs(const detail::HuffmanDecoder& h, PairTable& pairs) noexcept {
+  constexpr std::uint32_t kMask = (1U << detail::kFastBits) - 1U;
+  for (std::uint32_t idx = 0; idx <= kMask; ++idx) {
+    const std::uint32_t e1 = h.fast[idx];
+    const std::uint32_t len1 = e1 & 0xFFU;
+    if (len1 == 0 || ((e1 >> 16) & 0xFFU) == 0) {
+      pairs[idx] = 0;
+      continue;
+    }
+    std::uint64_t entry = len1 | (std::uint64_t{e1 >> 16} << 8);
+    // The bits after the first code; a second code counts only if it lies wholly inside them.
+    const std::uint32_t e2 = h.fast[(idx << len1) & kMask];
+    const std::uint32_t len2 = e2 & 0xFFU;
+    if (len2 != 0 && len1 + len2 <= detail::kFastBits && ((e2 >> 16) & 0xFFU) != 0) {
+      entry = (len1 + len2) | (std::uint64_t{e1 >> 16} << 8) | (std::uint64_t{e2 >> 16} << 24);
+    }
+    pairs[idx] = entry;
+  }
+}
+
+// Coefficients of a block go into a buffer cleared beforehand (with room for one more), so a
+// zero run only moves the position. Short codes are decoded by one table lookup, two at a time
+// where both fit; the bit register is topped up only when fewer than 32 bits remain, enough for
+// any code with its extra bits.
 int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t end,
                 const detail::HuffmanDecoder& h, std::int16_t* coef, std::size_t limit,
                 std::size_t& count) noexcept {
+  PairTable pairs;
+  buildPairs(h, pairs);
   BitReader br(s.data() + from, s.data() + end);
   // Without a marker after the data the stream was cut: running short of bits is then a
   // truncation, not the end of the block.
@@ -124,17 +153,23 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
         break;
       }
     }
-    const std::uint32_t e = h.fast[br.bits() >> (64 - detail::kFastBits)];
-    int len = static_cast<int>(e & 0xFFU);
-    const std::size_t step = (e >> 16) & 0xFFU;
-    if (step != 0 && len <= br.available()) {
-      // A zero run (value 0) or one small value: the same store and step for both.
-      if (step > limit - i) return kTooManyCoefficients;
-      coef[i] = static_cast<std::int8_t>(e >> 24);
-      i += step;
-      br.consume(len);
+    const std::uint64_t pe = pairs[br.bits() >> (64 - detail::kFastBits)];
+    const auto pairLen = static_cast<int>(pe & 0xFFU);
+    if (pairLen != 0 && pairLen <= br.available()) {
+      // Zero runs (value 0) and small values take the same stores and steps; a missing second
+      // symbol stores 0 and steps 0.
+      const std::size_t step1 = (pe >> 8) & 0xFFU;
+      const std::size_t step2 = (pe >> 24) & 0xFFU;
+      if (step1 + step2 > limit - i) return kTooManyCoefficients;
+      coef[i] = static_cast<std::int8_t>(pe >> 16);
+      i += step1;
+      coef[i] = static_cast<std::int8_t>(pe >> 32);
+      i += step2;
+      br.consume(pairLen);
       continue;
     }
+    const std::uint32_t e = h.fast[br.bits() >> (64 - detail::kFastBits)];
+    int len = static_cast<int>(e & 0xFFU);
     int sym = static_cast<int>((e >> 8) & 0xFFU);
     if (len == 0) {
       const std::uint32_t look = br.peek16();
@@ -199,10 +234,10 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
   return kOk;
 }
 
-// A coefficient buffer for the image, all zero.
+// A coefficient buffer for the image and one more, all zero.
 std::int16_t* clearedCoefficients(detail::Workspace& ws, std::size_t area) noexcept {
-  std::int16_t* coef = ws.coef.get(area);
-  if (coef != nullptr) std::fill_n(coef, area, std::int16_t{0});
+  std::int16_t* coef = ws.coef.get(area + 1);
+  if (coef != nullptr) std::fill_n(coef, area + 1, std::int16_t{0});
   return coef;
 }
 
