@@ -48,10 +48,7 @@ inline constexpr std::array<std::uint8_t, 256> kExtraBits = [] {
 inline std::size_t collectSymbols(const std::int16_t* c, std::size_t n, std::uint32_t* out,
                                   std::array<std::uint32_t, 256>& freq) noexcept {
   std::size_t k = 0;
-  auto emit = [&](std::uint32_t sym, std::uint32_t extra) {
-    ++freq[sym];
-    out[k++] = sym | (extra << 8);
-  };
+  auto emit = [&](std::uint32_t sym, std::uint32_t extra) { out[k++] = sym | (extra << 8); };
   auto zeroRun = [&](std::size_t run) {
     for (; run >= 65535; run -= 65535) emit(106, 65535U);
     if (run == 0) return;
@@ -75,10 +72,9 @@ inline std::size_t collectSymbols(const std::int16_t* c, std::size_t n, std::uin
       const std::size_t run = i - next;
       if (run <= 100) {
         // Whether a short run precedes the value is unpredictable, so it is written either way:
-        // "symbol 0" for no run is overwritten by the value, and its count is dropped below.
-        // Every symbol covers at least one coefficient, so out[k] is inside the n entries.
+        // "symbol 0" for no run is overwritten by the value. Every symbol covers at least one
+        // coefficient, so out[k] is inside the n entries.
         out[k] = static_cast<std::uint32_t>(run);
-        ++freq[run];
         k += run != 0 ? 1 : 0;
       } else {
         zeroRun(run);
@@ -96,7 +92,19 @@ inline std::size_t collectSymbols(const std::int16_t* c, std::size_t n, std::uin
     }
   }
   zeroRun(n - next);
-  freq[0] = 0;
+  // Counted afterwards in four tables: the same symbol often follows itself, and one table
+  // would make each count wait for the one before.
+  std::array<std::array<std::uint32_t, 256>, 4> part{};
+  std::size_t j = 0;
+  for (; j + 4 <= k; j += 4) {
+    ++part[0][out[j] & 0xFFU];
+    ++part[1][out[j + 1] & 0xFFU];
+    ++part[2][out[j + 2] & 0xFFU];
+    ++part[3][out[j + 3] & 0xFFU];
+  }
+  for (; j < k; ++j) ++part[0][out[j] & 0xFFU];
+  for (std::size_t v = 0; v < 256; ++v)
+    freq[v] += part[0][v] + part[1][v] + part[2][v] + part[3][v];
   return k;
 }
 
