@@ -114,10 +114,10 @@ class BitWriter {
  public:
   explicit BitWriter(ByteWriter& w) noexcept
       : w_(w), start_(w.data() + w.size()), p_(start_), end_(w.data() + w.capacity()) {}
-  // n at most 32; `bits` has no bits above the lowest n.
-  void put(std::uint32_t bits, int n) noexcept {
+  // n at most 56; `bits` has no bits above the lowest n.
+  void put(std::uint64_t bits, int n) noexcept {
     // The register holds count_ (< 8 between calls) pending bits at its top.
-    acc_ |= std::uint64_t{bits} << (64 - count_ - n);
+    acc_ |= bits << (64 - count_ - n);
     count_ += n;
     const int whole = count_ >> 3;
     // The complete bytes go out without a branch on how many there are: all eight register
@@ -193,12 +193,25 @@ SymbolCodes symbolCodes(const detail::HuffmanEncoder& enc) noexcept {
 int encodeBlock(ByteWriter& w, const SymbolCodes& codes, const std::uint32_t* symbols,
                 std::size_t n) noexcept {
   BitWriter bw(w);
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint32_t packed = symbols[i];
-    const std::size_t sym = packed & 0xFFU;
-    // A code and its extra bits go out together: at most 16 + 16 bits.
-    bw.put(codes.code[sym] | (packed >> 8), codes.size[sym]);
+  // A code and its extra bits go out together: at most 16 + 16 bits. Two symbols are joined
+  // into one write when together they fit the writer's 56 bits, which they nearly always do.
+  std::size_t i = 0;
+  for (; i + 2 <= n; i += 2) {
+    const std::uint32_t a = symbols[i];
+    const std::uint32_t b = symbols[i + 1];
+    const std::uint64_t codeA = codes.code[a & 0xFFU] | (a >> 8);
+    const std::uint64_t codeB = codes.code[b & 0xFFU] | (b >> 8);
+    const int sizeA = codes.size[a & 0xFFU];
+    const int sizeB = codes.size[b & 0xFFU];
+    if (sizeA + sizeB <= 56) {
+      bw.put((codeA << sizeB) | codeB, sizeA + sizeB);
+    } else {
+      bw.put(codeA, sizeA);
+      bw.put(codeB, sizeB);
+    }
   }
+  if (i < n)
+    bw.put(codes.code[symbols[i] & 0xFFU] | (symbols[i] >> 8), codes.size[symbols[i] & 0xFFU]);
   return bw.finish();
 }
 
