@@ -6,6 +6,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "imaging/wsq/status.h"
 
 namespace varnel::wsq::detail {
@@ -165,8 +169,10 @@ void weightedSum(float* out, int n, const float* const* src, const float* w, int
 // Tap lists for weightedSum; filters have at most kMaxTaps taps, a synthesis output at most
 // two filters' worth.
 struct Terms {
-  std::array<const float*, 2 * kMaxTaps> src{};
-  std::array<float, 2 * kMaxTaps> w{};
+  // Not cleared: one list is made for every row and column pass, and only the first n entries
+  // are ever read.
+  std::array<const float*, 2 * kMaxTaps> src;
+  std::array<float, 2 * kMaxTaps> w;
   int n = 0;
   void add(const float* p, float weight) noexcept {
     src[static_cast<std::size_t>(n)] = p;
@@ -196,7 +202,18 @@ void analyseRow(const float* in, int n, float* out, bool inv, const FilterBank& 
   const int half = (n + 2 * kMargin + 1) / 2;
   float* evens = split;
   float* odds = split + half;
-  for (int q = (kMargin - m) / 2; q < (n + kMargin + m + 1) / 2; ++q) {
+  int q = (kMargin - m) / 2;
+  const int qEnd = (n + kMargin + m + 1) / 2;
+#if defined(__SSE2__)
+  // Four pairs at a time while the eight samples lie inside `ext`'s n + 2 * kMargin + 1.
+  for (; q < qEnd && 2 * q + 8 <= n + 2 * kMargin + 1; q += 4) {
+    const __m128 lo4 = _mm_loadu_ps(ext + 2 * q);
+    const __m128 hi4 = _mm_loadu_ps(ext + 2 * q + 4);
+    _mm_storeu_ps(evens + q, _mm_shuffle_ps(lo4, hi4, _MM_SHUFFLE(2, 0, 2, 0)));
+    _mm_storeu_ps(odds + q, _mm_shuffle_ps(lo4, hi4, _MM_SHUFFLE(3, 1, 3, 1)));
+  }
+#endif
+  for (; q < qEnd; ++q) {
     evens[q] = ext[2 * q];
     odds[q] = ext[2 * q + 1];
   }
@@ -285,7 +302,16 @@ void synthesiseRow(const float* in, int n, float* out, bool inv, const Synthesis
     if ((t & 1) == 0) o.add(hiE - t / 2, s.high[static_cast<std::size_t>(t + gh)]);
   }
   weightedSum(odd, nh, o.src.data(), o.w.data(), o.n);
-  for (int i = 0; i < nh; ++i) {
+  int i = 0;
+#if defined(__SSE2__)
+  for (; i + 4 <= nh; i += 4) {
+    const __m128 e4 = _mm_loadu_ps(even + i);
+    const __m128 o4 = _mm_loadu_ps(odd + i);
+    _mm_storeu_ps(out + 2 * i, _mm_unpacklo_ps(e4, o4));
+    _mm_storeu_ps(out + 2 * i + 4, _mm_unpackhi_ps(e4, o4));
+  }
+#endif
+  for (; i < nh; ++i) {
     out[2 * i] = even[i];
     out[2 * i + 1] = odd[i];
   }
