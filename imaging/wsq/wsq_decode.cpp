@@ -105,26 +105,41 @@ inline std::int16_t clamp16(std::int32_t v) noexcept {
 }
 
 // Entries for the next kFastBits bits when they begin with one or two short codes of zero runs
-// or small values: total code length in bits 0-7 (0: take the general path), then for each
-// symbol the coefficients it covers and the value it leaves (a signed byte): bits 8-15 and
-// 16-23 for the first, 24-31 and 32-39 for the second (0 and 0 when there is none).
+// or small values: total code length in bits 0-7 (0: take the general path), the coefficients
+// the first and the second symbol cover in bits 8-15 and 16-23, and the values they leave as
+// 16-bit two's complement in bits 32-47 and 48-63 (0 for a run; a missing second symbol covers
+// 0 and leaves 0).
 using PairTable = std::array<std::uint64_t, std::size_t{1} << detail::kFastBits>;
+
+// The coefficients a fast-table entry covers and the value it leaves, as 16 bits.
+void stepAndValue(std::uint32_t e, std::uint64_t& step, std::uint64_t& value) noexcept {
+  const std::uint32_t sym = (e >> 8) & 0xFFU;
+  step = (e >> 16) & 0xFFU;
+  const int v = sym >= 107 && sym <= 254 ? static_cast<int>(sym) - 180 : 0;
+  value = static_cast<std::uint16_t>(v);
+}
 
 void buildPairs(const detail::HuffmanDecoder& h, PairTable& pairs) noexcept {
   constexpr std::uint32_t kMask = (1U << detail::kFastBits) - 1U;
   for (std::uint32_t idx = 0; idx <= kMask; ++idx) {
     const std::uint32_t e1 = h.fast[idx];
     const std::uint32_t len1 = e1 & 0xFFU;
-    if (len1 == 0 || ((e1 >> 16) & 0xFFU) == 0) {
+    std::uint64_t step1 = 0;
+    std::uint64_t value1 = 0;
+    stepAndValue(e1, step1, value1);
+    if (len1 == 0 || step1 == 0) {
       pairs[idx] = 0;
       continue;
     }
-    std::uint64_t entry = len1 | (std::uint64_t{e1 >> 16} << 8);
+    std::uint64_t entry = len1 | (step1 << 8) | (value1 << 32);
     // The bits after the first code; a second code counts only if it lies wholly inside them.
     const std::uint32_t e2 = h.fast[(idx << len1) & kMask];
     const std::uint32_t len2 = e2 & 0xFFU;
-    if (len2 != 0 && len1 + len2 <= detail::kFastBits && ((e2 >> 16) & 0xFFU) != 0) {
-      entry = (len1 + len2) | (std::uint64_t{e1 >> 16} << 8) | (std::uint64_t{e2 >> 16} << 24);
+    std::uint64_t step2 = 0;
+    std::uint64_t value2 = 0;
+    stepAndValue(e2, step2, value2);
+    if (len2 != 0 && len1 + len2 <= detail::kFastBits && step2 != 0) {
+      entry = (len1 + len2) | (step1 << 8) | (step2 << 16) | (value1 << 32) | (value2 << 48);
     }
     pairs[idx] = entry;
   }
@@ -159,11 +174,11 @@ int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t e
       // Zero runs (value 0) and small values take the same stores and steps; a missing second
       // symbol stores 0 and steps 0.
       const std::size_t step1 = (pe >> 8) & 0xFFU;
-      const std::size_t step2 = (pe >> 24) & 0xFFU;
+      const std::size_t step2 = (pe >> 16) & 0xFFU;
       if (step1 + step2 > limit - i) return kTooManyCoefficients;
-      coef[i] = static_cast<std::int8_t>(pe >> 16);
+      coef[i] = static_cast<std::int16_t>(pe >> 32);
       i += step1;
-      coef[i] = static_cast<std::int8_t>(pe >> 32);
+      coef[i] = static_cast<std::int16_t>(pe >> 48);
       i += step2;
       br.consume(pairLen);
       continue;

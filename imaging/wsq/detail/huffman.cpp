@@ -133,8 +133,7 @@ bool makeDecoder(const HuffmanTable& table, HuffmanDecoder& dec) noexcept {
           if (sym >= 1 && sym <= 100) {
             entry |= sym << 16;
           } else if (sym >= 107 && sym <= 254) {
-            const auto value = static_cast<std::uint8_t>(static_cast<int>(sym) - 180);
-            entry |= (1U << 16) | (std::uint32_t{value} << 24);
+            entry |= 1U << 16;
           }
           for (std::uint32_t j = 0; j < span; ++j) dec.fast[first + j] = entry;
         }

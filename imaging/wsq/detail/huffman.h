@@ -32,9 +32,8 @@ bool makeEncoder(const HuffmanTable& table, HuffmanEncoder& enc) noexcept;
 /// Decoder side: a lookup on the next kFastBits bits plus the canonical ranges per length.
 struct HuffmanDecoder {
   // Entry for the next kFastBits bits: code length in bits 0-7 (0 = a longer code), symbol in
-  // bits 8-15; for a zero run (1-100) or a small value (107-254) the number of coefficients it
-  // covers in bits 16-23 and the value it leaves, as a signed byte, in bits 24-31 (0 for a run).
-  // Symbols with extra bits and invalid ones cover 0 coefficients.
+  // bits 8-15, and in bits 16-23 the number of coefficients a zero run (1-100) or a small value
+  // (107-254) covers; 0 for symbols with extra bits and invalid ones.
   std::array<std::uint32_t, 1U << kFastBits> fast{};
   std::array<std::int32_t, kMaxCodeLength + 1> maxCode{};  // -1 when no code of that length
   std::array<std::int32_t, kMaxCodeLength + 1> valOffset{};
