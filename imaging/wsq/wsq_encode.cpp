@@ -1,10 +1,14 @@
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
 #endif
 
 #include "imaging/wsq/detail/codec.h"
@@ -104,34 +108,39 @@ int writeBlockHeader(ByteWriter& w, int id) noexcept {
   return w.u8(id);
 }
 
-// The symbols of a block packed as symbol | extra bits << 8, their frequencies added to `freq`.
-// At most one symbol per coefficient, so `out` needs room for n.
-std::size_t collectSymbols(const std::int16_t* c, std::size_t n, std::uint32_t* out,
-                           std::array<std::uint32_t, 256>& freq) noexcept {
-  std::size_t k = 0;
-  detail::forEachSymbol(c, n, [&](int sym, std::uint32_t extra, int) {
-    ++freq[static_cast<std::size_t>(sym)];
-    out[k++] = static_cast<std::uint32_t>(sym) | (extra << 8);
-  });
-  return k;
-}
-
 // Entropy-coded data: codes most significant bit first, 0xFF followed by a stuffed 0x00, the
 // last byte filled with 1-bits. Bytes go straight into the writer's buffer.
 class BitWriter {
  public:
   explicit BitWriter(ByteWriter& w) noexcept
       : w_(w), start_(w.data() + w.size()), p_(start_), end_(w.data() + w.capacity()) {}
-  // n at most 32; `bits` has no bits above the lowest n.
-  void put(std::uint32_t bits, int n) noexcept {
-    acc_ = (acc_ << n) | bits;
+  // n at most 56; `bits` has no bits above the lowest n.
+  void put(std::uint64_t bits, int n) noexcept {
+    // The register holds count_ (< 8 between calls) pending bits at its top.
+    acc_ |= bits << (64 - count_ - n);
     count_ += n;
-    if (count_ >= 32) drain();
+    const int whole = count_ >> 3;
+    // The complete bytes go out without a branch on how many there are: all eight register
+    // bytes are stored and the position moves by the complete ones. A 0xFF among them (it needs
+    // a stuffed zero) or a buffer near its end takes the byte loop, which finds a full buffer
+    // exactly where it would be.
+    const std::uint64_t inv = ~acc_;
+    const std::uint64_t ff = (inv - 0x0101010101010101ULL) & ~inv & 0x8080808080808080ULL;
+    const std::uint64_t head = ~(~std::uint64_t{0} >> (8 * whole));
+    if ((ff & head) == 0 && end_ - p_ >= 16) {
+      const std::uint64_t big = __builtin_bswap64(acc_);
+      std::memcpy(p_, &big, sizeof big);
+      p_ += whole;
+      acc_ <<= 8 * whole;
+      count_ -= 8 * whole;
+      return;
+    }
+    drain();
   }
   int finish() noexcept {
     if (count_ % 8 != 0) {
       const int fill = 8 - count_ % 8;
-      acc_ = (acc_ << fill) | ((1U << fill) - 1U);
+      acc_ |= ((std::uint64_t{1} << fill) - 1U) << (64 - count_ - fill);
       count_ += fill;
     }
     drain();
@@ -141,25 +150,14 @@ class BitWriter {
 
  private:
   void drain() noexcept {
-    // Four bytes at once when none of them needs a stuffed zero and the buffer has room to
-    // spare; a full buffer is then found by the byte loop exactly where it would have been.
-    while (count_ >= 32 && end_ - p_ >= 16) {
-      const auto word = static_cast<std::uint32_t>(acc_ >> (count_ - 32));
-      const std::uint32_t inv = ~word;
-      if (((inv - 0x01010101U) & ~inv & 0x80808080U) != 0) break;  // some byte is 0xFF
-      p_[0] = static_cast<std::uint8_t>(word >> 24);
-      p_[1] = static_cast<std::uint8_t>(word >> 16);
-      p_[2] = static_cast<std::uint8_t>(word >> 8);
-      p_[3] = static_cast<std::uint8_t>(word);
-      p_ += 4;
-      count_ -= 32;
-    }
     while (count_ >= 8) {
+      const auto b = static_cast<std::uint8_t>(acc_ >> 56);
+      acc_ <<= 8;
       count_ -= 8;
-      const auto b = static_cast<std::uint8_t>(acc_ >> count_);
       if (end_ - p_ < 2) {
         // Full: stop writing; the status reports it.
         status_ = kOutputFullValue;
+        acc_ = 0;
         count_ = 0;
         return;
       }
@@ -176,24 +174,44 @@ class BitWriter {
   int status_ = kOk;
 };
 
-// Extra bits after each symbol: 8 after 101, 102 and 105, 16 after 103, 104 and 106.
-constexpr std::array<std::uint8_t, 256> kExtraBits = [] {
-  std::array<std::uint8_t, 256> t{};
-  t[101] = t[102] = t[105] = 8;
-  t[103] = t[104] = t[106] = 16;
-  return t;
-}();
+// Code and extra-bit count of every symbol, merged so that a symbol and its extra bits are one
+// lookup and one write.
+struct SymbolCodes {
+  std::array<std::uint32_t, 256> code{};  // the code shifted left past the extra bits
+  std::array<std::uint8_t, 256> size{};   // code length plus extra bits
+};
 
-int encodeBlock(ByteWriter& w, const detail::HuffmanEncoder& enc, const std::uint32_t* symbols,
+SymbolCodes symbolCodes(const detail::HuffmanEncoder& enc) noexcept {
+  SymbolCodes t;
+  for (std::size_t sym = 0; sym < 256; ++sym) {
+    t.code[sym] = std::uint32_t{enc.code[sym]} << detail::kExtraBits[sym];
+    t.size[sym] = static_cast<std::uint8_t>(enc.size[sym] + detail::kExtraBits[sym]);
+  }
+  return t;
+}
+
+int encodeBlock(ByteWriter& w, const SymbolCodes& codes, const std::uint32_t* symbols,
                 std::size_t n) noexcept {
   BitWriter bw(w);
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint32_t packed = symbols[i];
-    const std::size_t sym = packed & 0xFFU;
-    const int extraBits = kExtraBits[sym];
-    // A code and its extra bits go out together: at most 16 + 16 bits.
-    bw.put((std::uint32_t{enc.code[sym]} << extraBits) | (packed >> 8), enc.size[sym] + extraBits);
+  // A code and its extra bits go out together: at most 16 + 16 bits. Two symbols are joined
+  // into one write when together they fit the writer's 56 bits, which they nearly always do.
+  std::size_t i = 0;
+  for (; i + 2 <= n; i += 2) {
+    const std::uint32_t a = symbols[i];
+    const std::uint32_t b = symbols[i + 1];
+    const std::uint64_t codeA = codes.code[a & 0xFFU] | (a >> 8);
+    const std::uint64_t codeB = codes.code[b & 0xFFU] | (b >> 8);
+    const int sizeA = codes.size[a & 0xFFU];
+    const int sizeB = codes.size[b & 0xFFU];
+    if (sizeA + sizeB <= 56) {
+      bw.put((codeA << sizeB) | codeB, sizeA + sizeB);
+    } else {
+      bw.put(codeA, sizeA);
+      bw.put(codeB, sizeB);
+    }
   }
+  if (i < n)
+    bw.put(codes.code[symbols[i] & 0xFFU] | (symbols[i] >> 8), codes.size[symbols[i] & 0xFFU]);
   return bw.finish();
 }
 
@@ -247,7 +265,7 @@ void levelStats(const std::uint8_t* px, std::size_t n, std::uint64_t& sum, std::
 
 // Quantizes n coefficients with bin width qk and half zero-bin hz. Quantized values are 16-bit;
 // the rare larger ones saturate instead of wrapping. A value between -hz and hz (or NaN) gives 0.
-void quantizeRow(const float* p, int n, float qk, float hz, std::int16_t* out) noexcept {
+void quantizeRowSse(const float* p, int n, float qk, float hz, std::int16_t* out) noexcept {
   int x = 0;
 #if defined(__SSE2__)
   // Eight at a time, both sides computed and one kept: the same operations as the loop below
@@ -285,6 +303,91 @@ void quantizeRow(const float* p, int n, float qk, float hz, std::int16_t* out) n
                             : 0;
     out[x] = static_cast<std::int16_t>(v);
   }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same operations eight lanes wide on processors with AVX2, so the results are identical.
+__attribute__((target("avx2"))) inline __m256i quantizeEight(const float* src, __m256 hzv,
+                                                             __m256 nhz, __m256 q, __m256 top,
+                                                             __m256 bottom) noexcept {
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256 c = _mm256_loadu_ps(src);
+  const __m256 up = _mm256_cmp_ps(c, hzv, _CMP_GT_OS);
+  const __m256 down = _mm256_cmp_ps(c, nhz, _CMP_LT_OS);
+  const __m256 t = _mm256_blendv_ps(_mm256_add_ps(c, hzv), _mm256_sub_ps(c, hzv), up);
+  const __m256 d = _mm256_div_ps(t, q);
+  const __m256 bounded = _mm256_blendv_ps(_mm256_max_ps(d, bottom), _mm256_min_ps(d, top), up);
+  const __m256i v = _mm256_cvttps_epi32(bounded);
+  return _mm256_or_si256(_mm256_and_si256(_mm256_castps_si256(up), _mm256_add_epi32(v, one)),
+                         _mm256_and_si256(_mm256_castps_si256(down), _mm256_sub_epi32(v, one)));
+}
+
+__attribute__((target("avx2"))) void quantizeRowAvx2(const float* p, int n, float qk, float hz,
+                                                     std::int16_t* out) noexcept {
+  const __m256 hzv = _mm256_set1_ps(hz);
+  const __m256 nhz = _mm256_set1_ps(-hz);
+  const __m256 q = _mm256_set1_ps(qk);
+  const __m256 top = _mm256_set1_ps(32766.0F);
+  const __m256 bottom = _mm256_set1_ps(-32766.0F);
+  int x = 0;
+  for (; x + 16 <= n; x += 16) {
+    const __m256i a = quantizeEight(p + x, hzv, nhz, q, top, bottom);
+    const __m256i b = quantizeEight(p + x + 8, hzv, nhz, q, top, bottom);
+    // packs works per 128-bit half: put the four quarters back in order.
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), packed);
+  }
+  quantizeRowSse(p + x, n - x, qk, hz, out + x);
+}
+
+// Grey levels to samples around the mean: (v - mShift) / rScale, eight at a time.
+__attribute__((target("avx2"))) void toSamplesAvx2(const std::uint8_t* px, std::size_t n,
+                                                   float mShift, float rScale,
+                                                   float* out) noexcept {
+  const __m256 shift = _mm256_set1_ps(mShift);
+  const __m256 scale = _mm256_set1_ps(rScale);
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(px + i));
+    const __m256 v = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
+    _mm256_storeu_ps(out + i, _mm256_div_ps(_mm256_sub_ps(v, shift), scale));
+  }
+  for (; i < n; ++i) out[i] = (static_cast<float>(px[i]) - mShift) / rScale;
+}
+
+bool haveAvx2() noexcept {
+  static const bool kHave = __builtin_cpu_supports("avx2") != 0;
+  return kHave;
+}
+#else
+bool haveAvx2() noexcept { return false; }
+#endif
+
+void quantizeRow(const float* p, int n, float qk, float hz, std::int16_t* out) noexcept {
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (haveAvx2()) {
+    quantizeRowAvx2(p, n, qk, hz, out);
+    return;
+  }
+#endif
+  quantizeRowSse(p, n, qk, hz, out);
+}
+
+// Pixels to samples around the mean, scaled: (v - mShift) / rScale.
+void toSamples(const std::uint8_t* px, std::size_t n, float mShift, float rScale,
+               float* out) noexcept {
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (haveAvx2()) {
+    toSamplesAvx2(px, n, mShift, rScale, out);
+    return;
+  }
+#endif
+  // The same division for every pixel of a grey level, done once per level.
+  std::array<float, 256> level{};
+  for (std::size_t v = 0; v < level.size(); ++v) {
+    level[v] = (static_cast<float>(v) - mShift) / rScale;
+  }
+  for (std::size_t i = 0; i < n; ++i) out[i] = level[px[i]];
 }
 
 }  // namespace
@@ -378,12 +481,7 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     detail::WorkspaceLease ws;
     float* image = ws->image.get(area);
     if (image == nullptr) return kFloatImageAlloc;
-    // The same division for every pixel of a grey level, done once per level.
-    std::array<float, 256> level{};
-    for (std::size_t v = 0; v < level.size(); ++v) {
-      level[v] = (static_cast<float>(v) - mShift) / rScale;
-    }
-    for (std::size_t i = 0; i < area; ++i) image[i] = level[pixels[i]];
+    toSamples(pixels.data(), area, mShift, rScale, image);
 
     detail::Trees trees;
     detail::buildTrees(width, height, trees);
@@ -446,25 +544,26 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     const std::int16_t* b2 = b1 + blockSize[0];
     const std::int16_t* b3 = b2 + blockSize[1];
     std::array<std::uint32_t, 256> freq{};
-    const std::size_t s1 = collectSymbols(b1, blockSize[0], symbols, freq);
+    const std::size_t s1 = detail::collectSymbols(b1, blockSize[0], symbols, freq);
     detail::HuffmanTable table;
     detail::HuffmanEncoder enc;
     detail::buildHuffmanTable(freq, table);
     if (!detail::makeEncoder(table, enc)) return kBadHuffmanTable;
     if (int rc = writeHuffmanTable(w, 0, table); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 0); rc < 0) return rc;
-    if (int rc = encodeBlock(w, enc, symbols, s1); rc < 0) return rc;
+    if (int rc = encodeBlock(w, symbolCodes(enc), symbols, s1); rc < 0) return rc;
 
     freq.fill(0);
-    const std::size_t s2 = collectSymbols(b2, blockSize[1], symbols, freq);
-    const std::size_t s3 = collectSymbols(b3, blockSize[2], symbols + s2, freq);
+    const std::size_t s2 = detail::collectSymbols(b2, blockSize[1], symbols, freq);
+    const std::size_t s3 = detail::collectSymbols(b3, blockSize[2], symbols + s2, freq);
     detail::buildHuffmanTable(freq, table);
     if (!detail::makeEncoder(table, enc)) return kBadHuffmanTable;
     if (int rc = writeHuffmanTable(w, 1, table); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 1); rc < 0) return rc;
-    if (int rc = encodeBlock(w, enc, symbols, s2); rc < 0) return rc;
+    const SymbolCodes codes = symbolCodes(enc);
+    if (int rc = encodeBlock(w, codes, symbols, s2); rc < 0) return rc;
     if (int rc = writeBlockHeader(w, 1); rc < 0) return rc;
-    if (int rc = encodeBlock(w, enc, symbols + s2, s3); rc < 0) return rc;
+    if (int rc = encodeBlock(w, codes, symbols + s2, s3); rc < 0) return rc;
     if (int rc = w.u16(detail::kEoi); rc < 0) return rc;
     stream.assign(bytes, bytes + w.size());
     return kOk;

@@ -1,6 +1,7 @@
 // Building blocks of the codec and whole-image round trips.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <random>
 #include <thread>
@@ -26,10 +27,16 @@ struct Sym {
 };
 
 std::vector<Sym> symbols(const std::vector<std::int16_t>& c) {
+  std::vector<std::uint32_t> packed(c.size());
+  std::array<std::uint32_t, 256> freq{};
+  packed.resize(detail::collectSymbols(c.data(), c.size(), packed.data(), freq));
   std::vector<Sym> out;
-  detail::forEachSymbol(c.data(), c.size(), [&](int s, std::uint32_t e, int b) {
-    out.push_back({s, e, b});
-  });
+  for (std::uint32_t p : packed) {
+    const auto sym = static_cast<int>(p & 0xFFU);
+    out.push_back({sym, p >> 8, detail::kExtraBits[static_cast<std::size_t>(sym)]});
+    --freq[static_cast<std::size_t>(sym)];
+  }
+  EXPECT_EQ(freq, (std::array<std::uint32_t, 256>{})) << "counts differ from the symbols";
   return out;
 }
 
@@ -63,6 +70,49 @@ TEST(WsqEntropySymbols, RunAndValueClassBoundaries) {
                               {103, 256, 16},
                               {104, 256, 16},
                               {103, 32767, 16}}));
+}
+
+TEST(WsqEntropySymbols, SparseCoefficientsAcrossScanChunks) {
+  // Values at and around the 64-coefficient chunk edges, runs of every short length, a run
+  // crossing several chunks, and lengths that end mid-chunk; compared with a plain walk.
+  std::mt19937 rng(11);
+  for (std::size_t n : {std::size_t{1}, std::size_t{63}, std::size_t{64}, std::size_t{65},
+                        std::size_t{200}, std::size_t{1000}}) {
+    for (int density : {2, 10, 150}) {
+      std::vector<std::int16_t> c(n, 0);
+      for (auto& v : c) {
+        if (rng() % static_cast<unsigned>(density) == 0)
+          v = static_cast<std::int16_t>(static_cast<int>(rng() % 601) - 300);
+      }
+      std::vector<Sym> expected;
+      std::size_t run = 0;
+      auto flush = [&] {
+        if (run == 0) return;
+        if (run <= 100) {
+          expected.push_back({static_cast<int>(run), 0, 0});
+        } else {
+          expected.push_back(run <= 255 ? Sym{105, static_cast<std::uint32_t>(run), 8}
+                                        : Sym{106, static_cast<std::uint32_t>(run), 16});
+        }
+        run = 0;
+      };
+      for (std::int16_t v : c) {
+        if (v == 0) {
+          ++run;
+          continue;
+        }
+        flush();
+        const auto m = static_cast<std::uint32_t>(v < 0 ? -v : v);
+        if (v >= -73 && v <= 74) {
+          expected.push_back({v + 180, 0, 0});
+        } else {
+          expected.push_back({(m <= 255 ? 101 : 103) + (v < 0 ? 1 : 0), m, m <= 255 ? 8 : 16});
+        }
+      }
+      flush();
+      EXPECT_EQ(symbols(c), expected) << "n " << n << " density " << density;
+    }
+  }
 }
 
 TEST(WsqHuffman, CodesAreAtMost16BitsAndNeverAllOnes) {

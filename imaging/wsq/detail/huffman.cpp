@@ -1,5 +1,8 @@
 #include "imaging/wsq/detail/huffman.h"
 
+#include <algorithm>
+#include <cstddef>
+
 namespace varnel::wsq::detail {
 
 void buildHuffmanTable(const std::array<std::uint32_t, 256>& freqIn, HuffmanTable& table) noexcept {
@@ -10,42 +13,31 @@ void buildHuffmanTable(const std::array<std::uint32_t, 256>& freqIn, HuffmanTabl
     freq[static_cast<std::size_t>(i)] = freqIn[static_cast<std::size_t>(i)];
   freq[256] = 1;  // reserved: no real code ends up all 1-bits
   others.fill(-1);
-  // Symbols still carrying a frequency, in rising order; merged-away symbols leave the list, so
-  // each search looks at the live trees only.
-  std::array<int, 257> live{};
-  int liveCount = 0;
+  // The live trees in a heap whose top is the least frequent one, the higher symbol first among
+  // equals: the two taken each round are those a scan for the least frequent would choose.
+  struct Tree {
+    std::uint64_t freq;
+    int sym;
+  };
+  auto lower = [](const Tree& x, const Tree& y) {
+    return x.freq != y.freq ? x.freq > y.freq : x.sym < y.sym;
+  };
+  std::array<Tree, 257> heap{};
+  std::size_t live = 0;
   for (int i = 0; i <= 256; ++i) {
-    if (freq[static_cast<std::size_t>(i)] != 0) live[static_cast<std::size_t>(liveCount++)] = i;
+    if (freq[static_cast<std::size_t>(i)] != 0)
+      heap[live++] = {freq[static_cast<std::size_t>(i)], i};
   }
-  for (;;) {
-    // The two least frequent trees; among equals the higher symbol is taken first.
-    int c1 = -1;
-    std::uint64_t v = UINT64_MAX;
-    for (int j = 0; j < liveCount; ++j) {
-      const int i = live[static_cast<std::size_t>(j)];
-      if (freq[static_cast<std::size_t>(i)] <= v) {
-        v = freq[static_cast<std::size_t>(i)];
-        c1 = i;
-      }
-    }
-    int c2 = -1;
-    int c2At = -1;
-    v = UINT64_MAX;
-    for (int j = 0; j < liveCount; ++j) {
-      const int i = live[static_cast<std::size_t>(j)];
-      if (freq[static_cast<std::size_t>(i)] <= v && i != c1) {
-        v = freq[static_cast<std::size_t>(i)];
-        c2 = i;
-        c2At = j;
-      }
-    }
-    if (c2 < 0) break;
+  std::make_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(live), lower);
+  while (live >= 2) {
+    std::pop_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(live--), lower);
+    int c1 = heap[live].sym;
+    std::pop_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(live--), lower);
+    int c2 = heap[live].sym;
     freq[static_cast<std::size_t>(c1)] += freq[static_cast<std::size_t>(c2)];
     freq[static_cast<std::size_t>(c2)] = 0;
-    for (int j = c2At + 1; j < liveCount; ++j) {
-      live[static_cast<std::size_t>(j - 1)] = live[static_cast<std::size_t>(j)];
-    }
-    --liveCount;
+    heap[live++] = {freq[static_cast<std::size_t>(c1)], c1};
+    std::push_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(live), lower);
     ++codeSize[static_cast<std::size_t>(c1)];
     while (others[static_cast<std::size_t>(c1)] >= 0) {
       c1 = others[static_cast<std::size_t>(c1)];
@@ -136,8 +128,13 @@ bool makeDecoder(const HuffmanTable& table, HuffmanDecoder& dec) noexcept {
         if (l <= kFastBits) {
           const std::uint32_t first = (code + static_cast<std::uint32_t>(i)) << (kFastBits - l);
           const std::uint32_t span = 1U << (kFastBits - l);
-          const auto entry =
-              static_cast<std::uint16_t>((l << 8) | table.values[static_cast<std::size_t>(k) + i]);
+          const std::uint32_t sym = table.values[static_cast<std::size_t>(k) + i];
+          std::uint32_t entry = static_cast<std::uint32_t>(l) | (sym << 8);
+          if (sym >= 1 && sym <= 100) {
+            entry |= sym << 16;
+          } else if (sym >= 107 && sym <= 254) {
+            entry |= 1U << 16;
+          }
           for (std::uint32_t j = 0; j < span; ++j) dec.fast[first + j] = entry;
         }
       }

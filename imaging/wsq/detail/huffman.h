@@ -31,8 +31,10 @@ bool makeEncoder(const HuffmanTable& table, HuffmanEncoder& enc) noexcept;
 
 /// Decoder side: a lookup on the next kFastBits bits plus the canonical ranges per length.
 struct HuffmanDecoder {
-  // Fast entry: length in the high byte (0 = longer code), symbol in the low byte.
-  std::array<std::uint16_t, 1U << kFastBits> fast{};
+  // Entry for the next kFastBits bits: code length in bits 0-7 (0 = a longer code), symbol in
+  // bits 8-15, and in bits 16-23 the number of coefficients a zero run (1-100) or a small value
+  // (107-254) covers; 0 for symbols with extra bits and invalid ones.
+  std::array<std::uint32_t, 1U << kFastBits> fast{};
   std::array<std::int32_t, kMaxCodeLength + 1> maxCode{};  // -1 when no code of that length
   std::array<std::int32_t, kMaxCodeLength + 1> valOffset{};
   HuffmanTable table;

@@ -69,6 +69,7 @@ class WorkspaceLease {
   WorkspaceLease(const WorkspaceLease&) = delete;
   WorkspaceLease& operator=(const WorkspaceLease&) = delete;
   Workspace* operator->() noexcept { return &ws_; }
+  Workspace& operator*() noexcept { return ws_; }
 
  private:
   static Workspace& threadWorkspace() noexcept {
