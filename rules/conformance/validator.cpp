@@ -327,6 +327,19 @@ inline Fault faultOf(std::string_view v, const ValueTest& t, const FieldRule& r)
   return Fault::kNone;
 }
 
+// "record N (Type-T, IDC x)", the IDC part only when there is one.
+void appendRecordLabel(std::string& s, int position, int type, std::string_view idc) {
+  s += "record ";
+  s += std::to_string(position);
+  s += " (Type-";
+  s += std::to_string(type);
+  if (!idc.empty()) {
+    s += ", IDC ";
+    s += idc;
+  }
+  s += ')';
+}
+
 struct RecordInfo {
   const Record* rec = nullptr;
   int position = 0;
@@ -334,9 +347,13 @@ struct RecordInfo {
   mutable std::string label;  // "record N (Type-T, IDC x)", made for the first finding
 };
 
+}  // namespace
+
+namespace detail {
+
 class Checker {
  public:
-  Checker(const transaction::NistFile& file, const Profile& profile, std::vector<Finding>& out)
+  Checker(const transaction::NistFile& file, const Profile& profile, FindingList& out)
       : tx_(*file.transaction()), profile_(profile), out_(out) {
     // The version as 1.002 now says, which edits may have changed since the load.
     long long v = 0;
@@ -347,6 +364,22 @@ class Checker {
       if (r.type >= 0 && r.type < static_cast<int>(typeCounts_.size())) {
         ++typeCounts_[static_cast<std::size_t>(r.type)];
       }
+    }
+  }
+
+  // Checks the transaction of `file`; a failure takes back the findings added so far.
+  static int check(const transaction::NistFile& file, const Profile& profile, FindingList& out) {
+    const std::size_t notes = out.notes_.size();
+    const std::size_t made = out.made_.size();
+    const std::size_t texts = out.texts_.size();
+    try {
+      Checker(file, profile, out).run();
+      return 0;
+    } catch (const std::bad_alloc&) {
+      out.notes_.resize(notes);
+      out.made_.resize(made);
+      out.texts_.resize(texts);
+      return kOutOfMemory;
     }
   }
 
@@ -394,17 +427,23 @@ class Checker {
     if (info.label.empty()) {
       std::string& s = info.label;
       s.reserve(32 + info.idc.size());
-      s += "record ";
-      s += std::to_string(info.position);
-      s += " (Type-";
-      s += std::to_string(info.rec->type);
-      if (!info.idc.empty()) {
-        s += ", IDC ";
-        s += info.idc;
-      }
-      s += ')';
+      appendRecordLabel(s, info.position, info.rec->type, info.idc);
     }
     return info.label;
+  }
+
+  // A new finding made at once, in its place among the others.
+  Finding& made() {
+    out_.made_.emplace_back();
+    try {
+      FindingList::Note& n = out_.notes_.emplace_back();
+      n.made = static_cast<int>(out_.made_.size() - 1);
+      n.severity = Severity::kError;
+    } catch (...) {
+      out_.made_.pop_back();
+      throw;
+    }
+    return out_.made_.back();
   }
 
   // Starts a finding about a record. Its message is built in text_, which holds
@@ -413,7 +452,8 @@ class Checker {
   // memory than it needs.
   Finding& open(Severity sev, std::string_view check, const RecordInfo& info, int field,
                 std::string_view mnemonic) {
-    Finding& f = out_.emplace_back();
+    Finding& f = made();
+    out_.notes_.back().severity = sev;
     f.severity = sev;
     f.check = check;
     f.recordType = info.rec->type;
@@ -456,7 +496,8 @@ class Checker {
       f.found = std::move(found);
       return;
     }
-    Finding& f = out_.emplace_back();
+    Finding& f = made();
+    out_.notes_.back().severity = sev;
     f.severity = sev;
     f.check = check;
     f.message = body;
@@ -839,66 +880,39 @@ class Checker {
         rule.severity < 0 ? Severity::kError : static_cast<Severity>(rule.severity);
     const Severity content =
         rule.severity < 0 ? profile_.valueSeverity() : static_cast<Severity>(rule.severity);
+    Severity sev = content;
+    unsigned char bad = 0;
     if (fault == Fault::kLength) {
-      const Severity sev = adjust(info, f, Check::kOther, form);
-      if (!admit(info, f, Check::kOther, sev)) return;
-      valueFinding(sev, "length", info, f, field, at, rule.lengthText, v, rule.lengthText);
-      return;
-    }
-    if (fault == Fault::kCharset) {
-      unsigned char bad = 0;
+      sev = form;
+    } else if (fault == Fault::kCharset) {
       (void)charsOk(v, rule, bad);
-      const Severity sev = adjust(info, f, Check::kOther,
-                                  bad < 0x20 && rule.dataType == "U" ? Severity::kWarning : form);
-      if (!admit(info, f, Check::kOther, sev)) return;
-      char buf[8];
-      if (bad >= 0x20 && bad < 0x7F) {
-        (void)std::snprintf(buf, sizeof buf, "'%c'", bad);
-      } else {
-        (void)std::snprintf(buf, sizeof buf, "\\x%02X", bad);
-      }
-      const std::string shown = quoted(v);
-      add(sev, "charset", &info, f.fieldNumber, at.name(field), typeWords(rule), shown,
-          at.lead(field) + "expected " + typeWords(rule) + ", found " + buf + " in " + shown);
-      return;
+      sev = bad < 0x20 && rule.dataType == "U" ? Severity::kWarning : form;
     }
-    const Severity sev = adjust(info, f, Check::kOther, content);
+    sev = adjust(info, f, Check::kOther, sev);
     if (!admit(info, f, Check::kOther, sev)) return;
-    if (fault == Fault::kValue) {
-      valueFinding(sev, "value", info, f, field, at, rule.valuesText, v, rule.valuesText);
-    } else {
-      valueFinding(sev, "value", info, f, field, at, "the form " + rule.pattern, v,
-                   rule.patternText);
-    }
-  }
-
-  // Adds the finding "[subfield N: ][ITEM ]expected EXPECTED, found 'VALUE'" about a value,
-  // built in the finding's own message; `expectedField` is what its expected member holds.
-  void valueFinding(Severity sev, std::string_view check, const RecordInfo& info, const Field& f,
-                    const FieldRule& field, const Place& at, std::string_view expected,
-                    std::string_view v, std::string_view expectedField) {
-    const std::string_view name = at.name(field);
-    Finding& x = open(sev, check, info, f.fieldNumber, name);
-    MessageText& m = text_;
-    if (at.several) {
-      char buf[16];
-      m.append("subfield ", 9);
-      m.append(buf, static_cast<std::size_t>(
-                        std::to_chars(buf, buf + sizeof buf, at.subfield + 1).ptr - buf));
-      m.append(": ", 2);
-    }
-    if (at.item) {
-      m += name;
-      m += ' ';
-    }
-    m.append("expected ", 9);
-    m += expected;
-    m.append(", found ", 8);
-    const std::size_t quotedAt = m.size();
-    appendQuoted(m, v);
-    close(x);
-    x.found = m.view().substr(quotedAt);
-    x.expected = expectedField;
+    // The texts wait until asked for: only what they are made from is kept.
+    const std::string_view shown = v.substr(0, kMaxQuoted);
+    const auto at0 = static_cast<std::uint32_t>(out_.texts_.size());
+    out_.texts_ += shown;
+    out_.texts_ += info.idc;
+    FindingList::Note& n = out_.notes_.emplace_back();
+    n.field = &field;
+    n.rule = &rule;
+    n.item = at.item;
+    n.recordType = info.rec->type;
+    n.recordPosition = info.position;
+    n.fieldNumber = f.fieldNumber;
+    n.subfield = at.subfield;
+    n.textAt = at0;
+    n.valueSize = static_cast<std::uint16_t>(shown.size());
+    n.idcSize = static_cast<std::uint32_t>(info.idc.size());
+    n.severity = sev;
+    n.fault = static_cast<std::uint8_t>(fault);
+    n.bad = bad;
+    n.letter = at.anonymous[5];
+    n.several = at.several;
+    n.inRecord = info.position > 0 && countOfType(info.rec->type) > 1;
+    n.longer = v.size() > kMaxQuoted;
   }
 
   // The table describes the 2011 edition; what older transactions write differently in a
@@ -1122,7 +1136,7 @@ class Checker {
 
   const Transaction& tx_;
   const Profile& profile_;
-  std::vector<Finding>& out_;
+  FindingList& out_;
   // Records of each type 0..99; other types are counted when asked.
   std::array<int, 100> typeCounts_{};
   // The message of the finding being built (see open).
@@ -1132,20 +1146,141 @@ class Checker {
   Severity hiddenWorst_ = Severity::kWarning;
 };
 
+}  // namespace detail
+
+namespace {
+
+constexpr const char* kFaultChecks[] = {"", "length", "charset", "value", "value"};
+
 }  // namespace
 
-int validateTransaction(const transaction::NistFile& file, const Profile& profile,
-                        std::vector<Finding>& out) noexcept {
-  if (!file.transaction()) return transaction::kNoTransaction;
-  // Findings go straight to `out`; a failure takes back the ones added so far.
+// Texts as the checker would have made them at once.
+void FindingList::makeFinding(const Note& n, std::string_view texts, Finding& f) {
+  const FieldRule& rule = *n.rule;
+  const auto fault = static_cast<Fault>(n.fault);
+  const std::string_view value = texts.substr(n.textAt, n.valueSize);
+  const std::string_view idc = texts.substr(n.textAt + n.valueSize, n.idcSize);
+  // The value's or item's name, as the lead and the mnemonic give it.
+  char anonymous[6] = {'i', 't', 'e', 'm', ' ', n.letter};
+  const std::string_view name = !n.item                    ? std::string_view(n.field->mnemonic)
+                                : n.item->mnemonic.empty() ? std::string_view(anonymous, 6)
+                                                           : std::string_view(n.item->mnemonic);
+  f.severity = n.severity;
+  f.check = kFaultChecks[n.fault];
+  f.recordType = n.recordType;
+  f.recordPosition = n.recordPosition;
+  f.idc = idc;
+  f.field = n.fieldNumber;
+  f.mnemonic = name;
+  f.found.reserve(value.size() + 5);
+  appendQuoted(f.found, value);
+  if (n.longer) f.found.insert(f.found.size() - 1, "...");
+  std::string typeText;
+  std::string_view expected;
+  switch (fault) {
+    case Fault::kLength:
+      expected = rule.lengthText;
+      f.expected = rule.lengthText;
+      break;
+    case Fault::kCharset:
+      typeText = typeWords(rule);
+      expected = typeText;
+      f.expected = typeText;
+      break;
+    case Fault::kValue:
+      expected = rule.valuesText;
+      f.expected = rule.valuesText;
+      break;
+    default:
+      f.expected = rule.patternText;
+      typeText = "the form " + rule.pattern;
+      expected = typeText;
+      break;
+  }
+  std::string& m = f.message;
+  m.reserve(64 + name.size() + expected.size() + f.found.size() + (n.inRecord ? 32 : 0));
+  char buf[32];
+  if (n.fieldNumber > 0) {
+    m.append(buf, fieldName(buf, n.recordType, n.fieldNumber));
+    if (!name.empty()) {
+      m += ' ';
+      m += name;
+    }
+    if (n.inRecord) {
+      m += " in ";
+      appendRecordLabel(m, n.recordPosition, n.recordType, idc);
+    }
+  } else {
+    appendRecordLabel(m, n.recordPosition, n.recordType, idc);
+  }
+  m += ": ";
+  if (n.several) {
+    m += "subfield ";
+    m.append(buf, static_cast<std::size_t>(
+                      std::to_chars(buf, buf + sizeof buf, n.subfield + 1).ptr - buf));
+    m += ": ";
+  }
+  if (n.item) {
+    m += name;
+    m += ' ';
+  }
+  m += "expected ";
+  m += expected;
+  m += ", found ";
+  if (fault == Fault::kCharset) {
+    const unsigned char bad = n.bad;
+    if (bad >= 0x20 && bad < 0x7F) {
+      (void)std::snprintf(buf, sizeof buf, "'%c'", bad);
+    } else {
+      (void)std::snprintf(buf, sizeof buf, "\\x%02X", bad);
+    }
+    m += buf;
+    m += " in ";
+  }
+  m += f.found;
+}
+
+int FindingList::count(Severity s) const noexcept {
+  int n = 0;
+  for (const Note& x : notes_) n += x.severity == s;
+  return n;
+}
+
+void FindingList::clear() noexcept {
+  notes_.clear();
+  made_.clear();
+  texts_.clear();
+}
+
+int FindingList::appendTo(std::vector<Finding>& out) const noexcept {
   const std::size_t before = out.size();
   try {
-    Checker(file, profile, out).run();
+    out.reserve(before + notes_.size());
+    for (const Note& n : notes_) {
+      if (n.made >= 0) {
+        out.push_back(made_[static_cast<std::size_t>(n.made)]);
+      } else {
+        makeFinding(n, texts_, out.emplace_back());
+      }
+    }
     return 0;
   } catch (const std::bad_alloc&) {
     out.erase(out.begin() + static_cast<std::ptrdiff_t>(before), out.end());
     return kOutOfMemory;
   }
+}
+
+int validateTransaction(const transaction::NistFile& file, const Profile& profile,
+                        FindingList& out) noexcept {
+  if (!file.transaction()) return transaction::kNoTransaction;
+  return detail::Checker::check(file, profile, out);
+}
+
+int validateTransaction(const transaction::NistFile& file, const Profile& profile,
+                        std::vector<Finding>& out) noexcept {
+  FindingList list;
+  if (int rc = validateTransaction(file, profile, list); rc < 0) return rc;
+  return list.appendTo(out);
 }
 
 int countFindings(const std::vector<Finding>& findings, Severity s) noexcept {
