@@ -275,6 +275,17 @@ bool valueOk(std::string_view v, const FieldRule& r) {
 // Which check of a value fails first, in the order the findings are given.
 enum class Fault : std::uint8_t { kNone, kLength, kCharset, kValue, kPattern };
 
+// What a recorded finding that waits for its texts is about: a Fault of a value, or one of
+// these.
+enum class NoteKind : std::uint8_t {
+  kLength = 1,
+  kCharset,
+  kValue,
+  kPattern,
+  kNotListed,  // the findings of a field past the ones listed, counted in `subfield`
+  kFieldOrder  // a field after a higher number, given in `subfield`; the tag is the value
+};
+
 // Presence findings keep their severity whatever the edition of the transaction.
 enum class Check : std::uint8_t { kPresence, kOther };
 
@@ -601,8 +612,7 @@ class Checker {
             quoted(f.tag), "appears twice");
       } else if (f.fieldNumber < last) {
         // Readers find fields by number; only LEN and IDC have fixed places.
-        add(Severity::kWarning, "structure", &info, f.fieldNumber, "", "ascending field order",
-            quoted(f.tag), "comes after " + fieldName(r.type, last));
+        recordNote(info, f, f.tag, NoteKind::kFieldOrder, Severity::kWarning).subfield = last;
       }
       if (f.fieldNumber >= 0 && f.fieldNumber < 1000) {
         seenLow.set(static_cast<std::size_t>(f.fieldNumber));
@@ -745,8 +755,9 @@ class Checker {
         checkTaggedField(info, f, *rule);
       }
       if (fieldFindings_ > kMaxFindingsPerField) {
-        add(hiddenWorst_, "value", &info, f.fieldNumber, rule->mnemonic, "", "",
-            std::to_string(fieldFindings_ - kMaxFindingsPerField) + " more findings not listed");
+        FindingList::Note& n = recordNote(info, f, {}, NoteKind::kNotListed, hiddenWorst_);
+        n.field = rule;
+        n.subfield = fieldFindings_ - kMaxFindingsPerField;
       }
     }
   }
@@ -890,29 +901,36 @@ class Checker {
     }
     sev = adjust(info, f, Check::kOther, sev);
     if (!admit(info, f, Check::kOther, sev)) return;
-    // The texts wait until asked for: only what they are made from is kept.
+    FindingList::Note& n = recordNote(info, f, v, static_cast<NoteKind>(fault), sev);
+    n.field = &field;
+    n.rule = &rule;
+    n.item = at.item;
+    n.subfield = at.subfield;
+    n.bad = bad;
+    n.letter = at.anonymous[5];
+    n.several = at.several;
+  }
+
+  // Records a finding whose texts wait until asked for: only what they are made from is kept,
+  // here the finding's place and the shown part of `v`; the caller fills in the rest.
+  FindingList::Note& recordNote(const RecordInfo& info, const Field& f, std::string_view v,
+                                NoteKind kind, Severity sev) {
     const std::string_view shown = v.substr(0, kMaxQuoted);
     const auto at0 = static_cast<std::uint32_t>(out_.texts_.size());
     out_.texts_ += shown;
     out_.texts_ += info.idc;
     FindingList::Note& n = out_.notes_.emplace_back();
-    n.field = &field;
-    n.rule = &rule;
-    n.item = at.item;
     n.recordType = info.rec->type;
     n.recordPosition = info.position;
     n.fieldNumber = f.fieldNumber;
-    n.subfield = at.subfield;
     n.textAt = at0;
     n.valueSize = static_cast<std::uint16_t>(shown.size());
     n.idcSize = static_cast<std::uint32_t>(info.idc.size());
     n.severity = sev;
-    n.fault = static_cast<std::uint8_t>(fault);
-    n.bad = bad;
-    n.letter = at.anonymous[5];
-    n.several = at.several;
+    n.fault = static_cast<std::uint8_t>(kind);
     n.inRecord = info.position > 0 && countOfType(info.rec->type) > 1;
     n.longer = v.size() > kMaxQuoted;
+    return n;
   }
 
   // The table describes the 2011 edition; what older transactions write differently in a
@@ -1150,51 +1168,59 @@ class Checker {
 
 namespace {
 
-constexpr const char* kFaultChecks[] = {"", "length", "charset", "value", "value"};
+constexpr const char* kNoteChecks[] = {"",      "length", "charset",  "value",
+                                       "value", "value",  "structure"};
 
 }  // namespace
 
 // Texts as the checker would have made them at once.
 void FindingList::makeFinding(const Note& n, std::string_view texts, Finding& f) {
-  const FieldRule& rule = *n.rule;
-  const auto fault = static_cast<Fault>(n.fault);
+  const auto kind = static_cast<NoteKind>(n.fault);
   const std::string_view value = texts.substr(n.textAt, n.valueSize);
   const std::string_view idc = texts.substr(n.textAt + n.valueSize, n.idcSize);
   // The value's or item's name, as the lead and the mnemonic give it.
   char anonymous[6] = {'i', 't', 'e', 'm', ' ', n.letter};
-  const std::string_view name = !n.item                    ? std::string_view(n.field->mnemonic)
-                                : n.item->mnemonic.empty() ? std::string_view(anonymous, 6)
-                                                           : std::string_view(n.item->mnemonic);
+  const std::string_view name = kind == NoteKind::kFieldOrder ? std::string_view()
+                                : !n.item                     ? std::string_view(n.field->mnemonic)
+                                : n.item->mnemonic.empty()    ? std::string_view(anonymous, 6)
+                                                              : std::string_view(n.item->mnemonic);
   f.severity = n.severity;
-  f.check = kFaultChecks[n.fault];
+  f.check = kNoteChecks[n.fault];
   f.recordType = n.recordType;
   f.recordPosition = n.recordPosition;
   f.idc = idc;
   f.field = n.fieldNumber;
   f.mnemonic = name;
-  f.found.reserve(value.size() + 5);
-  appendQuoted(f.found, value);
-  if (n.longer) f.found.insert(f.found.size() - 1, "...");
+  if (kind != NoteKind::kNotListed) {
+    f.found.reserve(value.size() + 5);
+    appendQuoted(f.found, value);
+    if (n.longer) f.found.insert(f.found.size() - 1, "...");
+  }
   std::string typeText;
   std::string_view expected;
-  switch (fault) {
-    case Fault::kLength:
-      expected = rule.lengthText;
-      f.expected = rule.lengthText;
+  switch (kind) {
+    case NoteKind::kLength:
+      expected = n.rule->lengthText;
+      f.expected = expected;
       break;
-    case Fault::kCharset:
-      typeText = typeWords(rule);
+    case NoteKind::kCharset:
+      typeText = typeWords(*n.rule);
       expected = typeText;
       f.expected = typeText;
       break;
-    case Fault::kValue:
-      expected = rule.valuesText;
-      f.expected = rule.valuesText;
+    case NoteKind::kValue:
+      expected = n.rule->valuesText;
+      f.expected = expected;
       break;
-    default:
-      f.expected = rule.patternText;
-      typeText = "the form " + rule.pattern;
+    case NoteKind::kPattern:
+      f.expected = n.rule->patternText;
+      typeText = "the form " + n.rule->pattern;
       expected = typeText;
+      break;
+    case NoteKind::kFieldOrder:
+      f.expected = "ascending field order";
+      break;
+    case NoteKind::kNotListed:
       break;
   }
   std::string& m = f.message;
@@ -1214,6 +1240,16 @@ void FindingList::makeFinding(const Note& n, std::string_view texts, Finding& f)
     appendRecordLabel(m, n.recordPosition, n.recordType, idc);
   }
   m += ": ";
+  if (kind == NoteKind::kNotListed) {
+    m += std::to_string(n.subfield);
+    m += " more findings not listed";
+    return;
+  }
+  if (kind == NoteKind::kFieldOrder) {
+    m += "comes after ";
+    m.append(buf, fieldName(buf, n.recordType, n.subfield));
+    return;
+  }
   if (n.several) {
     m += "subfield ";
     m.append(buf, static_cast<std::size_t>(
@@ -1227,7 +1263,7 @@ void FindingList::makeFinding(const Note& n, std::string_view texts, Finding& f)
   m += "expected ";
   m += expected;
   m += ", found ";
-  if (fault == Fault::kCharset) {
+  if (kind == NoteKind::kCharset) {
     const unsigned char bad = n.bad;
     if (bad >= 0x20 && bad < 0x7F) {
       (void)std::snprintf(buf, sizeof buf, "'%c'", bad);
