@@ -830,7 +830,10 @@ class Checker {
 
   void checkTaggedField(const RecordInfo& info, const Field& f, const FieldRule& rule) {
     const int subs = static_cast<int>(f.subfields.size());
-    occurrences(info, f, rule, subs, subs == 1 ? "subfield" : "subfields");
+    if ((rule.maxOccur >= 0 && subs > rule.maxOccur) ||
+        (rule.minOccur > 0 && subs < rule.minOccur)) {
+      occurrences(info, f, rule, subs, subs == 1 ? "subfield" : "subfields");
+    }
     Place at;
     at.several = subs > 1;
     const bool fromXml = tx_.loadedFromXml;
@@ -885,22 +888,33 @@ class Checker {
 
   // Reports the fault `fault` of one value against `rule` (the field's own, or one of its
   // items').
+  // Kept small: most faults of a field with many are past the ones listed and only counted.
   void checkValue(const RecordInfo& info, const Field& f, const FieldRule& field,
                   const FieldRule& rule, const Place& at, std::string_view v, Fault fault) {
+    unsigned char bad = 0;
+    const Severity sev = adjust(info, f, Check::kOther, severityOf(rule, v, fault, bad));
+    if (!admit(info, f, Check::kOther, sev)) return;
+    noteValue(info, f, field, rule, at, v, fault, sev, bad);
+  }
+
+  // The severity of a fault of `v` against `rule`; for a character fault, `bad` receives the
+  // first character not allowed.
+  [[nodiscard]] Severity severityOf(const FieldRule& rule, std::string_view v, Fault fault,
+                                    unsigned char& bad) const noexcept {
     const Severity form =
         rule.severity < 0 ? Severity::kError : static_cast<Severity>(rule.severity);
     const Severity content =
         rule.severity < 0 ? profile_.valueSeverity() : static_cast<Severity>(rule.severity);
-    Severity sev = content;
-    unsigned char bad = 0;
-    if (fault == Fault::kLength) {
-      sev = form;
-    } else if (fault == Fault::kCharset) {
-      (void)charsOk(v, rule, bad);
-      sev = bad < 0x20 && rule.dataType == "U" ? Severity::kWarning : form;
-    }
-    sev = adjust(info, f, Check::kOther, sev);
-    if (!admit(info, f, Check::kOther, sev)) return;
+    if (fault == Fault::kLength) return form;
+    if (fault != Fault::kCharset) return content;
+    (void)charsOk(v, rule, bad);
+    return bad < 0x20 && rule.dataType == "U" ? Severity::kWarning : form;
+  }
+
+  // Records the finding of a fault that is listed.
+  void noteValue(const RecordInfo& info, const Field& f, const FieldRule& field,
+                 const FieldRule& rule, const Place& at, std::string_view v, Fault fault,
+                 Severity sev, unsigned char bad) {
     FindingList::Note& n = recordNote(info, f, v, static_cast<NoteKind>(fault), sev);
     n.field = &field;
     n.rule = &rule;
