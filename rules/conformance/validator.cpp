@@ -1182,113 +1182,167 @@ class Checker {
 
 namespace {
 
-constexpr const char* kNoteChecks[] = {"",      "length", "charset",  "value",
-                                       "value", "value",  "structure"};
+constexpr std::string_view kNoteChecks[] = {"",      "length", "charset",  "value",
+                                            "value", "value",  "structure"};
 
 }  // namespace
 
-// Texts as the checker would have made them at once.
-void FindingList::makeFinding(const Note& n, std::string_view texts, Finding& f) {
-  const auto kind = static_cast<NoteKind>(n.fault);
-  const std::string_view value = texts.substr(n.textAt, n.valueSize);
-  const std::string_view idc = texts.substr(n.textAt + n.valueSize, n.idcSize);
-  // The value's or item's name, as the lead and the mnemonic give it.
-  char anonymous[6] = {'i', 't', 'e', 'm', ' ', n.letter};
-  const std::string_view name = kind == NoteKind::kFieldOrder ? std::string_view()
-                                : !n.item                     ? std::string_view(n.field->mnemonic)
-                                : n.item->mnemonic.empty()    ? std::string_view(anonymous, 6)
-                                                              : std::string_view(n.item->mnemonic);
-  f.severity = n.severity;
-  f.check = kNoteChecks[n.fault];
-  f.recordType = n.recordType;
-  f.recordPosition = n.recordPosition;
-  f.idc = idc;
-  f.field = n.fieldNumber;
-  f.mnemonic = name;
-  if (kind != NoteKind::kNotListed) {
-    f.found.reserve(value.size() + 5);
-    appendQuoted(f.found, value);
-    if (n.longer) f.found.insert(f.found.size() - 1, "...");
-  }
-  std::string typeText;
-  std::string_view expected;
-  switch (kind) {
-    case NoteKind::kLength:
-      expected = n.rule->lengthText;
-      f.expected = expected;
-      break;
-    case NoteKind::kCharset:
-      typeText = typeWords(*n.rule);
-      expected = typeText;
-      f.expected = typeText;
-      break;
-    case NoteKind::kValue:
-      expected = n.rule->valuesText;
-      f.expected = expected;
-      break;
-    case NoteKind::kPattern:
-      f.expected = n.rule->patternText;
-      typeText = "the form " + n.rule->pattern;
-      expected = typeText;
-      break;
-    case NoteKind::kFieldOrder:
-      f.expected = "ascending field order";
-      break;
-    case NoteKind::kNotListed:
-      break;
-  }
-  std::string& m = f.message;
-  m.reserve(64 + name.size() + expected.size() + f.found.size() + (n.inRecord ? 32 : 0));
-  char buf[32];
-  if (n.fieldNumber > 0) {
-    m.append(buf, fieldName(buf, n.recordType, n.fieldNumber));
-    if (!name.empty()) {
-      m += ' ';
-      m += name;
+namespace detail {
+
+// Makes the findings of a list with their texts, as the checker would have made them at once.
+// The record label is made once for the findings of a record in a row.
+class TextMaker {
+ public:
+  explicit TextMaker(const FindingList& list) : list_(list) {}
+
+  void append(std::vector<Finding>& out) {
+    out.reserve(out.size() + list_.notes_.size());
+    for (const FindingList::Note& n : list_.notes_) {
+      if (n.made >= 0) {
+        out.push_back(list_.made_[static_cast<std::size_t>(n.made)]);
+      } else {
+        make(n, out.emplace_back());
+      }
     }
-    if (n.inRecord) {
-      m += " in ";
-      appendRecordLabel(m, n.recordPosition, n.recordType, idc);
+  }
+
+ private:
+  void make(const FindingList::Note& n, Finding& f) {
+    const auto kind = static_cast<NoteKind>(n.fault);
+    const std::string_view texts = list_.texts_;
+    const std::string_view value = texts.substr(n.textAt, n.valueSize);
+    const std::string_view idc = texts.substr(n.textAt + n.valueSize, n.idcSize);
+    // The value's or item's name, as the lead and the mnemonic give it.
+    const char anonymous[6] = {'i', 't', 'e', 'm', ' ', n.letter};
+    const std::string_view name = kind == NoteKind::kFieldOrder ? std::string_view()
+                                  : !n.item                  ? std::string_view(n.field->mnemonic)
+                                  : n.item->mnemonic.empty() ? std::string_view(anonymous, 6)
+                                                             : std::string_view(n.item->mnemonic);
+    f.severity = n.severity;
+    f.check = kNoteChecks[n.fault];
+    f.recordType = n.recordType;
+    f.recordPosition = n.recordPosition;
+    f.idc = idc;
+    f.field = n.fieldNumber;
+    f.mnemonic = name;
+    std::string_view found;
+    if (kind != NoteKind::kNotListed) {
+      f.found.reserve(value.size() + 5);
+      appendQuoted(f.found, value);
+      if (n.longer) f.found.insert(f.found.size() - 1, "...");
+      found = f.found;
     }
-  } else {
-    appendRecordLabel(m, n.recordPosition, n.recordType, idc);
-  }
-  m += ": ";
-  if (kind == NoteKind::kNotListed) {
-    m += std::to_string(n.subfield);
-    m += " more findings not listed";
-    return;
-  }
-  if (kind == NoteKind::kFieldOrder) {
-    m += "comes after ";
-    m.append(buf, fieldName(buf, n.recordType, n.subfield));
-    return;
-  }
-  if (n.several) {
-    m += "subfield ";
-    m.append(buf, static_cast<std::size_t>(
-                      std::to_chars(buf, buf + sizeof buf, n.subfield + 1).ptr - buf));
-    m += ": ";
-  }
-  if (n.item) {
-    m += name;
-    m += ' ';
-  }
-  m += "expected ";
-  m += expected;
-  m += ", found ";
-  if (kind == NoteKind::kCharset) {
-    const unsigned char bad = n.bad;
-    if (bad >= 0x20 && bad < 0x7F) {
-      (void)std::snprintf(buf, sizeof buf, "'%c'", bad);
+    typeText_.clear();
+    std::string_view expected;
+    switch (kind) {
+      case NoteKind::kLength:
+        expected = n.rule->lengthText;
+        f.expected = expected;
+        break;
+      case NoteKind::kCharset:
+        typeText_ = typeWords(*n.rule);
+        expected = typeText_;
+        f.expected = expected;
+        break;
+      case NoteKind::kValue:
+        expected = n.rule->valuesText;
+        f.expected = expected;
+        break;
+      case NoteKind::kPattern:
+        f.expected = n.rule->patternText;
+        typeText_ = "the form ";
+        typeText_ += n.rule->pattern;
+        expected = typeText_;
+        break;
+      case NoteKind::kFieldOrder:
+        f.expected = "ascending field order";
+        break;
+      case NoteKind::kNotListed:
+        break;
+    }
+    // The message is written in place into room for its longest form, then cut to size: one
+    // allocation, no copies.
+    const std::string_view where =
+        n.inRecord || n.fieldNumber <= 0 ? label(n, idc) : std::string_view();
+    std::string& m = f.message;
+    m.resize(96 + 2 * name.size() + where.size() + expected.size() + found.size());
+    char* const start = m.data();
+    char* p = start;
+    const auto put = [&p](std::string_view t) {
+      std::memcpy(p, t.data(), t.size());
+      p += t.size();
+    };
+    if (n.fieldNumber > 0) {
+      p += fieldName(p, n.recordType, n.fieldNumber);
+      if (!name.empty()) {
+        *p++ = ' ';
+        put(name);
+      }
+      if (n.inRecord) {
+        put(" in ");
+        put(where);
+      }
     } else {
-      (void)std::snprintf(buf, sizeof buf, "\\x%02X", bad);
+      put(where);
     }
-    m += buf;
-    m += " in ";
+    put(": ");
+    if (kind == NoteKind::kNotListed) {
+      p = std::to_chars(p, p + 12, n.subfield).ptr;
+      put(" more findings not listed");
+    } else if (kind == NoteKind::kFieldOrder) {
+      put("comes after ");
+      p += fieldName(p, n.recordType, n.subfield);
+    } else {
+      if (n.several) {
+        put("subfield ");
+        p = std::to_chars(p, p + 12, n.subfield + 1).ptr;
+        put(": ");
+      }
+      if (n.item) {
+        put(name);
+        *p++ = ' ';
+      }
+      put("expected ");
+      put(expected);
+      put(", found ");
+      if (kind == NoteKind::kCharset) {
+        const unsigned char bad = n.bad;
+        if (bad >= 0x20 && bad < 0x7F) {
+          const char shown[3] = {'\'', static_cast<char>(bad), '\''};
+          put(std::string_view(shown, 3));
+        } else {
+          static constexpr char kHex[] = "0123456789ABCDEF";
+          const char esc[4] = {'\\', 'x', kHex[bad >> 4], kHex[bad & 15]};
+          put(std::string_view(esc, 4));
+        }
+        put(" in ");
+      }
+      put(found);
+    }
+    m.resize(static_cast<std::size_t>(p - start));
   }
-  m += f.found;
-}
+
+  // "record N (Type-T, IDC x)" of the note's record, made again only for another record.
+  std::string_view label(const FindingList::Note& n, std::string_view idc) {
+    if (n.recordPosition != labelPosition_ || n.recordType != labelType_ || labelIdc_ != idc) {
+      label_.clear();
+      appendRecordLabel(label_, n.recordPosition, n.recordType, idc);
+      labelPosition_ = n.recordPosition;
+      labelType_ = n.recordType;
+      labelIdc_ = idc;
+    }
+    return label_;
+  }
+
+  const FindingList& list_;
+  std::string typeText_;
+  std::string label_;
+  int labelPosition_ = -1;
+  int labelType_ = -1;
+  std::string_view labelIdc_;
+};
+
+}  // namespace detail
 
 int FindingList::count(Severity s) const noexcept {
   int n = 0;
@@ -1305,14 +1359,7 @@ void FindingList::clear() noexcept {
 int FindingList::appendTo(std::vector<Finding>& out) const noexcept {
   const std::size_t before = out.size();
   try {
-    out.reserve(before + notes_.size());
-    for (const Note& n : notes_) {
-      if (n.made >= 0) {
-        out.push_back(made_[static_cast<std::size_t>(n.made)]);
-      } else {
-        makeFinding(n, texts_, out.emplace_back());
-      }
-    }
+    detail::TextMaker(*this).append(out);
     return 0;
   } catch (const std::bad_alloc&) {
     out.erase(out.begin() + static_cast<std::ptrdiff_t>(before), out.end());

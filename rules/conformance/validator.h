@@ -17,7 +17,8 @@ inline constexpr int kMaxFindingsPerField = 5;
 
 namespace detail {
 class Checker;
-}
+class TextMaker;
+}  // namespace detail
 
 /// The findings of one or more checks as the checker records them. Findings about values
 /// (length, characters, code values, patterns), by far the most numerous, keep only what
@@ -39,6 +40,7 @@ class FindingList {
 
  private:
   friend class detail::Checker;
+  friend class detail::TextMaker;
   // What a value finding is made from; `made` >= 0 instead names a finding made at once.
   struct Note {
     const FieldRule* field = nullptr;  // the field's rule
@@ -60,8 +62,6 @@ class FindingList {
     bool inRecord = false;   // the lead names the record (several records of the type)
     bool longer = false;     // the value goes on past the shown part
   };
-  // The finding a note stands for, with its texts.
-  static void makeFinding(const Note& n, std::string_view texts, Finding& f);
   std::vector<Note> notes_;
   std::vector<Finding> made_;
   std::string texts_;
