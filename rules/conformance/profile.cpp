@@ -321,6 +321,7 @@ void packTest(FieldRule& r) {
     t.values = ValueTest::kValueRules;
   }
   t.pattern = !r.fixedPattern.empty() || r.matcher || r.compiled;
+  t.digitRange = t.digitsOnly && !t.utf8 && t.values == ValueTest::kWholeRange && !t.pattern;
   r.checkedItems.clear();
   const std::size_t defined =
       std::min(static_cast<std::size_t>(std::max(r.itemCount, 0)), r.items.size());

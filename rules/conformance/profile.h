@@ -95,6 +95,9 @@ struct ValueTest {
   bool digitsOnly = false;
   /// The rule has a pattern of any kind.
   bool pattern = false;
+  /// Byte lengths, digits only, one whole range and no pattern: the most common rule, checked
+  /// in one pass.
+  bool digitRange = false;
 };
 
 /// An information item a field's rule checks: its index ("A" = 0), its packed checks (a copy
