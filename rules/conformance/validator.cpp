@@ -952,7 +952,7 @@ class Checker {
   FindingList::Note& recordNote(const RecordInfo& info, const Field& f, std::string_view v,
                                 NoteKind kind, Severity sev) {
     const std::string_view shown = v.substr(0, kMaxQuoted);
-    const auto at0 = static_cast<std::uint32_t>(out_.texts_.size());
+    const std::size_t at0 = out_.texts_.size();
     out_.texts_ += shown;
     out_.texts_ += info.idc;
     FindingList::Note& n = out_.notes_.emplace_back();
@@ -961,9 +961,9 @@ class Checker {
     n.fieldNumber = f.fieldNumber;
     n.textAt = at0;
     n.valueSize = static_cast<std::uint16_t>(shown.size());
-    n.idcSize = static_cast<std::uint32_t>(info.idc.size());
+    n.idcSize = info.idc.size();
     n.severity = sev;
-    n.fault = static_cast<std::uint8_t>(kind);
+    n.kind = static_cast<std::uint8_t>(kind);
     n.inRecord = info.position > 0 && countOfType(info.rec->type) > 1;
     n.longer = v.size() > kMaxQuoted;
     return n;
@@ -1230,7 +1230,7 @@ class TextMaker {
 
  private:
   void make(const FindingList::Note& n, Finding& f) {
-    const auto kind = static_cast<NoteKind>(n.fault);
+    const auto kind = static_cast<NoteKind>(n.kind);
     const std::string_view texts = list_.texts_;
     const std::string_view value = texts.substr(n.textAt, n.valueSize);
     const std::string_view idc = texts.substr(n.textAt + n.valueSize, n.idcSize);
@@ -1241,7 +1241,7 @@ class TextMaker {
                                   : n.item->mnemonic.empty() ? std::string_view(anonymous, 6)
                                                              : std::string_view(n.item->mnemonic);
     f.severity = n.severity;
-    f.check = kNoteChecks[n.fault];
+    f.check = kNoteChecks[n.kind];
     f.recordType = n.recordType;
     f.recordPosition = n.recordPosition;
     f.idc = idc;

@@ -41,26 +41,27 @@ class FindingList {
  private:
   friend class detail::Checker;
   friend class detail::TextMaker;
-  // What a value finding is made from; `made` >= 0 instead names a finding made at once.
+  // What a finding whose texts wait is made from: a value's fault, a field out of order, or the
+  // count of a field's findings not listed. `made` >= 0 instead names a finding made at once.
   struct Note {
     const FieldRule* field = nullptr;  // the field's rule
     const FieldRule* rule = nullptr;   // the rule failed: the field's or an item's
     const FieldRule* item = nullptr;   // the item's rule, when the value is an item
+    std::size_t textAt = 0;            // in texts_: the value's shown part, then the record's IDC
+    std::size_t idcSize = 0;
     int made = -1;
     int recordType = 0;
     int recordPosition = 0;
     int fieldNumber = 0;
-    int subfield = 0;          // 0-based
-    std::uint32_t textAt = 0;  // in texts_: the value's shown part, then the record's IDC
+    int subfield = 0;  // 0-based; the field or count given, for the other kinds
     std::uint16_t valueSize = 0;
-    std::uint16_t idcSize = 0;
     Severity severity = Severity::kError;
-    std::uint8_t fault = 0;  // what failed: length, characters, value, pattern
-    unsigned char bad = 0;   // the first character not allowed
-    char letter = 'A';       // the item's letter
-    bool several = false;    // the field has more than one subfield
-    bool inRecord = false;   // the lead names the record (several records of the type)
-    bool longer = false;     // the value goes on past the shown part
+    std::uint8_t kind = 0;  // what the finding is about
+    unsigned char bad = 0;  // the first character not allowed
+    char letter = 'A';      // the item's letter
+    bool several = false;   // the field has more than one subfield
+    bool inRecord = false;  // the lead names the record (several records of the type)
+    bool longer = false;    // the value goes on past the shown part
   };
   std::vector<Note> notes_;
   std::vector<Finding> made_;
