@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <new>
 #include <sstream>
 #include <unordered_map>
@@ -321,6 +322,12 @@ void packTest(FieldRule& r) {
     t.values = ValueTest::kValueRules;
   }
   t.pattern = !r.fixedPattern.empty() || r.matcher || r.compiled;
+  t.digitRange = t.digitsOnly && !t.utf8 && !t.pattern &&
+                 (t.values == ValueTest::kWholeRange || t.values == ValueTest::kAnyValue);
+  if (t.digitRange && t.values == ValueTest::kAnyValue) {
+    t.low = std::numeric_limits<long long>::min();
+    t.high = std::numeric_limits<long long>::max();
+  }
   r.checkedItems.clear();
   const std::size_t defined =
       std::min(static_cast<std::size_t>(std::max(r.itemCount, 0)), r.items.size());

@@ -77,7 +77,8 @@ struct ValueTest {
   /// Accepted lengths; an unchecked bound is 0 or INT32_MAX.
   std::int32_t minLength = 0;
   std::int32_t maxLength = INT32_MAX;
-  /// With kWholeRange, the whole numbers low..high are the only accepted values.
+  /// With kWholeRange, the whole numbers low..high are the only accepted values; with
+  /// digitRange and kAnyValue, low..high holds every number.
   long long low = 0;
   long long high = 0;
   /// With kOneCodeTable, `codes` is the rule's only code table: a value it holds passes
@@ -95,6 +96,9 @@ struct ValueTest {
   bool digitsOnly = false;
   /// The rule has a pattern of any kind.
   bool pattern = false;
+  /// Byte lengths, digits only, one whole range or any value, no pattern: the most common
+  /// rule, checked in one pass.
+  bool digitRange = false;
 };
 
 /// An information item a field's rule checks: its index ("A" = 0), its packed checks (a copy

@@ -275,6 +275,17 @@ bool valueOk(std::string_view v, const FieldRule& r) {
 // Which check of a value fails first, in the order the findings are given.
 enum class Fault : std::uint8_t { kNone, kLength, kCharset, kValue, kPattern };
 
+// What a recorded finding that waits for its texts is about: a Fault of a value, or one of
+// these.
+enum class NoteKind : std::uint8_t {
+  kLength = 1,
+  kCharset,
+  kValue,
+  kPattern,
+  kNotListed,  // the findings of a field past the ones listed, counted in `subfield`
+  kFieldOrder  // a field after a higher number, given in `subfield`; the tag is the value
+};
+
 // Presence findings keep their severity whatever the edition of the transaction.
 enum class Check : std::uint8_t { kPresence, kOther };
 
@@ -283,7 +294,27 @@ enum class Check : std::uint8_t { kPresence, kOther };
 // True when the rule's only code table holds `v` (a value it lacks may still pass valueOk, as
 // the number of a numeric code).
 inline bool inCodeTable(std::string_view v, const ValueTest& t) {
-  return t.values == ValueTest::kOneCodeTable && t.codes->has(v);
+  if (t.values != ValueTest::kOneCodeTable) return false;
+  if (v.size() == 1) {
+    // One-byte codes, the most common, without a call.
+    const auto c = static_cast<unsigned char>(v[0]);
+    return ((t.codes->oneByteCodes[c >> 6] >> (c & 63)) & 1U) != 0;
+  }
+  return t.codes->has(v);
+}
+
+// What faultOf gives for a value of 1 to 15 bytes against a digitRange rule: length,
+// characters and range in one pass.
+inline Fault digitRangeFault(std::string_view v, const ValueTest& t) noexcept {
+  const auto size = static_cast<std::int64_t>(v.size());
+  if (size < t.minLength || size > t.maxLength) return Fault::kLength;
+  long long n = 0;
+  for (unsigned char c : v) {
+    const unsigned d = c - static_cast<unsigned>('0');
+    if (d > 9) return Fault::kCharset;
+    n = n * 10 + d;
+  }
+  return n < t.low || n > t.high ? Fault::kValue : Fault::kNone;
 }
 
 inline Fault faultOf(std::string_view v, const ValueTest& t, const FieldRule& r) {
@@ -327,6 +358,19 @@ inline Fault faultOf(std::string_view v, const ValueTest& t, const FieldRule& r)
   return Fault::kNone;
 }
 
+// "record N (Type-T, IDC x)", the IDC part only when there is one.
+void appendRecordLabel(std::string& s, int position, int type, std::string_view idc) {
+  s += "record ";
+  s += std::to_string(position);
+  s += " (Type-";
+  s += std::to_string(type);
+  if (!idc.empty()) {
+    s += ", IDC ";
+    s += idc;
+  }
+  s += ')';
+}
+
 struct RecordInfo {
   const Record* rec = nullptr;
   int position = 0;
@@ -334,9 +378,13 @@ struct RecordInfo {
   mutable std::string label;  // "record N (Type-T, IDC x)", made for the first finding
 };
 
+}  // namespace
+
+namespace detail {
+
 class Checker {
  public:
-  Checker(const transaction::NistFile& file, const Profile& profile, std::vector<Finding>& out)
+  Checker(const transaction::NistFile& file, const Profile& profile, FindingList& out)
       : tx_(*file.transaction()), profile_(profile), out_(out) {
     // The version as 1.002 now says, which edits may have changed since the load.
     long long v = 0;
@@ -347,6 +395,22 @@ class Checker {
       if (r.type >= 0 && r.type < static_cast<int>(typeCounts_.size())) {
         ++typeCounts_[static_cast<std::size_t>(r.type)];
       }
+    }
+  }
+
+  // Checks the transaction of `file`; a failure takes back the findings added so far.
+  static int check(const transaction::NistFile& file, const Profile& profile, FindingList& out) {
+    const std::size_t notes = out.notes_.size();
+    const std::size_t made = out.made_.size();
+    const std::size_t texts = out.texts_.size();
+    try {
+      Checker(file, profile, out).run();
+      return 0;
+    } catch (const std::bad_alloc&) {
+      out.notes_.resize(notes);
+      out.made_.resize(made);
+      out.texts_.resize(texts);
+      return kOutOfMemory;
     }
   }
 
@@ -394,17 +458,23 @@ class Checker {
     if (info.label.empty()) {
       std::string& s = info.label;
       s.reserve(32 + info.idc.size());
-      s += "record ";
-      s += std::to_string(info.position);
-      s += " (Type-";
-      s += std::to_string(info.rec->type);
-      if (!info.idc.empty()) {
-        s += ", IDC ";
-        s += info.idc;
-      }
-      s += ')';
+      appendRecordLabel(s, info.position, info.rec->type, info.idc);
     }
     return info.label;
+  }
+
+  // A new finding made at once, in its place among the others.
+  Finding& made() {
+    out_.made_.emplace_back();
+    try {
+      FindingList::Note& n = out_.notes_.emplace_back();
+      n.made = static_cast<int>(out_.made_.size() - 1);
+      n.severity = Severity::kError;
+    } catch (...) {
+      out_.made_.pop_back();
+      throw;
+    }
+    return out_.made_.back();
   }
 
   // Starts a finding about a record. Its message is built in text_, which holds
@@ -413,7 +483,8 @@ class Checker {
   // memory than it needs.
   Finding& open(Severity sev, std::string_view check, const RecordInfo& info, int field,
                 std::string_view mnemonic) {
-    Finding& f = out_.emplace_back();
+    Finding& f = made();
+    out_.notes_.back().severity = sev;
     f.severity = sev;
     f.check = check;
     f.recordType = info.rec->type;
@@ -456,7 +527,8 @@ class Checker {
       f.found = std::move(found);
       return;
     }
-    Finding& f = out_.emplace_back();
+    Finding& f = made();
+    out_.notes_.back().severity = sev;
     f.severity = sev;
     f.check = check;
     f.message = body;
@@ -560,8 +632,7 @@ class Checker {
             quoted(f.tag), "appears twice");
       } else if (f.fieldNumber < last) {
         // Readers find fields by number; only LEN and IDC have fixed places.
-        add(Severity::kWarning, "structure", &info, f.fieldNumber, "", "ascending field order",
-            quoted(f.tag), "comes after " + fieldName(r.type, last));
+        recordNote(info, f, f.tag, NoteKind::kFieldOrder, Severity::kWarning).subfield = last;
       }
       if (f.fieldNumber >= 0 && f.fieldNumber < 1000) {
         seenLow.set(static_cast<std::size_t>(f.fieldNumber));
@@ -704,8 +775,9 @@ class Checker {
         checkTaggedField(info, f, *rule);
       }
       if (fieldFindings_ > kMaxFindingsPerField) {
-        add(hiddenWorst_, "value", &info, f.fieldNumber, rule->mnemonic, "", "",
-            std::to_string(fieldFindings_ - kMaxFindingsPerField) + " more findings not listed");
+        FindingList::Note& n = recordNote(info, f, {}, NoteKind::kNotListed, hiddenWorst_);
+        n.field = rule;
+        n.subfield = fieldFindings_ - kMaxFindingsPerField;
       }
     }
   }
@@ -778,7 +850,10 @@ class Checker {
 
   void checkTaggedField(const RecordInfo& info, const Field& f, const FieldRule& rule) {
     const int subs = static_cast<int>(f.subfields.size());
-    occurrences(info, f, rule, subs, subs == 1 ? "subfield" : "subfields");
+    if ((rule.maxOccur >= 0 && subs > rule.maxOccur) ||
+        (rule.minOccur > 0 && subs < rule.minOccur)) {
+      occurrences(info, f, rule, subs, subs == 1 ? "subfield" : "subfields");
+    }
     Place at;
     at.several = subs > 1;
     const bool fromXml = tx_.loadedFromXml;
@@ -823,7 +898,9 @@ class Checker {
         }
         const std::string_view v = values[i].value;
         if (v.empty() && !slot.mandatory) continue;
-        if (const Fault fault = faultOf(v, slot.test, ir); fault != Fault::kNone) {
+        const bool quick = slot.test.digitRange && !v.empty() && v.size() <= 15;
+        if (const Fault fault = quick ? digitRangeFault(v, slot.test) : faultOf(v, slot.test, ir);
+            fault != Fault::kNone) {
           at.setItem(&ir, static_cast<char>('A' + i));
           checkValue(info, f, rule, ir, at, v, fault);
         }
@@ -833,72 +910,63 @@ class Checker {
 
   // Reports the fault `fault` of one value against `rule` (the field's own, or one of its
   // items').
+  // Kept small: most faults of a field with many are past the ones listed and only counted.
   void checkValue(const RecordInfo& info, const Field& f, const FieldRule& field,
                   const FieldRule& rule, const Place& at, std::string_view v, Fault fault) {
+    unsigned char bad = 0;
+    const Severity sev = adjust(info, f, Check::kOther, severityOf(rule, v, fault, bad));
+    if (!admit(info, f, Check::kOther, sev)) return;
+    noteValue(info, f, field, rule, at, v, fault, sev, bad);
+  }
+
+  // The severity of a fault of `v` against `rule`; for a character fault, `bad` receives the
+  // first character not allowed.
+  [[nodiscard]] Severity severityOf(const FieldRule& rule, std::string_view v, Fault fault,
+                                    unsigned char& bad) const noexcept {
     const Severity form =
         rule.severity < 0 ? Severity::kError : static_cast<Severity>(rule.severity);
     const Severity content =
         rule.severity < 0 ? profile_.valueSeverity() : static_cast<Severity>(rule.severity);
-    if (fault == Fault::kLength) {
-      const Severity sev = adjust(info, f, Check::kOther, form);
-      if (!admit(info, f, Check::kOther, sev)) return;
-      valueFinding(sev, "length", info, f, field, at, rule.lengthText, v, rule.lengthText);
-      return;
-    }
-    if (fault == Fault::kCharset) {
-      unsigned char bad = 0;
-      (void)charsOk(v, rule, bad);
-      const Severity sev = adjust(info, f, Check::kOther,
-                                  bad < 0x20 && rule.dataType == "U" ? Severity::kWarning : form);
-      if (!admit(info, f, Check::kOther, sev)) return;
-      char buf[8];
-      if (bad >= 0x20 && bad < 0x7F) {
-        (void)std::snprintf(buf, sizeof buf, "'%c'", bad);
-      } else {
-        (void)std::snprintf(buf, sizeof buf, "\\x%02X", bad);
-      }
-      const std::string shown = quoted(v);
-      add(sev, "charset", &info, f.fieldNumber, at.name(field), typeWords(rule), shown,
-          at.lead(field) + "expected " + typeWords(rule) + ", found " + buf + " in " + shown);
-      return;
-    }
-    const Severity sev = adjust(info, f, Check::kOther, content);
-    if (!admit(info, f, Check::kOther, sev)) return;
-    if (fault == Fault::kValue) {
-      valueFinding(sev, "value", info, f, field, at, rule.valuesText, v, rule.valuesText);
-    } else {
-      valueFinding(sev, "value", info, f, field, at, "the form " + rule.pattern, v,
-                   rule.patternText);
-    }
+    if (fault == Fault::kLength) return form;
+    if (fault != Fault::kCharset) return content;
+    (void)charsOk(v, rule, bad);
+    return bad < 0x20 && rule.dataType == "U" ? Severity::kWarning : form;
   }
 
-  // Adds the finding "[subfield N: ][ITEM ]expected EXPECTED, found 'VALUE'" about a value,
-  // built in the finding's own message; `expectedField` is what its expected member holds.
-  void valueFinding(Severity sev, std::string_view check, const RecordInfo& info, const Field& f,
-                    const FieldRule& field, const Place& at, std::string_view expected,
-                    std::string_view v, std::string_view expectedField) {
-    const std::string_view name = at.name(field);
-    Finding& x = open(sev, check, info, f.fieldNumber, name);
-    MessageText& m = text_;
-    if (at.several) {
-      char buf[16];
-      m.append("subfield ", 9);
-      m.append(buf, static_cast<std::size_t>(
-                        std::to_chars(buf, buf + sizeof buf, at.subfield + 1).ptr - buf));
-      m.append(": ", 2);
-    }
-    if (at.item) {
-      m += name;
-      m += ' ';
-    }
-    m.append("expected ", 9);
-    m += expected;
-    m.append(", found ", 8);
-    const std::size_t quotedAt = m.size();
-    appendQuoted(m, v);
-    close(x);
-    x.found = m.view().substr(quotedAt);
-    x.expected = expectedField;
+  // Records the finding of a fault that is listed.
+  void noteValue(const RecordInfo& info, const Field& f, const FieldRule& field,
+                 const FieldRule& rule, const Place& at, std::string_view v, Fault fault,
+                 Severity sev, unsigned char bad) {
+    FindingList::Note& n = recordNote(info, f, v, static_cast<NoteKind>(fault), sev);
+    n.field = &field;
+    n.rule = &rule;
+    n.item = at.item;
+    n.subfield = at.subfield;
+    n.bad = bad;
+    n.letter = at.anonymous[5];
+    n.several = at.several;
+  }
+
+  // Records a finding whose texts wait until asked for: only what they are made from is kept,
+  // here the finding's place and the shown part of `v`; the caller fills in the rest.
+  FindingList::Note& recordNote(const RecordInfo& info, const Field& f, std::string_view v,
+                                NoteKind kind, Severity sev) {
+    const std::string_view shown = v.substr(0, kMaxQuoted);
+    const std::size_t at0 = out_.texts_.size();
+    out_.texts_ += shown;
+    out_.texts_ += info.idc;
+    FindingList::Note& n = out_.notes_.emplace_back();
+    n.recordType = info.rec->type;
+    n.recordPosition = info.position;
+    n.fieldNumber = f.fieldNumber;
+    n.textAt = at0;
+    n.valueSize = static_cast<std::uint16_t>(shown.size());
+    n.idcSize = info.idc.size();
+    n.severity = sev;
+    n.kind = static_cast<std::uint8_t>(kind);
+    n.inRecord = info.position > 0 && countOfType(info.rec->type) > 1;
+    n.longer = v.size() > kMaxQuoted;
+    return n;
   }
 
   // The table describes the 2011 edition; what older transactions write differently in a
@@ -1122,7 +1190,7 @@ class Checker {
 
   const Transaction& tx_;
   const Profile& profile_;
-  std::vector<Finding>& out_;
+  FindingList& out_;
   // Records of each type 0..99; other types are counted when asked.
   std::array<int, 100> typeCounts_{};
   // The message of the finding being built (see open).
@@ -1132,20 +1200,206 @@ class Checker {
   Severity hiddenWorst_ = Severity::kWarning;
 };
 
+}  // namespace detail
+
+namespace {
+
+constexpr std::string_view kNoteChecks[] = {"",      "length", "charset",  "value",
+                                            "value", "value",  "structure"};
+
 }  // namespace
 
-int validateTransaction(const transaction::NistFile& file, const Profile& profile,
-                        std::vector<Finding>& out) noexcept {
-  if (!file.transaction()) return transaction::kNoTransaction;
-  // Findings go straight to `out`; a failure takes back the ones added so far.
+namespace detail {
+
+// Makes the findings of a list with their texts, as the checker would have made them at once.
+// The record label is made once for the findings of a record in a row.
+class TextMaker {
+ public:
+  explicit TextMaker(const FindingList& list) : list_(list) {}
+
+  void append(std::vector<Finding>& out) {
+    out.reserve(out.size() + list_.notes_.size());
+    for (const FindingList::Note& n : list_.notes_) {
+      if (n.made >= 0) {
+        out.push_back(list_.made_[static_cast<std::size_t>(n.made)]);
+      } else {
+        make(n, out.emplace_back());
+      }
+    }
+  }
+
+ private:
+  void make(const FindingList::Note& n, Finding& f) {
+    const auto kind = static_cast<NoteKind>(n.kind);
+    const std::string_view texts = list_.texts_;
+    const std::string_view value = texts.substr(n.textAt, n.valueSize);
+    const std::string_view idc = texts.substr(n.textAt + n.valueSize, n.idcSize);
+    // The value's or item's name, as the lead and the mnemonic give it.
+    const char anonymous[6] = {'i', 't', 'e', 'm', ' ', n.letter};
+    const std::string_view name = kind == NoteKind::kFieldOrder ? std::string_view()
+                                  : !n.item                  ? std::string_view(n.field->mnemonic)
+                                  : n.item->mnemonic.empty() ? std::string_view(anonymous, 6)
+                                                             : std::string_view(n.item->mnemonic);
+    f.severity = n.severity;
+    f.check = kNoteChecks[n.kind];
+    f.recordType = n.recordType;
+    f.recordPosition = n.recordPosition;
+    f.idc = idc;
+    f.field = n.fieldNumber;
+    f.mnemonic = name;
+    std::string_view found;
+    if (kind != NoteKind::kNotListed) {
+      f.found.reserve(value.size() + 5);
+      appendQuoted(f.found, value);
+      if (n.longer) f.found.insert(f.found.size() - 1, "...");
+      found = f.found;
+    }
+    typeText_.clear();
+    std::string_view expected;
+    switch (kind) {
+      case NoteKind::kLength:
+        expected = n.rule->lengthText;
+        f.expected = expected;
+        break;
+      case NoteKind::kCharset:
+        typeText_ = typeWords(*n.rule);
+        expected = typeText_;
+        f.expected = expected;
+        break;
+      case NoteKind::kValue:
+        expected = n.rule->valuesText;
+        f.expected = expected;
+        break;
+      case NoteKind::kPattern:
+        f.expected = n.rule->patternText;
+        typeText_ = "the form ";
+        typeText_ += n.rule->pattern;
+        expected = typeText_;
+        break;
+      case NoteKind::kFieldOrder:
+        f.expected = "ascending field order";
+        break;
+      case NoteKind::kNotListed:
+        break;
+    }
+    // The message is written in place into room for its longest form, then cut to size: one
+    // allocation, no copies.
+    const std::string_view where =
+        n.inRecord || n.fieldNumber <= 0 ? label(n, idc) : std::string_view();
+    std::string& m = f.message;
+    m.resize(96 + 2 * name.size() + where.size() + expected.size() + found.size());
+    char* const start = m.data();
+    char* p = start;
+    const auto put = [&p](std::string_view t) {
+      std::memcpy(p, t.data(), t.size());
+      p += t.size();
+    };
+    if (n.fieldNumber > 0) {
+      p += fieldName(p, n.recordType, n.fieldNumber);
+      if (!name.empty()) {
+        *p++ = ' ';
+        put(name);
+      }
+      if (n.inRecord) {
+        put(" in ");
+        put(where);
+      }
+    } else {
+      put(where);
+    }
+    put(": ");
+    if (kind == NoteKind::kNotListed) {
+      p = std::to_chars(p, p + 12, n.subfield).ptr;
+      put(" more findings not listed");
+    } else if (kind == NoteKind::kFieldOrder) {
+      put("comes after ");
+      p += fieldName(p, n.recordType, n.subfield);
+    } else {
+      if (n.several) {
+        put("subfield ");
+        p = std::to_chars(p, p + 12, n.subfield + 1).ptr;
+        put(": ");
+      }
+      if (n.item) {
+        put(name);
+        *p++ = ' ';
+      }
+      put("expected ");
+      put(expected);
+      put(", found ");
+      if (kind == NoteKind::kCharset) {
+        const unsigned char bad = n.bad;
+        if (bad >= 0x20 && bad < 0x7F) {
+          const char shown[3] = {'\'', static_cast<char>(bad), '\''};
+          put(std::string_view(shown, 3));
+        } else {
+          static constexpr char kHex[] = "0123456789ABCDEF";
+          const char esc[4] = {'\\', 'x', kHex[bad >> 4], kHex[bad & 15]};
+          put(std::string_view(esc, 4));
+        }
+        put(" in ");
+      }
+      put(found);
+    }
+    m.resize(static_cast<std::size_t>(p - start));
+  }
+
+  // "record N (Type-T, IDC x)" of the note's record, made again only for another record.
+  std::string_view label(const FindingList::Note& n, std::string_view idc) {
+    if (n.recordPosition != labelPosition_ || n.recordType != labelType_ || labelIdc_ != idc) {
+      label_.clear();
+      appendRecordLabel(label_, n.recordPosition, n.recordType, idc);
+      labelPosition_ = n.recordPosition;
+      labelType_ = n.recordType;
+      labelIdc_ = idc;
+    }
+    return label_;
+  }
+
+  const FindingList& list_;
+  std::string typeText_;
+  std::string label_;
+  int labelPosition_ = -1;
+  int labelType_ = -1;
+  std::string_view labelIdc_;
+};
+
+}  // namespace detail
+
+int FindingList::count(Severity s) const noexcept {
+  int n = 0;
+  for (const Note& x : notes_) n += x.severity == s;
+  return n;
+}
+
+void FindingList::clear() noexcept {
+  notes_.clear();
+  made_.clear();
+  texts_.clear();
+}
+
+int FindingList::appendTo(std::vector<Finding>& out) const noexcept {
   const std::size_t before = out.size();
   try {
-    Checker(file, profile, out).run();
+    detail::TextMaker(*this).append(out);
     return 0;
   } catch (const std::bad_alloc&) {
     out.erase(out.begin() + static_cast<std::ptrdiff_t>(before), out.end());
     return kOutOfMemory;
   }
+}
+
+int validateTransaction(const transaction::NistFile& file, const Profile& profile,
+                        FindingList& out) noexcept {
+  if (!file.transaction()) return transaction::kNoTransaction;
+  return detail::Checker::check(file, profile, out);
+}
+
+int validateTransaction(const transaction::NistFile& file, const Profile& profile,
+                        std::vector<Finding>& out) noexcept {
+  FindingList list;
+  if (int rc = validateTransaction(file, profile, list); rc < 0) return rc;
+  return list.appendTo(out);
 }
 
 int countFindings(const std::vector<Finding>& findings, Severity s) noexcept {

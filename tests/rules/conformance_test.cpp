@@ -211,6 +211,45 @@ TEST(ConformanceValues, BoundsOfARangeApplyTogether) {
   EXPECT_NE(find(check(f, p), "1.006 PRY: expected one of >=1,<10, found '10'"), nullptr);
 }
 
+TEST(ConformanceFindings, LongValueIsShownCutAndEscaped) {
+  NistFile f = load(base());
+  ASSERT_EQ(f.setField(1, 11, "19.69\x01" + std::string(44, '7')), 0);
+  const auto all = check(f);
+  const Finding* x = find(all, "1.011 NSR: expected 5 characters NN.NN");
+  ASSERT_NE(x, nullptr);
+  EXPECT_EQ(x->found, "'19.69\\x01" + std::string(34, '7') + "...'");
+  EXPECT_EQ(x->message, "1.011 NSR: expected 5 characters NN.NN, found " + x->found);
+}
+
+TEST(ConformanceFindings, ListCountsBeforeTextsAndAppendsThemInOrder) {
+  // Seven minutiae whose direction is out of range: five are listed, two only counted.
+  std::string minutiae;
+  for (int i = 0; i < 7; ++i)
+    minutiae += std::string(i ? "\x1E" : "") +
+                "10\x1F"
+                "20\x1F"
+                "200\x1F"
+                "E";
+  NistFile f = load(base().tagged(9, {{2, "01"}, {3, "0"}, {4, "U"}, {331, minutiae}}));
+  varnel::rules::conformance::FindingList list;
+  ASSERT_EQ(varnel::rules::conformance::validateTransaction(f, Profile::base(), list), 0);
+  std::vector<Finding> out(1);
+  out[0].message = "kept";
+  ASSERT_EQ(list.appendTo(out), 0);
+  ASSERT_EQ(out.size(), list.size() + 1);
+  EXPECT_EQ(out[0].message, "kept");
+  out.erase(out.begin());
+  EXPECT_EQ(list.count(Severity::kWarning),
+            varnel::rules::conformance::countFindings(out, Severity::kWarning));
+  EXPECT_EQ(list.count(Severity::kError),
+            varnel::rules::conformance::countFindings(out, Severity::kError));
+  EXPECT_NE(find(out, "9.331 MTD: subfield 5: MTD expected one of 1..180, found '200'"), nullptr);
+  const Finding* rest = find(out, "9.331 MIN: 2 more findings not listed");
+  ASSERT_NE(rest, nullptr);
+  EXPECT_EQ(rest->mnemonic, "MIN");
+  EXPECT_EQ(rest->found, "");
+}
+
 TxBuilder type14(const std::string& cga, const std::string& hll, const std::string& data) {
   return base().tagged(14, {{2, "00"},
                             {3, "0"},
