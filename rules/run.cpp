@@ -814,6 +814,7 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
       return refuse("Source and Destination paths cannot be the same");
     }
     (void)outputs.setSourceFolder(sourceFolder);
+    outputs.setDestinationFolder(destFolder);
     const Shard& shard = options.shard;
     DestinationLock lock;
     if (!lock.acquire(destFolder, shard.active())) {

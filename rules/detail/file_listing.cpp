@@ -44,7 +44,8 @@ std::size_t FileListing::append(std::vector<Block>& blocks, std::string_view byt
   Block& last = blocks.back();
   const std::size_t offset = last.used;
   if (!bytes.empty()) std::memcpy(last.bytes.get() + offset, bytes.data(), bytes.size());
-  if (!more.empty()) std::memcpy(last.bytes.get() + offset + bytes.size(), more.data(), more.size());
+  if (!more.empty())
+    std::memcpy(last.bytes.get() + offset + bytes.size(), more.data(), more.size());
   last.used += need;
   return offset;
 }
