@@ -5,8 +5,8 @@
 #            against `cp -r` of the same folder
 #   small  - empty rules on about 50 KB files against `cp -r`
 #   wsq    - WSQ recompression of 500x500 prints, --jobs 1 against --jobs 2
-#   memory - peak RSS of a run over 2,000 and 20,000 tiny files, --jobs 1 and 2, and the growth
-#            per file
+#   memory - peak RSS of a run over 2,000, 20,000 and 100,000 tiny files, --jobs 1 and 2 (median
+#            and range of REPEATS runs), and the growth per file
 # Usage: bench/scale.sh [BUILD_DIR] [REPEATS] [SCENARIO...]
 #   (BUILD_DIR holds cli/varnel and samples/varnel-gen; default: all scenarios)
 set -euo pipefail
@@ -92,19 +92,33 @@ for s in $scenarios; do
       echo "speed-up (medians) --jobs 2 over --jobs 1: $(ratio "${one_t%% *}" "${two_t%% *}")"
       ;;
     memory)
+      # Peak RSS per size and --jobs (median of REPEATS runs, with the range), and the growth per
+      # file from the smallest folder, which stays flat when nothing is kept per file.
       declare -A rss
-      for n in 2000 20000; do
+      sizes=(2000 20000 100000)
+      for n in "${sizes[@]}"; do
         rm -rf "$work/src"
         "$gen" --out "$work/src" --count "$n" --type2-fields 2 > /dev/null
         for jobs in 1 2; do
-          fresh
-          t=$(once "$varnel" convert --quiet --jobs "$jobs" --source "$work/src" --dest "$work/out" --rules "$work/empty.ntx")
-          rss[$n/$jobs]=$(cat "$work/rss")
-          printf '== memory: %6d tiny files, --jobs %d: %7.3f s, peak RSS %d KB\n' "$n" "$jobs" "$t" "${rss[$n/$jobs]}"
+          peaks=()
+          for ((i = 0; i < repeats; i++)); do
+            fresh
+            once "$varnel" convert --quiet --jobs "$jobs" --source "$work/src" --dest "$work/out" \
+              --rules "$work/empty.ntx" > /dev/null
+            peaks+=("$(cat "$work/rss")")
+          done
+          read -r med lo hi < <(printf '%s\n' "${peaks[@]}" | sort -n | awk '{ t[NR] = $1 } END {
+            print ((NR % 2) ? t[(NR + 1) / 2] : int((t[NR / 2] + t[NR / 2 + 1]) / 2)), t[1], t[NR] }')
+          rss[$n/$jobs]=$med
+          printf '== memory: %6d tiny files, --jobs %d: peak RSS median %d KB (min %d, max %d)\n' \
+            "$n" "$jobs" "$med" "$lo" "$hi"
         done
       done
       for jobs in 1 2; do
-        echo "growth, --jobs $jobs: $(( (rss[20000/$jobs] - rss[2000/$jobs]) * 1024 / 18000 )) bytes per file"
+        for n in "${sizes[@]:1}"; do
+          echo "growth ${sizes[0]} to $n files, --jobs $jobs:" \
+            "$(( (rss[$n/$jobs] - rss[${sizes[0]}/$jobs]) * 1024 / (n - sizes[0]) )) bytes per file"
+        done
       done
       ;;
     *) echo "unknown scenario $s" >&2; exit 2 ;;

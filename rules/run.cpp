@@ -19,6 +19,7 @@
 #include <string>
 #include <utility>
 
+#include "rules/detail/file_listing.h"
 #include "rules/detail/ordered_pipeline.h"
 #include "rules/detail/output_files.h"
 #include "rules/detail/text.h"
@@ -375,7 +376,7 @@ struct Worker {
 // ran in an earlier file, its outputs are dropped and it is converted again on this thread, so
 // that the run comes out as one converting the files one after the other.
 template <typename Commit, typename Stop>
-void convertInParallel(const RunInputs& in, const std::vector<std::string>& names, int jobs,
+void convertInParallel(const RunInputs& in, detail::FileListing& names, int jobs,
                        RunOutputs& outputs, RunState& state, NistFile& file, Commit& commit,
                        Stop stop) {
   // A few files per worker keep every worker busy while the commit catches up.
@@ -395,7 +396,7 @@ void convertInParallel(const RunInputs& in, const std::vector<std::string>& name
           c.outputs->attach(outputs);
           c.assumedSaveEnabled = saveEnabled.load();
           w.in.outputs = c.outputs.get();
-          c.outcome = convertFile(w.in, names[i], c.assumedSaveEnabled, w.file);
+          c.outcome = convertFile(w.in, std::string(names[i]), c.assumedSaveEnabled, w.file);
         } catch (...) {
           // Converted again at its commit.
           c.outputs.reset();
@@ -409,13 +410,57 @@ void convertInParallel(const RunInputs& in, const std::vector<std::string>& name
                            c.outputs->stillValid() && c.outputs->commitTo(outputs, err) == kOk;
         if (!holds) {
           if (c.outputs != nullptr) c.outputs->discard();
-          c.outcome = convertFile(in, names[i], state.saveEnabled, file);
+          c.outcome = convertFile(in, std::string(names[i]), state.saveEnabled, file);
         }
         const bool goOn = commit(c.outcome);
+        // Workers only read names past this one.
+        names.release(i + 1);
         saveEnabled.store(state.saveEnabled);
         return goOn;
       },
       stop);
+}
+
+// The folder's transaction files (see listTransactionFiles). False when the folder cannot be
+// listed. Throws std::bad_alloc.
+bool listFolder(const std::string& folder, detail::FileListing& names) {
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  if (ec) return false;
+  for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+    if (ec) break;
+    std::error_code typeEc;
+    // Folders (and links to them) are not transactions. Other entries that are not regular
+    // files are listed: the run reports each of them instead of reading it.
+    if (it->is_directory(typeEc)) continue;
+    const std::string& path = it->path().native();
+    const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
+    if (isTransactionFileName(name)) names.add(name);
+  }
+  names.finish(false);
+  return true;
+}
+
+// The listed entries as the run takes them (see resolveListedFiles). Throws std::bad_alloc.
+bool resolveEntries(const std::string& folder, const std::vector<std::string>& entries,
+                    detail::FileListing& names) {
+  std::error_code ec;
+  fs::path base = fs::absolute(fs::path(folder), ec).lexically_normal();
+  if (!base.has_filename()) base = base.parent_path();
+  for (std::string entry : entries) {
+    if (!entry.empty() && entry.back() == '\r') entry.pop_back();
+    if (entry.find_first_not_of(" \t") == std::string::npos) continue;
+    const fs::path listed = fs::path(entry).lexically_normal();
+    const fs::path full = listed.is_absolute() ? listed : (base / listed).lexically_normal();
+    const std::string name = full.filename().string();
+    // The folder the entry names, however spelt: the source folder itself, or elsewhere.
+    const fs::path parent = full.parent_path();
+    const bool inFolder = !name.empty() && name != "." && name != ".." &&
+                          (parent == base || sameFolder(parent.string(), folder));
+    names.add(inFolder ? name : entry);
+  }
+  names.finish(true);
+  return true;
 }
 
 }  // namespace
@@ -430,20 +475,10 @@ bool isTransactionFileName(std::string_view name) noexcept {
 bool listTransactionFiles(const std::string& folder, std::vector<std::string>& names) noexcept {
   names.clear();
   try {
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec);
-    if (ec) return false;
-    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-      if (ec) break;
-      std::error_code typeEc;
-      // Folders (and links to them) are not transactions. Other entries that are not regular
-      // files are listed: the run reports each of them instead of reading it.
-      if (it->is_directory(typeEc)) continue;
-      std::string name = it->path().filename().string();
-      if (isTransactionFileName(name)) names.push_back(std::move(name));
-    }
-    // Byte order of the names (std::string compares as unsigned bytes).
-    std::sort(names.begin(), names.end());
+    detail::FileListing listing;
+    if (!listFolder(folder, listing)) return false;
+    names.reserve(listing.size());
+    for (std::size_t i = 0; i < listing.size(); ++i) names.emplace_back(listing[i]);
     return true;
   } catch (...) {
     names.clear();
@@ -455,23 +490,10 @@ bool resolveListedFiles(const std::string& folder, const std::vector<std::string
                         std::vector<std::string>& names) noexcept {
   names.clear();
   try {
-    std::error_code ec;
-    fs::path base = fs::absolute(fs::path(folder), ec).lexically_normal();
-    if (!base.has_filename()) base = base.parent_path();
-    for (std::string entry : entries) {
-      if (!entry.empty() && entry.back() == '\r') entry.pop_back();
-      if (entry.find_first_not_of(" \t") == std::string::npos) continue;
-      const fs::path listed = fs::path(entry).lexically_normal();
-      const fs::path full = listed.is_absolute() ? listed : (base / listed).lexically_normal();
-      const std::string name = full.filename().string();
-      // The folder the entry names, however spelt: the source folder itself, or elsewhere.
-      const fs::path parent = full.parent_path();
-      const bool inFolder = !name.empty() && name != "." && name != ".." &&
-                            (parent == base || sameFolder(parent.string(), folder));
-      names.push_back(inFolder ? name : entry);
-    }
-    std::sort(names.begin(), names.end());
-    names.erase(std::unique(names.begin(), names.end()), names.end());
+    detail::FileListing listing;
+    if (!resolveEntries(folder, entries, listing)) return false;
+    names.reserve(listing.size());
+    for (std::size_t i = 0; i < listing.size(); ++i) names.emplace_back(listing[i]);
     return true;
   } catch (...) {
     names.clear();
@@ -501,8 +523,8 @@ InputCheck checkRunInputs(const std::string& source, const std::string& dest,
     } else if (!listSource) {
       c.ok = true;
     } else {
-      std::vector<std::string> names;
-      c.listingFailed = !listTransactionFiles(withTrailingSlash(source), names);
+      detail::FileListing names;
+      c.listingFailed = !listFolder(withTrailingSlash(source), names);
       c.count = static_cast<int>(names.size());
       if (c.count == 0) {
         c.message = "No Files in this folder to convert";
@@ -792,6 +814,7 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
       return refuse("Source and Destination paths cannot be the same");
     }
     (void)outputs.setSourceFolder(sourceFolder);
+    outputs.setDestinationFolder(destFolder);
     const Shard& shard = options.shard;
     DestinationLock lock;
     if (!lock.acquire(destFolder, shard.active())) {
@@ -816,16 +839,17 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
       in.answers.push_back(PromptAnswer{rule.parameter(1), rule.parameter(2), std::move(answer)});
     }
 
-    std::vector<std::string> names;
+    detail::FileListing names;
     in.listedByCaller = options.filesFrom.has_value();
-    const bool listed = in.listedByCaller
-                            ? resolveListedFiles(sourceFolder, *options.filesFrom, names)
-                            : listTransactionFiles(sourceFolder, names);
+    const bool listed = in.listedByCaller ? resolveEntries(sourceFolder, *options.filesFrom, names)
+                                          : listFolder(sourceFolder, names);
     // A shard names its report and results file after itself and leaves a record for the merge.
     const std::string suffix = shardSuffix(shard);
     ShardRecorder recorder;
     if (shard.active() && !options.dryRun) {
-      const int rc = recorder.begin(destFolder, shard, names);
+      ListingDigest digest;
+      for (std::size_t i = 0; i < names.size(); ++i) digest.add(names[i]);
+      const int rc = recorder.begin(destFolder, shard, names.size(), digest.text());
       if (rc == kShardInUse) {
         return refuse("Shard " + std::to_string(shard.index) + " of " +
                       std::to_string(shard.count) +
@@ -838,7 +862,10 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
         return RunStatus::kReportFailed;
       }
     }
-    selectShard(shard, names);
+    if (shard.active()) {
+      names = names.every(static_cast<std::size_t>(shard.index - 1),
+                          static_cast<std::size_t>(shard.count));
+    }
     if (shard.active()) summary.counts.total = static_cast<int>(names.size());
     const long long startedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                                     std::chrono::system_clock::now().time_since_epoch())
@@ -890,9 +917,10 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
       return true;
     };
     if (options.jobs <= 1 || names.size() <= 1) {
-      for (const auto& name : names) {
+      for (std::size_t i = 0; i < names.size(); ++i) {
         if (ui.stopRequested()) break;
-        if (!commit(convertFile(in, name, state.saveEnabled, file))) break;
+        if (!commit(convertFile(in, std::string(names[i]), state.saveEnabled, file))) break;
+        names.release(i + 1);
       }
     } else {
       convertInParallel(in, names, options.jobs, outputs, state, file, commit,
@@ -948,14 +976,20 @@ ConvertStatus convertCommand(const std::string& source, const std::string& dest,
     return ConvertStatus::kInvalidInput;
   }
   if (options.filesFrom) {
-    std::vector<std::string> names;
-    if (!resolveListedFiles(withTrailingSlash(source), *options.filesFrom, names) ||
-        names.empty()) {
+    std::size_t count = 0;
+    try {
+      detail::FileListing names;
+      if (resolveEntries(withTrailingSlash(source), *options.filesFrom, names))
+        count = names.size();
+    } catch (...) {
+      count = 0;
+    }
+    if (count == 0) {
       (void)ui.showMessage("No files listed to convert", kCaption, UiServices::Buttons::kOk,
                            UiServices::Icon::kNone);
       return ConvertStatus::kInvalidInput;
     }
-    check.count = static_cast<int>(names.size());
+    check.count = static_cast<int>(count);
   }
   ui.setStatusText("");
   check.count = shardFileCount(options.shard, check.count);

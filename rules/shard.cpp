@@ -26,19 +26,18 @@ bool parseNumber(std::string_view text, int& value) {
   return ec == std::errc() && end == text.data() + text.size();
 }
 
-// The digest of a listing, so that the merge can tell whether every shard saw the same folder.
-std::string listingDigest(const std::vector<std::string>& names) {
-  std::uint64_t h = 14695981039346656037ULL;  // FNV-1a, 64 bits
-  for (const auto& name : names) {
-    for (unsigned char c : name) h = (h ^ c) * 1099511628211ULL;
-    h = (h ^ 0U) * 1099511628211ULL;  // the end of each name counts
-  }
-  char buf[17];
-  (void)std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
-  return buf;
+}  // namespace
+
+void ListingDigest::add(std::string_view name) noexcept {
+  for (unsigned char c : name) hash_ = (hash_ ^ c) * 1099511628211ULL;
+  hash_ = (hash_ ^ 0U) * 1099511628211ULL;  // the end of each name counts
 }
 
-}  // namespace
+std::string ListingDigest::text() const {
+  char buf[17];
+  (void)std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(hash_));
+  return buf;
+}
 
 bool parseShard(std::string_view text, Shard& out) noexcept {
   const std::size_t slash = text.find('/');
@@ -81,8 +80,8 @@ ShardRecorder::~ShardRecorder() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-int ShardRecorder::begin(const std::string& destFolder, const Shard& shard,
-                         const std::vector<std::string>& listing) noexcept {
+int ShardRecorder::begin(const std::string& destFolder, const Shard& shard, std::size_t listed,
+                         const std::string& digest) noexcept {
   try {
     const std::string path = destFolder + shardRecordName(shard);
     // Not through a link: the record is this run's own file.
@@ -96,8 +95,8 @@ int ShardRecorder::begin(const std::string& destFolder, const Shard& shard,
     // Empty until the run completes, so an interrupted shard is never merged.
     if (::ftruncate(fd_, 0) != 0) return kWriteFailed;
     shard_ = shard;
-    listed_ = static_cast<int>(listing.size());
-    listingDigest_ = listingDigest(listing);
+    listed_ = static_cast<int>(listed);
+    listingDigest_ = digest;
     return kOk;
   } catch (...) {
     errno = ENOMEM;

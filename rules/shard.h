@@ -27,6 +27,17 @@ struct Shard {
 /// "_shard-K-of-N", the part of a shard's file names that names it ("" when not sharded).
 [[nodiscard]] std::string shardSuffix(const Shard& shard);
 
+/// The digest a shard record keeps of the whole listing, so that the merge can tell whether
+/// every shard saw the same folder; fed the names in listing order.
+class ListingDigest {
+ public:
+  void add(std::string_view name) noexcept;
+  [[nodiscard]] std::string text() const;
+
+ private:
+  std::uint64_t hash_ = 14695981039346656037ULL;  // FNV-1a, 64 bits
+};
+
 /// Keeps the names of `shard` from a name-sorted listing, in their order.
 void selectShard(const Shard& shard, std::vector<std::string>& names);
 
@@ -49,11 +60,11 @@ class ShardRecorder {
   ~ShardRecorder();
 
   /// Opens and locks the record of `shard` in `destFolder` (ending with "/") and empties it.
-  /// `listing` is the whole name-sorted listing of the source folder. Returns kOk, kShardInUse
-  /// when another run of the shard holds it, or kWriteFailed (errno set) when it cannot be
-  /// created.
-  [[nodiscard]] int begin(const std::string& destFolder, const Shard& shard,
-                          const std::vector<std::string>& listing) noexcept;
+  /// `listed` is the number of names in the whole name-sorted listing of the source folder and
+  /// `digest` its ListingDigest text. Returns kOk, kShardInUse when another run of the shard
+  /// holds it, or kWriteFailed (errno set) when it cannot be created.
+  [[nodiscard]] int begin(const std::string& destFolder, const Shard& shard, std::size_t listed,
+                          const std::string& digest) noexcept;
   /// Adds one file in run order: the name its rows show, the bytes of its report rows, of the
   /// results.csv header written with it (0 but for the first file with CSV values), of its
   /// results.csv value line, and the outputs it wrote (relative to the destination folder).

@@ -83,9 +83,21 @@ bool RunOutputs::setSourceFolder(const std::string& folder) noexcept {
   return haveSource_;
 }
 
+void RunOutputs::setDestinationFolder(const std::string& folder) { destFolder_ = folder; }
+
+std::string RunOutputs::key(const std::string& path) const {
+  // A view keeps its names as the run does.
+  const std::string& dest = run_ != nullptr ? run_->destFolder_ : destFolder_;
+  const bool inside = !dest.empty() && path.compare(0, dest.size(), dest) == 0;
+  std::string k(1, inside ? '\x01' : '\x02');
+  k.append(path, inside ? dest.size() : 0);
+  return k;
+}
+
 bool RunOutputs::hasName(const std::string& path) const {
+  const std::string k = key(path);
   const std::shared_lock<std::shared_mutex> lock(mutex_);
-  return names_.contains(path);
+  return names_.contains(k);
 }
 
 bool RunOutputs::taken(const std::string& path) const {
@@ -97,8 +109,9 @@ bool RunOutputs::taken(const std::string& path) const {
 }
 
 void RunOutputs::claim(const std::string& path) {
+  const std::string k = key(path);
   const std::unique_lock<std::shared_mutex> lock(mutex_);
-  names_.insert(path);
+  names_.insert(k);
 }
 
 int RunOutputs::keepTemporary(const std::string& path,

@@ -78,6 +78,9 @@ class RunOutputs {
   /// Remembers the source folder (by device and inode, so that any spelling of it matches).
   /// Returns false when it cannot be looked up.
   bool setSourceFolder(const std::string& folder) noexcept;
+  /// Remembers the destination folder (ending with "/"): names inside it are kept without it,
+  /// so that the registry does not grow by the folder's length for every file.
+  void setDestinationFolder(const std::string& folder);
   /// True when this run already wrote or reserved `path`.
   [[nodiscard]] bool taken(const std::string& path) const;
   /// Marks `path` as written by this run.
@@ -110,6 +113,9 @@ class RunOutputs {
     std::string path;
   };
   [[nodiscard]] bool hasName(const std::string& path) const;
+  // How `path` is kept in names_: a mark byte, then the path inside the destination folder, or
+  // another mark and the whole path for one outside it.
+  [[nodiscard]] std::string key(const std::string& path) const;
   // Keeps the temporary file `make` writes beside `path` until commit.
   [[nodiscard]] int keepTemporary(const std::string& path,
                                   const std::function<int(std::string& tmp, int& err)>& make,
@@ -119,6 +125,7 @@ class RunOutputs {
   // another; the committing thread alone adds to them (exclusive).
   mutable std::shared_mutex mutex_;
   detail::NameSet names_;
+  std::string destFolder_;
   const RunOutputs* run_ = nullptr;
   mutable std::vector<std::string> foundFree_;
   std::vector<Pending> pending_;

@@ -223,5 +223,26 @@ TEST(RunOutputNames, ManyNamesAcrossStorageBlocksAreFoundExactly) {
   EXPECT_FALSE(detail::NameSet().contains(name(1)));
 }
 
+// Names inside the destination are kept without it: a name inside must still differ from the
+// same text outside, and a view must see the run's names.
+TEST(RunOutputNames, NamesInsideAndOutsideTheDestinationStayApart) {
+  RunOutputs run;
+  run.setDestinationFolder("/dest/");
+  run.claim("/dest/a.nst");
+  run.claim("a.nst2");
+  EXPECT_TRUE(run.taken("/dest/a.nst"));
+  EXPECT_FALSE(run.taken("a.nst"));
+  EXPECT_FALSE(run.taken("/dest/a.nst2"));
+  EXPECT_FALSE(run.taken("/other/dest/a.nst"));
+  RunOutputs view;
+  view.attach(run);
+  EXPECT_TRUE(view.taken("/dest/a.nst"));
+  view.claim("/dest/b.nst");
+  int err = 0;
+  ASSERT_EQ(view.commitTo(run, err), 0);
+  EXPECT_TRUE(run.taken("/dest/b.nst"));
+  EXPECT_FALSE(run.taken("b.nst"));
+}
+
 }  // namespace
 }  // namespace varnel::rules

@@ -15,9 +15,11 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "rules/detail/file_listing.h"
 #include "rules/report.h"
 #include "samples/tx_builder.h"
 #include "tests/rules/helpers.h"
@@ -505,6 +507,47 @@ TEST(RunInputChecks, FirstFailingCheckGivesItsMessage) {
   const InputCheck fine = checkRunInputs(src.path(), dst.path(), rules);
   EXPECT_TRUE(fine.ok);
   EXPECT_EQ(fine.count, 1);
+}
+
+// More names than one sorting batch, repeated, in shuffled order, with bytes above 0x7F (which
+// sort after ASCII), an embedded NUL and an entry longer than a block of names.
+TEST(RunListing, SortsManyNamesInByteOrderWithoutRepeats) {
+  TempDir src;
+  std::vector<std::string> entries;
+  for (int i = 0; i < 40000; ++i) {
+    char name[40];
+    (void)std::snprintf(name, sizeof name, "SUBJ-%09d-TP.an2", (i * 7919) % 30000);
+    entries.emplace_back(name);
+  }
+  entries.emplace_back("\xC3\xA9t\xC3\xA9.an2");
+  entries.emplace_back(std::string("nul\0inside.an2", 15));
+  entries.emplace_back("elsewhere/" + std::string(70000, 'x') + ".an2");
+  std::shuffle(entries.begin(), entries.end(), std::mt19937(7));
+  // Each entry names itself: one in the folder by its name, the one elsewhere as written.
+  std::vector<std::string> expected = entries;
+  std::sort(expected.begin(), expected.end());
+  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+  std::vector<std::string> names;
+  ASSERT_TRUE(resolveListedFiles(src.path() + "/", entries, names));
+  ASSERT_EQ(names.size(), expected.size());
+  EXPECT_TRUE(names == expected);
+}
+
+TEST(RunListing, EveryNthNameAndReleasedNamesLeaveTheRestReadable) {
+  detail::FileListing listing;
+  for (int i = 49999; i >= 0; --i) {
+    char name[16];
+    (void)std::snprintf(name, sizeof name, "f%d", 100000 + i);
+    listing.add(name);
+  }
+  listing.finish(false);
+  const detail::FileListing shard = listing.every(1, 3);
+  ASSERT_EQ(shard.size(), 16667U);
+  EXPECT_EQ(shard[0], "f100001");
+  EXPECT_EQ(shard[16666], "f149999");
+  listing.release(45000);
+  EXPECT_EQ(listing[45000], "f145000");
+  EXPECT_EQ(listing[49999], "f149999");
 }
 
 TEST(RunFileState, SplitsTheExtensionAtTheLastDot) {
