@@ -949,10 +949,12 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
                                        std::chrono::system_clock::now().time_since_epoch())
                                        .count();
       const std::string csvName = state.wroteCsv() ? csvPath.substr(destFolder.size()) : "";
+      int err = 0;
       if (recorder.finish(summary.reportPath.substr(destFolder.size()), csvName, time19, nameTime,
-                          summary.counts, summary.filesWithErrors, startedMs, finishedMs) != kOk) {
+                          summary.counts, summary.filesWithErrors, startedMs, finishedMs,
+                          err) != kOk) {
         (void)ui.showMessage("The shard record could not be written: '" + destFolder +
-                                 shardRecordName(shard) + "': " + detail::systemReason(errno),
+                                 shardRecordName(shard) + "': " + detail::systemReason(err),
                              kCaption, UiServices::Buttons::kOk, UiServices::Icon::kError);
         return RunStatus::kReportFailed;
       }

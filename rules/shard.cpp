@@ -26,6 +26,30 @@ bool parseNumber(std::string_view text, int& value) {
   return ec == std::errc() && end == text.data() + text.size();
 }
 
+// Writes all of `data` at `offset`, retrying short writes.
+bool writeAt(int fd, const char* data, std::size_t size, off_t& offset) noexcept {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pwrite(fd, data + done, size - done, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+    offset += static_cast<off_t>(n);
+  }
+  return true;
+}
+
+// An unnamed file for the per-file part of a record: beside the record where the file system
+// allows it, else in the temporary folder.
+std::FILE* openSpill(const std::string& destFolder) noexcept {
+  const int fd = ::open(destFolder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    if (std::FILE* f = ::fdopen(fd, "w+")) return f;
+    ::close(fd);
+  }
+  return std::tmpfile();
+}
+
 }  // namespace
 
 void ListingDigest::add(std::string_view name) noexcept {
@@ -78,6 +102,7 @@ std::string shardRecordName(const Shard& shard) {
 
 ShardRecorder::~ShardRecorder() {
   if (fd_ >= 0) ::close(fd_);
+  if (spill_ != nullptr) (void)std::fclose(spill_);
 }
 
 int ShardRecorder::begin(const std::string& destFolder, const Shard& shard, std::size_t listed,
@@ -94,6 +119,8 @@ int ShardRecorder::begin(const std::string& destFolder, const Shard& shard, std:
     }
     // Empty until the run completes, so an interrupted shard is never merged.
     if (::ftruncate(fd_, 0) != 0) return kWriteFailed;
+    spill_ = openSpill(destFolder);
+    if (spill_ == nullptr) return kWriteFailed;
     shard_ = shard;
     listed_ = static_cast<int>(listed);
     listingDigest_ = digest;
@@ -106,23 +133,42 @@ int ShardRecorder::begin(const std::string& destFolder, const Shard& shard, std:
 
 void ShardRecorder::addFile(const std::string& name, std::uint64_t reportBytes,
                             std::uint64_t csvHeaderBytes, std::uint64_t csvLineBytes,
-                            const std::string& output, const std::vector<std::string>& exports) {
-  Entry e{name, reportBytes, csvHeaderBytes, csvLineBytes, {}};
-  if (!output.empty()) e.outputs.push_back(output);
-  e.outputs.insert(e.outputs.end(), exports.begin(), exports.end());
-  files_.push_back(std::move(e));
+                            const std::string& output,
+                            const std::vector<std::string>& exports) noexcept {
+  if (spill_ == nullptr || spillErr_ != 0) return;
+  try {
+    nlohmann::json outputs = nlohmann::json::array();
+    if (!output.empty()) outputs.push_back(output);
+    for (const auto& e : exports) outputs.push_back(e);
+    const nlohmann::json entry{reportBytes, csvHeaderBytes, csvLineBytes, std::move(outputs), name};
+    std::string text = files_ == 0 ? std::string() : std::string(1, ',');
+    text += entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), spill_) != text.size())
+      spillErr_ = errno != 0 ? errno : EIO;
+    ++files_;
+  } catch (...) {
+    spillErr_ = ENOMEM;
+  }
 }
 
 int ShardRecorder::finish(const std::string& reportName, const std::string& csvName,
                           std::string_view time19, std::string_view nameTime,
                           const RunCounts& counts, int filesWithErrors, long long startedMs,
-                          long long finishedMs) noexcept {
-  if (fd_ < 0) return kWriteFailed;
+                          long long finishedMs, int& err) noexcept {
+  err = EBADF;
+  if (fd_ < 0 || spill_ == nullptr) return kWriteFailed;
+  if (spillErr_ != 0) {
+    err = spillErr_;
+    return kWriteFailed;
+  }
+  const auto failed = [&err] {
+    err = errno != 0 ? errno : EIO;
+    return kWriteFailed;
+  };
   try {
-    nlohmann::json files = nlohmann::json::array();
-    for (const auto& f : files_) {
-      files.push_back({f.reportBytes, f.csvHeaderBytes, f.csvLineBytes, f.outputs, f.name});
-    }
+    errno = 0;
+    if (std::fflush(spill_) != 0 || std::fseek(spill_, 0, SEEK_SET) != 0) return failed();
     const nlohmann::json doc{
         {"shard", shard_.index},
         {"of", shard_.count},
@@ -143,21 +189,35 @@ int ShardRecorder::finish(const std::string& reportName, const std::string& csvN
         {"filesWithErrors", filesWithErrors},
         {"csv", csvName.empty() ? nlohmann::json(nullptr) : nlohmann::json(csvName)},
         {"csvComplete", csvComplete_},
-        {"files", files}};
+        {"files", nlohmann::json::array()}};
     const std::string text =
         doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    std::size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n =
-          ::pwrite(fd_, text.data() + done, text.size() - done, static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return kWriteFailed;
-      done += static_cast<std::size_t>(n);
+    // The kept elements go between the brackets of the empty array. A quote inside a string
+    // value is escaped, so the key can only match where it is a key.
+    const std::string_view key = "\"files\":[";
+    const std::size_t at = text.find(key);
+    if (at == std::string::npos) {
+      err = EINVAL;
+      return kWriteFailed;
     }
+    const std::size_t split = at + key.size();
+    off_t offset = 0;
+    if (!writeAt(fd_, text.data(), split, offset)) return failed();
+    char buf[1 << 16];
+    for (;;) {
+      const std::size_t n = std::fread(buf, 1, sizeof buf, spill_);
+      if (n > 0 && !writeAt(fd_, buf, n, offset)) return failed();
+      if (n < sizeof buf) break;
+    }
+    if (std::ferror(spill_) != 0) return failed();
+    if (!writeAt(fd_, text.data() + split, text.size() - split, offset)) return failed();
     const int rc = ::close(fd_);
     fd_ = -1;
-    return rc == 0 ? kOk : kWriteFailed;
+    if (rc != 0) return failed();
+    err = 0;
+    return kOk;
   } catch (...) {
+    err = ENOMEM;
     return kWriteFailed;
   }
 }

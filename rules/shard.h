@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,7 +52,9 @@ void selectShard(const Shard& shard, std::vector<std::string>& names);
 /// The record of one shard run: it locks the shard's record file in the destination folder for
 /// the run (so a second run of the same shard is refused while other shards run freely), keeps
 /// what the merge needs per file, and writes it as JSON when the run is complete. The record
-/// stays empty while the run is in progress and when it does not complete.
+/// stays empty while the run is in progress and when it does not complete. The per-file part is
+/// kept in an unnamed temporary file as the run goes, so the recorder's memory does not grow
+/// with the number of files.
 class ShardRecorder {
  public:
   ShardRecorder() = default;
@@ -68,33 +71,32 @@ class ShardRecorder {
   /// Adds one file in run order: the name its rows show, the bytes of its report rows, of the
   /// results.csv header written with it (0 but for the first file with CSV values), of its
   /// results.csv value line, and the outputs it wrote (relative to the destination folder).
+  /// A file that cannot be kept makes finish() fail, so the merge never sees a record with a
+  /// file missing.
   void addFile(const std::string& name, std::uint64_t reportBytes, std::uint64_t csvHeaderBytes,
                std::uint64_t csvLineBytes, const std::string& output,
-               const std::vector<std::string>& exports);
+               const std::vector<std::string>& exports) noexcept;
   /// Marks results.csv of the shard as missing lines (a write failed).
   void csvFailed() noexcept { csvComplete_ = false; }
   /// Writes the record of a run that ended. `reportName` and `csvName` are names in the
   /// destination folder (`csvName` "" when no results.csv was written); `time19` and `nameTime`
-  /// are the report's times; the epoch milliseconds bound the run. Returns kOk or kWriteFailed.
+  /// are the report's times; the epoch milliseconds bound the run. Returns kOk, or
+  /// kWriteFailed with `err` set to the system error that stopped the record.
   [[nodiscard]] int finish(const std::string& reportName, const std::string& csvName,
                            std::string_view time19, std::string_view nameTime,
                            const RunCounts& counts, int filesWithErrors, long long startedMs,
-                           long long finishedMs) noexcept;
+                           long long finishedMs, int& err) noexcept;
 
  private:
-  struct Entry {
-    std::string name;
-    std::uint64_t reportBytes = 0;
-    std::uint64_t csvHeaderBytes = 0;
-    std::uint64_t csvLineBytes = 0;
-    std::vector<std::string> outputs;
-  };
   int fd_ = -1;
+  // The "files" array's elements, comma-separated, as the run adds them.
+  std::FILE* spill_ = nullptr;
+  int spillErr_ = 0;  // why keeping a file failed; 0 while none has
+  std::size_t files_ = 0;
   Shard shard_;
   int listed_ = 0;
   std::string listingDigest_;
   bool csvComplete_ = true;
-  std::vector<Entry> files_;
 };
 
 /// What `varnel report merge` made of the shard records of a destination folder.

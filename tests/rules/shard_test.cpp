@@ -66,7 +66,9 @@ class ShardRunTest : public ::testing::Test {
       b.type1Field(9, "T" + std::to_string(i));
       b.type2(2, {{18, "NAME" + std::to_string(i)}});
       if (i % 3 != 1) b.type14(2, 8, 8, TxBuilder::greyImage(8, 8));
-      writeFile(src / ("f" + std::to_string(i) + ".nst"), b.bytes());
+      // A name with quotes and brackets must travel through the shard record intact.
+      const std::string name = i == 5 ? "f5\"files\":[].nst" : "f" + std::to_string(i) + ".nst";
+      writeFile(src / name, b.bytes());
     }
     writeFile(src / "f3x.an2", "not a transaction");
   }
