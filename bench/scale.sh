@@ -47,8 +47,10 @@ timed() {
     printf "%.3f %.3f %.3f\n", m, t[1], t[NR] }'
 }
 
-fresh() { rm -rf "$work/out" && mkdir -p "$work/out"; }
-nocopy() { rm -rf "$work/out"; }
+# Untimed between runs; sync so that writing back the last run's files does not share the CPU
+# with the next run.
+fresh() { rm -rf "$work/out" && mkdir -p "$work/out" && sync; }
+nocopy() { rm -rf "$work/out" && sync; }
 
 row() {  # label, "median min max"
   read -r med lo hi <<< "$2"
@@ -83,8 +85,10 @@ for s in $scenarios; do
       versus_cp
       ;;
     wsq)
-      "$gen" --out "$work/src" --count 24 --type14 4 --type14-size 500x500 > /dev/null
-      echo "== wsq: 24 files of four 500x500 prints, $repeats runs"
+      # Enough files that a run lasts about a second on one core: with a few dozen, process
+      # start-up and the report weigh as much as the prints.
+      "$gen" --out "$work/src" --count 160 --type14 4 --type14-size 500x500 > /dev/null
+      echo "== wsq: 160 files of four 500x500 prints, $repeats runs"
       one_t=$(timed fresh "$varnel" convert --quiet --jobs 1 --source "$work/src" --dest "$work/out" --rules "$work/wsq.ntx")
       two_t=$(timed fresh "$varnel" convert --quiet --jobs 2 --source "$work/src" --dest "$work/out" --rules "$work/wsq.ntx")
       row "--jobs 1" "$one_t"
