@@ -15,6 +15,7 @@
 #endif
 
 #include "imaging/wsq/detail/codec.h"
+#include "imaging/wsq/detail/cpu.h"
 #include "imaging/wsq/detail/name_value.h"
 #include "imaging/wsq/detail/workspace.h"
 #include "imaging/wsq/status.h"
@@ -371,16 +372,12 @@ __attribute__((target("avx2"))) void toGreyAvx2(const float* image, std::size_t 
   toGreySse(image + i, n - i, rs, ms, out + i);
 }
 
-bool haveAvx2() noexcept {
-  static const bool kHave = __builtin_cpu_supports("avx2") != 0;
-  return kHave;
-}
 #endif
 
 void dequantizeRow(const std::int16_t* in, int n, float qk, float c, float halfZ,
                    float* out) noexcept {
 #if defined(__x86_64__) && defined(__GNUC__)
-  if (haveAvx2()) {
+  if (detail::haveAvx2()) {
     dequantizeRowAvx2(in, n, qk, c, halfZ, out);
     return;
   }
@@ -390,7 +387,7 @@ void dequantizeRow(const std::int16_t* in, int n, float qk, float c, float halfZ
 
 void toGrey(const float* image, std::size_t n, float rs, float ms, std::uint8_t* out) noexcept {
 #if defined(__x86_64__) && defined(__GNUC__)
-  if (haveAvx2()) {
+  if (detail::haveAvx2()) {
     toGreyAvx2(image, n, rs, ms, out);
     return;
   }

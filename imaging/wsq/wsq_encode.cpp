@@ -12,6 +12,7 @@
 #endif
 
 #include "imaging/wsq/detail/codec.h"
+#include "imaging/wsq/detail/cpu.h"
 #include "imaging/wsq/detail/entropy.h"
 #include "imaging/wsq/detail/workspace.h"
 #include "imaging/wsq/status.h"
@@ -355,17 +356,11 @@ __attribute__((target("avx2"))) void toSamplesAvx2(const std::uint8_t* px, std::
   for (; i < n; ++i) out[i] = (static_cast<float>(px[i]) - mShift) / rScale;
 }
 
-bool haveAvx2() noexcept {
-  static const bool kHave = __builtin_cpu_supports("avx2") != 0;
-  return kHave;
-}
-#else
-bool haveAvx2() noexcept { return false; }
 #endif
 
 void quantizeRow(const float* p, int n, float qk, float hz, std::int16_t* out) noexcept {
 #if defined(__x86_64__) && defined(__GNUC__)
-  if (haveAvx2()) {
+  if (detail::haveAvx2()) {
     quantizeRowAvx2(p, n, qk, hz, out);
     return;
   }
@@ -377,7 +372,7 @@ void quantizeRow(const float* p, int n, float qk, float hz, std::int16_t* out) n
 void toSamples(const std::uint8_t* px, std::size_t n, float mShift, float rScale,
                float* out) noexcept {
 #if defined(__x86_64__) && defined(__GNUC__)
-  if (haveAvx2()) {
+  if (detail::haveAvx2()) {
     toSamplesAvx2(px, n, mShift, rScale, out);
     return;
   }

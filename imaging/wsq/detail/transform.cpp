@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "imaging/wsq/detail/cpu.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -156,7 +158,7 @@ using WeightedSum = void (*)(float*, int, const float* const*, const float*, int
 // The widest version the processor runs, chosen once.
 WeightedSum pickWeightedSum() noexcept {
 #if defined(__x86_64__) && defined(__GNUC__)
-  if (__builtin_cpu_supports("avx2")) return weightedSumAvx2;
+  if (haveAvx2()) return weightedSumAvx2;
 #endif
   return weightedSumSse;
 }
