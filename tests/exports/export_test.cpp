@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "rules/detail/export_actions.h"
+#include "tests/common/file_size_limit.h"
 #include "tests/exports/support.h"
 
 namespace varnel::test {
@@ -227,7 +226,6 @@ TEST(ExportPaths, AFileWhereAFolderShouldBeIsNotCalledAWayOutside) {
 }
 
 TEST(ExportWrites, EveryWriterNamesTheReasonTheSystemGave) {
-  // Past a file-size limit every write fails (EFBIG), as writes on a full disk do (ENOSPC).
   TxBuilder b;
   b.type1();
   b.tagged(14, imageFields(1, 1, 40, 30, "NONE", std::string(1200, '\x80'), 1));
@@ -236,17 +234,13 @@ TEST(ExportWrites, EveryWriterNamesTheReasonTheSystemGave) {
   NistFile mixed;
   loadMixed(mixed);
   Exporter e("limit");
-  rlimit limit{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
-  const rlimit before = limit;
-  limit.rlim_cur = 100;
-  const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  e.runner.apply(raw, "Export All Biometrics", {"bitmap"});
-  e.runner.apply(mixed, "Export Biometric", {"stored", "Front Profile"});
-  e.runner.apply(mixed, "Export To Tenprint", {"card"});
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
-  (void)std::signal(SIGXFSZ, handler);
+  {
+    const test::FileSizeLimit limit(100);
+    ASSERT_TRUE(limit.active());
+    e.runner.apply(raw, "Export All Biometrics", {"bitmap"});
+    e.runner.apply(mixed, "Export Biometric", {"stored", "Front Profile"});
+    e.runner.apply(mixed, "Export To Tenprint", {"card"});
+  }
   std::vector<std::string> texts;
   for (const auto& row : e.runner.outcome.rows) texts.push_back(row.text);
   EXPECT_EQ(texts, (std::vector<std::string>{

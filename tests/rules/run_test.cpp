@@ -3,12 +3,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +20,7 @@
 #include "rules/detail/file_listing.h"
 #include "rules/report.h"
 #include "samples/tx_builder.h"
+#include "tests/common/file_size_limit.h"
 #include "tests/rules/helpers.h"
 
 namespace varnel::rules {
@@ -334,20 +333,16 @@ TEST_F(ConversionRunTest, FailedSaveLeavesNoPartialFile) {
 }
 
 TEST_F(ConversionRunTest, SaveTheSystemRefusesPartWayNamesTheReason) {
-  // Past a file-size limit every write fails (EFBIG), as writes on a full disk do (ENOSPC).
   RunInputs in;
   in.sourceFolder = src.path() + "/";
   in.destFolder = dst.path() + "/";
   transaction::NistFile file;
-  rlimit limit{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
-  const rlimit before = limit;
-  limit.rlim_cur = 100;
-  const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const FileOutcome out = convertFile(in, "a.nst", true, file);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
-  (void)std::signal(SIGXFSZ, handler);
+  FileOutcome out;
+  {
+    const test::FileSizeLimit limit(100);
+    ASSERT_TRUE(limit.active());
+    out = convertFile(in, "a.nst", true, file);
+  }
   ASSERT_FALSE(out.rows.empty());
   EXPECT_EQ(out.rows.back().text, "An error occurred saving the NIST file: File too large");
   EXPECT_TRUE(out.hadErrorRow);
