@@ -515,7 +515,7 @@ TEST(RunListing, SortsManyNamesInByteOrderWithoutRepeats) {
     entries.emplace_back(name);
   }
   entries.emplace_back("\xC3\xA9t\xC3\xA9.an2");
-  entries.emplace_back(std::string("nul\0inside.an2", 15));
+  entries.emplace_back(std::string("nul\0inside.an2", 14));
   entries.emplace_back("elsewhere/" + std::string(70000, 'x') + ".an2");
   std::shuffle(entries.begin(), entries.end(), std::mt19937(7));
   // Each entry names itself: one in the folder by its name, the one elsewhere as written.
