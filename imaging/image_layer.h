@@ -101,14 +101,6 @@ inline constexpr int kExportTiff = 3;
                                     const std::string& path, int format, std::string& reason,
                                     int& err) noexcept;
 
-/// Writes the stored bytes of the record's image data field to `path` as they are (Type 11:
-/// decoded from base64 first). Returns kOk; kNoTransaction, kNotImageType, kNegativeIndex or
-/// kNotFound for a record that is not there; kNoImageData without an image data field;
-/// kWriteFailed when the file cannot be created, written or closed (`err` receives the
-/// system's error number, 0 otherwise; the file is removed); kAllocFailed.
-[[nodiscard]] int exportStoredImage(const transaction::NistFile& file, int type, int index,
-                                    const std::string& path, int& err) noexcept;
-
 /// Appends a Type-7 record holding `image` (BMP decoded to 8-bit raw, WSQ or PNG kept as they
 /// are) with the given finger position and impression type. Returns kOk; kNoTransaction;
 /// kBadFormat for another format; kBadDepth when not 8 bits deep; kAddBuildFailed when the

@@ -17,7 +17,6 @@
 #include "imaging/image_layer.h"
 #include "imaging/status.h"
 #include "imaging/wsq/wsq.h"
-#include "transaction/base64.h"
 #include "transaction/file_io.h"
 
 namespace varnel::imaging {
@@ -355,25 +354,6 @@ int exportRecordImage(const transaction::NistFile& file, int type, int index,
   std::string reason;
   int err = 0;
   return exportRecordImage(file, type, index, path, format, reason, err);
-}
-
-int exportStoredImage(const transaction::NistFile& file, int type, int index,
-                      const std::string& path, int& err) noexcept {
-  err = 0;
-  const Record* rec = nullptr;
-  if (const int rc = detail::lookupImageRecord(file, type, index, rec); rc < 0) return rc;
-  const auto bytes = detail::fieldBytes(*rec, detail::dataFieldNumber(*rec));
-  if (!bytes) return kNoImageData;
-  try {
-    if (type != 11) return writeFile(path, *bytes, nullptr, &err);
-    std::vector<std::uint8_t> decoded;
-    (void)transaction::decodeBase64Lenient(
-        std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), decoded);
-    return writeFile(path, decoded, nullptr, &err);
-  } catch (...) {
-    err = ENOMEM;
-    return kAllocFailed;
-  }
 }
 
 }  // namespace varnel::imaging

@@ -57,7 +57,8 @@ constexpr BiometricName kBiometrics[] = {
 };
 
 constexpr int kUncompressed = 0;
-// What the image writers return when the file itself could not be written.
+// What the image writers (the image layer, and NistFile::exportImageData, whose value is the
+// same) return when the file itself could not be written.
 constexpr int kFileWriteFailed = imaging::kWriteFailed;
 
 void errorRow(ActionContext& ctx, std::string text) {
@@ -227,7 +228,7 @@ int writeRecordImage(const NistFile& file, int type, int index, int compression,
   if (compression == kUncompressed) {
     return imaging::exportRecordImage(file, type, index, path, imaging::kExportBmp, reason, err);
   }
-  return imaging::exportStoredImage(file, type, index, path, err);
+  return file.exportImageData(type, index, path, err);
 }
 
 namespace detail {

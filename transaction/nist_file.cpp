@@ -1,6 +1,10 @@
 #include "transaction/nist_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -8,6 +12,7 @@
 #include <utility>
 
 #include "transaction/base64.h"
+#include "transaction/file_io.h"
 #include "transaction/traditional.h"
 
 namespace varnel::transaction {
@@ -804,7 +809,9 @@ int NistFile::findUnfitBinaryValue(int& position, int& field, std::string& text,
 
 // ---------------------------------------------------------------- image data
 
-int NistFile::exportImageData(int type, int occurrence, const std::string& path) const noexcept {
+int NistFile::exportImageData(int type, int occurrence, const std::string& path,
+                              int& err) const noexcept {
+  err = 0;
   if (!tx_) return kNoTransaction;
   if (!isImageType(type) && type != 11) return kNotImageType;
   if (path.empty()) return kMissingArgument;
@@ -823,14 +830,27 @@ int NistFile::exportImageData(int type, int occurrence, const std::string& path)
       data = reinterpret_cast<const char*>(decoded.data());
       size = decoded.size();
     }
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) return kExportWriteFailed;
-    const bool ok = std::fwrite(data, 1, size, out) == size;
-    const bool closed = std::fclose(out) == 0;
-    return ok && closed ? kOk : kExportWriteFailed;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      err = errno;
+      return kExportWriteFailed;
+    }
+    if (!writeAll(fd, data, size)) err = errno;
+    // A full disk may show only when the file is closed (network file systems, quotas).
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err != 0) {
+      (void)std::remove(path.c_str());
+      return kExportWriteFailed;
+    }
+    return kOk;
   } catch (...) {
     return kAllocFailed;
   }
+}
+
+int NistFile::exportImageData(int type, int occurrence, const std::string& path) const noexcept {
+  int err = 0;
+  return exportImageData(type, occurrence, path, err);
 }
 
 int NistFile::replaceImageData(int type, int occurrence,

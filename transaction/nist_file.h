@@ -173,7 +173,10 @@ class NistFile {
 
   /// Writes the image data field's bytes to `path` (Type 11: decoded from base64 first).
   /// kNotImageType, kMissingArgument (empty path), kRecordNotFound, kNoImageField,
-  /// kExportWriteFailed.
+  /// kExportWriteFailed (the file is removed; `err` receives the system's error number, taken
+  /// where the create, write or close failed, and is 0 otherwise).
+  [[nodiscard]] int exportImageData(int type, int occurrence, const std::string& path,
+                                    int& err) const noexcept;
   [[nodiscard]] int exportImageData(int type, int occurrence,
                                     const std::string& path) const noexcept;
   /// Replaces the image data bytes. Binary records: field 9 (8 for Type 8) changes in place.
