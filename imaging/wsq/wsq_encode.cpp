@@ -14,6 +14,7 @@
 #include "imaging/wsq/detail/codec.h"
 #include "imaging/wsq/detail/cpu.h"
 #include "imaging/wsq/detail/entropy.h"
+#include "imaging/wsq/detail/symbol_scan.h"
 #include "imaging/wsq/detail/workspace.h"
 #include "imaging/wsq/status.h"
 #include "imaging/wsq/wsq.h"
@@ -527,7 +528,7 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
 
     // The stream must come out smaller than the image.
     std::uint8_t* bytes = ws->bytes.get(area);
-    std::uint32_t* symbols = ws->symbols.get(n);
+    std::uint32_t* symbols = ws->symbols.get(n + detail::kSymbolSlack);
     if (bytes == nullptr || symbols == nullptr) return kOutputAlloc;
     ByteWriter w(bytes, area);
     if (int rc = w.u16(detail::kSoi); rc < 0) return rc;
@@ -539,7 +540,7 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     const std::int16_t* b2 = b1 + blockSize[0];
     const std::int16_t* b3 = b2 + blockSize[1];
     std::array<std::uint32_t, 256> freq{};
-    const std::size_t s1 = detail::collectSymbols(b1, blockSize[0], symbols, freq);
+    const std::size_t s1 = detail::collectSymbolsWide(b1, blockSize[0], symbols, freq);
     detail::HuffmanTable table;
     detail::HuffmanEncoder enc;
     detail::buildHuffmanTable(freq, table);
@@ -549,8 +550,8 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     if (int rc = encodeBlock(w, symbolCodes(enc), symbols, s1); rc < 0) return rc;
 
     freq.fill(0);
-    const std::size_t s2 = detail::collectSymbols(b2, blockSize[1], symbols, freq);
-    const std::size_t s3 = detail::collectSymbols(b3, blockSize[2], symbols + s2, freq);
+    const std::size_t s2 = detail::collectSymbolsWide(b2, blockSize[1], symbols, freq);
+    const std::size_t s3 = detail::collectSymbolsWide(b3, blockSize[2], symbols + s2, freq);
     detail::buildHuffmanTable(freq, table);
     if (!detail::makeEncoder(table, enc)) return kBadHuffmanTable;
     if (int rc = writeHuffmanTable(w, 1, table); rc < 0) return rc;
