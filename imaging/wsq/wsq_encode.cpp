@@ -195,25 +195,41 @@ SymbolCodes symbolCodes(const detail::HuffmanEncoder& enc) noexcept {
 int encodeBlock(ByteWriter& w, const SymbolCodes& codes, const std::uint32_t* symbols,
                 std::size_t n) noexcept {
   BitWriter bw(w);
-  // A code and its extra bits go out together: at most 16 + 16 bits. Two symbols are joined
-  // into one write when together they fit the writer's 56 bits, which they nearly always do.
+  // A code and its extra bits go out together: at most 16 + 16 bits. The writer's register is
+  // one chain of dependent steps per write, so four symbols are joined into one write when
+  // together they fit its 56 bits, which they nearly always do; else two, else one.
+  auto code = [&](std::uint32_t sym) -> std::uint64_t {
+    return codes.code[sym & 0xFFU] | (sym >> 8);
+  };
+  auto size = [&](std::uint32_t sym) -> int { return codes.size[sym & 0xFFU]; };
+  auto pair = [&](std::uint32_t a, std::uint32_t b) {
+    const int sizeA = size(a);
+    const int sizeB = size(b);
+    if (sizeA + sizeB <= 56) {
+      bw.put((code(a) << sizeB) | code(b), sizeA + sizeB);
+    } else {
+      bw.put(code(a), sizeA);
+      bw.put(code(b), sizeB);
+    }
+  };
   std::size_t i = 0;
-  for (; i + 2 <= n; i += 2) {
+  for (; i + 4 <= n; i += 4) {
     const std::uint32_t a = symbols[i];
     const std::uint32_t b = symbols[i + 1];
-    const std::uint64_t codeA = codes.code[a & 0xFFU] | (a >> 8);
-    const std::uint64_t codeB = codes.code[b & 0xFFU] | (b >> 8);
-    const int sizeA = codes.size[a & 0xFFU];
-    const int sizeB = codes.size[b & 0xFFU];
-    if (sizeA + sizeB <= 56) {
-      bw.put((codeA << sizeB) | codeB, sizeA + sizeB);
+    const std::uint32_t c = symbols[i + 2];
+    const std::uint32_t d = symbols[i + 3];
+    const int sizeB = size(b);
+    const int sizeC = size(c);
+    const int sizeD = size(d);
+    const int total = size(a) + sizeB + sizeC + sizeD;
+    if (total <= 56) {
+      bw.put((((((code(a) << sizeB) | code(b)) << sizeC) | code(c)) << sizeD) | code(d), total);
     } else {
-      bw.put(codeA, sizeA);
-      bw.put(codeB, sizeB);
+      pair(a, b);
+      pair(c, d);
     }
   }
-  if (i < n)
-    bw.put(codes.code[symbols[i] & 0xFFU] | (symbols[i] >> 8), codes.size[symbols[i] & 0xFFU]);
+  for (; i < n; ++i) bw.put(code(symbols[i]), size(symbols[i]));
   return bw.finish();
 }
 

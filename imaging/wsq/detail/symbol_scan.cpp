@@ -126,8 +126,7 @@ __attribute__((VARNEL_WIDE_TARGET)) std::size_t collectWide(const std::int16_t* 
   }
   if (base < n) {
     const auto len = static_cast<unsigned>(n - base);
-    wideChunk(s, _mm256_maskz_loadu_epi16(static_cast<__mmask16>((1U << len) - 1U), c + base),
-              len);
+    wideChunk(s, _mm256_maskz_loadu_epi16(static_cast<__mmask16>((1U << len) - 1U), c + base), len);
   }
   s.zeroRun(s.gap);
   return s.k;
