@@ -233,31 +233,68 @@ int encodeBlock(ByteWriter& w, const SymbolCodes& codes, const std::uint32_t* sy
   return bw.finish();
 }
 
-// Variance of a subband, over its centred crop or its whole area.
-float subbandVariance(const float* img, int width, const Region& r, bool crop) noexcept {
-  int x0 = r.x;
-  int y0 = r.y;
-  int w = r.w;
-  int h = r.h;
-  if (crop) {
-    x0 = r.x + r.w / 8;
-    w = 3 * r.w / 4;
-    y0 = r.y + 9 * r.h / 32;
-    h = 7 * r.h / 16;
-  }
+// The part of a subband its variance is measured over: a centred crop or the whole area.
+Region varianceArea(const Region& r, bool crop) noexcept {
+  if (!crop) return r;
+  return Region{r.x + r.w / 8, r.y + 9 * r.h / 32, 3 * r.w / 4, 7 * r.h / 16};
+}
+
+// Variances of N areas of one size, side by side. Each area's sums are the same float additions
+// in the same order as when it is measured alone, so the results are too; kept apart, the N
+// chains of dependent additions overlap instead of waiting for each other.
+template <int N>
+void areaVariances(const float* img, int width, const Region* area, float* out) noexcept {
+  const int w = area[0].w;
+  const int h = area[0].h;
   const long long n = static_cast<long long>(w) * h;
-  if (n < 2) return 0.0F;
-  float sum = 0.0F;
-  float ssq = 0.0F;
+  if (n < 2) {
+    for (int i = 0; i < N; ++i) out[i] = 0.0F;
+    return;
+  }
+  std::array<float, N> sum{};
+  std::array<float, N> ssq{};
   for (int y = 0; y < h; ++y) {
-    const float* p = img + static_cast<std::ptrdiff_t>(y0 + y) * width + x0;
+    std::array<const float*, N> p{};
+    for (int i = 0; i < N; ++i) {
+      p[static_cast<std::size_t>(i)] =
+          img + static_cast<std::ptrdiff_t>(area[i].y + y) * width + area[i].x;
+    }
     for (int x = 0; x < w; ++x) {
-      sum += p[x];
-      ssq += p[x] * p[x];
+      for (std::size_t i = 0; i < N; ++i) {
+        const float v = p[i][x];
+        sum[i] += v;
+        ssq[i] += v * v;
+      }
     }
   }
   const auto fn = static_cast<float>(n);
-  return (ssq - (sum * sum) / fn) / (fn - 1.0F);
+  for (std::size_t i = 0; i < N; ++i) {
+    out[i] = (ssq[i] - (sum[i] * sum[i]) / fn) / (fn - 1.0F);
+  }
+}
+
+// Variances of subbands [from, to), up to four neighbours with equal measured areas at a time.
+void subbandVariances(const float* img, int width, const detail::Trees& trees, int from, int to,
+                      bool crop, float* var) noexcept {
+  for (int k = from; k < to;) {
+    std::array<Region, 4> area{};
+    area[0] = varianceArea(trees.subband[static_cast<std::size_t>(k)], crop);
+    int m = 1;
+    for (; m < 4 && k + m < to; ++m) {
+      const Region next = varianceArea(trees.subband[static_cast<std::size_t>(k + m)], crop);
+      if (next.w != area[0].w || next.h != area[0].h) break;
+      area[static_cast<std::size_t>(m)] = next;
+    }
+    if (m == 4) {
+      areaVariances<4>(img, width, area.data(), var + k);
+    } else if (m >= 2) {
+      m = 2;
+      areaVariances<2>(img, width, area.data(), var + k);
+    } else {
+      areaVariances<1>(img, width, area.data(), var + k);
+    }
+    k += m;
+  }
 }
 
 // Sum, darkest and brightest level of the pixels, in runs short enough for 32-bit partial sums.
@@ -509,15 +546,11 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     // Variances: a centred crop of the four lowest subbands decides whether the others are
     // measured over their crop too or over their whole area.
     std::array<float, 64> var{};
+    subbandVariances(image, width, trees, 0, 4, true, var.data());
     float lowSum = 0.0F;
-    for (std::size_t k = 0; k < 4; ++k) {
-      var[k] = subbandVariance(image, width, trees.subband[k], true);
-      lowSum += var[k];
-    }
+    for (std::size_t k = 0; k < 4; ++k) lowSum += var[k];
     const bool crop = lowSum >= 20000.0F;
-    for (std::size_t k = crop ? 4 : 0; k < static_cast<std::size_t>(detail::kCodedSubbands); ++k) {
-      var[k] = subbandVariance(image, width, trees.subband[k], crop);
-    }
+    subbandVariances(image, width, trees, crop ? 4 : 0, detail::kCodedSubbands, crop, var.data());
     std::array<float, 64> q{};
     std::array<float, 64> z{};
     (void)wsqComputeQuantization(bitrate, var, q, z);
