@@ -395,6 +395,34 @@ __attribute__((target("avx2"))) void quantizeRowAvx2(const float* p, int n, floa
   quantizeRowSse(p + x, n - x, qk, hz, out + x);
 }
 
+// levelStats() 32 pixels at a time: sums of absolute differences from zero add the bytes into
+// 64-bit lanes, byte minimum and maximum keep the extremes.
+__attribute__((target("avx2"))) void levelStatsAvx2(const std::uint8_t* px, std::size_t n,
+                                                    std::uint64_t& sum, std::uint8_t& lo,
+                                                    std::uint8_t& hi) noexcept {
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i total = zero;
+  __m256i darkest = _mm256_set1_epi8(static_cast<char>(lo));
+  __m256i brightest = _mm256_set1_epi8(static_cast<char>(hi));
+  std::size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(px + i));
+    total = _mm256_add_epi64(total, _mm256_sad_epu8(v, zero));
+    darkest = _mm256_min_epu8(darkest, v);
+    brightest = _mm256_max_epu8(brightest, v);
+  }
+  std::array<std::uint64_t, 4> sums{};
+  std::array<std::uint8_t, 32> mins{};
+  std::array<std::uint8_t, 32> maxs{};
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums.data()), total);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(mins.data()), darkest);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(maxs.data()), brightest);
+  for (auto v : sums) sum += v;
+  for (auto v : mins) lo = v < lo ? v : lo;
+  for (auto v : maxs) hi = v > hi ? v : hi;
+  levelStats(px + i, n - i, sum, lo, hi);
+}
+
 // Grey levels to samples around the mean: (v - mShift) / rScale, eight at a time.
 __attribute__((target("avx2"))) void toSamplesAvx2(const std::uint8_t* px, std::size_t n,
                                                    float mShift, float rScale,
@@ -520,7 +548,15 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     std::uint64_t sum = 0;
     std::uint8_t lo = 255;
     std::uint8_t hi = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (detail::haveAvx2()) {
+      levelStatsAvx2(pixels.data(), area, sum, lo, hi);
+    } else {
+      levelStats(pixels.data(), area, sum, lo, hi);
+    }
+#else
     levelStats(pixels.data(), area, sum, lo, hi);
+#endif
     const float mShift = static_cast<float>(static_cast<double>(sum) / static_cast<double>(area));
     float rScale =
         std::fmax(mShift - static_cast<float>(lo), static_cast<float>(hi) - mShift) / 128.0F;
