@@ -118,25 +118,27 @@ class BitWriter {
       : w_(w), start_(w.data() + w.size()), p_(start_), end_(w.data() + w.capacity()) {}
   // n at most 56; `bits` has no bits above the lowest n.
   void put(std::uint64_t bits, int n) noexcept {
-    // The register holds count_ (< 8 between calls) pending bits at its top.
-    acc_ |= bits << (64 - count_ - n);
-    count_ += n;
-    const int whole = count_ >> 3;
+    // The register holds count_ (< 8 between calls) pending bits at its top. The steps from one
+    // call to the next are kept few: each depends on the last.
+    const int total = count_ + n;
+    acc_ |= bits << (64 - total);
+    const int used = total & ~7;  // bits in complete bytes
     // The complete bytes go out without a branch on how many there are: all eight register
     // bytes are stored and the position moves by the complete ones. A 0xFF among them (it needs
     // a stuffed zero) or a buffer near its end takes the byte loop, which finds a full buffer
     // exactly where it would be.
     const std::uint64_t inv = ~acc_;
     const std::uint64_t ff = (inv - 0x0101010101010101ULL) & ~inv & 0x8080808080808080ULL;
-    const std::uint64_t head = ~(~std::uint64_t{0} >> (8 * whole));
+    const std::uint64_t head = ~(~std::uint64_t{0} >> used);
     if ((ff & head) == 0 && end_ - p_ >= 16) {
       const std::uint64_t big = __builtin_bswap64(acc_);
       std::memcpy(p_, &big, sizeof big);
-      p_ += whole;
-      acc_ <<= 8 * whole;
-      count_ -= 8 * whole;
+      p_ += used >> 3;
+      acc_ <<= used;
+      count_ = total & 7;
       return;
     }
+    count_ = total;
     drain();
   }
   int finish() noexcept {
