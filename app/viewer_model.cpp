@@ -337,7 +337,12 @@ std::vector<FieldRow> fieldRows(const Record& record) {
       for (const auto& sf : f.subfields) {
         for (const auto& item : sf.items) bytes += item.value.size();
       }
-      row.value = "<" + number(static_cast<long long>(bytes)) + " bytes of image data>";
+      // Built in its own string: g++ 12 warns falsely (-Wrestrict) when a short literal is
+      // assigned to or prepended onto one.
+      std::string shown(1, '<');
+      shown += number(static_cast<long long>(bytes));
+      shown += " bytes of image data>";
+      row.value = std::move(shown);
     } else if (f.subfields.size() == 1) {
       const auto& items = f.subfields[0].items;
       for (std::size_t i = 0; i < items.size(); ++i) {
