@@ -116,6 +116,10 @@ inline std::int16_t clamp16(std::int32_t v) noexcept {
 // Bits looked at for a group of short codes.
 constexpr int kGroupBits = 11;
 
+// How far the groups decoded from one refill may write past the coefficient limit before the
+// limit is checked: three groups of at most 255 coefficients.
+constexpr std::size_t kGroupOverrun = 3 * 255;
+
 // Entries for the next kGroupBits bits when they begin with up to three short codes of zero runs
 // or small values, all inside those bits: total code length in bits 0-7 (0: take the general
 // path), the coefficients the three symbols cover in bits 8-15, 16-23 and 24-31, the values
@@ -294,19 +298,21 @@ int decodeBlock(const std::uint8_t* data, std::size_t size, bool truncated,
   std::size_t i = count;
   Step step = Step::kNext;
   // One refill gives at least 56 bits: enough for three groups of at most kGroupBits bits, and
-  // before the third still 34, enough for any code with its extra bits.
+  // before the third still 34, enough for any code with its extra bits. The groups of one refill
+  // are checked against the limit together: they may pass it by kGroupOverrun, which the buffer
+  // has room for, before the stream is refused.
   static_assert(56 - 2 * kGroupBits >= 32);
   while (br.roomForFast()) {
     br.refillFast();
     for (int k = 0; k < 3; ++k) {
       const std::uint64_t g = groups[br.bits() >> (64 - kGroupBits)];
       if ((g & 0xFFU) == 0) {
+        if (i > limit) return kTooManyCoefficients;
         if (int rc = generalSymbol<true>(br, h, truncated, coef, limit, i, step); rc < 0) return rc;
         break;
       }
       // Zero runs (value 0) and small values take the same stores and steps; a missing symbol
       // stores 0 where the next one starts.
-      if ((g >> 56) > limit - i) return kTooManyCoefficients;
       const std::size_t s1 = (g >> 8) & 0xFFU;
       const std::size_t s2 = (g >> 16) & 0xFFU;
       coef[i] = static_cast<std::int8_t>(g >> 32);
@@ -316,6 +322,7 @@ int decodeBlock(const std::uint8_t* data, std::size_t size, bool truncated,
       // The length is below 64, so the shift takes it without masking.
       br.consume(static_cast<int>(g & 63U));
     }
+    if (i > limit) return kTooManyCoefficients;
   }
   for (;;) {
     if (br.available() < 32) {
@@ -347,9 +354,10 @@ int decodeBlock(const std::uint8_t* data, std::size_t size, bool truncated,
   return kOk;
 }
 
-// A coefficient buffer for the image and one more, all zero.
+// A coefficient buffer for the image and one more, all zero, with kGroupOverrun more that only
+// a stream with too many coefficients writes.
 std::int16_t* clearedCoefficients(detail::Workspace& ws, std::size_t area) noexcept {
-  std::int16_t* coef = ws.coef.get(area + 1);
+  std::int16_t* coef = ws.coef.get(area + 1 + kGroupOverrun);
   if (coef != nullptr) std::fill_n(coef, area + 1, std::int16_t{0});
   return coef;
 }
@@ -491,6 +499,32 @@ void toGrey(const float* image, std::size_t n, float rs, float ms, std::uint8_t*
 #endif
   toGreySse(image, n, rs, ms, out);
 }
+
+// Receives the finished rows of the transform and writes them as grey levels.
+struct GreyRows {
+  std::vector<std::uint8_t>* pixels;
+  std::size_t area;
+  float rScale;
+  float mShift;
+  bool started = false;
+  bool failed = false;
+
+  static bool take(void* context, int y, const float* row, int width) noexcept {
+    auto& g = *static_cast<GreyRows*>(context);
+    if (!g.started) {
+      try {
+        g.pixels->resize(g.area);
+      } catch (const std::bad_alloc&) {
+        g.failed = true;
+        return false;
+      }
+      g.started = true;
+    }
+    toGrey(row, static_cast<std::size_t>(width), g.rScale, g.mShift,
+           g.pixels->data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width));
+    return true;
+  }
+};
 
 struct Parsed {
   detail::StreamTables tables;
@@ -677,19 +711,24 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
     const std::size_t nh = p.tables.filters.high.size();
     if (nl > detail::kMaxTaps) return kNoLowPassFilter;
     if (nh > detail::kMaxTaps || nl % 2 != nh % 2) return kNoHighPassFilter;
-    {
-      float* scratch = ws->scratch.get(area);
-      if (scratch == nullptr) return kReconstructAlloc;
-      if (int rc = detail::reconstruct(image, w, trees, p.tables.filters, scratch); rc < 0) {
-        return rc;
+    float* scratch = ws->scratch.get(area);
+    if (scratch == nullptr) return kReconstructAlloc;
+    // The last rows of the transform become grey levels while still in the cache. The output is
+    // sized at the first row, when the transform can no longer fail.
+    GreyRows grey{&pixels, area, p.frame.rScale, p.frame.mShift};
+    if (int rc = detail::reconstructRows(image, w, trees, p.tables.filters, scratch,
+                                         &GreyRows::take, &grey);
+        rc < 0) {
+      return rc;
+    }
+    if (grey.failed) return kOutputAlloc;
+    if (!grey.started) {
+      try {
+        pixels.resize(area);
+      } catch (const std::bad_alloc&) {
+        return kOutputAlloc;
       }
     }
-    try {
-      pixels.resize(area);
-    } catch (const std::bad_alloc&) {
-      return kOutputAlloc;
-    }
-    toGrey(image, area, p.frame.rScale, p.frame.mShift, pixels.data());
     width = w;
     height = h;
     depth = 8;
