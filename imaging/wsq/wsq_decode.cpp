@@ -127,86 +127,82 @@ constexpr std::size_t kGroupOverrun = 3 * 255;
 // all of them cover in bits 56-63. A missing symbol covers 0 and leaves 0.
 using GroupTable = std::array<std::uint64_t, std::size_t{1} << kGroupBits>;
 
-// The code at the top of the kGroupBits bits `idx` when it is a zero run or a small value no
-// longer than kGroupBits: its length (0 otherwise), the coefficients it covers and the value it
-// leaves (0 for a run). Codes are found as the general path finds them.
-int shortCode(const detail::HuffmanDecoder& h, std::uint32_t idx, std::uint32_t& step,
-              std::int32_t& value) noexcept {
-  static_assert(kGroupBits >= detail::kFastBits && kGroupBits <= detail::kMaxCodeLength);
-  const std::uint32_t e = h.fast[idx >> (kGroupBits - detail::kFastBits)];
-  int len = static_cast<int>(e & 0xFFU);
-  int sym = static_cast<int>((e >> 8) & 0xFFU);
-  for (int l = detail::kFastBits + 1; len == 0 && l <= kGroupBits; ++l) {
-    const auto code = static_cast<std::int32_t>(idx >> (kGroupBits - l));
-    if (code <= h.maxCode[static_cast<std::size_t>(l)]) {
-      const std::int32_t k = h.valOffset[static_cast<std::size_t>(l)] + code;
-      if (k < 0 || k > 255 || k >= h.table.count) return 0;
-      sym = h.table.values[static_cast<std::size_t>(k)];
-      len = l;
-    }
-  }
-  if (sym >= 1 && sym <= 100) {
-    step = static_cast<std::uint32_t>(sym);
-    value = 0;
-  } else if (sym >= 107 && sym <= 254) {
-    step = 1;
-    value = sym - 180;
-  } else {
-    return 0;
-  }
-  return len;
-}
+// Marks an entry with no short code at its start.
+constexpr std::uint64_t kNoGroup = 0;
 
-// Marks an entry worked out and found to start with no short code; 0 marks one not yet worked out.
-constexpr std::uint64_t kNoGroup = std::uint64_t{1} << 8;
-
-std::uint64_t groupEntry(const detail::HuffmanDecoder& h, std::uint32_t idx) noexcept {
-  constexpr std::uint32_t kMask = (1U << kGroupBits) - 1U;
-  std::uint64_t entry = 0;
-  std::uint32_t len = 0;
-  std::uint32_t total = 0;
-  for (int k = 0; k < 3; ++k) {
-    // The bits after the codes taken so far; a code counts only if it lies wholly inside them.
-    std::uint32_t step = 0;
-    std::int32_t value = 0;
-    const auto l = static_cast<std::uint32_t>(shortCode(h, (idx << len) & kMask, step, value));
-    if (l == 0 || len + l > kGroupBits || total + step > 255) break;
-    len += l;
-    total += step;
-    entry |= std::uint64_t{step} << (8 + 8 * k);
-    entry |= std::uint64_t{static_cast<std::uint8_t>(value)} << (32 + 8 * k);
-  }
-  return len == 0 ? kNoGroup : entry | len | (std::uint64_t{total} << 56);
-}
-
-// The group entries of one Huffman table, each worked out the first time its bits come up: a
-// block meets only part of the table, and working out all of it would cost about as much as a
-// small block's decoding. Emptied when a block uses another table.
+// The group entries of one Huffman table, made again only when a block uses another table.
 class Groups {
  public:
   void use(const detail::HuffmanDecoder& h) noexcept {
-    if (!valid_ || source_.count != h.table.count || source_.bits != h.table.bits ||
-        source_.values != h.table.values) {
-      table_.fill(0);
-      source_ = h.table;
-      valid_ = true;
+    if (valid_ && source_.count == h.table.count && source_.bits == h.table.bits &&
+        source_.values == h.table.values) {
+      return;
     }
-    h_ = &h;
+    build(h);
+    source_ = h.table;
+    valid_ = true;
   }
-  /// The entry for the kGroupBits bits `idx`; its low byte is 0 when no short code starts there.
-  std::uint64_t operator[](std::uint64_t idx) noexcept {
-    std::uint64_t g = table_[idx];
-    if (g == 0) [[unlikely]] {
-      g = groupEntry(*h_, static_cast<std::uint32_t>(idx));
-      table_[idx] = g;
-    }
-    return g;
-  }
+  /// The entry for the kGroupBits bits `idx`; its length is 0 when no short code starts there.
+  std::uint64_t operator[](std::uint64_t idx) const noexcept { return table_[idx]; }
 
  private:
+  struct Code {
+    std::uint32_t bits;
+    std::uint32_t len;
+    std::uint32_t step;
+    std::uint8_t value;
+  };
+
+  // Each chain of up to three short codes that fits in kGroupBits bits fills the entries that
+  // begin with it, longer chains after the shorter ones they extend: every entry ends up with
+  // the codes read one after another from its bits, as the general path would read them.
+  void build(const detail::HuffmanDecoder& h) noexcept {
+    static_assert(kGroupBits == detail::kFastBits);
+    codes_ = 0;
+    for (std::uint32_t idx = 0; idx < table_.size();) {
+      const std::uint32_t e = h.fast[idx];
+      const std::uint32_t len = e & 0xFFU;
+      if (len == 0) {
+        ++idx;
+        continue;
+      }
+      const std::uint32_t sym = (e >> 8) & 0xFFU;
+      const std::uint32_t step = (e >> 16) & 0xFFU;
+      if (step != 0 && codes_ < short_.size()) {
+        const int value = sym >= 107 ? static_cast<int>(sym) - 180 : 0;
+        short_[codes_++] =
+            Code{idx >> (kGroupBits - len), len, step, static_cast<std::uint8_t>(value)};
+      }
+      idx += 1U << (kGroupBits - len);
+    }
+    table_.fill(kNoGroup);
+    extend(0, 0, 0, 0, 0);
+  }
+
+  void extend(std::uint32_t prefix, std::uint32_t len, std::uint32_t total, std::uint64_t entry,
+              int k) noexcept {
+    for (std::size_t c = 0; c < codes_; ++c) {
+      const Code& code = short_[c];
+      if (len + code.len > kGroupBits) break;  // the codes come shortest first
+      if (total + code.step > 255) continue;
+      const std::uint32_t p = (prefix << code.len) | code.bits;
+      const std::uint32_t l = len + code.len;
+      const std::uint32_t t = total + code.step;
+      const std::uint64_t e = entry | (std::uint64_t{code.step} << (8 + 8 * k)) |
+                              (std::uint64_t{code.value} << (32 + 8 * k));
+      const std::uint32_t first = p << (kGroupBits - l);
+      std::fill_n(table_.begin() + first, std::size_t{1} << (kGroupBits - l),
+                  e | l | (std::uint64_t{t} << 56));
+      if (k < 2) extend(p, l, t, e, k + 1);
+    }
+  }
+
   GroupTable table_;
+  // The zero runs and small values with codes of at most kGroupBits bits, in code order, which
+  // puts shorter codes first.
+  std::array<Code, 256> short_;
+  std::size_t codes_ = 0;
   detail::HuffmanTable source_;
-  const detail::HuffmanDecoder* h_ = nullptr;
   bool valid_ = false;
 };
 
