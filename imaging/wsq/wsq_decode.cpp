@@ -80,9 +80,8 @@ class BitReader {
 };
 
 // Copies the entropy-coded data of a block, which runs up to the first 0xFF not followed by a
-// stuffed zero, to `out` without its stuffed zeros, followed by eight zero bytes so that a
-// word-wide read near the end stays inside. Returns where the data end in `s`; `size` is the
-// number of data bytes written. `out` needs room for s.size() - from + 8 bytes.
+// stuffed zero, to `out` without its stuffed zeros. Returns where the data end in `s`; `size` is
+// the number of bytes written. `out` needs room for s.size() - from bytes.
 std::size_t destuffBlock(std::span<const std::uint8_t> s, std::size_t from, std::uint8_t* out,
                          std::size_t& size) noexcept {
   const std::size_t n = s.size();
@@ -104,7 +103,6 @@ std::size_t destuffBlock(std::span<const std::uint8_t> s, std::size_t from, std:
     out[o++] = 0xFF;
     i = j + 2;
   }
-  std::memset(out + o, 0, 8);
   size = o;
   return end;
 }
@@ -283,8 +281,8 @@ int generalSymbol(BitReader& br, const detail::HuffmanDecoder& h, bool truncated
 }
 
 // Coefficients of a block go into a buffer cleared beforehand (with room for one more), so a
-// zero run only moves the position. `data` holds the block's bytes without stuffing, with eight
-// bytes of padding after `size`. Up to three short codes are decoded by one table lookup; while
+// zero run only moves the position. `data` holds the block's `size` bytes without stuffing, read
+// only inside them. Up to three short codes are decoded by one table lookup; while
 // eight bytes of data remain the register is topped up without a branch and every code finds
 // its bits, and only the last bytes take the checked path.
 int decodeBlock(const std::uint8_t* data, std::size_t size, bool truncated,
@@ -656,7 +654,7 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
           coef = clearedCoefficients(*ws, area);
           if (coef == nullptr) return kOutputAlloc;
         }
-        std::uint8_t* data = ws->bytes.get(stream.size() - in.pos() + 8);
+        std::uint8_t* data = ws->bytes.get(stream.size() - in.pos());
         if (data == nullptr) return kOutputAlloc;
         std::size_t size = 0;
         const std::size_t end = destuffBlock(stream, in.pos(), data, size);
