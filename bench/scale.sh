@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Side-by-side timings of `varnel convert` at scale, each repeated REPEATS times (median and
-# range of wall time):
+# Side-by-side timings of `varnel convert` at scale:
 #   heavy  - empty rules on image-heavy files (about 8 MB, 16 uncompressed Type-14 images each)
 #            against `cp -r` of the same folder
 #   small  - empty rules on about 50 KB files against `cp -r`
 #   wsq    - WSQ recompression of 500x500 prints, --jobs 1 against --jobs 2
 #   memory - peak RSS of a run over 2,000, 20,000 and 100,000 tiny files, --jobs 1 and 2 (median
 #            and range of REPEATS runs), and the growth per file
+# Against cp, the runs are interleaved (cp, --jobs 1, all cores, REPEATS times), because the
+# time the system spends writing files swings from one moment to the next by more than the
+# difference measured: each round gives a ratio to the cp run beside it, and the median and
+# range of those ratios are printed, with the CPU time (user + system) of each command and,
+# when strace is installed, the system calls per file of one more run.
 # Usage: bench/scale.sh [BUILD_DIR] [REPEATS] [SCENARIO...]
 #   (BUILD_DIR holds cli/varnel and samples/varnel-gen; default: all scenarios)
 set -euo pipefail
@@ -24,13 +28,24 @@ trap 'rm -rf "$work"' EXIT
 : > "$work/empty.ntx"
 echo "Compress Records To WSQ|2.25||||" > "$work/wsq.ntx"
 
-# Wall seconds of one run of the command (output discarded); the peak RSS (KB) goes to $work/rss.
+# Wall seconds of one run of the command (output discarded); the peak RSS (KB) goes to
+# $work/rss and the CPU seconds (user + system) to $work/cpu.
 once() {
-  local start end
+  local start end rss user sys
   start=$(date +%s.%N)
-  /usr/bin/time -f "%M" -o "$work/rss" "$@" > /dev/null
+  /usr/bin/time -f "%M %U %S" -o "$work/time" "$@" > /dev/null
   end=$(date +%s.%N)
+  read -r rss user sys < "$work/time"
+  echo "$rss" > "$work/rss"
+  echo "$user + $sys" | bc -l > "$work/cpu"
   echo "$end - $start" | bc -l
+}
+
+# "median min max" of the numbers on standard input.
+spread() {
+  sort -g | awk '{ t[NR] = $1 } END {
+    m = (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
+    printf "%.3f %.3f %.3f\n", m, t[1], t[NR] }'
 }
 
 # Runs `prepare; command` REPEATS times; prints "median min max" of the command's wall time.
@@ -42,47 +57,81 @@ timed() {
     "$prepare"
     times+=("$(once "$@")")
   done
-  printf '%s\n' "${times[@]}" | sort -g | awk '{ t[NR] = $1 } END {
-    m = (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
-    printf "%.3f %.3f %.3f\n", m, t[1], t[NR] }'
+  printf '%s\n' "${times[@]}" | spread
 }
 
 # Untimed between runs; sync so that writing back the last run's files does not share the CPU
-# with the next run.
-fresh() { rm -rf "$work/out" && mkdir -p "$work/out" && sync; }
-nocopy() { rm -rf "$work/out" && sync; }
+# with the next run. A run's outputs are moved aside rather than deleted: ext4 passes over
+# inodes freed in the last 30 to 60 seconds when it allocates new ones, so that creating
+# thousands of files just after deleting as many costs several times more, for cp as for
+# varnel, and by an amount that changes from second to second. They are deleted only when they
+# pass $keep_bytes, together.
+keep_bytes=$((5 * 1024 * 1024 * 1024))
+kept=0
+set_aside() {
+  [ -e "$work/out" ] || return 0
+  if ((kept > keep_bytes)); then rm -rf "$work/aside"; kept=0; fi
+  mkdir -p "$work/aside"
+  mv "$work/out" "$(mktemp -d -p "$work/aside")/"
+  kept=$((kept + src_bytes))
+}
+fresh() { set_aside && mkdir -p "$work/out" && sync; }
+nocopy() { set_aside && sync; }
 
 row() {  # label, "median min max"
   read -r med lo hi <<< "$2"
   printf '%-34s median %7.3f s  (min %7.3f, max %7.3f)\n' "$1" "$med" "$lo" "$hi"
 }
 
-ratio() { echo "$1 / $2" | bc -l | xargs printf '%.2f'; }
+ratio() { echo "$1 / $2" | bc -l | xargs printf '%.3f'; }
 
-versus_cp() {  # label of the folder
-  cp -r "$work/src" "$work/warm" && rm -rf "$work/warm"  # warm the page cache
-  local cp_t one_t all_t
-  cp_t=$(timed nocopy cp -r "$work/src" "$work/out")
-  one_t=$(timed fresh "$varnel" convert --quiet --jobs 1 --source "$work/src" --dest "$work/out" --rules "$work/empty.ntx")
-  all_t=$(timed fresh "$varnel" convert --quiet --source "$work/src" --dest "$work/out" --rules "$work/empty.ntx")
-  row "cp -r" "$cp_t"
-  row "varnel, empty rules, --jobs 1" "$one_t"
-  row "varnel, empty rules, all cores" "$all_t"
-  echo "ratio (medians) --jobs 1 / cp -r: $(ratio "${one_t%% *}" "${cp_t%% *}"), all cores / cp -r: $(ratio "${all_t%% *}" "${cp_t%% *}")"
+# System calls per file of one run of the command over `count` files (strace -f -c).
+syscalls() {
+  local count=$1; shift
+  command -v strace > /dev/null || { echo "n/a"; return; }
+  strace -f -c -o "$work/strace" "$@" > /dev/null
+  awk -v n="$count" '$NF == "total" { printf "%.1f", $(NF - 2) / n }' "$work/strace"
 }
 
+versus_cp() {  # number of files
+  src_bytes=$(du -sb "$work/src" | cut -f1)
+  find "$work/src" -type f -exec cat {} + > /dev/null  # warm the page cache
+  local one=("$varnel" convert --quiet --jobs 1 --source "$work/src" --dest "$work/out" --rules "$work/empty.ntx")
+  local all=("$varnel" convert --quiet --source "$work/src" --dest "$work/out" --rules "$work/empty.ntx")
+  local cp_w=() one_w=() all_w=() cp_c=() one_c=() all_c=() one_r=() all_r=() t c
+  for ((i = 0; i < repeats; i++)); do
+    nocopy; t=$(once cp -r "$work/src" "$work/out"); cp_w+=("$t"); c=$t; cp_c+=("$(cat "$work/cpu")")
+    fresh; t=$(once "${one[@]}"); one_w+=("$t"); one_c+=("$(cat "$work/cpu")"); one_r+=("$(ratio "$t" "$c")")
+    fresh; t=$(once "${all[@]}"); all_w+=("$t"); all_c+=("$(cat "$work/cpu")"); all_r+=("$(ratio "$t" "$c")")
+  done
+  row "cp -r" "$(printf '%s\n' "${cp_w[@]}" | spread)"
+  row "varnel, empty rules, --jobs 1" "$(printf '%s\n' "${one_w[@]}" | spread)"
+  row "varnel, empty rules, all cores" "$(printf '%s\n' "${all_w[@]}" | spread)"
+  row "CPU time, cp -r" "$(printf '%s\n' "${cp_c[@]}" | spread)"
+  row "CPU time, --jobs 1" "$(printf '%s\n' "${one_c[@]}" | spread)"
+  row "CPU time, all cores" "$(printf '%s\n' "${all_c[@]}" | spread)"
+  read -r med lo hi < <(printf '%s\n' "${one_r[@]}" | spread)
+  printf 'ratio to the cp -r beside it, --jobs 1:   median %.2f (min %.2f, max %.2f)\n' "$med" "$lo" "$hi"
+  read -r med lo hi < <(printf '%s\n' "${all_r[@]}" | spread)
+  printf 'ratio to the cp -r beside it, all cores: median %.2f (min %.2f, max %.2f)\n' "$med" "$lo" "$hi"
+  nocopy
+  echo "system calls per file: cp -r $(syscalls "$1" cp -r "$work/src" "$work/out")," \
+    "--jobs 1 $(fresh; syscalls "$1" "${one[@]}"), all cores $(fresh; syscalls "$1" "${all[@]}")"
+}
+
+src_bytes=0
 for s in $scenarios; do
-  rm -rf "$work/src"
+  if [ -e "$work/src" ]; then mkdir -p "$work/aside" && mv "$work/src" "$(mktemp -d -p "$work/aside")/"; fi
   case $s in
     heavy)
       "$gen" --out "$work/src" --count 50 --type2-fields 5 --type14 16 --type14-size 700x700 > /dev/null
-      echo "== heavy: 50 files, $(du -sh "$work/src" | cut -f1), $repeats runs"
-      versus_cp
+      echo "== heavy: 50 files, $(du -sh "$work/src" | cut -f1), $repeats rounds"
+      versus_cp 50
       ;;
     small)
       "$gen" --out "$work/src" --count 2000 --type2-fields 20 --type9 1 --type14 1 --type14-size 220x220 > /dev/null
-      echo "== small: 2000 files, $(du -sh "$work/src" | cut -f1), $repeats runs"
-      versus_cp
+      echo "== small: 2000 files, $(du -sh "$work/src" | cut -f1), $repeats rounds"
+      versus_cp 2000
       ;;
     wsq)
       # Enough files that a run lasts about a second on one core: with a few dozen, process

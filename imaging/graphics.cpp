@@ -18,6 +18,7 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "imaging/detail/reason.h"
 #include "imaging/status.h"
@@ -175,50 +176,128 @@ struct TiffOptionsFree {
 
 // The file libtiff writes through: our descriptor, and the first system error seen on it, taken
 // where the call failed (libtiff itself reports only that something did).
-struct TiffFile {
-  int fd = -1;
-  int error = 0;
+//
+// libtiff writes a wide image a strip of one row at a time, each after a seek to the end: a
+// tenprint card would cost some 7,000 writes and as many seeks. Writes are gathered here instead
+// and go to the file in large pieces; seeks only move the position libtiff sees.
+class TiffFile {
+ public:
+  explicit TiffFile(int fd) : fd_(fd) {}
+  TiffFile(const TiffFile&) = delete;
+  TiffFile& operator=(const TiffFile&) = delete;
+  ~TiffFile() { (void)close(); }
+
+  [[nodiscard]] int error() const { return error_; }
+
+  tmsize_t read(void* out, tmsize_t n) {
+    if (!flush()) return -1;
+    const ssize_t got = ::pread(fd_, out, static_cast<std::size_t>(n), static_cast<off_t>(pos_));
+    if (got < 0) return fail();
+    pos_ += static_cast<toff_t>(got);
+    return got;
+  }
+
+  tmsize_t write(const void* data, tmsize_t n) {
+    const auto size = static_cast<std::size_t>(n);
+    if (pending_.empty() || pos_ != pendingAt_ + pending_.size()) {
+      if (!flush()) return -1;
+      pendingAt_ = pos_;
+    }
+    if (pending_.size() + size > kGather) {
+      if (!flush()) return -1;
+      pendingAt_ = pos_;
+      if (size > kGather) {  // too large to gather: straight to the file
+        if (!writeAt(static_cast<const char*>(data), size, pos_)) return -1;
+        pos_ += size;
+        return n;
+      }
+    }
+    try {
+      const auto* bytes = static_cast<const char*>(data);
+      pending_.insert(pending_.end(), bytes, bytes + size);
+    } catch (...) {
+      if (error_ == 0) error_ = ENOMEM;
+      return -1;
+    }
+    pos_ += size;
+    return n;
+  }
+
+  toff_t seek(toff_t offset, int whence) {
+    toff_t base = 0;
+    if (whence == SEEK_CUR) base = pos_;
+    if (whence == SEEK_END) base = size();
+    const auto to = static_cast<std::int64_t>(base) + static_cast<std::int64_t>(offset);
+    if (to < 0) {
+      if (error_ == 0) error_ = EINVAL;
+      return static_cast<toff_t>(-1);
+    }
+    pos_ = static_cast<toff_t>(to);
+    return pos_;
+  }
+
+  [[nodiscard]] toff_t size() const {
+    return pending_.empty() ? end_ : std::max(end_, pendingAt_ + pending_.size());
+  }
+
+  // Writes what is gathered and closes the descriptor; a full disk may show only here.
+  int close() {
+    if (fd_ < 0) return 0;
+    const bool flushed = flush();
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0 && error_ == 0) error_ = errno;
+    return flushed && rc == 0 ? 0 : -1;
+  }
+
+ private:
+  static constexpr std::size_t kGather = std::size_t{1} << 18;
+
+  tmsize_t fail() {
+    if (error_ == 0) error_ = errno;
+    return -1;
+  }
+
+  bool writeAt(const char* data, std::size_t n, toff_t at) {
+    while (n > 0) {
+      const ssize_t put = ::pwrite(fd_, data, n, static_cast<off_t>(at));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        if (error_ == 0) error_ = put < 0 ? errno : EIO;
+        return false;
+      }
+      data += put;
+      n -= static_cast<std::size_t>(put);
+      at += static_cast<toff_t>(put);
+      end_ = std::max(end_, at);
+    }
+    return true;
+  }
+
+  bool flush() {
+    if (pending_.empty()) return error_ == 0;
+    const bool ok = writeAt(pending_.data(), pending_.size(), pendingAt_);
+    pending_.clear();
+    return ok;
+  }
+
+  int fd_;
+  int error_ = 0;
+  std::vector<char> pending_;  // bytes that belong at pendingAt_
+  toff_t pendingAt_ = 0;
+  toff_t pos_ = 0;  // where libtiff reads or writes next
+  toff_t end_ = 0;  // how far the file on disk reaches
 };
 
 TiffFile* tiffFile(thandle_t h) { return static_cast<TiffFile*>(h); }
 
-tmsize_t tiffRead(thandle_t h, void* buf, tmsize_t n) {
-  const ssize_t got = ::read(tiffFile(h)->fd, buf, static_cast<std::size_t>(n));
-  if (got < 0 && tiffFile(h)->error == 0) tiffFile(h)->error = errno;
-  return got;
-}
-
-tmsize_t tiffWrite(thandle_t h, void* buf, tmsize_t n) {
-  TiffFile* f = tiffFile(h);
-  if (!transaction::writeAll(f->fd, static_cast<const char*>(buf), static_cast<std::size_t>(n))) {
-    if (f->error == 0) f->error = errno;
-    return -1;
-  }
-  return n;
-}
-
+tmsize_t tiffRead(thandle_t h, void* buf, tmsize_t n) { return tiffFile(h)->read(buf, n); }
+tmsize_t tiffWrite(thandle_t h, void* buf, tmsize_t n) { return tiffFile(h)->write(buf, n); }
 toff_t tiffSeek(thandle_t h, toff_t offset, int whence) {
-  const off_t at = ::lseek(tiffFile(h)->fd, static_cast<off_t>(offset), whence);
-  if (at < 0) {
-    if (tiffFile(h)->error == 0) tiffFile(h)->error = errno;
-    return static_cast<toff_t>(-1);
-  }
-  return static_cast<toff_t>(at);
+  return tiffFile(h)->seek(offset, whence);
 }
-
-int tiffClose(thandle_t h) {
-  TiffFile* f = tiffFile(h);
-  if (f->fd < 0) return 0;
-  const int rc = ::close(f->fd);
-  f->fd = -1;
-  if (rc != 0 && f->error == 0) f->error = errno;
-  return rc;
-}
-
-toff_t tiffSize(thandle_t h) {
-  struct stat st {};
-  return ::fstat(tiffFile(h)->fd, &st) == 0 ? static_cast<toff_t>(st.st_size) : 0;
-}
+int tiffClose(thandle_t h) { return tiffFile(h)->close(); }
+toff_t tiffSize(thandle_t h) { return tiffFile(h)->size(); }
 
 int tiffMap(thandle_t, void**, toff_t*) { return 0; }
 void tiffUnmap(thandle_t, void*, toff_t) {}
@@ -232,20 +311,20 @@ int writeTiff(const std::string& path, int width, int height, int dpi, const Row
   // libtiff must not print: warnings are dropped, the first error is kept for the reason.
   TIFFOpenOptionsSetErrorHandlerExtR(opts.get(), keepTiffError, message);
   TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), quietTiffHandler, nullptr);
-  TiffFile file;
-  file.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (file.fd < 0) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
     const int error = errno;
     keepError(err, error);
     return fail(why, kWriteFailed, fileReason("create", path, error));
   }
+  TiffFile file(fd);
   std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt(path.c_str(), "w", &file, tiffRead,
                                                           tiffWrite, tiffSeek, tiffClose, tiffSize,
                                                           tiffMap, tiffUnmap, opts.get()));
   if (!tif) {
     (void)tiffClose(&file);
     (void)std::remove(path.c_str());
-    keepError(err, file.error);
+    keepError(err, file.error());
     return fail(why, kWriteFailed, detail::libraryReason("libtiff", message));
   }
   TIFF* t = tif.get();
@@ -268,12 +347,12 @@ int writeTiff(const std::string& path, int width, int height, int dpi, const Row
   }
   if (ok) ok = TIFFWriteDirectory(t) == 1;
   tif.reset();  // closes the file: a full disk may show only here
-  if (!ok || file.error != 0) {
+  if (!ok || file.error() != 0) {
     (void)std::remove(path.c_str());
-    keepError(err, file.error);
+    keepError(err, file.error());
     // A refusal of the system is a failed write; anything else is libtiff's.
-    if (file.error != 0) {
-      return fail(why, kWriteFailed, fileReason("write", path, file.error));
+    if (file.error() != 0) {
+      return fail(why, kWriteFailed, fileReason("write", path, file.error()));
     }
     return fail(why, kSaveFailed, detail::libraryReason("libtiff", message));
   }

@@ -56,6 +56,8 @@ class ReportFile {
   /// Writes the overview into its area, the closing text at the end, and closes the file.
   /// Returns 0 or kWriteFailed.
   [[nodiscard]] int finish(const RunCounts& counts) noexcept;
+  /// True once a write of the report failed (rows are then missing from it).
+  [[nodiscard]] bool failed() const noexcept { return failed_; }
   /// The system's error number of the first failed write (0 when none failed or it is unknown).
   [[nodiscard]] int error() const noexcept { return error_; }
   /// Bytes of the rows appended so far.

@@ -901,6 +901,12 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
     state.keepFileResults = options.keepFileResults;
     char status[64];
     bool reportFailed = false;
+    // Rows are handed to the system in batches, at least every kReportFlushInterval, rather than
+    // with a system call per file: a run killed at any moment leaves the rows of all but its
+    // last fraction of a second, and one whose report cannot be written stops as soon as a
+    // write of it fails.
+    constexpr auto kReportFlushInterval = std::chrono::milliseconds(100);
+    auto lastFlush = std::chrono::steady_clock::now();
     // The commit step, the one place where a file's outcome becomes part of the run: report
     // rows, results.csv, counters, progress. Files reach it in listing order.
     const auto commit = [&](const FileOutcome& outcome) {
@@ -910,7 +916,11 @@ RunStatus runConversion(const std::string& sourceFolder, const std::string& dest
                                   summary.counts.processed, total);
       ui.setStatusText(n > 0 ? std::string_view(status) : std::string_view());
       // Converting on without a record of it would leave outputs the report does not show.
-      if (!options.dryRun && report.flush() != kOk) {
+      if (options.dryRun) return true;
+      const auto now = std::chrono::steady_clock::now();
+      const bool due = now - lastFlush >= kReportFlushInterval;
+      if (due) lastFlush = now;
+      if (report.failed() || (due && report.flush() != kOk)) {
         reportFailed = true;
         return false;
       }

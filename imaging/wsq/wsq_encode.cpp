@@ -14,6 +14,7 @@
 #include "imaging/wsq/detail/codec.h"
 #include "imaging/wsq/detail/cpu.h"
 #include "imaging/wsq/detail/entropy.h"
+#include "imaging/wsq/detail/symbol_scan.h"
 #include "imaging/wsq/detail/workspace.h"
 #include "imaging/wsq/status.h"
 #include "imaging/wsq/wsq.h"
@@ -117,25 +118,27 @@ class BitWriter {
       : w_(w), start_(w.data() + w.size()), p_(start_), end_(w.data() + w.capacity()) {}
   // n at most 56; `bits` has no bits above the lowest n.
   void put(std::uint64_t bits, int n) noexcept {
-    // The register holds count_ (< 8 between calls) pending bits at its top.
-    acc_ |= bits << (64 - count_ - n);
-    count_ += n;
-    const int whole = count_ >> 3;
+    // The register holds count_ (< 8 between calls) pending bits at its top. The steps from one
+    // call to the next are kept few: each depends on the last.
+    const int total = count_ + n;
+    acc_ |= bits << (64 - total);
+    const int used = total & ~7;  // bits in complete bytes
     // The complete bytes go out without a branch on how many there are: all eight register
     // bytes are stored and the position moves by the complete ones. A 0xFF among them (it needs
     // a stuffed zero) or a buffer near its end takes the byte loop, which finds a full buffer
     // exactly where it would be.
     const std::uint64_t inv = ~acc_;
     const std::uint64_t ff = (inv - 0x0101010101010101ULL) & ~inv & 0x8080808080808080ULL;
-    const std::uint64_t head = ~(~std::uint64_t{0} >> (8 * whole));
+    const std::uint64_t head = ~(~std::uint64_t{0} >> used);
     if ((ff & head) == 0 && end_ - p_ >= 16) {
       const std::uint64_t big = __builtin_bswap64(acc_);
       std::memcpy(p_, &big, sizeof big);
-      p_ += whole;
-      acc_ <<= 8 * whole;
-      count_ -= 8 * whole;
+      p_ += used >> 3;
+      acc_ <<= used;
+      count_ = total & 7;
       return;
     }
+    count_ = total;
     drain();
   }
   int finish() noexcept {
@@ -194,53 +197,106 @@ SymbolCodes symbolCodes(const detail::HuffmanEncoder& enc) noexcept {
 int encodeBlock(ByteWriter& w, const SymbolCodes& codes, const std::uint32_t* symbols,
                 std::size_t n) noexcept {
   BitWriter bw(w);
-  // A code and its extra bits go out together: at most 16 + 16 bits. Two symbols are joined
-  // into one write when together they fit the writer's 56 bits, which they nearly always do.
+  // A code and its extra bits go out together: at most 16 + 16 bits. The writer's register is
+  // one chain of dependent steps per write, so four symbols are joined into one write when
+  // together they fit its 56 bits, which they nearly always do; else two, else one.
+  auto code = [&](std::uint32_t sym) -> std::uint64_t {
+    return codes.code[sym & 0xFFU] | (sym >> 8);
+  };
+  auto size = [&](std::uint32_t sym) -> int { return codes.size[sym & 0xFFU]; };
+  auto pair = [&](std::uint32_t a, std::uint32_t b) {
+    const int sizeA = size(a);
+    const int sizeB = size(b);
+    if (sizeA + sizeB <= 56) {
+      bw.put((code(a) << sizeB) | code(b), sizeA + sizeB);
+    } else {
+      bw.put(code(a), sizeA);
+      bw.put(code(b), sizeB);
+    }
+  };
   std::size_t i = 0;
-  for (; i + 2 <= n; i += 2) {
+  for (; i + 4 <= n; i += 4) {
     const std::uint32_t a = symbols[i];
     const std::uint32_t b = symbols[i + 1];
-    const std::uint64_t codeA = codes.code[a & 0xFFU] | (a >> 8);
-    const std::uint64_t codeB = codes.code[b & 0xFFU] | (b >> 8);
-    const int sizeA = codes.size[a & 0xFFU];
-    const int sizeB = codes.size[b & 0xFFU];
-    if (sizeA + sizeB <= 56) {
-      bw.put((codeA << sizeB) | codeB, sizeA + sizeB);
+    const std::uint32_t c = symbols[i + 2];
+    const std::uint32_t d = symbols[i + 3];
+    const int sizeB = size(b);
+    const int sizeC = size(c);
+    const int sizeD = size(d);
+    const int total = size(a) + sizeB + sizeC + sizeD;
+    if (total <= 56) {
+      bw.put((((((code(a) << sizeB) | code(b)) << sizeC) | code(c)) << sizeD) | code(d), total);
     } else {
-      bw.put(codeA, sizeA);
-      bw.put(codeB, sizeB);
+      pair(a, b);
+      pair(c, d);
     }
   }
-  if (i < n)
-    bw.put(codes.code[symbols[i] & 0xFFU] | (symbols[i] >> 8), codes.size[symbols[i] & 0xFFU]);
+  for (; i < n; ++i) bw.put(code(symbols[i]), size(symbols[i]));
   return bw.finish();
 }
 
-// Variance of a subband, over its centred crop or its whole area.
-float subbandVariance(const float* img, int width, const Region& r, bool crop) noexcept {
-  int x0 = r.x;
-  int y0 = r.y;
-  int w = r.w;
-  int h = r.h;
-  if (crop) {
-    x0 = r.x + r.w / 8;
-    w = 3 * r.w / 4;
-    y0 = r.y + 9 * r.h / 32;
-    h = 7 * r.h / 16;
-  }
+// The part of a subband its variance is measured over: a centred crop or the whole area.
+Region varianceArea(const Region& r, bool crop) noexcept {
+  if (!crop) return r;
+  return Region{r.x + r.w / 8, r.y + 9 * r.h / 32, 3 * r.w / 4, 7 * r.h / 16};
+}
+
+// Variances of N areas of one size, side by side. Each area's sums are the same float additions
+// in the same order as when it is measured alone, so the results are too; kept apart, the N
+// chains of dependent additions overlap instead of waiting for each other.
+template <int N>
+void areaVariances(const float* img, int width, const Region* area, float* out) noexcept {
+  const int w = area[0].w;
+  const int h = area[0].h;
   const long long n = static_cast<long long>(w) * h;
-  if (n < 2) return 0.0F;
-  float sum = 0.0F;
-  float ssq = 0.0F;
+  if (n < 2) {
+    for (int i = 0; i < N; ++i) out[i] = 0.0F;
+    return;
+  }
+  std::array<float, N> sum{};
+  std::array<float, N> ssq{};
   for (int y = 0; y < h; ++y) {
-    const float* p = img + static_cast<std::ptrdiff_t>(y0 + y) * width + x0;
+    std::array<const float*, N> p{};
+    for (int i = 0; i < N; ++i) {
+      p[static_cast<std::size_t>(i)] =
+          img + static_cast<std::ptrdiff_t>(area[i].y + y) * width + area[i].x;
+    }
     for (int x = 0; x < w; ++x) {
-      sum += p[x];
-      ssq += p[x] * p[x];
+      for (std::size_t i = 0; i < N; ++i) {
+        const float v = p[i][x];
+        sum[i] += v;
+        ssq[i] += v * v;
+      }
     }
   }
   const auto fn = static_cast<float>(n);
-  return (ssq - (sum * sum) / fn) / (fn - 1.0F);
+  for (std::size_t i = 0; i < N; ++i) {
+    out[i] = (ssq[i] - (sum[i] * sum[i]) / fn) / (fn - 1.0F);
+  }
+}
+
+// Variances of subbands [from, to), up to four neighbours with equal measured areas at a time.
+void subbandVariances(const float* img, int width, const detail::Trees& trees, int from, int to,
+                      bool crop, float* var) noexcept {
+  for (int k = from; k < to;) {
+    std::array<Region, 4> area{};
+    area[0] = varianceArea(trees.subband[static_cast<std::size_t>(k)], crop);
+    int m = 1;
+    for (; m < 4 && k + m < to; ++m) {
+      const Region next = varianceArea(trees.subband[static_cast<std::size_t>(k + m)], crop);
+      if (next.w != area[0].w || next.h != area[0].h) break;
+      area[static_cast<std::size_t>(m)] = next;
+    }
+    if (m == 4) {
+      areaVariances<4>(img, width, area.data(), var + k);
+    } else if (m >= 2) {
+      m = 2;
+      areaVariances<2>(img, width, area.data(), var + k);
+    } else {
+      areaVariances<1>(img, width, area.data(), var + k);
+    }
+    k += m;
+  }
 }
 
 // Sum, darkest and brightest level of the pixels, in runs short enough for 32-bit partial sums.
@@ -339,6 +395,34 @@ __attribute__((target("avx2"))) void quantizeRowAvx2(const float* p, int n, floa
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), packed);
   }
   quantizeRowSse(p + x, n - x, qk, hz, out + x);
+}
+
+// levelStats() 32 pixels at a time: sums of absolute differences from zero add the bytes into
+// 64-bit lanes, byte minimum and maximum keep the extremes.
+__attribute__((target("avx2"))) void levelStatsAvx2(const std::uint8_t* px, std::size_t n,
+                                                    std::uint64_t& sum, std::uint8_t& lo,
+                                                    std::uint8_t& hi) noexcept {
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i total = zero;
+  __m256i darkest = _mm256_set1_epi8(static_cast<char>(lo));
+  __m256i brightest = _mm256_set1_epi8(static_cast<char>(hi));
+  std::size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(px + i));
+    total = _mm256_add_epi64(total, _mm256_sad_epu8(v, zero));
+    darkest = _mm256_min_epu8(darkest, v);
+    brightest = _mm256_max_epu8(brightest, v);
+  }
+  std::array<std::uint64_t, 4> sums{};
+  std::array<std::uint8_t, 32> mins{};
+  std::array<std::uint8_t, 32> maxs{};
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums.data()), total);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(mins.data()), darkest);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(maxs.data()), brightest);
+  for (auto v : sums) sum += v;
+  for (auto v : mins) lo = v < lo ? v : lo;
+  for (auto v : maxs) hi = v > hi ? v : hi;
+  levelStats(px + i, n - i, sum, lo, hi);
 }
 
 // Grey levels to samples around the mean: (v - mShift) / rScale, eight at a time.
@@ -466,7 +550,15 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     std::uint64_t sum = 0;
     std::uint8_t lo = 255;
     std::uint8_t hi = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (detail::haveAvx2()) {
+      levelStatsAvx2(pixels.data(), area, sum, lo, hi);
+    } else {
+      levelStats(pixels.data(), area, sum, lo, hi);
+    }
+#else
     levelStats(pixels.data(), area, sum, lo, hi);
+#endif
     const float mShift = static_cast<float>(static_cast<double>(sum) / static_cast<double>(area));
     float rScale =
         std::fmax(mShift - static_cast<float>(lo), static_cast<float>(hi) - mShift) / 128.0F;
@@ -492,15 +584,11 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     // Variances: a centred crop of the four lowest subbands decides whether the others are
     // measured over their crop too or over their whole area.
     std::array<float, 64> var{};
+    subbandVariances(image, width, trees, 0, 4, true, var.data());
     float lowSum = 0.0F;
-    for (std::size_t k = 0; k < 4; ++k) {
-      var[k] = subbandVariance(image, width, trees.subband[k], true);
-      lowSum += var[k];
-    }
+    for (std::size_t k = 0; k < 4; ++k) lowSum += var[k];
     const bool crop = lowSum >= 20000.0F;
-    for (std::size_t k = crop ? 4 : 0; k < static_cast<std::size_t>(detail::kCodedSubbands); ++k) {
-      var[k] = subbandVariance(image, width, trees.subband[k], crop);
-    }
+    subbandVariances(image, width, trees, crop ? 4 : 0, detail::kCodedSubbands, crop, var.data());
     std::array<float, 64> q{};
     std::array<float, 64> z{};
     (void)wsqComputeQuantization(bitrate, var, q, z);
@@ -527,7 +615,7 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
 
     // The stream must come out smaller than the image.
     std::uint8_t* bytes = ws->bytes.get(area);
-    std::uint32_t* symbols = ws->symbols.get(n);
+    std::uint32_t* symbols = ws->symbols.get(n + detail::kSymbolSlack);
     if (bytes == nullptr || symbols == nullptr) return kOutputAlloc;
     ByteWriter w(bytes, area);
     if (int rc = w.u16(detail::kSoi); rc < 0) return rc;
@@ -539,7 +627,7 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     const std::int16_t* b2 = b1 + blockSize[0];
     const std::int16_t* b3 = b2 + blockSize[1];
     std::array<std::uint32_t, 256> freq{};
-    const std::size_t s1 = detail::collectSymbols(b1, blockSize[0], symbols, freq);
+    const std::size_t s1 = detail::collectSymbolsWide(b1, blockSize[0], symbols, freq);
     detail::HuffmanTable table;
     detail::HuffmanEncoder enc;
     detail::buildHuffmanTable(freq, table);
@@ -549,8 +637,8 @@ int wsqEncode(float bitrate, std::span<const std::uint8_t> pixels, int width, in
     if (int rc = encodeBlock(w, symbolCodes(enc), symbols, s1); rc < 0) return rc;
 
     freq.fill(0);
-    const std::size_t s2 = detail::collectSymbols(b2, blockSize[1], symbols, freq);
-    const std::size_t s3 = detail::collectSymbols(b3, blockSize[2], symbols + s2, freq);
+    const std::size_t s2 = detail::collectSymbolsWide(b2, blockSize[1], symbols, freq);
+    const std::size_t s3 = detail::collectSymbolsWide(b3, blockSize[2], symbols + s2, freq);
     detail::buildHuffmanTable(freq, table);
     if (!detail::makeEncoder(table, enc)) return kBadHuffmanTable;
     if (int rc = writeHuffmanTable(w, 1, table); rc < 0) return rc;

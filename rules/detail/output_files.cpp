@@ -80,10 +80,24 @@ bool RunOutputs::setSourceFolder(const std::string& folder) noexcept {
   haveSource_ = ::stat(folder.c_str(), &st) == 0;
   sourceDev_ = st.st_dev;
   sourceIno_ = st.st_ino;
+  compareDestination();
   return haveSource_;
 }
 
-void RunOutputs::setDestinationFolder(const std::string& folder) { destFolder_ = folder; }
+void RunOutputs::setDestinationFolder(const std::string& folder) {
+  destFolder_ = folder;
+  compareDestination();
+}
+
+bool RunOutputs::isSourceFolder(const std::string& folder) const noexcept {
+  struct stat st {};
+  if (!haveSource_ || ::stat(folder.c_str(), &st) != 0) return false;
+  return st.st_dev == sourceDev_ && st.st_ino == sourceIno_;
+}
+
+void RunOutputs::compareDestination() noexcept {
+  destIsSource_ = !destFolder_.empty() && isSourceFolder(destFolder_);
+}
 
 std::string RunOutputs::key(const std::string& path) const {
   // A view keeps its names as the run does.
@@ -114,15 +128,23 @@ void RunOutputs::claim(const std::string& path) {
   names_.insert(k);
 }
 
+namespace {
+// Anonymous outputs waiting for their commit hold a descriptor each: beyond this many across
+// the run, further ones are written under named temporaries, which hold none.
+constexpr int kMostHeldDescriptors = 128;
+std::atomic<int> heldDescriptors{0};
+}  // namespace
+
 int RunOutputs::keepTemporary(const std::string& path,
-                              const std::function<int(std::string& tmp, int& err)>& make,
+                              const std::function<int(Pending& p, int& err)>& make,
                               int& err) noexcept {
   err = 0;
   try {
     pending_.reserve(pending_.size() + 1);
-    std::string tmp;
-    if (const int rc = make(tmp, err); rc < 0) return rc;
-    pending_.push_back(Pending{std::move(tmp), path});
+    Pending p;
+    p.path = path;
+    if (const int rc = make(p, err); rc < 0) return rc;
+    pending_.push_back(std::move(p));
     return kOk;
   } catch (...) {
     err = ENOMEM;
@@ -133,8 +155,7 @@ int RunOutputs::keepTemporary(const std::string& path,
 int RunOutputs::write(const std::string& path, const WriteFile& write, int& err) noexcept {
   if (run_ == nullptr) return detail::replaceThroughTemporary(path, write, err);
   return keepTemporary(
-      path,
-      [&](std::string& tmp, int& e) { return detail::writeTemporaryBeside(path, write, tmp, e); },
+      path, [&](Pending& p, int& e) { return detail::writeTemporaryBeside(path, write, p.tmp, e); },
       err);
 }
 
@@ -142,7 +163,17 @@ int RunOutputs::fill(const std::string& path, const FillFile& fill, int& err) no
   if (run_ == nullptr) return detail::fillThroughTemporary(path, fill, err);
   return keepTemporary(
       path,
-      [&](std::string& tmp, int& e) { return detail::fillTemporaryBeside(path, fill, tmp, e); },
+      [&](Pending& p, int& e) {
+        if (heldDescriptors.fetch_add(1) < kMostHeldDescriptors) {
+          const int rc = detail::fillAnonymousBeside(path, fill, p.fd, e);
+          if (p.fd >= 0) return rc;
+          heldDescriptors.fetch_sub(1);
+          if (rc != detail::kAnonymousUnavailable) return rc;
+        } else {
+          heldDescriptors.fetch_sub(1);
+        }
+        return detail::fillTemporaryBeside(path, fill, p.tmp, e);
+      },
       err);
 }
 
@@ -163,11 +194,22 @@ int RunOutputs::commitTo(RunOutputs& run, int& err) noexcept {
   err = 0;
   try {
     for (std::size_t i = 0; i < pending_.size(); ++i) {
-      if (std::rename(pending_[i].tmp.c_str(), pending_[i].path.c_str()) != 0) {
+      Pending& p = pending_[i];
+      int rc = kOk;
+      if (p.fd >= 0) {
+        rc = detail::closeNamed(p.fd, p.path, detail::nameAnonymous(p.fd, p.path, err), err);
+        p.fd = detail::kNoDescriptor;
+        heldDescriptors.fetch_sub(1);
+      } else if (std::rename(p.tmp.c_str(), p.path.c_str()) != 0) {
         err = errno;
+        rc = kWriteFailed;
+      }
+      if (rc != kOk) {
+        // The failed output's temporary goes with those not yet committed; an anonymous one
+        // has already gone with its descriptor.
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(i));
         discard();
-        return kWriteFailed;
+        return rc;
       }
     }
     pending_.clear();
@@ -182,17 +224,30 @@ int RunOutputs::commitTo(RunOutputs& run, int& err) noexcept {
 }
 
 void RunOutputs::discard() noexcept {
-  for (const Pending& p : pending_) ::unlink(p.tmp.c_str());
+  for (const Pending& p : pending_) {
+    if (p.fd >= 0) {
+      ::close(p.fd);
+      heldDescriptors.fetch_sub(1);
+    } else if (!p.tmp.empty()) {
+      ::unlink(p.tmp.c_str());
+    }
+  }
   pending_.clear();
 }
 
 bool RunOutputs::inSourceFolder(const std::string& path) const noexcept {
   if (!haveSource_) return false;
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0) return false;
-  return st.st_dev == sourceDev_ && st.st_ino == sourceIno_;
+  try {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    // The destination folder itself was compared once, when it was set, rather than for every
+    // output written into it.
+    const RunOutputs& owner = run_ != nullptr ? *run_ : *this;
+    if (!owner.destFolder_.empty() && folder == owner.destFolder_) return owner.destIsSource_;
+    return isSourceFolder(folder);
+  } catch (...) {
+    return false;
+  }
 }
 
 namespace detail {
@@ -276,7 +331,167 @@ int renameIntoPlace(const std::string& tmp, const std::string& path, int& err) n
   return kOk;
 }
 
+// How an anonymous file is given a name: through its descriptor where the system allows it,
+// else through its entry under /proc; once neither works, outputs get named temporaries.
+enum class LinkWay : int { kEmptyPath, kProc, kNone };
+std::atomic<LinkWay> linkWay{LinkWay::kEmptyPath};
+std::atomic<bool> anonymousRefused{false};
+
+// Gives the anonymous file `fd` the name `target`, never replacing anything there. Returns 0,
+// or -1 with errno set (EEXIST when the name is taken).
+int linkAnonymous(int fd, const std::string& target) noexcept {
+  if (linkWay.load(std::memory_order_relaxed) == LinkWay::kEmptyPath) {
+    if (::linkat(fd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    // ENOENT also answers a caller the system does not let link by descriptor.
+    if (errno != ENOENT && errno != EPERM && errno != EINVAL) return -1;
+    linkWay.store(LinkWay::kProc, std::memory_order_relaxed);
+  }
+  if (linkWay.load(std::memory_order_relaxed) == LinkWay::kProc) {
+    char proc[48];
+    const int n = std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof proc &&
+        ::linkat(AT_FDCWD, proc, AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      return 0;
+    }
+    if (errno != ENOENT && errno != EPERM && errno != EINVAL) return -1;
+    linkWay.store(LinkWay::kNone, std::memory_order_relaxed);
+    anonymousRefused.store(true, std::memory_order_relaxed);
+  }
+  errno = EOPNOTSUPP;
+  return -1;
+}
+
+// Copies the content of the anonymous file `fd` into a named temporary beside `path`, for a
+// system that made the anonymous file but will not name it. Returns kOk with its name in `tmp`.
+int copyToTemporary(int fd, const std::string& path, std::string& tmp, int& err) noexcept {
+  const int to = createTemporaryBeside(path, tmp);
+  if (to < 0) {
+    err = errno;
+    return kWriteFailed;
+  }
+  char buf[64 * 1024];
+  bool ok = true;
+  for (std::uint64_t at = 0;;) {
+    const std::size_t n = transaction::readFileAt(fd, at, buf, sizeof buf);
+    if (n == 0) break;
+    ok = transaction::writeAll(to, buf, n);
+    if (!ok) break;
+    at += n;
+  }
+  if (!ok) err = errno;
+  if (::close(to) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) ::unlink(tmp.c_str());
+  return ok ? kOk : kWriteFailed;
+}
+
 }  // namespace
+
+void refuseAnonymousFiles(bool refuse) noexcept {
+  anonymousRefused.store(refuse);
+  linkWay.store(refuse ? LinkWay::kNone : LinkWay::kEmptyPath);
+}
+
+int createAnonymousBeside(const std::string& path) noexcept {
+  if (anonymousRefused.load(std::memory_order_relaxed)) {
+    errno = EOPNOTSUPP;
+    return kNoDescriptor;
+  }
+  try {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    // Readable too, so that its content can still be copied should naming it fail.
+    const int fd = ::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666);
+    // A file system without anonymous files answers one of these; the folder's own faults are
+    // met again by the named temporary.
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+      anonymousRefused.store(true, std::memory_order_relaxed);
+    }
+    return fd;
+  } catch (...) {
+    errno = ENOMEM;
+    return kNoDescriptor;
+  }
+}
+
+int nameAnonymous(int fd, const std::string& path, int& err) noexcept {
+  err = 0;
+  if (linkAnonymous(fd, path) == 0) return kOk;
+  try {
+    std::string tmp;
+    if (errno == EEXIST) {
+      // Something has the name: it is replaced as a rename replaces it (a file, a link itself,
+      // never what a link points to), through a fresh temporary name.
+      static std::atomic<unsigned> serial{0};
+      static const pid_t pid = ::getpid();
+      const std::size_t slash = path.rfind('/');
+      const std::string stem =
+          (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".varnel-" +
+          std::to_string(pid) + "-a";
+      for (int attempt = 0; attempt < 100; ++attempt) {
+        tmp = stem + std::to_string(serial.fetch_add(1)) + ".tmp";
+        if (linkAnonymous(fd, tmp) == 0) return renameIntoPlace(tmp, path, err);
+        if (errno != EEXIST) break;
+      }
+    }
+    if (errno != EOPNOTSUPP) {
+      err = errno;
+      return kWriteFailed;
+    }
+    if (const int rc = copyToTemporary(fd, path, tmp, err); rc != kOk) return rc;
+    return renameIntoPlace(tmp, path, err);
+  } catch (...) {
+    err = ENOMEM;
+    return kOutOfMemory;
+  }
+}
+
+int closeNamed(int fd, const std::string& path, int rc, int& err) noexcept {
+  // Local file systems report write failures at the write; where one reports it only now, the
+  // output just named is taken away again rather than left incomplete.
+  if (::close(fd) != 0 && rc == kOk) {
+    err = errno;
+    ::unlink(path.c_str());
+    return kWriteFailed;
+  }
+  return rc;
+}
+
+namespace {
+
+// The errors of a system or file system that does not make anonymous files.
+bool anonymousUnavailable(int err) noexcept {
+  return err == EOPNOTSUPP || err == EISDIR || err == EINVAL;
+}
+
+// Has `fill` write the open file `fd`; returns its status.
+int fillOpen(int fd, const FillFile& fill, int& err) noexcept {
+  try {
+    return fill(fd, err);
+  } catch (...) {
+    err = ENOMEM;
+    return kOutOfMemory;
+  }
+}
+
+}  // namespace
+
+int fillAnonymousBeside(const std::string& path, const FillFile& fill, int& fd, int& err) noexcept {
+  err = 0;
+  fd = createAnonymousBeside(path);
+  if (fd < 0) {
+    err = errno;
+    return anonymousUnavailable(err) ? kAnonymousUnavailable : kWriteFailed;
+  }
+  const int rc = fillOpen(fd, fill, err);
+  if (rc < 0) {
+    ::close(fd);
+    fd = kNoDescriptor;
+  }
+  return rc;
+}
 
 int fillTemporaryBeside(const std::string& path, const FillFile& fill, std::string& tmp,
                         int& err) noexcept {
@@ -286,13 +501,7 @@ int fillTemporaryBeside(const std::string& path, const FillFile& fill, std::stri
     err = errno;
     return kWriteFailed;
   }
-  int rc = kWriteFailed;
-  try {
-    rc = fill(fd, err);
-  } catch (...) {
-    rc = kOutOfMemory;
-    err = ENOMEM;
-  }
+  int rc = fillOpen(fd, fill, err);
   // A full disk may show only when the file is closed (network file systems, quotas).
   if (::close(fd) != 0 && rc >= 0) {
     rc = kWriteFailed;
@@ -310,8 +519,12 @@ int writeTemporaryBeside(const std::string& path, const WriteFile& write, std::s
 }
 
 int fillThroughTemporary(const std::string& path, const FillFile& fill, int& err) noexcept {
+  int fd = kNoDescriptor;
+  const int rc = fillAnonymousBeside(path, fill, fd, err);
+  if (fd >= 0) return closeNamed(fd, path, nameAnonymous(fd, path, err), err);
+  if (rc != kAnonymousUnavailable) return rc;
   std::string tmp;
-  if (const int rc = fillTemporaryBeside(path, fill, tmp, err); rc < 0) return rc;
+  if (const int r = fillTemporaryBeside(path, fill, tmp, err); r < 0) return r;
   return renameIntoPlace(tmp, path, err);
 }
 

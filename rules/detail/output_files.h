@@ -1,9 +1,11 @@
 #pragma once
 
 // Writing the run's outputs into the destination folder so that nothing already there can
-// redirect them: every file is written under a fresh temporary name (created exclusively, never
-// through a link) and renamed over its final name, which replaces a link or a file of that name
-// itself, never what a link points to. Folders on the way must be real folders, not links.
+// redirect them: every file is written as an anonymous file of the destination folder, or,
+// where the file system has none, under a fresh temporary name (created exclusively, never
+// through a link), and only when complete given its final name: linked where the name is free,
+// else renamed over it, which replaces a link or a file of that name itself, never what a link
+// points to. Folders on the way must be real folders, not links.
 
 #include <sys/types.h>
 
@@ -62,7 +64,8 @@ using WriteFile = std::function<int(const std::string& path, int& err)>;
 ///
 /// A run that converts several files at once gives each file its own view (attach): the view
 /// sees the names the run has committed, keeps the file's own names, remembers which names it
-/// found free, and writes outputs under temporary names whose renames wait for commitTo. Files
+/// found free, and writes outputs that get their names only at commitTo. A few files per worker
+/// are in flight, and a bounded number of anonymous outputs hold a descriptor until then. Files
 /// are committed in listing order; a view whose assumptions no longer hold (stillValid) is
 /// discarded and its file converted again, so that every name decision comes out as in a run
 /// of one file after the other. The run's own registry is safe to read from many threads while
@@ -72,14 +75,15 @@ class RunOutputs {
   RunOutputs() = default;
   RunOutputs(const RunOutputs&) = delete;
   RunOutputs& operator=(const RunOutputs&) = delete;
-  /// Removes the temporary files of a view that was neither committed nor discarded.
+  /// Drops the outputs of a view that was neither committed nor discarded.
   ~RunOutputs();
 
   /// Remembers the source folder (by device and inode, so that any spelling of it matches).
   /// Returns false when it cannot be looked up.
   bool setSourceFolder(const std::string& folder) noexcept;
   /// Remembers the destination folder (ending with "/"): names inside it are kept without it,
-  /// so that the registry does not grow by the folder's length for every file.
+  /// so that the registry does not grow by the folder's length for every file. Whether it is
+  /// the source folder is looked up now, once for all outputs written straight into it.
   void setDestinationFolder(const std::string& folder);
   /// True when this run already wrote or reserved `path`.
   [[nodiscard]] bool taken(const std::string& path) const;
@@ -93,32 +97,37 @@ class RunOutputs {
   /// the error number `write` gives, or that of creating, closing or renaming the file.
   [[nodiscard]] int write(const std::string& path, const WriteFile& write, int& err) noexcept;
 
-  /// The same as write, with the output filled through its open descriptor; `err` is the error
-  /// number `fill` gives, or that of creating, closing or renaming the file.
+  /// The same as write, with the output filled through its open descriptor (an anonymous file
+  /// where the file system has them); `err` is the error number `fill` gives, or that of
+  /// creating, closing, linking or renaming the file.
   [[nodiscard]] int fill(const std::string& path, const FillFile& fill, int& err) noexcept;
 
   /// Makes this a view of `run` for one file (see the class comment); `run` must outlive it.
   void attach(const RunOutputs& run) noexcept;
   /// True when every name this view found free is still free in the run.
   [[nodiscard]] bool stillValid() const;
-  /// Renames the view's outputs to their names, in the order written, and adds its names to the
+  /// Gives the view's outputs their names, in the order written, and adds its names to the
   /// run. Returns 0, or kWriteFailed (errno in `err`) when a rename failed.
   [[nodiscard]] int commitTo(RunOutputs& run, int& err) noexcept;
-  /// Removes the view's temporary files; nothing of it reaches the run.
+  /// Drops the view's outputs; nothing of it reaches the run.
   void discard() noexcept;
 
  private:
+  // An output waiting for its commit: an open anonymous file (fd), or a named temporary.
   struct Pending {
     std::string tmp;
     std::string path;
+    int fd = -1;
   };
   [[nodiscard]] bool hasName(const std::string& path) const;
+  [[nodiscard]] bool isSourceFolder(const std::string& folder) const noexcept;
+  void compareDestination() noexcept;
   // How `path` is kept in names_: a mark byte, then the path inside the destination folder, or
   // another mark and the whole path for one outside it.
   [[nodiscard]] std::string key(const std::string& path) const;
-  // Keeps the temporary file `make` writes beside `path` until commit.
+  // Keeps the output `make` writes for `path` until commit.
   [[nodiscard]] int keepTemporary(const std::string& path,
-                                  const std::function<int(std::string& tmp, int& err)>& make,
+                                  const std::function<int(Pending& p, int& err)>& make,
                                   int& err) noexcept;
 
   // Guards names_. Workers only read the run's names (shared), so that they never wait for one
@@ -130,6 +139,7 @@ class RunOutputs {
   mutable std::vector<std::string> foundFree_;
   std::vector<Pending> pending_;
   bool haveSource_ = false;
+  bool destIsSource_ = false;
   dev_t sourceDev_ = 0;
   ino_t sourceIno_ = 0;
 };
@@ -151,6 +161,38 @@ inline constexpr int kNoDescriptor = -1;
 /// returns its descriptor, or kNoDescriptor with errno set. `tmp` receives its name.
 [[nodiscard]] int createTemporaryBeside(const std::string& path, std::string& tmp) noexcept;
 
+/// Creates an anonymous file (it has no name until linked) in the folder of `path`, open for
+/// reading and writing, and returns its descriptor; kNoDescriptor with errno set when it cannot,
+/// EOPNOTSUPP, EISDIR or EINVAL meaning that the system or file system makes none (after one
+/// such answer, none is tried again).
+[[nodiscard]] int createAnonymousBeside(const std::string& path) noexcept;
+
+/// Returned by fillAnonymousBeside when no anonymous file can be made there: the output is to
+/// be written under a named temporary instead.
+inline constexpr int kAnonymousUnavailable = 1;
+
+/// Creates an anonymous file beside `path` and has `fill` write it. Returns 0 with the open
+/// descriptor in `fd` (the caller names it with nameAnonymous and closes it), the status of
+/// `fill`, kWriteFailed, or kAnonymousUnavailable; on every failure `fd` is kNoDescriptor and
+/// `err` holds the system's error number when there is one.
+[[nodiscard]] int fillAnonymousBeside(const std::string& path, const FillFile& fill, int& fd,
+                                      int& err) noexcept;
+
+/// Gives the finished anonymous file `fd` the name `path`: linked when the name is free, else
+/// linked under a temporary name and renamed over whatever is there (a file or a link, replaced
+/// itself). Where the system will not link it, its content is copied into a named temporary.
+/// Returns 0, or kWriteFailed with the error number in `err`; the descriptor stays open.
+[[nodiscard]] int nameAnonymous(int fd, const std::string& path, int& err) noexcept;
+
+/// Closes the descriptor of the output just named `path` by nameAnonymous, whose status is
+/// `rc`; when the close reports a failed write, the output is removed again. Returns `rc`, or
+/// kWriteFailed with the error number in `err`.
+[[nodiscard]] int closeNamed(int fd, const std::string& path, int rc, int& err) noexcept;
+
+/// For tests: when `refuse` is set, outputs are written as if the file system made no anonymous
+/// files; when cleared, anonymous files are tried again.
+void refuseAnonymousFiles(bool refuse) noexcept;
+
 /// Creates a temporary file beside `path` and has `write` fill it (by name). Returns the status of
 /// `write` with the temporary's name in `tmp`, or kWriteFailed when none can be created or
 /// closed; on a failure the temporary is removed and `err` holds the error number `write` gave,
@@ -165,7 +207,8 @@ inline constexpr int kNoDescriptor = -1;
 [[nodiscard]] int fillTemporaryBeside(const std::string& path, const FillFile& fill,
                                       std::string& tmp, int& err) noexcept;
 
-/// replaceThroughTemporary with the file filled through its descriptor (fillTemporaryBeside).
+/// replaceThroughTemporary with the file filled through its descriptor: an anonymous file
+/// (fillAnonymousBeside, nameAnonymous), or a named temporary where there are none.
 [[nodiscard]] int fillThroughTemporary(const std::string& path, const FillFile& fill,
                                        int& err) noexcept;
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -242,6 +243,95 @@ TEST(RunOutputNames, NamesInsideAndOutsideTheDestinationStayApart) {
   ASSERT_EQ(view.commitTo(run, err), 0);
   EXPECT_TRUE(run.taken("/dest/b.nst"));
   EXPECT_FALSE(run.taken("b.nst"));
+}
+
+// Names in `folder`, sorted.
+std::vector<std::string> entries(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(folder)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+FillFile filler(std::string text) {
+  return [text = std::move(text)](int fd, int& err) {
+    err = 0;
+    return ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : -6;
+  };
+}
+
+// Outputs are written as they are where the file system makes no anonymous files, through a
+// named temporary that does not outlive the write.
+TEST(RunOutputFiles, NamedTemporariesWhereAnonymousFilesAreRefused) {
+  struct Refusal {
+    Refusal() { detail::refuseAnonymousFiles(true); }
+    ~Refusal() { detail::refuseAnonymousFiles(false); }
+  } refusal;
+  TempDir dir;
+  writeFile(dir / "a.nst", "old");
+  int err = 0;
+  ASSERT_EQ(detail::fillThroughTemporary(dir / "a.nst", filler("new"), err), 0);
+  RunOutputs run;
+  RunOutputs view;
+  view.attach(run);
+  ASSERT_EQ(view.fill(dir / "b.nst", filler("b"), err), 0);
+  ASSERT_EQ(view.commitTo(run, err), 0);
+  EXPECT_EQ(readFile(dir / "a.nst"), "new");
+  EXPECT_EQ(readFile(dir / "b.nst"), "b");
+  EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"a.nst", "b.nst"}));
+}
+
+// A view's outputs get their names only at the commit: an existing file or link of that name is
+// replaced itself, and the outputs of a view never committed leave nothing behind.
+TEST(RunOutputFiles, ViewOutputsReplaceExistingNamesOnlyWhenCommitted) {
+  TempDir dir;
+  TempDir outside;
+  writeFile(outside / "victim", "keep");
+  writeFile(dir / "a.nst", "old");
+  fs::create_symlink(outside / "victim", dir / "b.nst");
+  RunOutputs run;
+  int err = 0;
+  {
+    RunOutputs view;
+    view.attach(run);
+    ASSERT_EQ(view.fill(dir / "a.nst", filler("new a"), err), 0);
+    ASSERT_EQ(view.fill(dir / "b.nst", filler("new b"), err), 0);
+    ASSERT_EQ(view.fill(dir / "c.nst", filler("new c"), err), 0);
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"a.nst", "b.nst"}));
+    EXPECT_EQ(readFile(dir / "a.nst"), "old");
+  }
+  RunOutputs view;
+  view.attach(run);
+  ASSERT_EQ(view.fill(dir / "a.nst", filler("new a"), err), 0);
+  ASSERT_EQ(view.fill(dir / "b.nst", filler("new b"), err), 0);
+  ASSERT_EQ(view.commitTo(run, err), 0);
+  EXPECT_EQ(readFile(dir / "a.nst"), "new a");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "b.nst")));
+  EXPECT_EQ(readFile(dir / "b.nst"), "new b");
+  EXPECT_EQ(readFile(outside / "victim"), "keep");
+  EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"a.nst", "b.nst"}));
+}
+
+// Outputs waiting for their commit hold a bounded number of descriptors however many there are.
+TEST(RunOutputFiles, WaitingOutputsHoldBoundedDescriptors) {
+  const auto openDescriptors = [] {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+  };
+  TempDir dir;
+  RunOutputs run;
+  RunOutputs view;
+  view.attach(run);
+  const auto before = openDescriptors();
+  int err = 0;
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_EQ(view.fill(dir / std::to_string(1000 + i), filler(std::to_string(i)), err), 0) << i;
+  }
+  EXPECT_LE(openDescriptors() - before, 128);
+  ASSERT_EQ(view.commitTo(run, err), 0);
+  EXPECT_EQ(openDescriptors(), before);
+  const auto names = entries(dir.path());
+  ASSERT_EQ(names.size(), 300u);
+  for (int i = 0; i < 300; ++i) EXPECT_EQ(readFile(dir / names[i]), std::to_string(i)) << i;
 }
 
 }  // namespace

@@ -429,6 +429,32 @@ TEST_F(ConversionRunTest, ReportThatCannotBeCreatedStopsBeforeConverting) {
   EXPECT_TRUE(local.positions.empty());
 }
 
+// Rows reach the report in batches: a report that can no longer be written still stops the run
+// long before the end of the folder, not only when the run closes it.
+TEST_F(ConversionRunTest, ReportThatFailsPartWayStopsTheRunSoon) {
+  TempDir many;
+  TempDir one;
+  for (int i = 0; i < 300; ++i) {
+    writeFile(many / (std::to_string(1000 + i) + ".nst"), transactionBytes("DOE", "T1"));
+  }
+  writeFile(one / "f.nst", transactionBytes("DOE", "T1"));
+  writeFile(ruleDir / "r.ntx", "");
+  FakeUi local;
+  RunSummary s;
+  ASSERT_EQ(runConversion(one.path() + "/", dst.path() + "/", ruleDir / "r.ntx", 1, local, s),
+            RunStatus::kCompleted);
+  const auto oneRow = std::filesystem::file_size(s.reportPath);
+  TempDir out;
+  RunStatus status = RunStatus::kCompleted;
+  {
+    const test::FileSizeLimit limit(oneRow + 2000);
+    ASSERT_TRUE(limit.active());
+    status = runConversion(many.path() + "/", out.path() + "/", ruleDir / "r.ntx", 300, local, s);
+  }
+  EXPECT_EQ(status, RunStatus::kReportFailed);
+  EXPECT_LT(s.counts.processed, 100);
+}
+
 TEST_F(ConversionRunTest, FileNamesAndTextsAreEscapedInTheReport) {
   writeFile(src / "<b>&x.nst", "junk");
   ASSERT_EQ(convert(""), ConvertStatus::kCompleted);

@@ -10,6 +10,7 @@
 #include "imaging/wsq/detail/entropy.h"
 #include "imaging/wsq/detail/huffman.h"
 #include "imaging/wsq/detail/name_value.h"
+#include "imaging/wsq/detail/symbol_scan.h"
 #include "imaging/wsq/detail/transform.h"
 #include "imaging/wsq/detail/tree.h"
 #include "imaging/wsq/status.h"
@@ -30,6 +31,12 @@ std::vector<Sym> symbols(const std::vector<std::int16_t>& c) {
   std::vector<std::uint32_t> packed(c.size());
   std::array<std::uint32_t, 256> freq{};
   packed.resize(detail::collectSymbols(c.data(), c.size(), packed.data(), freq));
+  // The sixteen-lane scan (where the processor has it) must give the same symbols and counts.
+  std::vector<std::uint32_t> wide(c.size() + detail::kSymbolSlack);
+  std::array<std::uint32_t, 256> wideFreq{};
+  wide.resize(detail::collectSymbolsWide(c.data(), c.size(), wide.data(), wideFreq));
+  EXPECT_EQ(wide, packed);
+  EXPECT_EQ(wideFreq, freq);
   std::vector<Sym> out;
   for (std::uint32_t p : packed) {
     const auto sym = static_cast<int>(p & 0xFFU);
