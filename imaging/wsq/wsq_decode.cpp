@@ -30,33 +30,26 @@ using detail::ByteReader;
 // that a forged frame header cannot demand gigabytes.
 constexpr std::size_t kMaxPixels = std::size_t{1} << 28;
 
-// Bit reader over one block of entropy-coded data, stuffed zero bytes removed. The register
-// holds available() bits at its top; below them may sit the leading bits of the next unread
-// byte, which the next refill writes over with the same bits.
+// Bit reader over the entropy-coded data of one block with its stuffed zero bytes already
+// removed. The register holds available() bits at its top; below them may sit the leading bits
+// of the next unread byte, which the next refill writes over with the same bits.
 class BitReader {
  public:
   BitReader(const std::uint8_t* p, const std::uint8_t* end) noexcept : p_(p), end_(end) {}
 
+  /// Whether eight more bytes of data follow, so refillFast() reads only data.
+  [[nodiscard]] bool roomForFast() const noexcept { return end_ - p_ >= 8; }
+  /// Tops the register up to at least 56 bits without a branch; needs roomForFast().
+  void refillFast() noexcept {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p_, sizeof word);
+    buf_ |= __builtin_bswap64(word) >> n_;
+    p_ += (63 - n_) >> 3;
+    n_ |= 56;
+  }
   void refill() noexcept {
-    if (n_ > 56) return;
-    // Eight bytes without 0xFF (so without stuffed zeros) are taken as one big-endian word.
-    if (end_ - p_ >= 8) {
-      std::uint64_t word = 0;
-      std::memcpy(&word, p_, sizeof word);
-      word = __builtin_bswap64(word);
-      const std::uint64_t inv = ~word;
-      if (((inv - 0x0101010101010101ULL) & ~inv & 0x8080808080808080ULL) == 0) {
-        const int take = (64 - n_) / 8;
-        buf_ |= word >> n_;
-        p_ += take;
-        n_ += 8 * take;
-        return;
-      }
-    }
     while (n_ <= 56 && p_ < end_) {
-      const std::uint8_t b = *p_++;
-      if (b == 0xFF) ++p_;  // the stuffed 0x00; the block ends before any real marker
-      buf_ |= std::uint64_t{b} << (56 - n_);
+      buf_ |= std::uint64_t{*p_++} << (56 - n_);
       n_ += 8;
     }
   }
@@ -72,7 +65,7 @@ class BitReader {
   }
   // Reads `bits` (8 or 16) bits; false when the data end first.
   bool take(int bits, std::uint32_t& v) noexcept {
-    refill();
+    if (n_ < bits) refill();
     if (n_ < bits) return false;
     v = static_cast<std::uint32_t>(buf_ >> (64 - bits));
     consume(bits);
@@ -86,173 +79,279 @@ class BitReader {
   int n_ = 0;
 };
 
-// The entropy-coded data of a block run up to the first 0xFF that is not followed by a stuffed
-// zero.
-std::size_t entropyEnd(std::span<const std::uint8_t> s, std::size_t from) noexcept {
+// Copies the entropy-coded data of a block, which runs up to the first 0xFF not followed by a
+// stuffed zero, to `out` without its stuffed zeros. Returns where the data end in `s`; `size` is
+// the number of bytes written. `out` needs room for s.size() - from bytes.
+std::size_t destuffBlock(std::span<const std::uint8_t> s, std::size_t from, std::uint8_t* out,
+                         std::size_t& size) noexcept {
   const std::size_t n = s.size();
   std::size_t i = from;
+  std::size_t o = 0;
+  std::size_t end = n;
   while (i < n) {
     const void* hit = std::memchr(s.data() + i, 0xFF, n - i);
-    if (hit == nullptr) return n;
-    i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - s.data());
-    if (i + 1 >= n || s[i + 1] != 0x00) return i;
-    i += 2;
+    const std::size_t j =
+        hit == nullptr ? n
+                       : static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - s.data());
+    std::memcpy(out + o, s.data() + i, j - i);
+    o += j - i;
+    if (j == n) break;
+    if (j + 1 >= n || s[j + 1] != 0x00) {
+      end = j;
+      break;
+    }
+    out[o++] = 0xFF;
+    i = j + 2;
   }
-  return n;
+  size = o;
+  return end;
 }
 
 inline std::int16_t clamp16(std::int32_t v) noexcept {
   return static_cast<std::int16_t>(std::clamp<std::int32_t>(v, -32767, 32767));
 }
 
-// Entries for the next kFastBits bits when they begin with one or two short codes of zero runs
-// or small values: total code length in bits 0-7 (0: take the general path), the coefficients
-// the first and the second symbol cover in bits 8-15 and 16-23, and the values they leave as
-// 16-bit two's complement in bits 32-47 and 48-63 (0 for a run; a missing second symbol covers
-// 0 and leaves 0).
-using PairTable = std::array<std::uint64_t, std::size_t{1} << detail::kFastBits>;
+// Bits looked at for a group of short codes.
+constexpr int kGroupBits = 11;
 
-// The coefficients a fast-table entry covers and the value it leaves, as 16 bits.
-void stepAndValue(std::uint32_t e, std::uint64_t& step, std::uint64_t& value) noexcept {
-  const std::uint32_t sym = (e >> 8) & 0xFFU;
-  step = (e >> 16) & 0xFFU;
-  const int v = sym >= 107 && sym <= 254 ? static_cast<int>(sym) - 180 : 0;
-  value = static_cast<std::uint16_t>(v);
-}
+// How far the groups decoded from one refill may write past the coefficient limit before the
+// limit is checked: three groups of at most 255 coefficients.
+constexpr std::size_t kGroupOverrun = 3 * 255;
 
-void buildPairs(const detail::HuffmanDecoder& h, PairTable& pairs) noexcept {
-  constexpr std::uint32_t kMask = (1U << detail::kFastBits) - 1U;
-  for (std::uint32_t idx = 0; idx <= kMask; ++idx) {
-    const std::uint32_t e1 = h.fast[idx];
-    const std::uint32_t len1 = e1 & 0xFFU;
-    std::uint64_t step1 = 0;
-    std::uint64_t value1 = 0;
-    stepAndValue(e1, step1, value1);
-    if (len1 == 0 || step1 == 0) {
-      pairs[idx] = 0;
-      continue;
+// Entries for the next kGroupBits bits when they begin with up to three short codes of zero runs
+// or small values, all inside those bits: total code length in bits 0-7 (0: take the general
+// path), the coefficients the three symbols cover in bits 8-15, 16-23 and 24-31, the values
+// they leave as signed bytes in bits 32-39, 40-47 and 48-55 (0 for a run), and the coefficients
+// all of them cover in bits 56-63. A missing symbol covers 0 and leaves 0.
+using GroupTable = std::array<std::uint64_t, std::size_t{1} << kGroupBits>;
+
+// Marks an entry with no short code at its start.
+constexpr std::uint64_t kNoGroup = 0;
+
+// The group entries of one Huffman table, made again only when a block uses another table.
+class Groups {
+ public:
+  void use(const detail::HuffmanDecoder& h) noexcept {
+    if (valid_ && source_.count == h.table.count && source_.bits == h.table.bits &&
+        source_.values == h.table.values) {
+      return;
     }
-    std::uint64_t entry = len1 | (step1 << 8) | (value1 << 32);
-    // The bits after the first code; a second code counts only if it lies wholly inside them.
-    const std::uint32_t e2 = h.fast[(idx << len1) & kMask];
-    const std::uint32_t len2 = e2 & 0xFFU;
-    std::uint64_t step2 = 0;
-    std::uint64_t value2 = 0;
-    stepAndValue(e2, step2, value2);
-    if (len2 != 0 && len1 + len2 <= detail::kFastBits && step2 != 0) {
-      entry = (len1 + len2) | (step1 << 8) | (step2 << 16) | (value1 << 32) | (value2 << 48);
-    }
-    pairs[idx] = entry;
+    build(h);
+    source_ = h.table;
+    valid_ = true;
   }
+  /// The entry for the kGroupBits bits `idx`; its length is 0 when no short code starts there.
+  std::uint64_t operator[](std::uint64_t idx) const noexcept { return table_[idx]; }
+
+ private:
+  struct Code {
+    std::uint32_t bits;
+    std::uint32_t len;
+    std::uint32_t step;
+    std::uint8_t value;
+  };
+
+  // Each chain of up to three short codes that fits in kGroupBits bits fills the entries that
+  // begin with it, longer chains after the shorter ones they extend: every entry ends up with
+  // the codes read one after another from its bits, as the general path would read them.
+  void build(const detail::HuffmanDecoder& h) noexcept {
+    static_assert(kGroupBits == detail::kFastBits);
+    codes_ = 0;
+    for (std::uint32_t idx = 0; idx < table_.size();) {
+      const std::uint32_t e = h.fast[idx];
+      const std::uint32_t len = e & 0xFFU;
+      if (len == 0) {
+        ++idx;
+        continue;
+      }
+      const std::uint32_t sym = (e >> 8) & 0xFFU;
+      const std::uint32_t step = (e >> 16) & 0xFFU;
+      if (step != 0 && codes_ < short_.size()) {
+        const int value = sym >= 107 ? static_cast<int>(sym) - 180 : 0;
+        short_[codes_++] =
+            Code{idx >> (kGroupBits - len), len, step, static_cast<std::uint8_t>(value)};
+      }
+      idx += 1U << (kGroupBits - len);
+    }
+    table_.fill(kNoGroup);
+    extend(0, 0, 0, 0, 0);
+  }
+
+  void extend(std::uint32_t prefix, std::uint32_t len, std::uint32_t total, std::uint64_t entry,
+              int k) noexcept {
+    for (std::size_t c = 0; c < codes_; ++c) {
+      const Code& code = short_[c];
+      if (len + code.len > kGroupBits) break;  // the codes come shortest first
+      if (total + code.step > 255) continue;
+      const std::uint32_t p = (prefix << code.len) | code.bits;
+      const std::uint32_t l = len + code.len;
+      const std::uint32_t t = total + code.step;
+      const std::uint64_t e = entry | (std::uint64_t{code.step} << (8 + 8 * k)) |
+                              (std::uint64_t{code.value} << (32 + 8 * k));
+      const std::uint32_t first = p << (kGroupBits - l);
+      std::fill_n(table_.begin() + first, std::size_t{1} << (kGroupBits - l),
+                  e | l | (std::uint64_t{t} << 56));
+      if (k < 2) extend(p, l, t, e, k + 1);
+    }
+  }
+
+  GroupTable table_;
+  // The zero runs and small values with codes of at most kGroupBits bits, in code order, which
+  // puts shorter codes first.
+  std::array<Code, 256> short_;
+  std::size_t codes_ = 0;
+  detail::HuffmanTable source_;
+  bool valid_ = false;
+};
+
+// What decoding one symbol outside the group table came to.
+enum class Step { kNext, kBlockEnd };
+
+// Decodes one symbol by the general path: longer codes, runs and values with extra bits.
+// Returns a status below zero, or through `step` whether the block goes on. With `kFull` the
+// register holds at least 32 bits of data, enough for any code with its extra bits.
+template <bool kFull>
+int generalSymbol(BitReader& br, const detail::HuffmanDecoder& h, bool truncated,
+                  std::int16_t* coef, std::size_t limit, std::size_t& i, Step& step) noexcept {
+  step = Step::kNext;
+  const std::uint32_t e = h.fast[br.bits() >> (64 - detail::kFastBits)];
+  int len = static_cast<int>(e & 0xFFU);
+  int sym = static_cast<int>((e >> 8) & 0xFFU);
+  if (len == 0) {
+    const std::uint32_t look = br.peek16();
+    for (int l = detail::kFastBits + 1; l <= detail::kMaxCodeLength; ++l) {
+      const auto code = static_cast<std::int32_t>(look >> (16 - l));
+      if (code <= h.maxCode[static_cast<std::size_t>(l)]) {
+        const std::int32_t idx = h.valOffset[static_cast<std::size_t>(l)] + code;
+        if (idx < 0 || idx > 255 || idx >= h.table.count) return kHuffmanIndex;
+        sym = h.table.values[static_cast<std::size_t>(idx)];
+        len = l;
+        break;
+      }
+    }
+    if (len == 0) {
+      if (!kFull && br.available() < detail::kMaxCodeLength) {
+        if (truncated) return kInputEndValue;
+        step = Step::kBlockEnd;  // fill bits before the marker
+        return kOk;
+      }
+      return kHuffmanIndex;
+    }
+  }
+  if (!kFull && len > br.available()) {
+    if (truncated) return kInputEndValue;
+    step = Step::kBlockEnd;  // the marker cut the code: the block is over
+    return kOk;
+  }
+  br.consume(len);
+  if (sym >= 1 && sym <= 100) {
+    if (static_cast<std::size_t>(sym) > limit - i) return kTooManyCoefficients;
+    i += static_cast<std::size_t>(sym);
+    return kOk;
+  }
+  if (sym >= 107 && sym <= 254) {
+    if (i >= limit) return kTooManyCoefficients;
+    coef[i++] = static_cast<std::int16_t>(sym - 180);
+    return kOk;
+  }
+  std::uint32_t v = 0;
+  switch (sym) {
+    case 101:
+    case 102:
+    case 105:
+      if (!br.take(8, v)) return truncated ? kInputEndValue : kMarkerInData;
+      break;
+    case 103:
+    case 104:
+    case 106:
+      if (!br.take(16, v)) return truncated ? kInputEndValue : kMarkerInData;
+      break;
+    default:
+      return kInvalidSymbol;
+  }
+  if (sym == 105 || sym == 106) {
+    if (v > limit - i) return kTooManyCoefficients;
+    i += v;
+  } else {
+    if (i >= limit) return kTooManyCoefficients;
+    const auto m = static_cast<std::int32_t>(v);
+    coef[i++] = clamp16((sym == 101 || sym == 103) ? m : -m);
+  }
+  return kOk;
 }
 
 // Coefficients of a block go into a buffer cleared beforehand (with room for one more), so a
-// zero run only moves the position. Short codes are decoded by one table lookup, two at a time
-// where both fit; the bit register is topped up only when fewer than 32 bits remain, enough for
-// any code with its extra bits.
-int decodeBlock(std::span<const std::uint8_t> s, std::size_t from, std::size_t end,
-                const detail::HuffmanDecoder& h, std::int16_t* coef, std::size_t limit,
-                std::size_t& count) noexcept {
-  PairTable pairs;
-  buildPairs(h, pairs);
-  BitReader br(s.data() + from, s.data() + end);
-  // Without a marker after the data the stream was cut: running short of bits is then a
-  // truncation, not the end of the block.
-  const bool truncated = end + 1 >= s.size();
+// zero run only moves the position. `data` holds the block's `size` bytes without stuffing, read
+// only inside them. Up to three short codes are decoded by one table lookup; while
+// eight bytes of data remain the register is topped up without a branch and every code finds
+// its bits, and only the last bytes take the checked path.
+int decodeBlock(const std::uint8_t* data, std::size_t size, bool truncated,
+                const detail::HuffmanDecoder& h, Groups& groups, std::int16_t* coef,
+                std::size_t limit, std::size_t& count) noexcept {
+  BitReader br(data, data + size);
   std::size_t i = count;
-  const auto& table = h.table;
+  Step step = Step::kNext;
+  // One refill gives at least 56 bits: enough for three groups of at most kGroupBits bits, and
+  // before the third still 34, enough for any code with its extra bits. The groups of one refill
+  // are checked against the limit together: they may pass it by kGroupOverrun, which the buffer
+  // has room for, before the stream is refused.
+  static_assert(56 - 2 * kGroupBits >= 32);
+  while (br.roomForFast()) {
+    br.refillFast();
+    for (int k = 0; k < 3; ++k) {
+      const std::uint64_t g = groups[br.bits() >> (64 - kGroupBits)];
+      if ((g & 0xFFU) == 0) {
+        if (i > limit) return kTooManyCoefficients;
+        if (int rc = generalSymbol<true>(br, h, truncated, coef, limit, i, step); rc < 0) return rc;
+        break;
+      }
+      // Zero runs (value 0) and small values take the same stores and steps; a missing symbol
+      // stores 0 where the next one starts.
+      const std::size_t s1 = (g >> 8) & 0xFFU;
+      const std::size_t s2 = (g >> 16) & 0xFFU;
+      coef[i] = static_cast<std::int8_t>(g >> 32);
+      coef[i + s1] = static_cast<std::int8_t>(g >> 40);
+      coef[i + s1 + s2] = static_cast<std::int8_t>(g >> 48);
+      i += g >> 56;
+      // The length is below 64, so the shift takes it without masking.
+      br.consume(static_cast<int>(g & 63U));
+    }
+    if (i > limit) return kTooManyCoefficients;
+  }
   for (;;) {
     if (br.available() < 32) {
       br.refill();
       if (br.available() == 0) {
+        // Without a marker after the data the stream was cut: running short of bits is then a
+        // truncation, not the end of the block.
         if (truncated) return kInputEndValue;
         break;
       }
     }
-    const std::uint64_t pe = pairs[br.bits() >> (64 - detail::kFastBits)];
-    const auto pairLen = static_cast<int>(pe & 0xFFU);
-    if (pairLen != 0 && pairLen <= br.available()) {
-      // Zero runs (value 0) and small values take the same stores and steps; a missing second
-      // symbol stores 0 and steps 0.
-      const std::size_t step1 = (pe >> 8) & 0xFFU;
-      const std::size_t step2 = (pe >> 16) & 0xFFU;
-      if (step1 + step2 > limit - i) return kTooManyCoefficients;
-      coef[i] = static_cast<std::int16_t>(pe >> 32);
-      i += step1;
-      coef[i] = static_cast<std::int16_t>(pe >> 48);
-      i += step2;
-      br.consume(pairLen);
+    const std::uint64_t g = groups[br.bits() >> (64 - kGroupBits)];
+    const auto len = static_cast<int>(g & 0xFFU);
+    if (len != 0 && len <= br.available()) {
+      if ((g >> 56) > limit - i) return kTooManyCoefficients;
+      const std::size_t s1 = (g >> 8) & 0xFFU;
+      const std::size_t s2 = (g >> 16) & 0xFFU;
+      coef[i] = static_cast<std::int8_t>(g >> 32);
+      coef[i + s1] = static_cast<std::int8_t>(g >> 40);
+      coef[i + s1 + s2] = static_cast<std::int8_t>(g >> 48);
+      i += g >> 56;
+      br.consume(len);
       continue;
     }
-    const std::uint32_t e = h.fast[br.bits() >> (64 - detail::kFastBits)];
-    int len = static_cast<int>(e & 0xFFU);
-    int sym = static_cast<int>((e >> 8) & 0xFFU);
-    if (len == 0) {
-      const std::uint32_t look = br.peek16();
-      for (int l = detail::kFastBits + 1; l <= detail::kMaxCodeLength; ++l) {
-        const auto code = static_cast<std::int32_t>(look >> (16 - l));
-        if (code <= h.maxCode[static_cast<std::size_t>(l)]) {
-          const std::int32_t idx = h.valOffset[static_cast<std::size_t>(l)] + code;
-          if (idx < 0 || idx > 255 || idx >= table.count) return kHuffmanIndex;
-          sym = table.values[static_cast<std::size_t>(idx)];
-          len = l;
-          break;
-        }
-      }
-      if (len == 0) {
-        if (br.available() < detail::kMaxCodeLength) {
-          if (truncated) return kInputEndValue;
-          break;  // fill bits before the marker
-        }
-        return kHuffmanIndex;
-      }
-    }
-    if (len > br.available()) {
-      if (truncated) return kInputEndValue;
-      break;  // the marker cut the code: the block is over
-    }
-    br.consume(len);
-    if (sym >= 1 && sym <= 100) {
-      if (static_cast<std::size_t>(sym) > limit - i) return kTooManyCoefficients;
-      i += static_cast<std::size_t>(sym);
-      continue;
-    }
-    if (sym >= 107 && sym <= 254) {
-      if (i >= limit) return kTooManyCoefficients;
-      coef[i++] = static_cast<std::int16_t>(sym - 180);
-      continue;
-    }
-    std::uint32_t v = 0;
-    switch (sym) {
-      case 101:
-      case 102:
-      case 105:
-        if (!br.take(8, v)) return truncated ? kInputEndValue : kMarkerInData;
-        break;
-      case 103:
-      case 104:
-      case 106:
-        if (!br.take(16, v)) return truncated ? kInputEndValue : kMarkerInData;
-        break;
-      default:
-        return kInvalidSymbol;
-    }
-    if (sym == 105 || sym == 106) {
-      if (v > limit - i) return kTooManyCoefficients;
-      i += v;
-    } else {
-      if (i >= limit) return kTooManyCoefficients;
-      const auto m = static_cast<std::int32_t>(v);
-      coef[i++] = clamp16((sym == 101 || sym == 103) ? m : -m);
-    }
+    if (int rc = generalSymbol<false>(br, h, truncated, coef, limit, i, step); rc < 0) return rc;
+    if (step == Step::kBlockEnd) break;
   }
   count = i;
   return kOk;
 }
 
-// A coefficient buffer for the image and one more, all zero.
+// A coefficient buffer for the image and one more, all zero, with kGroupOverrun more that only
+// a stream with too many coefficients writes.
 std::int16_t* clearedCoefficients(detail::Workspace& ws, std::size_t area) noexcept {
-  std::int16_t* coef = ws.coef.get(area + 1);
+  std::int16_t* coef = ws.coef.get(area + 1 + kGroupOverrun);
   if (coef != nullptr) std::fill_n(coef, area + 1, std::int16_t{0});
   return coef;
 }
@@ -395,6 +494,32 @@ void toGrey(const float* image, std::size_t n, float rs, float ms, std::uint8_t*
   toGreySse(image, n, rs, ms, out);
 }
 
+// Receives the finished rows of the transform and writes them as grey levels.
+struct GreyRows {
+  std::vector<std::uint8_t>* pixels;
+  std::size_t area;
+  float rScale;
+  float mShift;
+  bool started = false;
+  bool failed = false;
+
+  static bool take(void* context, int y, const float* row, int width) noexcept {
+    auto& g = *static_cast<GreyRows*>(context);
+    if (!g.started) {
+      try {
+        g.pixels->resize(g.area);
+      } catch (const std::bad_alloc&) {
+        g.failed = true;
+        return false;
+      }
+      g.started = true;
+    }
+    toGrey(row, static_cast<std::size_t>(width), g.rScale, g.mShift,
+           g.pixels->data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width));
+    return true;
+  }
+};
+
 struct Parsed {
   detail::StreamTables tables;
   detail::Frame frame;
@@ -507,6 +632,7 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
     detail::WorkspaceLease ws;
     std::int16_t* coef = nullptr;
     std::size_t count = 0;
+    Groups groups;
     for (;;) {
       int m = 0;
       if (int rc = detail::readMarker(in, m); rc < 0) return rc;
@@ -528,10 +654,14 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
           coef = clearedCoefficients(*ws, area);
           if (coef == nullptr) return kOutputAlloc;
         }
-        const std::size_t end = entropyEnd(stream, in.pos());
-        if (int rc =
-                decodeBlock(stream, in.pos(), end, p.tables.huffman[static_cast<std::size_t>(id)],
-                            coef, limit, count);
+        std::uint8_t* data = ws->bytes.get(stream.size() - in.pos());
+        if (data == nullptr) return kOutputAlloc;
+        std::size_t size = 0;
+        const std::size_t end = destuffBlock(stream, in.pos(), data, size);
+        const detail::HuffmanDecoder& table = p.tables.huffman[static_cast<std::size_t>(id)];
+        groups.use(table);
+        if (int rc = decodeBlock(data, size, end + 1 >= stream.size(), table, groups, coef, limit,
+                                 count);
             rc < 0) {
           return rc;
         }
@@ -575,19 +705,24 @@ int wsqDecode(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& p
     const std::size_t nh = p.tables.filters.high.size();
     if (nl > detail::kMaxTaps) return kNoLowPassFilter;
     if (nh > detail::kMaxTaps || nl % 2 != nh % 2) return kNoHighPassFilter;
-    {
-      float* scratch = ws->scratch.get(area);
-      if (scratch == nullptr) return kReconstructAlloc;
-      if (int rc = detail::reconstruct(image, w, trees, p.tables.filters, scratch); rc < 0) {
-        return rc;
+    float* scratch = ws->scratch.get(area);
+    if (scratch == nullptr) return kReconstructAlloc;
+    // The last rows of the transform become grey levels while still in the cache. The output is
+    // sized at the first row, when the transform can no longer fail.
+    GreyRows grey{&pixels, area, p.frame.rScale, p.frame.mShift};
+    if (int rc = detail::reconstructRows(image, w, trees, p.tables.filters, scratch,
+                                         &GreyRows::take, &grey);
+        rc < 0) {
+      return rc;
+    }
+    if (grey.failed) return kOutputAlloc;
+    if (!grey.started) {
+      try {
+        pixels.resize(area);
+      } catch (const std::bad_alloc&) {
+        return kOutputAlloc;
       }
     }
-    try {
-      pixels.resize(area);
-    } catch (const std::bad_alloc&) {
-      return kOutputAlloc;
-    }
-    toGrey(image, area, p.frame.rScale, p.frame.mShift, pixels.data());
     width = w;
     height = h;
     depth = 8;

@@ -62,6 +62,28 @@ TEST(WsqStreamLayout, SegmentsInFixedOrderWithTwoTablesAndThreeBlocks) {
   EXPECT_EQ(s[segs[6].offset + 4], 1);
 }
 
+TEST(WsqStreamLayout, TableRedefinedInItsSlotServesTheBlocksAfterIt) {
+  // The second table moved into slot 0, which the first block used before: the later blocks
+  // must be read with the new codes.
+  const auto s = encodeRidges(300, 280);
+  const auto segs = test::segments(s);
+  ASSERT_EQ(segs.size(), 10U);
+  auto t = s;
+  t[segs[6].offset + 4] = 0;
+  t[segs[7].offset + 4] = 0;
+  t[segs[8].offset + 4] = 0;
+  std::vector<std::uint8_t> want;
+  std::vector<std::uint8_t> got;
+  int w = 0;
+  int h = 0;
+  int d = 0;
+  int ppi = 0;
+  int lossy = 0;
+  ASSERT_EQ(wsqDecode(s, want, w, h, d, ppi, lossy), kOk);
+  ASSERT_EQ(wsqDecode(t, got, w, h, d, ppi, lossy), kOk);
+  EXPECT_EQ(got, want);
+}
+
 TEST(WsqStreamLayout, FrameHeaderCarriesLevelsSizeAndImplementationNumber) {
   const auto s = encodeRidges(301, 257);
   const auto segs = test::segments(s);

@@ -529,4 +529,43 @@ int reconstruct(float* image, int width, const Trees& trees, const FilterBank& f
   return kOk;
 }
 
+int reconstructRows(float* image, int width, const Trees& trees, const FilterBank& f,
+                    float* scratch, RowSink sink, void* context) noexcept {
+  const Region& whole = trees.wavelet[0].r;
+  if (f.low.size() % 2 == 0) {
+    if (int rc = reconstructEven(image, width, trees, f, scratch); rc < 0) return rc;
+    for (int y = 0; y < whole.h; ++y) {
+      if (!sink(context, y, image + static_cast<std::ptrdiff_t>(y) * width, whole.w)) break;
+    }
+    return kOk;
+  }
+  Synthesis s;
+  std::vector<float> buf;
+  try {
+    s = synthesisOf(f);
+    buf.resize(2 * (static_cast<std::size_t>(width) + 4 * kMargin) +
+               static_cast<std::size_t>(width));
+  } catch (const std::bad_alloc&) {
+    return kReconstructAlloc;
+  }
+  float* row = buf.data() + 2 * (static_cast<std::size_t>(width) + 4 * kMargin);
+  // The first node is the whole image: its rows go to the sink.
+  for (auto it = trees.wavelet.rbegin(); it != trees.wavelet.rend(); ++it) {
+    const Region& r = it->r;
+    if (r.w <= 0 || r.h <= 0) continue;
+    const bool last = it + 1 == trees.wavelet.rend();
+    synthesiseColumns(image, scratch, width, r, it->invY, s);
+    for (int y = 0; y < r.h; ++y) {
+      const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(r.y + y) * width + r.x;
+      if (!last) {
+        synthesiseRow(scratch + off, r.w, image + off, it->invX, s, buf.data());
+        continue;
+      }
+      synthesiseRow(scratch + off, r.w, row, it->invX, s, buf.data());
+      if (!sink(context, y, row, r.w)) return kOk;
+    }
+  }
+  return kOk;
+}
+
 }  // namespace varnel::wsq::detail

@@ -29,4 +29,15 @@ const FilterBank& standardFilters() noexcept;
 [[nodiscard]] int reconstruct(float* image, int width, const Trees& trees, const FilterBank& f,
                               float* scratch) noexcept;
 
+/// Takes the rows of the image as reconstruct() finishes them: row y of `width` samples. Returns
+/// false to stop.
+using RowSink = bool (*)(void* context, int y, const float* row, int width) noexcept;
+
+/// reconstruct(), handing the finished rows to `sink` in order instead of writing them back, so
+/// they can be used while still in the cache. The image is left partly reconstructed. Returns
+/// kOk, also when the sink stopped it (the sink knows why), or kReconstructAlloc before any row
+/// is handed over.
+[[nodiscard]] int reconstructRows(float* image, int width, const Trees& trees, const FilterBank& f,
+                                  float* scratch, RowSink sink, void* context) noexcept;
+
 }  // namespace varnel::wsq::detail
