@@ -280,6 +280,12 @@ int generalSymbol(BitReader& br, const detail::HuffmanDecoder& h, bool truncated
   return kOk;
 }
 
+// The low byte of `v` as a two's-complement value (the group table keeps small coefficients so).
+inline std::int16_t signedByte(std::uint64_t v) noexcept {
+  return static_cast<std::int16_t>(static_cast<std::int32_t>(static_cast<std::uint32_t>(v) << 24) >>
+                                   24);
+}
+
 // Coefficients of a block go into a buffer cleared beforehand (with room for one more), so a
 // zero run only moves the position. `data` holds the block's `size` bytes without stuffing, read
 // only inside them. Up to three short codes are decoded by one table lookup; while
@@ -309,9 +315,9 @@ int decodeBlock(const std::uint8_t* data, std::size_t size, bool truncated,
       // stores 0 where the next one starts.
       const std::size_t s1 = (g >> 8) & 0xFFU;
       const std::size_t s2 = (g >> 16) & 0xFFU;
-      coef[i] = static_cast<std::int8_t>(g >> 32);
-      coef[i + s1] = static_cast<std::int8_t>(g >> 40);
-      coef[i + s1 + s2] = static_cast<std::int8_t>(g >> 48);
+      coef[i] = signedByte(g >> 32);
+      coef[i + s1] = signedByte(g >> 40);
+      coef[i + s1 + s2] = signedByte(g >> 48);
       i += g >> 56;
       // The length is below 64, so the shift takes it without masking.
       br.consume(static_cast<int>(g & 63U));
@@ -334,9 +340,9 @@ int decodeBlock(const std::uint8_t* data, std::size_t size, bool truncated,
       if ((g >> 56) > limit - i) return kTooManyCoefficients;
       const std::size_t s1 = (g >> 8) & 0xFFU;
       const std::size_t s2 = (g >> 16) & 0xFFU;
-      coef[i] = static_cast<std::int8_t>(g >> 32);
-      coef[i + s1] = static_cast<std::int8_t>(g >> 40);
-      coef[i + s1 + s2] = static_cast<std::int8_t>(g >> 48);
+      coef[i] = signedByte(g >> 32);
+      coef[i + s1] = signedByte(g >> 40);
+      coef[i + s1 + s2] = signedByte(g >> 48);
       i += g >> 56;
       br.consume(len);
       continue;
