@@ -286,6 +286,18 @@ inline std::int16_t signedByte(std::uint64_t v) noexcept {
                                    24);
 }
 
+// Stores the up to three small coefficients of group entry `g` at `at`, each after the zeros
+// its run skips (a missing one stores 0 where the next starts); returns how many coefficients
+// the group covers.
+inline std::size_t storeGroup(std::uint64_t g, std::int16_t* at) noexcept {
+  const std::size_t s1 = (g >> 8) & 0xFFU;
+  const std::size_t s2 = (g >> 16) & 0xFFU;
+  at[0] = signedByte(g >> 32);
+  at[s1] = signedByte(g >> 40);
+  at[s1 + s2] = signedByte(g >> 48);
+  return static_cast<std::size_t>(g >> 56);
+}
+
 // Coefficients of a block go into a buffer cleared beforehand (with room for one more), so a
 // zero run only moves the position. `data` holds the block's `size` bytes without stuffing, read
 // only inside them. Up to three short codes are decoded by one table lookup; while
@@ -313,12 +325,7 @@ int decodeBlock(const std::uint8_t* data, std::size_t size, bool truncated,
       }
       // Zero runs (value 0) and small values take the same stores and steps; a missing symbol
       // stores 0 where the next one starts.
-      const std::size_t s1 = (g >> 8) & 0xFFU;
-      const std::size_t s2 = (g >> 16) & 0xFFU;
-      coef[i] = signedByte(g >> 32);
-      coef[i + s1] = signedByte(g >> 40);
-      coef[i + s1 + s2] = signedByte(g >> 48);
-      i += g >> 56;
+      i += storeGroup(g, coef + i);
       // The length is below 64, so the shift takes it without masking.
       br.consume(static_cast<int>(g & 63U));
     }
@@ -338,12 +345,7 @@ int decodeBlock(const std::uint8_t* data, std::size_t size, bool truncated,
     const auto len = static_cast<int>(g & 0xFFU);
     if (len != 0 && len <= br.available()) {
       if ((g >> 56) > limit - i) return kTooManyCoefficients;
-      const std::size_t s1 = (g >> 8) & 0xFFU;
-      const std::size_t s2 = (g >> 16) & 0xFFU;
-      coef[i] = signedByte(g >> 32);
-      coef[i + s1] = signedByte(g >> 40);
-      coef[i + s1 + s2] = signedByte(g >> 48);
-      i += g >> 56;
+      i += storeGroup(g, coef + i);
       br.consume(len);
       continue;
     }

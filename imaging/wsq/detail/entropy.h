@@ -40,6 +40,23 @@ inline constexpr std::array<std::uint8_t, 256> kExtraBits = [] {
   return t;
 }();
 
+// Adds the counts of the k symbols (low bytes of out) to freq, in four tables: the same symbol
+// often follows itself, and one table would make each count wait for the one before.
+inline void countSymbols(const std::uint32_t* out, std::size_t k,
+                         std::array<std::uint32_t, 256>& freq) noexcept {
+  std::array<std::array<std::uint32_t, 256>, 4> part{};
+  std::size_t j = 0;
+  for (; j + 4 <= k; j += 4) {
+    ++part[0][out[j] & 0xFFU];
+    ++part[1][out[j + 1] & 0xFFU];
+    ++part[2][out[j + 2] & 0xFFU];
+    ++part[3][out[j + 3] & 0xFFU];
+  }
+  for (; j < k; ++j) ++part[0][out[j] & 0xFFU];
+  for (std::size_t v = 0; v < 256; ++v)
+    freq[v] += part[0][v] + part[1][v] + part[2][v] + part[3][v];
+}
+
 /// The entropy-coder symbols of n quantized coefficients, in order, packed into `out` as
 /// symbol | extra bits << 8, their counts added to `freq`; returns how many. `out` needs room for
 /// n. Symbols: 1-100 zero runs, 105/106 longer runs with an 8/16-bit length, 107-254 small values,
@@ -92,19 +109,7 @@ inline std::size_t collectSymbols(const std::int16_t* c, std::size_t n, std::uin
     }
   }
   zeroRun(n - next);
-  // Counted afterwards in four tables: the same symbol often follows itself, and one table
-  // would make each count wait for the one before.
-  std::array<std::array<std::uint32_t, 256>, 4> part{};
-  std::size_t j = 0;
-  for (; j + 4 <= k; j += 4) {
-    ++part[0][out[j] & 0xFFU];
-    ++part[1][out[j + 1] & 0xFFU];
-    ++part[2][out[j + 2] & 0xFFU];
-    ++part[3][out[j + 3] & 0xFFU];
-  }
-  for (; j < k; ++j) ++part[0][out[j] & 0xFFU];
-  for (std::size_t v = 0; v < 256; ++v)
-    freq[v] += part[0][v] + part[1][v] + part[2][v] + part[3][v];
+  countSymbols(out, k, freq);
   return k;
 }
 

@@ -9,23 +9,6 @@
 namespace varnel::wsq::detail {
 namespace {
 
-// Adds the counts of the k symbols to freq, in four tables: the same symbol often follows
-// itself, and one table would make each count wait for the one before.
-void countSymbols(const std::uint32_t* out, std::size_t k,
-                  std::array<std::uint32_t, 256>& freq) noexcept {
-  std::array<std::array<std::uint32_t, 256>, 4> part{};
-  std::size_t j = 0;
-  for (; j + 4 <= k; j += 4) {
-    ++part[0][out[j] & 0xFFU];
-    ++part[1][out[j + 1] & 0xFFU];
-    ++part[2][out[j + 2] & 0xFFU];
-    ++part[3][out[j + 3] & 0xFFU];
-  }
-  for (; j < k; ++j) ++part[0][out[j] & 0xFFU];
-  for (std::size_t v = 0; v < 256; ++v)
-    freq[v] += part[0][v] + part[1][v] + part[2][v] + part[3][v];
-}
-
 #if defined(__x86_64__) && defined(__GNUC__)
 
 bool haveWide() noexcept {
