@@ -278,26 +278,41 @@ int prepareOutputFolders(const std::string& destFolder, const std::string& path,
   }
 }
 
-int createTemporaryBeside(const std::string& path, std::string& tmp) noexcept {
+namespace {
+
+// Offers `take` fresh names beside `path`, ".varnel-PID-<tag>N.tmp", until it takes one (returns
+// true) or fails for a reason other than the name being there already (returns false, errno
+// says why). Names that exist (another process, or one interrupted earlier) are passed over,
+// never reused or removed. May throw std::bad_alloc.
+template <class Take>
+bool takeTemporaryName(const std::string& path, const char* tag, std::string& tmp, Take take) {
   static std::atomic<unsigned> serial{0};
+  // The process id is asked once: it is a system call, and a name taken by a process forked
+  // since is passed over like any other.
+  static const pid_t pid = ::getpid();
+  const std::size_t slash = path.rfind('/');
+  const std::string stem =
+      (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".varnel-" +
+      std::to_string(pid) + "-" + tag;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tmp = stem + std::to_string(serial.fetch_add(1)) + ".tmp";
+    if (take(tmp)) return true;
+    if (errno != EEXIST) return false;
+  }
+  errno = EEXIST;
+  return false;
+}
+
+}  // namespace
+
+int createTemporaryBeside(const std::string& path, std::string& tmp) noexcept {
   try {
-    const std::size_t slash = path.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    // The process id is asked once: it is a system call, and a name taken by a process forked
-    // since is passed over below like any other.
-    static const pid_t pid = ::getpid();
-    const std::string stem = folder + ".varnel-" + std::to_string(pid) + "-";
-    // Names that exist (another process, or one interrupted earlier) are passed over, never
-    // reused or removed.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      tmp = stem + std::to_string(serial.fetch_add(1)) + ".tmp";
-      const int fd =
-          ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-      if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    errno = EEXIST;
-    return kNoDescriptor;
+    int fd = kNoDescriptor;
+    (void)takeTemporaryName(path, "", tmp, [&](const std::string& name) {
+      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      return fd >= 0;
+    });
+    return fd;
   } catch (...) {
     errno = ENOMEM;
     return kNoDescriptor;
@@ -424,16 +439,10 @@ int nameAnonymous(int fd, const std::string& path, int& err) noexcept {
     if (errno == EEXIST) {
       // Something has the name: it is replaced as a rename replaces it (a file, a link itself,
       // never what a link points to), through a fresh temporary name.
-      static std::atomic<unsigned> serial{0};
-      static const pid_t pid = ::getpid();
-      const std::size_t slash = path.rfind('/');
-      const std::string stem =
-          (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".varnel-" +
-          std::to_string(pid) + "-a";
-      for (int attempt = 0; attempt < 100; ++attempt) {
-        tmp = stem + std::to_string(serial.fetch_add(1)) + ".tmp";
-        if (linkAnonymous(fd, tmp) == 0) return renameIntoPlace(tmp, path, err);
-        if (errno != EEXIST) break;
+      if (takeTemporaryName(path, "a", tmp, [&](const std::string& name) {
+            return linkAnonymous(fd, name) == 0;
+          })) {
+        return renameIntoPlace(tmp, path, err);
       }
     }
     if (errno != EOPNOTSUPP) {
